@@ -47,13 +47,17 @@ void CertificatePage::clearCertificatePage() {
     }
 }
 
-void Fido2CertPage::showFido2Tips() { insertFirst(TIPS_LABEL, std::string(TIPS_TEXT)); }
+void Fido2CertPage::showFido2Tips() {
+    insertFirst(TIPS_LABEL, std::string(TIPS_TEXT));
+}
 
 void U2fCertPage::showU2fTips() {
     insertFirst(TIPS_LABEL, std::string(TIPS_TEXT));
     AppendRow(" ", std::string(" "));
 }
 
-void U2fCertPage::initialise() { clearCertificatePage(); }
+void U2fCertPage::initialise() {
+    clearCertificatePage();
+}
 
 }  // namespace orvanta

@@ -21,7 +21,7 @@ struct Row {
 };
 
 class PageModel {
-public:
+  public:
     virtual ~PageModel() = default;
 
     const std::vector<Row>& rows() const { return rows_; }
@@ -40,7 +40,7 @@ public:
     // Called after every change of the rows.
     void setObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
-private:
+  private:
     void changed();
     std::vector<Row> rows_;
     std::function<void()> observer_;
@@ -50,7 +50,7 @@ class HardInfoPage : public PageModel {};
 
 // A certification page: remembers its last temporary certificate file.
 class CertificatePage : public PageModel {
-public:
+  public:
     // Only the last path is remembered; writing a new file replaces the path without
     // deleting the file the old path named.
     std::string certificateFileName;
@@ -60,13 +60,13 @@ public:
 
 // "FIDO2 Certification"
 class Fido2CertPage : public CertificatePage {
-public:
+  public:
     void showFido2Tips();  // row 0: "Tips"
 };
 
 // "U2F Certification"
 class U2fCertPage : public CertificatePage {
-public:
+  public:
     void showU2fTips();  // row 0: "Tips", row 1: the blank row " " / " "
     // Page initialisation: rows deleted, the remembered file deleted when named.
     void initialise();

@@ -11,15 +11,21 @@ uint32_t SystemClock::tickCount() {
         std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
-void SystemClock::sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SystemClock::sleep(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 namespace {
 SystemClock systemClock;
 Clock* current = &systemClock;
 }  // namespace
 
-Clock& clock() { return *current; }
+Clock& clock() {
+    return *current;
+}
 
-void setClock(Clock* replacement) { current = replacement ? replacement : &systemClock; }
+void setClock(Clock* replacement) {
+    current = replacement ? replacement : &systemClock;
+}
 
 }  // namespace orvanta

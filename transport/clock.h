@@ -7,7 +7,7 @@
 namespace orvanta {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds since an arbitrary origin; wraps like a 32-bit tick counter.
     virtual uint32_t tickCount() = 0;
@@ -16,20 +16,20 @@ public:
 
 // The monotonic clock of the machine.
 class SystemClock final : public Clock {
-public:
+  public:
     uint32_t tickCount() override;
     void sleep(uint32_t ms) override;
 };
 
 // A clock that moves only when slept on or advanced by hand.
 class ManualClock final : public Clock {
-public:
+  public:
     explicit ManualClock(uint32_t start = 0) : now_(start) {}
     uint32_t tickCount() override { return now_; }
     void sleep(uint32_t ms) override { now_ += ms; }
     void advance(uint32_t ms) { now_ += ms; }
 
-private:
+  private:
     uint32_t now_;
 };
 

@@ -44,7 +44,7 @@ struct OpenFailure {
 bool isAcceptedDevice(uint32_t vendorId, uint32_t productId);
 
 class DeviceManager {
-public:
+  public:
     DeviceManager();
     ~DeviceManager();
     DeviceManager(const DeviceManager&) = delete;
@@ -69,7 +69,7 @@ public:
     // Every collection of the last enumeration (accepted or not), for listings.
     std::vector<HidInterfaceInfo> listed;
 
-private:
+  private:
     friend int32_t enumerateDevices(DeviceManager& manager);
     std::shared_ptr<HidBackend> backend_;
     std::vector<std::unique_ptr<HidHandle>> owned_;

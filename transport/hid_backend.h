@@ -25,7 +25,7 @@ struct HidInterfaceInfo {
 // An open collection. Reports always carry the report ID byte at offset 0, in both
 // directions; the lengths below include it (65 for a FIDO key).
 class HidHandle {
-public:
+  public:
     virtual ~HidHandle() = default;
     // Writes one output report; returns the number of bytes the system took, or -1.
     virtual int write(const uint8_t* report, size_t length) = 0;
@@ -43,7 +43,7 @@ public:
 };
 
 class HidBackend {
-public:
+  public:
     virtual ~HidBackend() = default;
     // Every present HID collection, in the system's order.
     virtual std::vector<HidInterfaceInfo> enumerate() = 0;
