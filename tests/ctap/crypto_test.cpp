@@ -1,0 +1,361 @@
+#include "ctap/crypto.h"
+
+#include <gtest/gtest.h>
+#include <mbedtls/aes.h>
+#include <mbedtls/asn1.h>
+#include <mbedtls/ecp.h>
+#include <mbedtls/sha256.h>
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/p256_test_key.h"
+
+namespace orvanta {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes fromHex(std::string_view hex) {
+    Bytes out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return out;
+}
+
+Bytes fromText(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes sha256Of(const Bytes& data) {
+    Bytes digest(SHA256_LENGTH);
+    EXPECT_EQ(sha256(data.data(), data.size(), digest.data()), 0);
+    return digest;
+}
+
+Bytes hmacOf(const Bytes& key, const Bytes& data) {
+    Bytes mac(SHA256_LENGTH);
+    EXPECT_EQ(hmacSha256(key.data(), key.size(), data.data(), data.size(), mac.data()), 0);
+    return mac;
+}
+
+// --- SHA-256 (FIPS 180-2 examples) ---
+
+TEST(Sha256, PublishedVectors) {
+    EXPECT_EQ(sha256Of(fromText("abc")),
+              fromHex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(sha256Of(fromText("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              fromHex("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"));
+    EXPECT_EQ(sha256Of({}),
+              fromHex("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+}
+
+// --- HMAC-SHA-256 (RFC 4231) ---
+
+TEST(HmacSha256, Rfc4231Vectors) {
+    // Test case 1: 20-byte key.
+    EXPECT_EQ(hmacOf(Bytes(20, 0x0b), fromText("Hi There")),
+              fromHex("b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"));
+    // Test case 2: key shorter than the output.
+    EXPECT_EQ(hmacOf(fromText("Jefe"), fromText("what do ya want for nothing?")),
+              fromHex("5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"));
+    // Test case 6: 131-byte key, longer than the block, hashed first.
+    EXPECT_EQ(hmacOf(Bytes(131, 0xaa),
+                     fromText("Test Using Larger Than Block-Size Key - Hash Key First")),
+              fromHex("60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"));
+}
+
+TEST(HmacSha256, PinAuthShapeIsFullDigestOfTokenAndHash) {
+    // A 32-byte PIN token over a 32-byte client data hash: the full 32-byte MAC is given,
+    // and its first 16 bytes are what goes out as pinAuth.
+    Bytes token(32, 0x5a);
+    Bytes clientDataHash(32, 0xc3);
+    Bytes mac = hmacOf(token, clientDataHash);
+    ASSERT_EQ(mac.size(), 32u);
+    EXPECT_NE(Bytes(mac.begin(), mac.begin() + 16), Bytes(mac.begin() + 16, mac.end()));
+    EXPECT_NE(hmacOf(token, Bytes(32, 0xc4)), mac);
+}
+
+// --- AES-256-CBC with zero IV ---
+
+TEST(AesCbc, FirstBlockEqualsFips197Aes256) {
+    // With a zero IV the first CBC block is the plain block cipher (FIPS-197 C.3).
+    Bytes key = fromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+    Bytes plain = fromHex("00112233445566778899aabbccddeeff");
+    Bytes cipher(16);
+    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), cipher.data()), 0);
+    EXPECT_EQ(cipher, fromHex("8ea2b7ca516745bfeafc49904b496089"));
+    Bytes back(16);
+    ASSERT_EQ(aesCbcDecrypt(key.data(), cipher.data(), cipher.size(), back.data()), 0);
+    EXPECT_EQ(back, plain);
+}
+
+TEST(AesCbc, Sp800_38aChainWithIvFoldedIntoFirstBlock) {
+    // SP 800-38A F.2.5 uses IV 000102..0f. CBC computes C1 = E(P1 ^ IV), so a zero-IV CBC
+    // over (P1 ^ IV, P2, P3, P4) must give the published C1..C4; this checks the chaining.
+    Bytes key = fromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
+    Bytes plain = fromHex(
+        "6bc0bce12a459991e134741a7f9e1925"  // 6bc1bee22e409f96e93d7e117393172a ^ IV
+        "ae2d8a571e03ac9c9eb76fac45af8e51"
+        "30c81c46a35ce411e5fbc1191a0a52ef"
+        "f69f2445df4f9b17ad2b417be66c3710");
+    Bytes expected = fromHex(
+        "f58c4c04d6e5f1ba779eabfb5f7bfbd6"
+        "9cfc4e967edb808d679f777bc6702c7d"
+        "39f23369a9d9bacfa530e26304231461"
+        "b2eb05e2c39be9fcda6c19078c6a9d1b");
+    Bytes cipher(plain.size());
+    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), cipher.data()), 0);
+    EXPECT_EQ(cipher, expected);
+    // F.2.6 is the same vector decrypted.
+    Bytes back(cipher.size());
+    ASSERT_EQ(aesCbcDecrypt(key.data(), cipher.data(), cipher.size(), back.data()), 0);
+    EXPECT_EQ(back, plain);
+}
+
+TEST(AesCbc, IvIsFreshForEveryCallAndInPlaceWorks) {
+    Bytes key(32, 0x11);
+    Bytes plain(32, 0x22);
+    Bytes first(32);
+    Bytes second(32);
+    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), first.data()), 0);
+    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), second.data()), 0);
+    EXPECT_EQ(first, second);  // no IV carried over from the previous call
+    EXPECT_NE(Bytes(first.begin(), first.begin() + 16), Bytes(first.begin() + 16, first.end()));
+
+    Bytes buffer = first;
+    ASSERT_EQ(aesCbcDecrypt(key.data(), buffer.data(), buffer.size(), buffer.data()), 0);
+    EXPECT_EQ(buffer, plain);
+}
+
+TEST(AesCbc, LengthNotAMultipleOfTheBlockFails) {
+    Bytes key(32, 0);
+    Bytes data(17, 0);
+    Bytes out(17, 0xee);
+    EXPECT_EQ(aesCbcEncrypt(key.data(), data.data(), 17, out.data()),
+              MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH);
+    EXPECT_EQ(aesCbcDecrypt(key.data(), data.data(), 15, out.data()),
+              MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH);
+    EXPECT_EQ(out, Bytes(17, 0xee));  // nothing written
+}
+
+// --- Key agreement ---
+
+struct Agreement {
+    int result = -100;
+    std::array<uint8_t, 32> x{};
+    std::array<uint8_t, 32> y{};
+    std::array<uint8_t, 32> secret{};
+};
+
+Agreement agreeWith(const std::array<uint8_t, 65>& peer) {
+    Agreement a;
+    a.result = computeSharedSecret(peer.data() + 1, peer.data() + 33, a.x.data(), a.y.data(),
+                                   a.secret.data());
+    return a;
+}
+
+TEST(KeyAgreement, SecretMatchesTheAuthenticatorSide) {
+    test::P256TestKey authenticator(1);
+    Agreement a = agreeWith(authenticator.publicKey());
+    ASSERT_EQ(a.result, 0);
+
+    // The authenticator multiplies the platform key by its own scalar and hashes X.
+    std::array<uint8_t, 32> sharedX = authenticator.agree(a.x.data(), a.y.data());
+    std::array<uint8_t, 32> expected{};
+    ASSERT_EQ(mbedtls_sha256_ret(sharedX.data(), sharedX.size(), expected.data(), 0), 0);
+    EXPECT_EQ(a.secret, expected);
+}
+
+TEST(KeyAgreement, EveryCallMakesANewPlatformKey) {
+    test::P256TestKey authenticator(2);
+    Agreement first = agreeWith(authenticator.publicKey());
+    Agreement second = agreeWith(authenticator.publicKey());
+    ASSERT_EQ(first.result, 0);
+    ASSERT_EQ(second.result, 0);
+    EXPECT_NE(first.x, second.x);
+    EXPECT_NE(first.secret, second.secret);
+}
+
+TEST(KeyAgreement, PlatformKeyIsOnTheCurve) {
+    test::P256TestKey authenticator(3);
+    Agreement a = agreeWith(authenticator.publicKey());
+    ASSERT_EQ(a.result, 0);
+    std::array<uint8_t, 65> point{0x04};
+    std::copy(a.x.begin(), a.x.end(), point.begin() + 1);
+    std::copy(a.y.begin(), a.y.end(), point.begin() + 33);
+    EcpGroup group;
+    ASSERT_EQ(mbedtls_ecp_group_load(group.get(), MBEDTLS_ECP_DP_SECP256R1), 0);
+    EcpPoint q;
+    ASSERT_EQ(mbedtls_ecp_point_read_binary(group.get(), q.get(), point.data(), point.size()), 0);
+    EXPECT_EQ(mbedtls_ecp_check_pubkey(group.get(), q.get()), 0);
+}
+
+TEST(KeyAgreement, SeedFailureHasItsOwnCode) {
+    test::P256TestKey authenticator(4);
+    auto peer = authenticator.publicKey();
+    Agreement a;
+    EXPECT_EQ(computeSharedSecret(peer.data() + 1, peer.data() + 33, a.x.data(), a.y.data(),
+                                  a.secret.data(), test::failingEntropy, nullptr),
+              KEY_AGREEMENT_SEED_FAILED);
+}
+
+TEST(KeyAgreement, SameSeedGivesSameKey) {
+    test::P256TestKey authenticator(5);
+    auto peer = authenticator.publicKey();
+    Agreement first;
+    Agreement second;
+    test::SeededEntropy e1{77};
+    test::SeededEntropy e2{77};
+    ASSERT_EQ(computeSharedSecret(peer.data() + 1, peer.data() + 33, first.x.data(), first.y.data(),
+                                  first.secret.data(), test::SeededEntropy::fill, &e1),
+              0);
+    ASSERT_EQ(
+        computeSharedSecret(peer.data() + 1, peer.data() + 33, second.x.data(), second.y.data(),
+                            second.secret.data(), test::SeededEntropy::fill, &e2),
+        0);
+    EXPECT_EQ(first.x, second.x);
+    EXPECT_EQ(first.secret, second.secret);
+}
+
+TEST(KeyAgreement, PeerPointOffTheCurveFails) {
+    std::array<uint8_t, 65> bogus{0x04};
+    bogus[32] = 1;  // X = 1
+    bogus[64] = 1;  // Y = 1: not a P-256 point
+    EXPECT_EQ(agreeWith(bogus).result, MBEDTLS_ERR_ECP_INVALID_KEY);
+}
+
+// --- ECDSA P-256 verification ---
+
+class EcdsaVerify : public ::testing::Test {
+  protected:
+    int verify(const Bytes& signature, const Bytes& message) {
+        return verifyEcdsaP256(signature.data(), signature.size(), message.data(), message.size(),
+                               publicKey.data());
+    }
+
+    test::P256TestKey key{42};
+    std::array<uint8_t, 65> publicKey = key.publicKey();
+    Bytes message = fromText("authenticator data followed by client data hash");
+};
+
+TEST_F(EcdsaVerify, ValidSignatureVerifies) {
+    EXPECT_EQ(verify(key.sign(message), message), 0);
+}
+
+TEST_F(EcdsaVerify, ChangedMessageByteFails) {
+    Bytes signature = key.sign(message);
+    for (size_t i : {size_t{0}, message.size() / 2, message.size() - 1}) {
+        Bytes changed = message;
+        changed[i] ^= 0x01;
+        EXPECT_NE(verify(signature, changed), 0) << "byte " << i;
+    }
+}
+
+TEST_F(EcdsaVerify, OtherKeyFails) {
+    test::P256TestKey other(43);
+    EXPECT_NE(verify(other.sign(message), message), 0);
+}
+
+TEST_F(EcdsaVerify, PaddedIntegersOf33BytesVerify) {
+    // r and s written as 0x00 followed by all 32 bytes, whatever their top bit.
+    test::RawSignature raw = key.signRaw(message.data(), message.size());
+    for (auto* integer : {&raw.r, &raw.s}) {
+        integer->insert(integer->begin(), 33 - integer->size(), 0x00);
+    }
+    Bytes signature = test::derSignature(raw.r, raw.s);
+    ASSERT_EQ(signature[3], 0x21);
+    EXPECT_EQ(verify(signature, message), 0);
+}
+
+TEST_F(EcdsaVerify, ShortIntegersVerify) {
+    // About one signature in 512 has an r (or s) below 2^247, whose DER INTEGER is 31
+    // bytes or shorter. The seeded key makes the search the same on every run.
+    bool shortR = false;
+    bool shortS = false;
+    for (int attempt = 0; attempt < 6000 && !(shortR && shortS); ++attempt) {
+        Bytes signature = key.sign(message);
+        size_t rLength = signature[3];
+        size_t sLength = signature[4 + rLength + 1];
+        if (rLength < 32 && !shortR) {
+            shortR = true;
+            EXPECT_EQ(verify(signature, message), 0) << "r of " << rLength << " bytes";
+        }
+        if (sLength < 32 && !shortS) {
+            shortS = true;
+            EXPECT_EQ(verify(signature, message), 0) << "s of " << sLength << " bytes";
+        }
+    }
+    EXPECT_TRUE(shortR);
+    EXPECT_TRUE(shortS);
+}
+
+TEST_F(EcdsaVerify, EveryTruncationFailsCleanly) {
+    Bytes signature = key.sign(message);
+    for (size_t length = 0; length < signature.size(); ++length) {
+        Bytes truncated(signature.begin(), signature.begin() + length);
+        EXPECT_NE(verify(truncated, message), 0) << "length " << length;
+    }
+    // The declared length is honoured even when more bytes follow in memory.
+    EXPECT_NE(verifyEcdsaP256(signature.data(), signature.size() - 1, message.data(),
+                              message.size(), publicKey.data()),
+              0);
+}
+
+TEST_F(EcdsaVerify, TrailingBytesFail) {
+    Bytes signature = key.sign(message);
+    signature.push_back(0x00);
+    EXPECT_EQ(verify(signature, message), MBEDTLS_ERR_ASN1_LENGTH_MISMATCH);
+
+    // Bytes after s inside the sequence.
+    test::RawSignature raw = key.signRaw(message.data(), message.size());
+    Bytes inner = test::derSignature(raw.r, raw.s);
+    inner[1] += 2;
+    inner.push_back(0x05);
+    inner.push_back(0x00);
+    EXPECT_EQ(verify(inner, message), MBEDTLS_ERR_ASN1_LENGTH_MISMATCH);
+}
+
+TEST_F(EcdsaVerify, UnreadableIntegersGiveTheirCodes) {
+    Bytes signature = key.sign(message);
+    Bytes badR = signature;
+    badR[2] = 0x04;  // r is no INTEGER
+    EXPECT_EQ(verify(badR, message), SIGNATURE_R_UNREADABLE);
+
+    Bytes badS = signature;
+    badS[4 + signature[3]] = 0x04;  // s is no INTEGER
+    EXPECT_EQ(verify(badS, message), SIGNATURE_S_UNREADABLE);
+
+    Bytes longS = signature;
+    longS[4 + signature[3] + 1] += 1;  // s runs past the sequence
+    EXPECT_EQ(verify(longS, message), SIGNATURE_S_UNREADABLE);
+
+    Bytes longR = signature;
+    longR[3] = 0x7f;  // r runs past the buffer
+    EXPECT_EQ(verify(longR, message), SIGNATURE_R_UNREADABLE);
+}
+
+TEST_F(EcdsaVerify, GarbageFails) {
+    EXPECT_NE(verify(fromText("certainly not a DER signature"), message), 0);
+    EXPECT_NE(verify(Bytes(72, 0xff), message), 0);
+    EXPECT_NE(verify(Bytes{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, message), 0);
+    EXPECT_NE(verify(Bytes{0x30, 0x00}, message), 0);
+    EXPECT_NE(verifyEcdsaP256(nullptr, 0, message.data(), message.size(), publicKey.data()), 0);
+    // r = 0 and s = 0 are outside [1, n-1].
+    EXPECT_NE(verify(test::derSignature({0x00}, {0x00}), message), 0);
+}
+
+TEST_F(EcdsaVerify, KeyOffTheCurveFails) {
+    Bytes signature = key.sign(message);
+    std::array<uint8_t, 65> bent = publicKey;
+    bent[64] ^= 0x01;
+    EXPECT_NE(verifyEcdsaP256(signature.data(), signature.size(), message.data(), message.size(),
+                              bent.data()),
+              0);
+}
+
+}  // namespace
+}  // namespace orvanta
