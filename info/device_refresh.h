@@ -1,0 +1,22 @@
+#pragma once
+// The one refresh of the whole window: picks the key to inspect and rebuilds all three
+// pages. It needs nothing of the window but the pages, so the command line and the tests
+// run it too.
+
+#include <string>
+
+#include "info/page_model.h"
+
+namespace orvanta {
+
+struct Pages {
+    HardInfoPage& hardware;
+    Fido2CertPage& fido2;
+    U2fCertPage& u2f;
+};
+
+// vidText, pidText: vendor and product ID as hexadecimal text (four digits as in a device
+// path), or empty for the first attached FIDO key.
+void ShowDeviceInfo(Pages& pages, const std::string& vidText, const std::string& pidText);
+
+}  // namespace orvanta
