@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ctap/cbor.h"
+#include "ctap/crypto.h"
 #include "ctap/user_prompts.h"
 
 namespace orvanta {
@@ -28,5 +29,9 @@ int fetchPinToken(const std::string& pin, UserPrompts& prompts, uint8_t token[PI
 // negative library code.
 int deriveSharedSecret(CborSpan response, uint8_t sharedSecret[32], uint8_t platformX[32],
                        uint8_t platformY[32]);
+// The same with the key pair drawn from the given seed source instead of the entropy
+// collector (deterministic keys and seeding failures for tests).
+int deriveSharedSecret(CborSpan response, uint8_t sharedSecret[32], uint8_t platformX[32],
+                       uint8_t platformY[32], EntropyFunction entropy, void* entropyContext);
 
 }  // namespace orvanta

@@ -1,0 +1,207 @@
+#include "ctap/pin_token.h"
+
+#include <cstring>
+
+#include "ctap/crypto.h"
+#include "ctap/secure_wipe.h"
+#include "ctap/status_messages.h"
+#include "transport/ctaphid.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr uint8_t AUTHENTICATOR_CLIENT_PIN = 0x06;
+constexpr uint32_t PIN_PROTOCOL = 1;
+constexpr uint32_t SUBCOMMAND_GET_KEY_AGREEMENT = 2;
+constexpr uint32_t SUBCOMMAND_GET_PIN_TOKEN = 5;
+
+// Map keys of authenticatorClientPIN requests and replies.
+constexpr int32_t KEY_PIN_PROTOCOL = 1;
+constexpr int32_t KEY_SUBCOMMAND = 2;
+constexpr int32_t KEY_KEY_AGREEMENT = 3;
+constexpr int32_t KEY_PIN_HASH_ENC = 6;
+constexpr int32_t REPLY_KEY_AGREEMENT = 1;
+constexpr int32_t REPLY_PIN_TOKEN = 2;
+
+// COSE_Key members of an ECDH-ES+HKDF-256 key on P-256.
+constexpr int32_t COSE_KTY = 1;
+constexpr int32_t COSE_ALG = 3;
+constexpr int32_t COSE_CRV = -1;
+constexpr int32_t COSE_X = -2;
+constexpr int32_t COSE_Y = -3;
+constexpr uint32_t COSE_KTY_EC2 = 2;
+constexpr int32_t COSE_ALG_ECDH_ES_HKDF_256 = -25;
+constexpr uint32_t COSE_CRV_P256 = 1;
+
+// Result for a key-agreement reply that cannot be used (the CTAP "invalid CBOR" code, so
+// the user sees the matching sentence).
+constexpr int KEY_AGREEMENT_UNUSABLE = 0x12;
+constexpr int LOCAL_FAILURE = -1;
+constexpr int USER_CANCELLED = 2;
+
+constexpr uint32_t RESPONSE_CAPACITY = 1024;
+constexpr uint32_t REQUEST_CAPACITY = 1024;
+constexpr uint32_t PIN_HASH_ENC_LENGTH = 16;
+
+constexpr uint8_t GET_KEY_AGREEMENT_REQUEST[] = {
+    AUTHENTICATOR_CLIENT_PIN, 0xA2, 0x01, 0x01, 0x02, 0x02};
+
+// Sends one authenticatorClientPIN request into a freshly zeroed response buffer.
+// Returns the status; on 0, `reply` spans the CBOR the key sent back.
+int exchange(const uint8_t* request, uint32_t length, uint8_t (&response)[RESPONSE_CAPACITY],
+             CborSpan& reply) {
+    std::memset(response, 0, sizeof(response));
+    uint32_t replyLength = RESPONSE_CAPACITY;
+    const uint16_t status = sendCbor(request, static_cast<int32_t>(length), response, &replyLength);
+    reply = CborSpan{response, replyLength <= RESPONSE_CAPACITY ? replyLength : 0};
+    return status;
+}
+
+// A COSE coordinate must be a byte string of exactly one coordinate's length.
+bool readCoordinate(CborSpan coseKey, int32_t key, const uint8_t** coordinate) {
+    uint32_t length = 0;
+    return readByteString(mapFindInt(coseKey, key), coordinate, &length) &&
+           *coordinate != nullptr && length == P256_COORDINATE_LENGTH;
+}
+
+// The authenticator's key agreement key (reply key 1): x and y of its COSE key.
+bool readAuthenticatorKey(CborSpan response, const uint8_t** x, const uint8_t** y) {
+    const CborSpan coseKey = mapFindInt(response, REPLY_KEY_AGREEMENT);
+    return readCoordinate(coseKey, COSE_X, x) && readCoordinate(coseKey, COSE_Y, y);
+}
+
+// A generator that could not be seeded is reported like an unusable reply.
+int agreementResult(int result) {
+    return result == KEY_AGREEMENT_SEED_FAILED ? KEY_AGREEMENT_UNUSABLE : result;
+}
+
+// The getPINToken request: command byte, then {1: 1, 2: 5, 3: COSE key, 6: pinHashEnc}.
+// Returns its length, or 0 when it did not fit.
+uint32_t writeGetPinTokenRequest(uint8_t* buffer, const uint8_t* platformX,
+                                 const uint8_t* platformY, const uint8_t* pinHashEnc) {
+    buffer[0] = AUTHENTICATOR_CLIENT_PIN;
+    CborWriter writer{buffer + 1, 0, REQUEST_CAPACITY - 1};
+    beginMap(writer, 4);
+    putUnsigned(putUnsigned(writer, KEY_PIN_PROTOCOL), PIN_PROTOCOL);
+    putUnsigned(putUnsigned(writer, KEY_SUBCOMMAND), SUBCOMMAND_GET_PIN_TOKEN);
+    putUnsigned(writer, KEY_KEY_AGREEMENT);
+    beginMap(writer, 5);
+    putUnsigned(putUnsigned(writer, COSE_KTY), COSE_KTY_EC2);
+    putNegative(putUnsigned(writer, COSE_ALG), COSE_ALG_ECDH_ES_HKDF_256);
+    putUnsigned(putNegative(writer, COSE_CRV), COSE_CRV_P256);
+    putBytes(putNegative(writer, COSE_X), platformX, P256_COORDINATE_LENGTH);
+    putBytes(putNegative(writer, COSE_Y), platformY, P256_COORDINATE_LENGTH);
+    putBytes(putUnsigned(writer, KEY_PIN_HASH_ENC), pinHashEnc, PIN_HASH_ENC_LENGTH);
+    return writer.failed ? 0 : writer.length + 1;
+}
+
+}  // namespace
+
+int deriveSharedSecret(CborSpan response, uint8_t sharedSecret[32], uint8_t platformX[32],
+                       uint8_t platformY[32]) {
+    const uint8_t* x = nullptr;
+    const uint8_t* y = nullptr;
+    if (!readAuthenticatorKey(response, &x, &y)) {
+        return KEY_AGREEMENT_UNUSABLE;
+    }
+    return agreementResult(computeSharedSecret(x, y, platformX, platformY, sharedSecret));
+}
+
+int deriveSharedSecret(CborSpan response, uint8_t sharedSecret[32], uint8_t platformX[32],
+                       uint8_t platformY[32], EntropyFunction entropy, void* entropyContext) {
+    const uint8_t* x = nullptr;
+    const uint8_t* y = nullptr;
+    if (!readAuthenticatorKey(response, &x, &y)) {
+        return KEY_AGREEMENT_UNUSABLE;
+    }
+    return agreementResult(
+        computeSharedSecret(x, y, platformX, platformY, sharedSecret, entropy, entropyContext));
+}
+
+int fetchPinToken(const std::string& pin, UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]) {
+    if (pin.empty()) {
+        prompts.showMessage("PIN cannot be empty!", MessageIcon::Exclamation);
+        return LOCAL_FAILURE;
+    }
+
+    // Everything below that touches the PIN or the key agreement is wiped on every path.
+    uint8_t response[RESPONSE_CAPACITY];
+    uint8_t request[REQUEST_CAPACITY] = {};
+    uint8_t sharedSecret[SHARED_SECRET_LENGTH] = {};
+    uint8_t platformX[P256_COORDINATE_LENGTH] = {};
+    uint8_t platformY[P256_COORDINATE_LENGTH] = {};
+    uint8_t pinHash[SHA256_LENGTH] = {};
+    uint8_t pinHashEnc[PIN_HASH_ENC_LENGTH] = {};
+    WipeOnExit wipeResponse(response);
+    WipeOnExit wipeRequest(request);
+    WipeOnExit wipeSecret(sharedSecret);
+    WipeOnExit wipeX(platformX);
+    WipeOnExit wipeY(platformY);
+    WipeOnExit wipeHash(pinHash);
+    WipeOnExit wipeHashEnc(pinHashEnc);
+
+    CborSpan reply;
+    int result =
+        exchange(GET_KEY_AGREEMENT_REQUEST, sizeof(GET_KEY_AGREEMENT_REQUEST), response, reply);
+    if (result != 0) {
+        return result;
+    }
+    result = deriveSharedSecret(reply, sharedSecret, platformX, platformY);
+    if (result != 0) {
+        return result;
+    }
+
+    // The PIN goes out as its UTF-8 bytes, as CTAP2 requires.
+    result = sha256(reinterpret_cast<const uint8_t*>(pin.data()), pin.size(), pinHash);
+    if (result != 0) {
+        return result;
+    }
+    result = aesCbcEncrypt(sharedSecret, pinHash, PIN_HASH_ENC_LENGTH, pinHashEnc);
+    if (result != 0) {
+        return result;
+    }
+
+    const uint32_t requestLength =
+        writeGetPinTokenRequest(request, platformX, platformY, pinHashEnc);
+    if (requestLength == 0) {
+        return LOCAL_FAILURE;
+    }
+    result = exchange(request, requestLength, response, reply);
+    if (result != 0) {
+        return result;
+    }
+
+    // The encrypted token must hold a whole token in whole AES blocks, all of it received.
+    const uint8_t* encryptedToken = nullptr;
+    uint32_t encryptedLength = 0;
+    if (!readByteString(mapFindInt(reply, REPLY_PIN_TOKEN), &encryptedToken, &encryptedLength) ||
+        encryptedToken == nullptr || encryptedLength < PIN_TOKEN_SIZE ||
+        encryptedLength % AES_BLOCK_LENGTH != 0) {
+        return LOCAL_FAILURE;
+    }
+    result = aesCbcDecrypt(sharedSecret, encryptedToken, PIN_TOKEN_SIZE, token);
+    if (result != 0) {
+        secureWipe(token, PIN_TOKEN_SIZE);
+    }
+    return result;
+}
+
+int obtainPinToken(UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]) {
+    std::string pin;
+    // Room up front, so that typing a PIN of usual length leaves no copies behind in
+    // released memory when the string would otherwise grow.
+    pin.reserve(128);
+    if (!prompts.askPin(pin)) {
+        secureWipe(pin);
+        return USER_CANCELLED;
+    }
+    const int result = fetchPinToken(pin, prompts, token);
+    secureWipe(pin);
+    if (result > 0) {
+        prompts.showMessage(statusMessage(result), MessageIcon::Error);
+    }
+    return result;
+}
+
+}  // namespace orvanta
