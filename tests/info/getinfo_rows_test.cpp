@@ -1,0 +1,426 @@
+#include "info/getinfo_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "transport/ctaphid.h"
+
+namespace orvanta {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+const std::string FIRST = "authenticatorGetInfo";
+
+Rows rowsOf(const Bytes& reply) {
+    Rows rows;
+    appendGetInfoRowsFromReply(CborSpan{reply.data(), static_cast<uint32_t>(reply.size())},
+                               [&rows](const std::string& label, const std::string& value) {
+                                   rows.emplace_back(label, value);
+                               });
+    return rows;
+}
+
+// Rows after the first, which is always the versions row.
+Rows restOf(const Bytes& reply) {
+    Rows rows = rowsOf(reply);
+    EXPECT_FALSE(rows.empty());
+    EXPECT_EQ(rows.front().first, FIRST);
+    rows.erase(rows.begin());
+    return rows;
+}
+
+// A reply writer with room for any test map.
+struct Reply {
+    uint8_t buffer[2048] = {};
+    CborWriter w{buffer, 0, 2048};
+    Bytes bytes() const {
+        EXPECT_FALSE(w.failed);
+        return Bytes(buffer, buffer + w.length);
+    }
+};
+
+Rows one(const std::string& value) {
+    return {{" ", value}};
+}
+
+class GetInfoRows : public ::testing::Test {
+  protected:
+    void SetUp() override { clientPinSet = false; }
+    void TearDown() override { clientPinSet = false; }
+};
+
+TEST_F(GetInfoRows, Versions) {
+    Reply r;
+    beginMap(r.w, 1);
+    putUnsigned(r.w, 1);
+    beginArray(r.w, 2);
+    putText(r.w, "FIDO_2_0");
+    putText(r.w, "U2F_V2");
+    EXPECT_EQ(rowsOf(r.bytes()), (Rows{{FIRST, "1: FIDO_2_0  U2F_V2  "}}));
+
+    // Missing key 1, an empty map, a reply that is no map: the first row stays.
+    Reply other;
+    beginMap(other.w, 1);
+    putUnsigned(other.w, 7);
+    putUnsigned(other.w, 8);
+    EXPECT_EQ(rowsOf(other.bytes()).front(), (std::pair<std::string, std::string>{FIRST, "1: "}));
+    EXPECT_EQ(rowsOf(Bytes{0xA0}), (Rows{{FIRST, "1: "}}));
+    EXPECT_EQ(rowsOf(Bytes{0x00}), (Rows{{FIRST, "1: "}}));
+
+    // Non-text elements are empty texts.
+    Bytes mixed{0xA1, 0x01, 0x83, 0x61, 'A', 0x05, 0x61, 'B'};
+    EXPECT_EQ(rowsOf(mixed).front().second, "1: A    B  ");
+}
+
+TEST_F(GetInfoRows, ExtensionsAndTransports) {
+    Bytes empty{0xA2, 0x02, 0x80, 0x09, 0x80};
+    EXPECT_EQ(restOf(empty), Rows{});
+    Bytes nonText{0xA1, 0x02, 0x81, 0x01};
+    EXPECT_EQ(restOf(nonText), one("2:   "));
+    Reply r;
+    beginMap(r.w, 2);
+    putUnsigned(r.w, 2);
+    beginArray(r.w, 2);
+    putText(r.w, "credProtect");
+    putText(r.w, "hmac-secret");
+    putUnsigned(r.w, 9);
+    beginArray(r.w, 2);
+    putText(r.w, "usb");
+    putText(r.w, "nfc");
+    EXPECT_EQ(restOf(r.bytes()),
+              (Rows{{" ", "2: credProtect  hmac-secret  "}, {" ", "9: usb  nfc  "}}));
+}
+
+TEST_F(GetInfoRows, Aaguid) {
+    Reply r;
+    beginMap(r.w, 1);
+    putUnsigned(r.w, 3);
+    uint8_t aaguid[16];
+    for (uint8_t i = 0; i < 16; ++i) {
+        aaguid[i] = i;
+    }
+    putBytes(r.w, aaguid, 16);
+    EXPECT_EQ(restOf(r.bytes()), one("3: 000102030405060708090A0B0C0D0E0F"));
+
+    Bytes upper{0xA1, 0x03, 0x42, 0xAB, 0xF0};
+    EXPECT_EQ(restOf(upper), one("3: ABF0"));
+    Bytes text{0xA1, 0x03, 0x62, 'a', 'b'};
+    EXPECT_EQ(restOf(text), Rows{});
+    Bytes emptyBytes{0xA1, 0x03, 0x40};
+    EXPECT_EQ(restOf(emptyBytes), Rows{});
+    // A length past the end of the reply shows nothing rather than bytes beyond it.
+    Bytes cut{0xA1, 0x03, 0x50, 0x00, 0x01, 0x02};
+    EXPECT_EQ(restOf(cut), Rows{});
+
+    // At most 512 bytes are shown.
+    for (uint32_t n : {512u, 513u}) {
+        Reply big;
+        std::vector<uint8_t> content(n, 0xA5);
+        beginMap(big.w, 1);
+        putUnsigned(big.w, 3);
+        putBytes(big.w, content.data(), n);
+        Rows rows = restOf(big.bytes());
+        if (n == 512) {
+            std::string hex;
+            for (int i = 0; i < 512; ++i) {
+                hex += "A5";
+            }
+            EXPECT_EQ(rows, one("3: " + hex));
+        } else {
+            EXPECT_EQ(rows, Rows{});
+        }
+    }
+}
+
+Bytes optionsReply(const std::vector<std::pair<std::string, uint8_t>>& options) {
+    Reply r;
+    beginMap(r.w, 1);
+    putUnsigned(r.w, 4);
+    beginMap(r.w, static_cast<uint32_t>(options.size()));
+    for (const auto& [name, value] : options) {
+        putText(r.w, name);
+        putHeader(r.w, value >> 5, value & 0x1F);
+    }
+    return r.bytes();
+}
+
+TEST_F(GetInfoRows, OptionsInFixedOrder) {
+    // Reply order differs from the shown order; unknown names are not shown.
+    Bytes reply = optionsReply(
+        {{"clientPin", 0xF5}, {"plat", 0xF4}, {"rk", 0xF5}, {"up", 0xF5}, {"zz", 0xF5}});
+    Rows rows = restOf(reply);
+    EXPECT_EQ(rows, one("4: rk=true  up=true  plat=false  clientPin=true  "));
+    EXPECT_EQ(rows[0].second.size(), 49u);
+    EXPECT_TRUE(clientPinSet);
+
+    // Values other than true and false add nothing.
+    EXPECT_EQ(restOf(optionsReply({{"rk", 0xF6}, {"up", 0x01}})), Rows{});
+    EXPECT_EQ(restOf(optionsReply({})), Rows{});
+}
+
+TEST_F(GetInfoRows, ClientPinOption) {
+    clientPinSet = true;
+    restOf(optionsReply({{"rk", 0xF5}}));
+    EXPECT_TRUE(clientPinSet) << "a missing clientPin option leaves the flag alone";
+    clientPinSet = false;
+    restOf(optionsReply({{"rk", 0xF5}}));
+    EXPECT_FALSE(clientPinSet);
+    clientPinSet = true;
+    EXPECT_EQ(restOf(optionsReply({{"clientPin", 0xF4}})), one("4: clientPin=false  "));
+    EXPECT_FALSE(clientPinSet);
+    EXPECT_EQ(restOf(optionsReply({{"clientPin", 0xF5}})), one("4: clientPin=true  "));
+    EXPECT_TRUE(clientPinSet);
+}
+
+TEST_F(GetInfoRows, AllOptionNamesAndTheCutAt85) {
+    const char* names[] = {"ep",
+                           "rk",
+                           "up",
+                           "uv",
+                           "plat",
+                           "uvAcfg",
+                           "alwaysUv",
+                           "credMgmt",
+                           "authnrCfg",
+                           "bioEnroll",
+                           "clientPin",
+                           "largeBlobs",
+                           "uvBioEnroll",
+                           "pinUvAuthToken",
+                           "setMinPINLength",
+                           "makeCredUvNotRqd",
+                           "credentialMgmtPreview",
+                           "userVerificationMgmtPreview",
+                           "noMcGaPermissionsWithClientPin"};
+    std::vector<std::pair<std::string, uint8_t>> options;
+    std::string expected = "4: ";
+    // Written in reverse to show that the fixed order wins.
+    for (int i = 18; i >= 0; --i) {
+        options.emplace_back(names[i], i % 2 ? 0xF4 : 0xF5);
+    }
+    for (int i = 0; i <= 18; ++i) {
+        expected += std::string(names[i]) + (i % 2 ? "=false  " : "=true  ");
+    }
+    Rows rows = restOf(optionsReply(options));
+    std::string joined;
+    for (const auto& [label, value] : rows) {
+        EXPECT_EQ(label, " ");
+        joined += value;
+    }
+    EXPECT_EQ(joined, expected);
+    ASSERT_EQ(rows.size(), (expected.size() + 84) / 85);
+    for (size_t i = 0; i + 1 < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].second.size(), 85u);
+    }
+
+    // "4: " (3) + "largeBlobs=false  " (18) + "credentialMgmtPreview=false  " (29)
+    // + "userVerificationMgmtPreview=false  " (35) = 85 characters: one row.
+    Rows exact = restOf(optionsReply({{"userVerificationMgmtPreview", 0xF4},
+                                      {"credentialMgmtPreview", 0xF4},
+                                      {"largeBlobs", 0xF4}}));
+    ASSERT_EQ(exact.size(), 1u);
+    EXPECT_EQ(exact[0].second.size(), 85u);
+    // "uvBioEnroll=false  " (19) instead of largeBlobs: 86, the last character alone.
+    Rows over = restOf(optionsReply({{"userVerificationMgmtPreview", 0xF4},
+                                     {"credentialMgmtPreview", 0xF4},
+                                     {"uvBioEnroll", 0xF4}}));
+    ASSERT_EQ(over.size(), 2u);
+    EXPECT_EQ(over[0].second,
+              "4: uvBioEnroll=false  credentialMgmtPreview=false  "
+              "userVerificationMgmtPreview=false ");
+    EXPECT_EQ(over[1], (std::pair<std::string, std::string>{" ", " "}));
+}
+
+TEST_F(GetInfoRows, UnsignedMembers) {
+    Reply r;
+    beginMap(r.w, 13);
+    for (uint32_t key : {5u, 7u, 8u, 11u, 13u, 14u, 15u, 16u, 17u, 18u, 20u, 21u}) {
+        putUnsigned(r.w, key);
+        putUnsigned(r.w, key == 5 ? 1200 : key == 13 ? 4 : key * 10);
+    }
+    putUnsigned(r.w, 22);  // unknown keys are not shown
+    putUnsigned(r.w, 1);
+    EXPECT_EQ(restOf(r.bytes()), (Rows{{" ", "5: 1200"},
+                                       {" ", "7: 70  "},
+                                       {" ", "8: 80  "},
+                                       {" ", "11: 110  "},
+                                       {" ", "13: 4  "},
+                                       {" ", "14: 140  "},
+                                       {" ", "15: 150  "},
+                                       {" ", "16: 160  "},
+                                       {" ", "17: 170  "},
+                                       {" ", "18: 180  "},
+                                       {" ", "20: 200  "},
+                                       {" ", "21: 210  "}}));
+
+    // Values that are not unsigned integers show nothing.
+    Bytes others{0xA4, 0x05, 0x20, 0x07, 0x61, '1', 0x08, 0xF5, 0x15, 0x81, 0x01};
+    EXPECT_EQ(restOf(others), Rows{});
+
+    // 2^31 and more print as unsigned decimals.
+    Reply big;
+    beginMap(big.w, 3);
+    putUnsigned(big.w, 5);
+    putUnsigned(big.w, 0x80000000u);
+    putUnsigned(big.w, 14);
+    putUnsigned(big.w, 0xFFFFFFFFu);
+    putUnsigned(big.w, 19);
+    beginMap(big.w, 1);
+    putText(big.w, "FIDO");
+    putUnsigned(big.w, 0x80000001u);
+    EXPECT_EQ(restOf(big.bytes()), (Rows{{" ", "5: 2147483648"},
+                                         {" ", "14: 4294967295  "},
+                                         {" ", "19: FIDO = 2147483649  "}}));
+}
+
+TEST_F(GetInfoRows, PinUvAuthProtocols) {
+    Bytes reply{0xA1, 0x06, 0x82, 0x01, 0x02};
+    EXPECT_EQ(restOf(reply), one("6: 1  2  "));
+    Bytes mixed{0xA1, 0x06, 0x84, 0x01, 0x20, 0x61, 'x', 0x1A, 0x80, 0x00, 0x00, 0x00};
+    EXPECT_EQ(restOf(mixed), one("6: 1  2147483648  "));
+    Bytes none{0xA1, 0x06, 0x81, 0x20};
+    EXPECT_EQ(restOf(none), Rows{});
+}
+
+TEST_F(GetInfoRows, Algorithms) {
+    auto algorithm = [](Reply& r, int32_t alg, bool negative, const char* type) {
+        beginMap(r.w, 2);
+        putText(r.w, "alg");
+        if (negative) {
+            putNegative(r.w, alg);
+        } else {
+            putUnsigned(r.w, static_cast<uint32_t>(alg));
+        }
+        putText(r.w, "type");
+        putText(r.w, type);
+    };
+    Reply r;
+    beginMap(r.w, 1);
+    putUnsigned(r.w, 10);
+    beginArray(r.w, 3);
+    algorithm(r, -7, true, "public-key");
+    algorithm(r, -8, true, "public-key");
+    algorithm(r, 3, false, "odd");
+    EXPECT_EQ(restOf(r.bytes()), one("10: alg=-7  type=public-keyalg=-8  type=public-keytype=odd"));
+
+    // Missing alg and type, a non-map element, and an alg below the 32-bit range.
+    Bytes odd{0xA1, 0x0A, 0x83, 0xA0, 0x01, 0xA1, 0x63, 'a',
+              'l',  'g',  0x3A, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(restOf(odd), one("10: type=type=alg=-4294967296  type="));
+}
+
+TEST_F(GetInfoRows, ForcePinChange) {
+    EXPECT_EQ(restOf(Bytes{0xA1, 0x0C, 0xF5}), one("12: true  "));
+    EXPECT_EQ(restOf(Bytes{0xA1, 0x0C, 0xF4}), one("12: false  "));
+    EXPECT_EQ(restOf(Bytes{0xA1, 0x0C, 0xF6}), Rows{});
+    EXPECT_EQ(restOf(Bytes{0xA1, 0x0C, 0x01}), Rows{});
+}
+
+TEST_F(GetInfoRows, CertificationsInFixedOrder) {
+    Reply r;
+    beginMap(r.w, 1);
+    putUnsigned(r.w, 19);
+    beginMap(r.w, 8);
+    putText(r.w, "CC-EAL");
+    putUnsigned(r.w, 5);
+    putText(r.w, "FIDO");
+    putUnsigned(r.w, 2);
+    putText(r.w, "FIPS-CMVP-3-PHY");
+    putUnsigned(r.w, 3);
+    putText(r.w, "FIPS-CMVP-2-PHY");
+    putUnsigned(r.w, 2);
+    putText(r.w, "FIPS-CMVP-3");
+    putText(r.w, "3");  // not a number: nothing
+    putText(r.w, "FIPS-CMVP-2");
+    putUnsigned(r.w, 1);
+    putText(r.w, "Other");
+    putUnsigned(r.w, 9);
+    putText(r.w, "fido");
+    putUnsigned(r.w, 9);
+    EXPECT_EQ(restOf(r.bytes()), (Rows{{" ", "19: FIDO = 2  "},
+                                       {" ", "19: FIPS-CMVP-2 = 1  "},
+                                       {" ", "19: FIPS-CMVP-2-PHY = 2  "},
+                                       {" ", "19: FIPS-CMVP-3-PHY = 3  "},
+                                       {" ", "19: CC-EAL = 5  "}}));
+}
+
+TEST_F(GetInfoRows, MembersInKeyOrder) {
+    // A full reply written in canonical order yields rows in key order.
+    Reply r;
+    beginMap(r.w, 8);
+    putUnsigned(r.w, 1);
+    beginArray(r.w, 1);
+    putText(r.w, "FIDO_2_1");
+    putUnsigned(r.w, 2);
+    beginArray(r.w, 1);
+    putText(r.w, "credProtect");
+    putUnsigned(r.w, 3);
+    const uint8_t aaguid[2] = {0x0F, 0xF0};
+    putBytes(r.w, aaguid, 2);
+    putUnsigned(r.w, 4);
+    beginMap(r.w, 1);
+    putText(r.w, "rk");
+    putBool(r.w, true);
+    putUnsigned(r.w, 5);
+    putUnsigned(r.w, 1200);
+    putUnsigned(r.w, 6);
+    beginArray(r.w, 1);
+    putUnsigned(r.w, 1);
+    putUnsigned(r.w, 12);
+    putBool(r.w, false);
+    putUnsigned(r.w, 20);
+    putUnsigned(r.w, 25);
+    EXPECT_EQ(rowsOf(r.bytes()), (Rows{{FIRST, "1: FIDO_2_1  "},
+                                       {" ", "2: credProtect  "},
+                                       {" ", "3: 0FF0"},
+                                       {" ", "4: rk=true  "},
+                                       {" ", "5: 1200"},
+                                       {" ", "6: 1  "},
+                                       {" ", "12: false  "},
+                                       {" ", "20: 25  "}}));
+}
+
+TEST_F(GetInfoRows, IrregularArrays) {
+    // An indefinite versions array ends at its break.
+    Bytes indefinite{0xA1, 0x01, 0x9F, 0x61, 'A', 0x61, 'B', 0xFF};
+    EXPECT_EQ(rowsOf(indefinite), (Rows{{FIRST, "1: A  B  "}}));
+    // An indefinite array cut off by the end of the reply ends with it.
+    Bytes unclosed{0xA1, 0x01, 0x9F, 0x61, 'A'};
+    EXPECT_EQ(rowsOf(unclosed), (Rows{{FIRST, "1: A  "}}));
+    // A text element whose length runs past the reply is cut at its end.
+    Bytes cutText{0xA1, 0x01, 0x81, 0x65, 'A', 'B'};
+    EXPECT_EQ(rowsOf(cutText), (Rows{{FIRST, "1: AB  "}}));
+    // A definite array claiming more elements than arrived: missing ones are empty, and a
+    // huge claim is bounded by the bytes received.
+    Bytes claims{0xA1, 0x01, 0x83, 0x61, 'A'};
+    EXPECT_EQ(rowsOf(claims), (Rows{{FIRST, "1: A      "}}));
+    Bytes huge{0xA1, 0x01, 0x9A, 0xFF, 0xFF, 0xFF, 0xFF, 0x61, 'A'};
+    Rows rows = rowsOf(huge);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].second.substr(0, 6), "1: A  ");
+    EXPECT_LE(rows[0].second.size(), 3u + 2u * huge.size() + 1u);
+    // A member that is a text string instead of an array: empty elements, one per byte.
+    Bytes textMember{0xA1, 0x02, 0x62, 'u', 's'};
+    EXPECT_EQ(restOf(textMember), one("2:     "));
+}
+
+TEST_F(GetInfoRows, FailedExchangeAddsNothing) {
+    const int ready = transportReady;
+    transportReady = 0;  // the send refuses with TRANSPORT_FAILED
+    clientPinSet = true;
+    Rows rows;
+    appendGetInfoRows([&rows](const std::string& label, const std::string& value) {
+        rows.emplace_back(label, value);
+    });
+    transportReady = ready;
+    EXPECT_EQ(rows, Rows{});
+    EXPECT_TRUE(clientPinSet);
+}
+
+}  // namespace
+}  // namespace orvanta
