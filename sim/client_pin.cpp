@@ -1,0 +1,235 @@
+#include "sim/client_pin.h"
+
+#include <cstring>
+
+#include "ctap/secure_wipe.h"
+#include "sim/cbor_out.h"
+
+namespace orvanta {
+
+namespace {
+
+bool readUnsigned(CborSpan span, uint32_t& value) {
+    if (!span.found()) {
+        return false;
+    }
+    const CborHeader h = readHeader(span);
+    if (h.headerLength == 0 || h.majorType != 0) {
+        return false;
+    }
+    value = h.argument;
+    return true;
+}
+
+Bytes statusOnly(uint8_t status) {
+    return Bytes{status};
+}
+
+}  // namespace
+
+ClientPin::ClientPin(KeyState& key) : key_(key) {
+    if (key_.profile.pinSet) {
+        const std::string& pin = key_.profile.pin;
+        const Sha256Digest h = sha256(reinterpret_cast<const uint8_t*>(pin.data()), pin.size());
+        std::memcpy(pinHash_.data(), h.data(), pinHash_.size());
+        set_ = true;
+        retries_ = key_.profile.pinRetries;
+    }
+    powerCycle();
+}
+
+void ClientPin::powerCycle() {
+    agreement_.generate(key_.drbg);
+    key_.drbg.fill(token_.data(), token_.size());
+    consecutiveFailures_ = 0;
+}
+
+void ClientPin::clear() {
+    set_ = false;
+    secureWipe(pinHash_.data(), pinHash_.size());
+    retries_ = PIN_RETRIES_MAX;
+    powerCycle();
+}
+
+bool ClientPin::verifyPinAuth(const uint8_t* clientDataHash, const uint8_t* pinAuth,
+                              uint32_t length) const {
+    if (length != 16) {
+        return false;
+    }
+    Sha256Digest mac = hmacSha256(token_.data(), token_.size(), clientDataHash, 32);
+    const bool same = std::memcmp(mac.data(), pinAuth, 16) == 0;
+    secureWipe(mac.data(), mac.size());
+    return same;
+}
+
+Bytes ClientPin::handle(CborSpan request) {
+    ++key_.counters.clientPinRequests;
+    if (readHeader(request).majorType != 5) {
+        return statusOnly(ctap_status::CBOR_UNEXPECTED_TYPE);
+    }
+    uint32_t protocol = 0;
+    uint32_t sub = 0;
+    if (!readUnsigned(mapFindInt(request, 2), sub)) {
+        return statusOnly(ctap_status::MISSING_PARAMETER);
+    }
+    if (!readUnsigned(mapFindInt(request, 1), protocol)) {
+        return statusOnly(ctap_status::MISSING_PARAMETER);
+    }
+    if (protocol != 1) {
+        return statusOnly(ctap_status::INVALID_PARAMETER);
+    }
+    switch (sub) {
+        case 1: {  // getRetries
+            CborOut out;
+            beginMap(out.w, 1);
+            putUnsigned(out.w, 3);
+            putUnsigned(out.w, retries_);
+            return out.reply();
+        }
+        case 2:
+            return keyAgreement();
+        case 3:
+            return setPin(request);
+        case 5:  // getPINToken
+        case 9:  // getPinUvAuthTokenUsingPinWithPermissions: the same token here
+            return pinToken(request);
+        default:
+            return statusOnly(ctap_status::INVALID_SUBCOMMAND);
+    }
+}
+
+Bytes ClientPin::keyAgreement() {
+    const auto point = agreement_.publicPoint();
+    CborOut out;
+    beginMap(out.w, 1);
+    putUnsigned(out.w, 1);
+    beginMap(out.w, 5);
+    out.integer(1).integer(2);    // kty: EC2
+    out.integer(3).integer(-25);  // alg: ECDH-ES + HKDF-256
+    out.integer(-1).integer(1);   // crv: P-256
+    out.integer(-2);
+    putBytes(out.w, point.data() + 1, 32);
+    out.integer(-3);
+    putBytes(out.w, point.data() + 33, 32);
+    return out.reply();
+}
+
+bool ClientPin::sharedSecret(CborSpan request, Sha256Digest& secret) {
+    const CborSpan cose = mapFindInt(request, 3);
+    const uint8_t* x = nullptr;
+    const uint8_t* y = nullptr;
+    uint32_t xLength = 0;
+    uint32_t yLength = 0;
+    if (!readByteString(mapFindInt(cose, -2), &x, &xLength) ||
+        !readByteString(mapFindInt(cose, -3), &y, &yLength) || xLength != 32 || yLength != 32) {
+        return false;
+    }
+    return agreement_.sharedSecret(x, y, secret, key_.drbg);
+}
+
+Bytes ClientPin::setPin(CborSpan request) {
+    const uint8_t* pinAuth = nullptr;
+    const uint8_t* newPinEnc = nullptr;
+    uint32_t pinAuthLength = 0;
+    uint32_t newPinEncLength = 0;
+    if (!mapFindInt(request, 3).found() ||
+        !readByteString(mapFindInt(request, 4), &pinAuth, &pinAuthLength) ||
+        !readByteString(mapFindInt(request, 5), &newPinEnc, &newPinEncLength)) {
+        return statusOnly(ctap_status::MISSING_PARAMETER);
+    }
+    if (set_) {
+        return statusOnly(ctap_status::PIN_AUTH_INVALID);
+    }
+    Sha256Digest shared{};
+    WipeOnExit<Sha256Digest> wipeShared(shared);
+    if (!sharedSecret(request, shared)) {
+        return statusOnly(ctap_status::INVALID_PARAMETER);
+    }
+    Sha256Digest mac = hmacSha256(shared.data(), shared.size(), newPinEnc, newPinEncLength);
+    const bool authentic = pinAuthLength == 16 && std::memcmp(mac.data(), pinAuth, 16) == 0;
+    if (!authentic) {
+        return statusOnly(ctap_status::PIN_AUTH_INVALID);
+    }
+    if (newPinEncLength < 64 || newPinEncLength % 16 != 0 || newPinEncLength > 256) {
+        return statusOnly(ctap_status::PIN_POLICY_VIOLATION);
+    }
+    uint8_t padded[256];
+    if (!aes256CbcDecrypt(shared.data(), newPinEnc, newPinEncLength, padded)) {
+        return statusOnly(ctap_status::INVALID_PARAMETER);
+    }
+    size_t length = 0;
+    while (length < newPinEncLength && padded[length] != 0) {
+        ++length;
+    }
+    Bytes status;
+    if (length < 4 || length > 63) {
+        status = statusOnly(ctap_status::PIN_POLICY_VIOLATION);
+    } else {
+        Sha256Digest h = sha256(padded, length);
+        std::memcpy(pinHash_.data(), h.data(), pinHash_.size());
+        secureWipe(h.data(), h.size());
+        set_ = true;
+        retries_ = PIN_RETRIES_MAX;
+        status = statusOnly(ctap_status::OK);
+    }
+    secureWipe(padded, sizeof(padded));
+    return status;
+}
+
+Bytes ClientPin::pinToken(CborSpan request) {
+    const uint8_t* pinHashEnc = nullptr;
+    uint32_t pinHashEncLength = 0;
+    if (!mapFindInt(request, 3).found() ||
+        !readByteString(mapFindInt(request, 6), &pinHashEnc, &pinHashEncLength)) {
+        return statusOnly(ctap_status::MISSING_PARAMETER);
+    }
+    if (!set_) {
+        return statusOnly(ctap_status::PIN_NOT_SET);
+    }
+    if (retries_ == 0) {
+        return statusOnly(ctap_status::PIN_BLOCKED);
+    }
+    if (consecutiveFailures_ >= PIN_CONSECUTIVE_LIMIT) {
+        return statusOnly(ctap_status::PIN_AUTH_BLOCKED);
+    }
+    Sha256Digest shared{};
+    WipeOnExit<Sha256Digest> wipeShared(shared);
+    if (!sharedSecret(request, shared)) {
+        return statusOnly(ctap_status::INVALID_PARAMETER);
+    }
+    if (pinHashEncLength != 16) {
+        return statusOnly(ctap_status::INVALID_PARAMETER);
+    }
+    uint8_t pinHash[16];
+    WipeOnExit<uint8_t[16]> wipeHash(pinHash);
+    if (!aes256CbcDecrypt(shared.data(), pinHashEnc, 16, pinHash)) {
+        return statusOnly(ctap_status::INVALID_PARAMETER);
+    }
+    --retries_;
+    if (std::memcmp(pinHash, pinHash_.data(), sizeof(pinHash)) != 0) {
+        // A wrong PIN also spends the key agreement.
+        agreement_.generate(key_.drbg);
+        ++consecutiveFailures_;
+        if (retries_ == 0) {
+            return statusOnly(ctap_status::PIN_BLOCKED);
+        }
+        if (consecutiveFailures_ >= PIN_CONSECUTIVE_LIMIT) {
+            return statusOnly(ctap_status::PIN_AUTH_BLOCKED);
+        }
+        return statusOnly(ctap_status::PIN_INVALID);
+    }
+    retries_ = PIN_RETRIES_MAX;
+    consecutiveFailures_ = 0;
+    const size_t tokenLength = key_.fault() == FaultMode::ShortPinToken ? 16 : token_.size();
+    uint8_t encrypted[32];
+    if (!aes256CbcEncrypt(shared.data(), token_.data(), tokenLength, encrypted)) {
+        return statusOnly(ctap_status::INVALID_PARAMETER);
+    }
+    CborOut out;
+    beginMap(out.w, 1);
+    putUnsigned(out.w, 2);
+    putBytes(out.w, encrypted, static_cast<uint32_t>(tokenLength));
+    return out.reply();
+}
+
+}  // namespace orvanta

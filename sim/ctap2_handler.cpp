@@ -1,0 +1,224 @@
+#include "sim/ctap2_handler.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "sim/attestation.h"
+#include "sim/cbor_out.h"
+#include "sim/get_info.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr uint8_t CMD_MAKE_CREDENTIAL = 0x01;
+constexpr uint8_t CMD_GET_ASSERTION = 0x02;
+constexpr uint8_t CMD_GET_INFO = 0x04;
+constexpr uint8_t CMD_CLIENT_PIN = 0x06;
+constexpr uint8_t CMD_RESET = 0x07;
+constexpr uint8_t CMD_SELECTION = 0x0B;
+
+constexpr uint8_t FLAG_UP = 0x01;
+constexpr uint8_t FLAG_UV = 0x04;
+constexpr uint8_t FLAG_AT = 0x40;
+
+Ctap2Outcome now(Bytes reply) {
+    Ctap2Outcome o;
+    o.reply = std::move(reply);
+    return o;
+}
+
+Ctap2Outcome status(uint8_t s) {
+    return now(Bytes{s});
+}
+
+Ctap2Outcome afterTouch(std::function<Bytes()> complete) {
+    Ctap2Outcome o;
+    o.needsTouch = true;
+    o.complete = std::move(complete);
+    return o;
+}
+
+bool isMap(CborSpan span) {
+    const CborHeader h = readHeader(span);
+    return h.headerLength != 0 && h.majorType == 5;
+}
+
+// Whether pubKeyCredParams offers ES256 with type "public-key".
+bool offersEs256(CborSpan params, bool& wellFormed) {
+    wellFormed = true;
+    const CborHeader h = readHeader(params);
+    if (h.headerLength == 0 || h.majorType != 4 || h.additionalInfo == 31) {
+        wellFormed = false;
+        return false;
+    }
+    for (uint32_t i = 0; i < h.argument; ++i) {
+        const CborSpan element = arrayAt(params, static_cast<int32_t>(i));
+        if (!isMap(element)) {
+            wellFormed = false;
+            return false;
+        }
+        const CborHeader alg = readHeader(mapFindText(element, "alg"));
+        std::string_view type;
+        if (alg.headerLength != 0 && alg.majorType == 1 && alg.argument == 6 &&
+            readTextString(mapFindText(element, "type"), &type) && type == "public-key") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The options map: uv true asks for built-in user verification, which this key lacks.
+bool asksUserVerification(CborSpan options) {
+    const CborSpan uv = mapFindText(options, "uv");
+    return uv.found() && readHeader(uv).majorType == 7 && readHeader(uv).additionalInfo == 21;
+}
+
+}  // namespace
+
+Ctap2Outcome Ctap2Handler::handle(const uint8_t* message, size_t length) {
+    if (message == nullptr || length == 0) {
+        return status(ctap_status::INVALID_LENGTH);
+    }
+    const CborSpan params{length > 1 ? message + 1 : nullptr, static_cast<uint32_t>(length - 1)};
+    switch (message[0]) {
+        case CMD_GET_INFO:
+            ++key_.counters.getInfoRequests;
+            return now(buildGetInfo(key_.profile, pin_.isSet()));
+        case CMD_CLIENT_PIN:
+            return now(pin_.handle(params));
+        case CMD_MAKE_CREDENTIAL:
+            return makeCredential(params);
+        case CMD_GET_ASSERTION:  // credentials are not kept
+            return status(ctap_status::NO_CREDENTIALS);
+        case CMD_RESET:
+            return afterTouch([this] {
+                pin_.clear();
+                key_.signCount = 0;
+                return Bytes{ctap_status::OK};
+            });
+        case CMD_SELECTION:
+            return afterTouch([] { return Bytes{ctap_status::OK}; });
+        default:
+            return status(ctap_status::INVALID_COMMAND);
+    }
+}
+
+Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
+    ++key_.counters.makeCredentialRequests;
+    if (!isMap(request)) {
+        return status(ctap_status::CBOR_UNEXPECTED_TYPE);
+    }
+    const uint8_t* cdh = nullptr;
+    uint32_t cdhLength = 0;
+    std::string_view rpId;
+    const CborSpan user = mapFindInt(request, 3);
+    const CborSpan params = mapFindInt(request, 4);
+    if (!readByteString(mapFindInt(request, 1), &cdh, &cdhLength) ||
+        !readTextString(mapFindText(mapFindInt(request, 2), "id"), &rpId) || !isMap(user) ||
+        !params.found()) {
+        return status(ctap_status::MISSING_PARAMETER);
+    }
+    if (cdhLength != 32) {
+        return status(ctap_status::INVALID_LENGTH);
+    }
+    bool wellFormed = true;
+    if (!offersEs256(params, wellFormed)) {
+        return status(wellFormed ? ctap_status::UNSUPPORTED_ALGORITHM
+                                 : ctap_status::CBOR_UNEXPECTED_TYPE);
+    }
+    if (asksUserVerification(mapFindInt(request, 7))) {
+        return status(ctap_status::UNSUPPORTED_OPTION);
+    }
+
+    // PIN rules of CTAP 2.0.
+    bool verified = false;
+    const CborSpan pinAuthItem = mapFindInt(request, 8);
+    if (pinAuthItem.found()) {
+        const uint8_t* pinAuth = nullptr;
+        uint32_t pinAuthLength = 0;
+        if (!readByteString(pinAuthItem, &pinAuth, &pinAuthLength)) {
+            return status(ctap_status::CBOR_UNEXPECTED_TYPE);
+        }
+        if (pinAuthLength == 0) {
+            // A platform asking the user to pick this key: touch, then the PIN state.
+            const bool set = pin_.isSet();
+            return afterTouch(
+                [set] { return Bytes{set ? ctap_status::PIN_INVALID : ctap_status::PIN_NOT_SET}; });
+        }
+        const CborHeader protocol = readHeader(mapFindInt(request, 9));
+        if (protocol.headerLength == 0) {
+            return status(ctap_status::MISSING_PARAMETER);
+        }
+        if (protocol.majorType != 0 || protocol.argument != 1) {
+            return status(ctap_status::PIN_AUTH_INVALID);
+        }
+        if (!pin_.isSet()) {
+            return status(ctap_status::PIN_NOT_SET);
+        }
+        if (!pin_.verifyPinAuth(cdh, pinAuth, pinAuthLength)) {
+            return status(ctap_status::PIN_AUTH_INVALID);
+        }
+        verified = true;
+    } else if (pin_.isSet()) {
+        return status(ctap_status::PIN_REQUIRED);
+    }
+
+    std::array<uint8_t, 32> clientDataHash{};
+    std::memcpy(clientDataHash.data(), cdh, 32);
+    const Sha256Digest rpIdHash =
+        sha256(reinterpret_cast<const uint8_t*>(rpId.data()), rpId.size());
+
+    return afterTouch([this, clientDataHash, rpIdHash, verified] {
+        P256Key credential;
+        credential.generate(key_.drbg);
+        const auto point = credential.publicPoint();
+        const Bytes credentialId = key_.drbg.bytes(64);
+        const uint32_t counter = ++key_.signCount;
+
+        Bytes authData(rpIdHash.begin(), rpIdHash.end());
+        authData.push_back(static_cast<uint8_t>(FLAG_UP | FLAG_AT | (verified ? FLAG_UV : 0)));
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            authData.push_back(static_cast<uint8_t>(counter >> shift));
+        }
+        authData.insert(authData.end(), key_.profile.aaguid.begin(), key_.profile.aaguid.end());
+        authData.push_back(static_cast<uint8_t>(credentialId.size() >> 8));
+        authData.push_back(static_cast<uint8_t>(credentialId.size()));
+        authData.insert(authData.end(), credentialId.begin(), credentialId.end());
+        CborOut cose(128);
+        beginMap(cose.w, 5);
+        cose.integer(1).integer(2);   // kty: EC2
+        cose.integer(3).integer(-7);  // alg: ES256
+        cose.integer(-1).integer(1);  // crv: P-256
+        cose.integer(-2);
+        putBytes(cose.w, point.data() + 1, 32);
+        cose.integer(-3);
+        putBytes(cose.w, point.data() + 33, 32);
+        const Bytes coseKey = cose.bytes();
+        authData.insert(authData.end(), coseKey.begin(), coseKey.end());
+
+        Bytes signedData = authData;
+        signedData.insert(signedData.end(), clientDataHash.begin(), clientDataHash.end());
+        const Attestation& att = key_.attestation();
+        const Bytes sig = att.key().signSha256(signedData.data(), signedData.size(), key_.drbg);
+        const Bytes leaf = key_.fault() == FaultMode::BadCertificate ? undecodableCertificate()
+                                                                     : att.certificate();
+
+        CborOut out;
+        beginMap(out.w, 3);
+        out.integer(1).text("packed");
+        out.integer(2).bytes(authData);
+        out.integer(3);
+        beginMap(out.w, 3);
+        out.text("alg").integer(-7);
+        out.text("sig").bytes(sig);
+        out.text("x5c");
+        beginArray(out.w, 2);
+        out.bytes(leaf).bytes(att.caCertificate());
+        ++key_.counters.credentialsMade;
+        return out.reply();
+    });
+}
+
+}  // namespace orvanta

@@ -1,0 +1,40 @@
+#pragma once
+// The CTAP2 side of a virtual key, reached through CTAPHID_CBOR: authenticatorGetInfo,
+// authenticatorClientPIN, authenticatorMakeCredential with packed attestation, reset and
+// selection.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "sim/client_pin.h"
+#include "sim/key_state.h"
+
+namespace orvanta {
+
+// The answer to one CTAP2 message: either a reply at once, or a request that waits for
+// the user's touch and is answered by `complete` once the key is touched.
+struct Ctap2Outcome {
+    Bytes reply;  // status byte + CBOR
+    bool needsTouch = false;
+    std::function<Bytes()> complete;
+};
+
+class Ctap2Handler {
+  public:
+    explicit Ctap2Handler(KeyState& key) : key_(key), pin_(key) {}
+
+    // message: the CTAP2 command byte followed by its CBOR parameters.
+    Ctap2Outcome handle(const uint8_t* message, size_t length);
+
+    ClientPin& pin() { return pin_; }
+    const ClientPin& pin() const { return pin_; }
+
+  private:
+    Ctap2Outcome makeCredential(CborSpan request);
+
+    KeyState& key_;
+    ClientPin pin_;
+};
+
+}  // namespace orvanta

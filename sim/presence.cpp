@@ -1,0 +1,42 @@
+#include "sim/presence.h"
+
+#include "transport/clock.h"
+
+namespace orvanta {
+
+void Presence::setPolicy(TouchPolicy policy) {
+    policy_ = policy;
+    consume();
+}
+
+bool Presence::check() {
+    const uint32_t now = clock().tickCount();
+    if (!waiting_) {
+        waiting_ = true;
+        waitStart_ = now;
+        checks_ = 0;
+    }
+    ++checks_;
+    if (touched_) {
+        return true;
+    }
+    switch (policy_.mode) {
+        case TouchPolicy::Mode::Immediate:
+            return true;
+        case TouchPolicy::Mode::AfterRequests:
+            return checks_ >= policy_.requests;
+        case TouchPolicy::Mode::AfterMs:
+            return now - waitStart_ >= policy_.ms;  // unsigned: a wrap does no harm
+        case TouchPolicy::Mode::Never:
+            return false;
+    }
+    return false;
+}
+
+void Presence::consume() {
+    touched_ = false;
+    waiting_ = false;
+    checks_ = 0;
+}
+
+}  // namespace orvanta

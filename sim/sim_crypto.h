@@ -1,0 +1,72 @@
+#pragma once
+// The virtual key's own cryptography on mbed TLS: a deterministic random generator (runs are
+// reproducible), P-256 keys that sign and agree, and the hash, MAC and cipher helpers of
+// the PIN protocol. Every mbed TLS context is owned by one object and freed on every path.
+
+#include <mbedtls/ctr_drbg.h>
+#include <mbedtls/pk.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvanta {
+
+using Bytes = std::vector<uint8_t>;
+using Sha256Digest = std::array<uint8_t, 32>;
+
+// CTR_DRBG seeded from a fixed seed text instead of the system's entropy.
+class Drbg {
+  public:
+    explicit Drbg(const std::string& seed);
+    ~Drbg();
+    Drbg(const Drbg&) = delete;
+    Drbg& operator=(const Drbg&) = delete;
+
+    void fill(uint8_t* out, size_t length);
+    Bytes bytes(size_t length);
+    // For mbed TLS calls that take f_rng / p_rng.
+    static int callback(void* drbg, unsigned char* out, size_t length);
+
+  private:
+    static int entropy(void* self, unsigned char* out, size_t length);
+    std::string seed_;
+    uint32_t entropyCounter_ = 0;
+    mbedtls_ctr_drbg_context ctx_;
+};
+
+// A P-256 key pair in an mbed TLS PK context (usable by the certificate writer too).
+class P256Key {
+  public:
+    P256Key();
+    ~P256Key();
+    P256Key(const P256Key&) = delete;
+    P256Key& operator=(const P256Key&) = delete;
+
+    // Makes a fresh key pair; false when mbed TLS refuses.
+    bool generate(Drbg& drbg);
+    // 0x04 || X || Y.
+    std::array<uint8_t, 65> publicPoint() const;
+    // DER ECDSA signature of SHA-256(data); empty on failure.
+    Bytes signSha256(const uint8_t* data, size_t length, Drbg& drbg) const;
+    // SHA-256 of the X coordinate of d * (x, y); false when the point is not on the curve.
+    bool sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& out, Drbg& drbg) const;
+
+    mbedtls_pk_context* pk() const { return &pk_; }
+
+  private:
+    mutable mbedtls_pk_context pk_;
+};
+
+Sha256Digest sha256(const uint8_t* data, size_t length);
+inline Sha256Digest sha256(const Bytes& data) {
+    return sha256(data.data(), data.size());
+}
+Sha256Digest hmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* data, size_t length);
+// AES-256-CBC with a zero IV; length must be a multiple of 16. False on failure.
+bool aes256CbcEncrypt(const uint8_t* key, const uint8_t* in, size_t length, uint8_t* out);
+bool aes256CbcDecrypt(const uint8_t* key, const uint8_t* in, size_t length, uint8_t* out);
+
+}  // namespace orvanta
