@@ -131,10 +131,8 @@ std::string transportsText(const uint8_t* value, size_t length) {
     static constexpr struct {
         uint8_t mask;
         const char* name;
-    } TRANSPORTS[] = {{0x80, "BluetoothRadio"},
-                      {0x40, "BluetoothLowEnergyRadio"},
-                      {0x20, "USB"},
-                      {0x10, "NFC"}};
+    } TRANSPORTS[] = {
+        {0x80, "BluetoothRadio"}, {0x40, "BluetoothLowEnergyRadio"}, {0x20, "USB"}, {0x10, "NFC"}};
     if (value == nullptr || length == 0) {
         return std::string();
     }
@@ -181,9 +179,12 @@ bool describeCertificate(const uint8_t* der, size_t length, CertificateText& tex
 
 std::vector<Row> certificateRows(const CertificateText& text) {
     std::vector<Row> rows = {
-        {"Version", text.version},           {"Serial number", text.serialNumber},
-        {"User", text.subject},              {"Issuer", text.issuer},
-        {"Validity period", text.validity},  {"Public key", text.publicKey},
+        {"Version", text.version},
+        {"Serial number", text.serialNumber},
+        {"User", text.subject},
+        {"Issuer", text.issuer},
+        {"Validity period", text.validity},
+        {"Public key", text.publicKey},
         {"Base64 encode", text.base64},
     };
     if (text.transports) {
@@ -224,11 +225,11 @@ int showCertificateDetails(CertificatePage& page, const uint8_t* certificate,
     const std::vector<uint8_t>& key = text.publicKeyOctets;
     std::optional<int> verified;
     if (!fido2) {
-        verified = verifyRegistrationSignature(key.data(), key.size(), signedData,
-                                               signedDataLength, signature, signatureLength);
+        verified = verifyRegistrationSignature(key.data(), key.size(), signedData, signedDataLength,
+                                               signature, signatureLength);
     } else if (text.subject.find("Attestation") != std::string::npos) {
-        verified = verifyAttestationSignature(key.data(), key.size(), signedData,
-                                              signedDataLength, signature, signatureLength);
+        verified = verifyAttestationSignature(key.data(), key.size(), signedData, signedDataLength,
+                                              signature, signatureLength);
     }
     if (verified) {
         page.AppendRow("Verify Result", std::string(*verified == 0 ? "YES" : "NO"));

@@ -24,14 +24,14 @@ inline constexpr const char* U2F_DECODE_FAILED = "Fetch certifications failed666
 
 // The texts of one decoded certificate.
 struct CertificateText {
-    std::string version;       // "V3"
-    std::string serialNumber;  // "00 9A 3C "
-    std::string subject;       // attribute values joined with ", "
-    std::string issuer;        // the issuer's common name
-    std::string validity;      // "notBefore - notAfter" in local time
-    std::string publicKey;     // "04 ... "
-    std::string base64;        // the whole DER certificate as given
-    std::vector<uint8_t> publicKeyOctets;  // subjectPublicKey without the unused-bits octet
+    std::string version;                    // "V3"
+    std::string serialNumber;               // "00 9A 3C "
+    std::string subject;                    // attribute values joined with ", "
+    std::string issuer;                     // the issuer's common name
+    std::string validity;                   // "notBefore - notAfter" in local time
+    std::string publicKey;                  // "04 ... "
+    std::string base64;                     // the whole DER certificate as given
+    std::vector<uint8_t> publicKeyOctets;   // subjectPublicKey without the unused-bits octet
     std::optional<std::string> transports;  // the "Extentions" text, when present
 };
 

@@ -73,8 +73,8 @@ bool writeCertificateFile(CertificatePage& page, const uint8_t* data, size_t len
     std::vector<char> name(path.begin(), path.end());
     name.push_back(0);
     // mkstemps creates the file with O_CREAT | O_EXCL and mode 0600.
-    FileDescriptor fd(::mkstemps(name.data(), static_cast<int>(std::char_traits<char>::length(
-                                                  CERTIFICATE_FILE_SUFFIX))));
+    FileDescriptor fd(::mkstemps(
+        name.data(), static_cast<int>(std::char_traits<char>::length(CERTIFICATE_FILE_SUFFIX))));
     if (fd.get() < 0) {
         return false;
     }

@@ -26,8 +26,8 @@ std::optional<size_t> nonZeroSignatureUnusedBits(const uint8_t* der, size_t leng
         }
         p += len;
     }
-    if (mbedtls_asn1_get_tag(&p, certificateEnd, &len, MBEDTLS_ASN1_BIT_STRING) != 0 ||
-        len == 0 || p + len != certificateEnd || *p == 0) {
+    if (mbedtls_asn1_get_tag(&p, certificateEnd, &len, MBEDTLS_ASN1_BIT_STRING) != 0 || len == 0 ||
+        p + len != certificateEnd || *p == 0) {
         return std::nullopt;
     }
     return static_cast<size_t>(p - start);

@@ -13,8 +13,7 @@
 
 namespace orvanta {
 
-using X509Certificate =
-    MbedContext<mbedtls_x509_crt, mbedtls_x509_crt_init, mbedtls_x509_crt_free>;
+using X509Certificate = MbedContext<mbedtls_x509_crt, mbedtls_x509_crt_init, mbedtls_x509_crt_free>;
 
 // Offset of the unused-bits octet of the outer signature BIT STRING when `der` is shaped
 // like a certificate, SEQUENCE { SEQUENCE, SEQUENCE, BIT STRING }, and that octet is not

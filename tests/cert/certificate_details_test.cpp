@@ -1,0 +1,362 @@
+#include "cert/certificate_details.h"
+
+#include <gtest/gtest.h>
+#include <mbedtls/asn1.h>
+#include <sys/stat.h>
+
+#include "cert/base64.h"
+#include "cert/name_text.h"
+#include "cert/x509_lenient.h"
+#include "scripted_prompts.h"
+#include "temp_dir.h"
+#include "test_certificates.h"
+
+namespace orvanta::test {
+namespace {
+
+std::string hexText(const std::vector<uint8_t>& bytes) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += DIGITS[b >> 4];
+        out += DIGITS[b & 15];
+        out += ' ';
+    }
+    return out;
+}
+
+std::vector<std::string> labels(const PageModel& page) {
+    std::vector<std::string> out;
+    for (const Row& row : page.rows()) {
+        out.push_back(row.label);
+    }
+    return out;
+}
+
+class CertificateRowsTest : public ::testing::Test {
+  protected:
+    TempDir temp;
+    ScopedEnvironment utc{"TZ", "UTC0"};
+    TestKey issuerKey{11};
+    TestKey subjectKey{22};
+    ScriptedPrompts prompts;
+
+    std::string value(const std::vector<Row>& rows, const std::string& label) {
+        for (const Row& row : rows) {
+            if (row.label == label) {
+                return row.valueText();
+            }
+        }
+        ADD_FAILURE() << "no row " << label;
+        return std::string();
+    }
+};
+
+TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
+    CertificateSpec spec;
+    spec.serial = {0x9A, 0x3C};  // high bit set: encoded with a leading zero octet
+    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[0].label, "Version");
+    EXPECT_EQ(rows[0].valueText(), "V3");
+    EXPECT_EQ(rows[1].label, "Serial number");
+    EXPECT_EQ(rows[1].valueText(), "00 9A 3C ");
+    EXPECT_EQ(rows[2].label, "User");
+    EXPECT_EQ(rows[2].valueText(), "US, Orvanta Test, Authenticator Attestation, Test Attestation");
+    EXPECT_EQ(rows[3].label, "Issuer");
+    EXPECT_EQ(rows[3].valueText(), "Orvanta Test Root");
+    EXPECT_EQ(rows[4].label, "Validity period");
+    EXPECT_EQ(rows[4].valueText(), "2020-01-31 08:00:00 - 2045-01-31 08:00:00");
+    EXPECT_EQ(rows[5].label, "Public key");
+    EXPECT_EQ(rows[5].valueText(), hexText(subjectKey.publicPoint()));
+    EXPECT_EQ(rows[5].valueText().size(), 65u * 3);
+    EXPECT_EQ(rows[6].label, "Base64 encode");
+    EXPECT_EQ(rows[6].valueText(), base64Encode(der.data(), der.size()));
+}
+
+TEST_F(CertificateRowsTest, VersionOneCertificateShowsV1AndNoExtensionRow) {
+    CertificateSpec spec;
+    spec.version = 1;
+    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    EXPECT_EQ(value(rows, "Version"), "V1");
+    EXPECT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows.back().label, "Base64 encode");
+}
+
+TEST_F(CertificateRowsTest, TransportsExtensionShowsOctetsAndNamesOfTheLastOctet) {
+    struct Case {
+        std::vector<uint8_t> value;
+        std::string text;
+    };
+    const Case cases[] = {
+        {{0x03, 0x02, 0x04, 0x30}, "03 02 04 30 ( USB, NFC )"},
+        {{0x03, 0x02, 0x04, 0xF0},
+         "03 02 04 F0 ( BluetoothRadio, BluetoothLowEnergyRadio, USB, NFC )"},
+        {{0x03, 0x02, 0x00, 0x0F}, "03 02 00 0F "},
+        {{0x03, 0x02, 0x07, 0x80}, "03 02 07 80 ( BluetoothRadio )"},
+        {{0x03, 0x02, 0x04, 0x00}, "03 02 04 00 "},
+    };
+    for (const Case& c : cases) {
+        CertificateSpec spec;
+        spec.transports = c.value;
+        std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+        std::vector<Row> rows;
+        ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+        ASSERT_EQ(rows.size(), 8u);
+        EXPECT_EQ(rows[7].label, "Extentions");
+        EXPECT_EQ(rows[7].valueText(), c.text);
+    }
+}
+
+TEST(TransportsText, EmptyValueGivesEmptyText) {
+    EXPECT_EQ(transportsText(nullptr, 0), "");
+    const uint8_t one[] = {0x20};
+    EXPECT_EQ(transportsText(one, 0), "");
+    EXPECT_EQ(transportsText(one, 1), "20 ( USB )");
+}
+
+TEST_F(CertificateRowsTest, TimesOfAnyYearAreShown) {
+    CertificateSpec spec;
+    spec.notBefore = "19500101000000";
+    spec.notAfter = "99991231235959";
+    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    EXPECT_EQ(value(rows, "Validity period"), "1950-01-01 00:00:00 - 9999-12-31 23:59:59");
+}
+
+TEST_F(CertificateRowsTest, TimesAreShownInLocalTime) {
+    {
+        ScopedEnvironment west("TZ", "XST+05");  // five hours behind UTC
+        EXPECT_EQ(certificateTimeText(2020, 1, 31, 8, 0, 0), "2020-01-31 03:00:00");
+        EXPECT_EQ(certificateTimeText(9999, 12, 31, 23, 59, 59), "9999-12-31 18:59:59");
+        // The first instant of year 0 lies in year -1 locally: shown in UTC instead.
+        EXPECT_EQ(certificateTimeText(0, 1, 1, 0, 0, 0), "0000-01-01 00:00:00 UTC");
+        EXPECT_EQ(certificateTimeText(1899, 6, 1, 12, 0, 0), "1899-06-01 07:00:00");
+    }
+    {
+        ScopedEnvironment east("TZ", "XST-02");  // two hours ahead
+        EXPECT_EQ(certificateTimeText(2020, 1, 31, 8, 0, 0), "2020-01-31 10:00:00");
+        // Locally already in the year 10000: shown in UTC.
+        EXPECT_EQ(certificateTimeText(9999, 12, 31, 23, 59, 59), "9999-12-31 23:59:59 UTC");
+        EXPECT_EQ(certificateTimeText(3001, 3, 1, 0, 0, 0), "3001-03-01 02:00:00");
+    }
+}
+
+TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
+    CertificateSpec spec;
+    spec.serial.assign(32, 0x7E);
+    std::string longName(200, 'n');
+    spec.subject = "O=" + std::string(200, 'o') + ",CN=" + longName;
+    spec.issuer = "CN=" + longName;
+    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    EXPECT_EQ(value(rows, "Serial number").size(), 32u * 3);
+    EXPECT_EQ(value(rows, "User"), std::string(200, 'o') + ", " + longName);
+    EXPECT_EQ(value(rows, "Issuer"), longName);
+}
+
+TEST_F(CertificateRowsTest, IssuerWithoutCommonNameShowsItsLastValue) {
+    CertificateSpec spec;
+    spec.issuer = "C=US,O=Orvanta Issuing";
+    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    EXPECT_EQ(value(rows, "Issuer"), "Orvanta Issuing");
+}
+
+TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
+    TestKey p384(33, true);
+    std::vector<uint8_t> der = makeCertificate(CertificateSpec{}, p384, issuerKey);
+    Fido2CertPage page;
+    std::vector<uint8_t> signedData(100, 0x55);
+    std::vector<uint8_t> signature = subjectKey.sign(signedData);
+    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
+                                     signedData.size(), signature.data(), signature.size(),
+                                     CertificateVariant::Fido2, prompts),
+              0);
+    EXPECT_EQ(page.rows()[6].valueText().size(), 97u * 3);
+    EXPECT_EQ(page.rows().back().label, "Verify Result");
+    EXPECT_EQ(page.rows().back().valueText(), "NO");
+}
+
+TEST_F(CertificateRowsTest, SignatureBitStringWithUnusedBitsStillDecodes) {
+    std::vector<uint8_t> original = makeCertificate(CertificateSpec{}, subjectKey, issuerKey);
+    std::vector<uint8_t> patched = withSignatureUnusedBits(original, 0x03);
+    {
+        X509Certificate strict;
+        ASSERT_NE(mbedtls_x509_crt_parse_der(strict.get(), patched.data(), patched.size()), 0)
+            << "the library should refuse the non-zero unused-bits octet";
+    }
+    ASSERT_TRUE(nonZeroSignatureUnusedBits(patched.data(), patched.size()).has_value());
+    EXPECT_FALSE(nonZeroSignatureUnusedBits(original.data(), original.size()).has_value());
+
+    U2fCertPage page;
+    std::vector<uint8_t> signedData(130, 0x01);
+    std::vector<uint8_t> signature = subjectKey.sign(signedData);
+    ASSERT_EQ(showCertificateDetails(page, patched.data(), patched.size(), signedData.data(),
+                                     signedData.size(), signature.data(), signature.size(),
+                                     CertificateVariant::U2f, prompts),
+              0);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(labels(page), (std::vector<std::string>{"Version", "Serial number", "User", "Issuer",
+                                                      "Validity period", "Public key",
+                                                      "Base64 encode", "Verify Result"}));
+    EXPECT_EQ(page.rows()[7].valueText(), "YES");
+    // Base64 and file keep the bytes as received.
+    EXPECT_EQ(page.rows()[6].valueText(), base64Encode(patched.data(), patched.size()));
+    EXPECT_EQ(TempDir::read(page.certificateFileName), patched);
+}
+
+TEST_F(CertificateRowsTest, BytesThatAreNoCertificateDoNotDecode) {
+    std::vector<uint8_t> der = makeCertificate(CertificateSpec{}, subjectKey, issuerKey);
+    std::vector<std::vector<uint8_t>> bad = {
+        {},
+        {0x30},
+        {0x30, 0x82, 0xFF, 0xFF, 0x30},
+        std::vector<uint8_t>(der.begin(), der.begin() + der.size() / 2),
+    };
+    std::vector<uint8_t> tbsBroken = der;
+    tbsBroken[6] ^= 0xFF;  // inside the tbsCertificate header
+    bad.push_back(tbsBroken);
+    for (const auto& bytes : bad) {
+        std::vector<Row> rows;
+        EXPECT_FALSE(certificateRows(bytes.data(), bytes.size(), rows));
+        EXPECT_TRUE(rows.empty());
+        EXPECT_FALSE(nonZeroSignatureUnusedBits(bytes.data(), bytes.size()).has_value());
+    }
+}
+
+// ---- showCertificateDetails on the pages ----
+
+TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
+    CertificateSpec spec;
+    spec.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
+    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    std::vector<uint8_t> signedData(37 + 32, 0xA5);
+    std::vector<uint8_t> signature = subjectKey.sign(signedData);
+
+    Fido2CertPage page;
+    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
+                                     signedData.size(), signature.data(), signature.size(),
+                                     CertificateVariant::Fido2, prompts),
+              0);
+    EXPECT_EQ(labels(page),
+              (std::vector<std::string>{" ", "Version", "Serial number", "User", "Issuer",
+                                        "Validity period", "Public key", "Base64 encode",
+                                        "Extentions", "Verify Result"}));
+    EXPECT_EQ(page.rows()[0].valueText(), " ");
+    EXPECT_EQ(page.rows().back().valueText(), "YES");
+
+    // The file holds the certificate, is private and is remembered.
+    EXPECT_EQ(TempDir::read(page.certificateFileName), der);
+    struct stat info = {};
+    ASSERT_EQ(stat(page.certificateFileName.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // One changed byte of the signed data: "NO".
+    signedData[0] ^= 1;
+    Fido2CertPage other;
+    showCertificateDetails(other, der.data(), der.size(), signedData.data(), signedData.size(),
+                           signature.data(), signature.size(), CertificateVariant::Fido2, prompts);
+    EXPECT_EQ(other.rows().back().valueText(), "NO");
+}
+
+TEST_F(CertificateRowsTest, Fido2CheckRunsOnlyForSubjectsContainingAttestation) {
+    CertificateSpec spec;
+    spec.subject = "C=US,O=Orvanta Test,OU=authenticator attestation,CN=Key";
+    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    std::vector<uint8_t> signedData(69, 1);
+    std::vector<uint8_t> signature = subjectKey.sign(signedData);
+    Fido2CertPage page;
+    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
+                                     signedData.size(), signature.data(), signature.size(),
+                                     CertificateVariant::Fido2, prompts),
+              0);
+    EXPECT_EQ(page.rowCount(), 8);
+    EXPECT_EQ(page.rows().back().label, "Base64 encode");
+
+    // The U2F page checks whatever the subject says.
+    U2fCertPage u2f;
+    showCertificateDetails(u2f, der.data(), der.size(), signedData.data(), signedData.size(),
+                           signature.data(), signature.size(), CertificateVariant::U2f, prompts);
+    EXPECT_EQ(u2f.rows().back().label, "Verify Result");
+    EXPECT_EQ(u2f.rows().back().valueText(), "YES");
+    EXPECT_EQ(u2f.rows().front().label, "Version");  // no separator row
+}
+
+TEST_F(CertificateRowsTest, UndecodableCertificateShowsTheVariantsMessage) {
+    const uint8_t junk[] = {0x30, 0x03, 0x02, 0x01, 0x01};
+    Fido2CertPage fido2;
+    fido2.certificateFileName = "/nonexistent/previous.cer";
+    EXPECT_EQ(showCertificateDetails(fido2, junk, sizeof junk, junk, sizeof junk, junk, sizeof junk,
+                                     CertificateVariant::Fido2, prompts),
+              1);
+    EXPECT_EQ(labels(fido2), std::vector<std::string>{" "});  // the separator stays
+    EXPECT_EQ(fido2.certificateFileName, "/nonexistent/previous.cer");
+
+    U2fCertPage u2f;
+    EXPECT_EQ(showCertificateDetails(u2f, junk, sizeof junk, junk, sizeof junk, junk, sizeof junk,
+                                     CertificateVariant::U2f, prompts),
+              1);
+    EXPECT_EQ(u2f.rowCount(), 0);
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed2222!");
+    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[1].first, "Fetch certifications failed6666!");
+    EXPECT_EQ(prompts.messages[1].second, MessageIcon::Error);
+    EXPECT_TRUE(temp.files().empty());
+}
+
+// ---- name texts ----
+
+TEST(NameText, AttributeValuesOfTheStringTypesBecomeUtf8) {
+    const uint8_t utf8[] = {'K', 0xC3, 0xA4, 'y'};
+    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_UTF8_STRING, utf8, sizeof utf8), "K\xC3\xA4y");
+    const uint8_t brokenUtf8[] = {'a', 0xC3, 'b', 0xFF, 0xE2, 0x82};
+    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_UTF8_STRING, brokenUtf8, sizeof brokenUtf8),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    const uint8_t bmp[] = {0x00, 'O', 0x00, 0xE4, 0xD8, 0x3D, 0xDE, 0x00};
+    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_BMP_STRING, bmp, sizeof bmp),
+              "O\xC3\xA4\xF0\x9F\x98\x80");
+    const uint8_t latin1[] = {'c', 0xE9};
+    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_T61_STRING, latin1, sizeof latin1), "c\xC3\xA9");
+    const uint8_t control[] = {'a', 0x0A, 'b'};
+    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_PRINTABLE_STRING, control, sizeof control), "a?b");
+    const uint8_t octets[] = {0x01, 0xAB};
+    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_OCTET_STRING, octets, sizeof octets), "#01AB");
+}
+
+TEST(NameText, MultiValuedRdnsJoinWithPlus) {
+    static const char CN[] = "\x55\x04\x03";
+    static const char OU[] = "\x55\x04\x0B";
+    const uint8_t a[] = {'A'};
+    const uint8_t b[] = {'B'};
+    const uint8_t c[] = {'C'};
+    mbedtls_x509_name third = {};
+    third.oid = {MBEDTLS_ASN1_OID, 3, reinterpret_cast<unsigned char*>(const_cast<char*>(OU))};
+    third.val = {MBEDTLS_ASN1_UTF8_STRING, 1, const_cast<uint8_t*>(c)};
+    mbedtls_x509_name second = third;
+    second.oid.p = reinterpret_cast<unsigned char*>(const_cast<char*>(CN));
+    second.val.p = const_cast<uint8_t*>(b);
+    second.next = &third;
+    mbedtls_x509_name first = third;
+    first.val.p = const_cast<uint8_t*>(a);
+    first.next = &second;
+    first.next_merged = 1;
+    EXPECT_EQ(nameValuesText(&first), "A + B, C");
+    EXPECT_EQ(nameDisplayText(&first), "B");
+    mbedtls_x509_name empty = {};
+    EXPECT_EQ(nameValuesText(&empty), "");
+    EXPECT_EQ(nameDisplayText(&empty), "");
+}
+
+}  // namespace
+}  // namespace orvanta::test

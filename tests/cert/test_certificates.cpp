@@ -1,0 +1,115 @@
+#include "test_certificates.h"
+
+#include <mbedtls/asn1.h>
+#include <mbedtls/ecp.h>
+#include <mbedtls/sha256.h>
+#include <mbedtls/x509_crt.h>
+
+#include <stdexcept>
+
+namespace orvanta::test {
+
+namespace {
+
+void check(int result, const char* what) {
+    if (result != 0) {
+        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(result));
+    }
+}
+
+}  // namespace
+
+TestKey::TestKey(uint64_t seed, bool p384) : entropy_{seed} {
+    mbedtls_pk_init(&pk_);
+    check(mbedtls_ctr_drbg_seed(drbg_.get(), SeededEntropy::fill, &entropy_, nullptr, 0),
+          "drbg seed");
+    check(mbedtls_pk_setup(&pk_, mbedtls_pk_info_from_type(MBEDTLS_PK_ECKEY)), "pk setup");
+    check(mbedtls_ecp_gen_key(p384 ? MBEDTLS_ECP_DP_SECP384R1 : MBEDTLS_ECP_DP_SECP256R1,
+                              mbedtls_pk_ec(pk_), mbedtls_ctr_drbg_random, drbg_.get()),
+          "key generation");
+}
+
+TestKey::~TestKey() {
+    mbedtls_pk_free(&pk_);
+}
+
+std::vector<uint8_t> TestKey::publicPoint() {
+    mbedtls_ecp_keypair* key = mbedtls_pk_ec(pk_);
+    unsigned char point[133];
+    size_t length = 0;
+    check(mbedtls_ecp_point_write_binary(&key->grp, &key->Q, MBEDTLS_ECP_PF_UNCOMPRESSED, &length,
+                                         point, sizeof point),
+          "point write");
+    return std::vector<uint8_t>(point, point + length);
+}
+
+std::vector<uint8_t> TestKey::sign(const std::vector<uint8_t>& message) {
+    unsigned char hash[32];
+    check(mbedtls_sha256_ret(message.data(), message.size(), hash, 0), "sha256");
+    unsigned char signature[MBEDTLS_PK_SIGNATURE_MAX_SIZE];
+    size_t length = 0;
+    check(mbedtls_pk_sign(&pk_, MBEDTLS_MD_SHA256, hash, sizeof hash, signature, &length,
+                          mbedtls_ctr_drbg_random, drbg_.get()),
+          "sign");
+    return std::vector<uint8_t>(signature, signature + length);
+}
+
+std::vector<uint8_t> makeCertificate(const CertificateSpec& spec, TestKey& subjectKey,
+                                     TestKey& issuerKey) {
+    mbedtls_x509write_cert writer;
+    mbedtls_x509write_crt_init(&writer);
+    Mpi serial;
+    std::vector<uint8_t> der;
+    try {
+        mbedtls_x509write_crt_set_version(
+            &writer, spec.version == 1 ? MBEDTLS_X509_CRT_VERSION_1 : MBEDTLS_X509_CRT_VERSION_3);
+        check(mbedtls_mpi_read_binary(serial.get(), spec.serial.data(), spec.serial.size()),
+              "serial");
+        check(mbedtls_x509write_crt_set_serial(&writer, serial.get()), "set serial");
+        check(mbedtls_x509write_crt_set_validity(&writer, spec.notBefore.c_str(),
+                                                 spec.notAfter.c_str()),
+              "validity");
+        check(mbedtls_x509write_crt_set_subject_name(&writer, spec.subject.c_str()), "subject");
+        check(mbedtls_x509write_crt_set_issuer_name(&writer, spec.issuer.c_str()), "issuer");
+        mbedtls_x509write_crt_set_subject_key(&writer, subjectKey.pk());
+        mbedtls_x509write_crt_set_issuer_key(&writer, issuerKey.pk());
+        mbedtls_x509write_crt_set_md_alg(&writer, MBEDTLS_MD_SHA256);
+        if (spec.transports) {
+            static const char OID[] = "\x2B\x06\x01\x04\x01\x82\xE5\x1C\x02\x01\x01";
+            check(mbedtls_x509write_crt_set_extension(&writer, OID, sizeof OID - 1, 0,
+                                                      spec.transports->data(),
+                                                      spec.transports->size()),
+                  "extension");
+        }
+        unsigned char buffer[4096];
+        // The writer fills the buffer from its end.
+        int length = mbedtls_x509write_crt_der(&writer, buffer, sizeof buffer,
+                                               mbedtls_ctr_drbg_random, issuerKey.drbg());
+        if (length <= 0) {
+            check(length == 0 ? -1 : length, "certificate write");
+        }
+        der.assign(buffer + sizeof buffer - length, buffer + sizeof buffer);
+    } catch (...) {
+        mbedtls_x509write_crt_free(&writer);
+        throw;
+    }
+    mbedtls_x509write_crt_free(&writer);
+    return der;
+}
+
+std::vector<uint8_t> withSignatureUnusedBits(std::vector<uint8_t> der, uint8_t bits) {
+    unsigned char* p = der.data();
+    const unsigned char* end = der.data() + der.size();
+    size_t len = 0;
+    const int sequence = MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE;
+    check(mbedtls_asn1_get_tag(&p, end, &len, sequence), "outer sequence");
+    for (int i = 0; i < 2; ++i) {
+        check(mbedtls_asn1_get_tag(&p, end, &len, sequence), "inner sequence");
+        p += len;
+    }
+    check(mbedtls_asn1_get_tag(&p, end, &len, MBEDTLS_ASN1_BIT_STRING), "bit string");
+    *p = bits;
+    return der;
+}
+
+}  // namespace orvanta::test
