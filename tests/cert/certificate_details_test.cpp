@@ -7,7 +7,7 @@
 #include "cert/base64.h"
 #include "cert/name_text.h"
 #include "cert/x509_lenient.h"
-#include "scripted_prompts.h"
+#include "recording_prompts.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
 
@@ -39,7 +39,7 @@ class CertificateRowsTest : public ::testing::Test {
     ScopedEnvironment utc{"TZ", "UTC0"};
     TestKey issuerKey{11};
     TestKey subjectKey{22};
-    ScriptedPrompts prompts;
+    RecordingPrompts prompts;
 
     std::string value(const std::vector<Row>& rows, const std::string& label) {
         for (const Row& row : rows) {

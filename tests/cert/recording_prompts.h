@@ -1,5 +1,5 @@
 #pragma once
-// A UserPrompts that answers from a script and records everything it was asked.
+// A UserPrompts for the certificate tests: fixed answers, and a record of everything asked.
 
 #include <deque>
 #include <string>
@@ -10,7 +10,7 @@
 
 namespace orvanta::test {
 
-class ScriptedPrompts : public UserPrompts {
+class RecordingPrompts : public UserPrompts {
   public:
     void showMessage(const std::string& text, MessageIcon icon) override {
         messages.emplace_back(text, icon);
