@@ -30,7 +30,7 @@ Bytes statusOnly(uint8_t status) {
 ClientPin::ClientPin(KeyState& key) : key_(key) {
     if (key_.profile.pinSet) {
         const std::string& pin = key_.profile.pin;
-        const Sha256Digest h = sha256(reinterpret_cast<const uint8_t*>(pin.data()), pin.size());
+        const Sha256Digest h = sha256Of(reinterpret_cast<const uint8_t*>(pin.data()), pin.size());
         std::memcpy(pinHash_.data(), h.data(), pinHash_.size());
         set_ = true;
         retries_ = key_.profile.pinRetries;
@@ -56,7 +56,7 @@ bool ClientPin::verifyPinAuth(const uint8_t* clientDataHash, const uint8_t* pinA
     if (length != 16) {
         return false;
     }
-    Sha256Digest mac = hmacSha256(token_.data(), token_.size(), clientDataHash, 32);
+    Sha256Digest mac = hmacSha256Of(token_.data(), token_.size(), clientDataHash, 32);
     const bool same = std::memcmp(mac.data(), pinAuth, 16) == 0;
     secureWipe(mac.data(), mac.size());
     return same;
@@ -145,7 +145,7 @@ Bytes ClientPin::setPin(CborSpan request) {
     if (!sharedSecret(request, shared)) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
-    Sha256Digest mac = hmacSha256(shared.data(), shared.size(), newPinEnc, newPinEncLength);
+    Sha256Digest mac = hmacSha256Of(shared.data(), shared.size(), newPinEnc, newPinEncLength);
     const bool authentic = pinAuthLength == 16 && std::memcmp(mac.data(), pinAuth, 16) == 0;
     if (!authentic) {
         return statusOnly(ctap_status::PIN_AUTH_INVALID);
@@ -165,7 +165,7 @@ Bytes ClientPin::setPin(CborSpan request) {
     if (length < 4 || length > 63) {
         status = statusOnly(ctap_status::PIN_POLICY_VIOLATION);
     } else {
-        Sha256Digest h = sha256(padded, length);
+        Sha256Digest h = sha256Of(padded, length);
         std::memcpy(pinHash_.data(), h.data(), pinHash_.size());
         secureWipe(h.data(), h.size());
         set_ = true;

@@ -168,7 +168,7 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
     std::array<uint8_t, 32> clientDataHash{};
     std::memcpy(clientDataHash.data(), cdh, 32);
     const Sha256Digest rpIdHash =
-        sha256(reinterpret_cast<const uint8_t*>(rpId.data()), rpId.size());
+        sha256Of(reinterpret_cast<const uint8_t*>(rpId.data()), rpId.size());
 
     return afterTouch([this, clientDataHash, rpIdHash, verified] {
         P256Key credential;

@@ -62,7 +62,7 @@ int Drbg::entropy(void* self, unsigned char* out, size_t length) {
         for (int i = 0; i < 4; ++i) {
             block.push_back(static_cast<uint8_t>(n >> (8 * i)));
         }
-        const Sha256Digest h = sha256(block);
+        const Sha256Digest h = sha256Of(block);
         const size_t take = std::min(h.size(), length - done);
         std::memcpy(out + done, h.data(), take);
         done += take;
@@ -123,7 +123,7 @@ std::array<uint8_t, 65> P256Key::publicPoint() const {
 }
 
 Bytes P256Key::signSha256(const uint8_t* data, size_t length, Drbg& drbg) const {
-    const Sha256Digest hash = sha256(data, length);
+    const Sha256Digest hash = sha256Of(data, length);
     Bytes sig(MBEDTLS_PK_SIGNATURE_MAX_SIZE);
     size_t sigLength = 0;
     if (mbedtls_pk_sign(&pk_, MBEDTLS_MD_SHA256, hash.data(), hash.size(), sig.data(), &sigLength,
@@ -155,18 +155,19 @@ bool P256Key::sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& out
     if (mbedtls_mpi_write_binary(&z.v, zx, sizeof(zx)) != 0) {
         return false;
     }
-    out = sha256(zx, sizeof(zx));
+    out = sha256Of(zx, sizeof(zx));
     secureWipe(zx, sizeof(zx));
     return true;
 }
 
-Sha256Digest sha256(const uint8_t* data, size_t length) {
+Sha256Digest sha256Of(const uint8_t* data, size_t length) {
     Sha256Digest out{};
     mbedtls_sha256_ret(data, length, out.data(), 0);
     return out;
 }
 
-Sha256Digest hmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* data, size_t length) {
+Sha256Digest hmacSha256Of(const uint8_t* key, size_t keyLength, const uint8_t* data,
+                          size_t length) {
     Sha256Digest out{};
     mbedtls_md_hmac(mbedtls_md_info_from_type(MBEDTLS_MD_SHA256), key, keyLength, data, length,
                     out.data());

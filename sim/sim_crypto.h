@@ -60,11 +60,11 @@ class P256Key {
     mutable mbedtls_pk_context pk_;
 };
 
-Sha256Digest sha256(const uint8_t* data, size_t length);
-inline Sha256Digest sha256(const Bytes& data) {
-    return sha256(data.data(), data.size());
+Sha256Digest sha256Of(const uint8_t* data, size_t length);
+inline Sha256Digest sha256Of(const Bytes& data) {
+    return sha256Of(data.data(), data.size());
 }
-Sha256Digest hmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* data, size_t length);
+Sha256Digest hmacSha256Of(const uint8_t* key, size_t keyLength, const uint8_t* data, size_t length);
 // AES-256-CBC with a zero IV; length must be a multiple of 16. False on failure.
 bool aes256CbcEncrypt(const uint8_t* key, const uint8_t* in, size_t length, uint8_t* out);
 bool aes256CbcDecrypt(const uint8_t* key, const uint8_t* in, size_t length, uint8_t* out);
