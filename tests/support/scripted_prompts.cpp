@@ -1,0 +1,70 @@
+#include "support/scripted_prompts.h"
+
+namespace orvanta::test {
+
+ScriptedPrompts& ScriptedPrompts::enterPin(const std::string& pin) {
+    pinAnswers.emplace_back(pin);
+    return *this;
+}
+
+ScriptedPrompts& ScriptedPrompts::cancelPin() {
+    pinAnswers.emplace_back(std::nullopt);
+    return *this;
+}
+
+void ScriptedPrompts::showMessage(const std::string& text, MessageIcon icon) {
+    messages.push_back({text, icon});
+}
+
+bool ScriptedPrompts::askOkCancel(const std::string& text) {
+    questions.push_back(text);
+    if (okCancelAnswers.empty()) {
+        return false;
+    }
+    const bool answer = okCancelAnswers.front();
+    okCancelAnswers.pop_front();
+    return answer;
+}
+
+bool ScriptedPrompts::askPin(std::string& pin) {
+    ++pinRequests;
+    pin.clear();
+    if (pinAnswers.empty()) {
+        return false;
+    }
+    std::optional<std::string> answer = pinAnswers.front();
+    pinAnswers.pop_front();
+    if (!answer) {
+        return false;
+    }
+    pin = *answer;
+    return true;
+}
+
+void ScriptedPrompts::openFile(const std::string& path) {
+    openedFiles.push_back(path);
+}
+
+void ScriptedPrompts::touchNeeded() {
+    ++touchNotices;
+}
+
+const char* iconName(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Error:
+            return "Error";
+        case MessageIcon::Exclamation:
+            return "Exclamation";
+        case MessageIcon::Information:
+            return "Information";
+        case MessageIcon::Warning:
+            return "Warning";
+    }
+    return "?";
+}
+
+std::ostream& operator<<(std::ostream& out, const ScriptedPrompts::Message& message) {
+    return out << '"' << message.text << "\" [" << iconName(message.icon) << ']';
+}
+
+}  // namespace orvanta::test
