@@ -1,0 +1,214 @@
+#include "cert/u2f_fetch.h"
+
+#include <cstring>
+
+#include "cert/certificate_details.h"
+#include "transport/clock.h"
+#include "transport/ctaphid.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr uint8_t U2F_REGISTER_HEADER[4] = {0x00, 0x01, 0x03, 0x00};  // CLA INS P1 P2
+constexpr size_t KEY_HANDLE_LENGTH_OFFSET = 66;
+constexpr size_t KEY_HANDLE_OFFSET = 67;
+
+// Length of the DER item at `item` (header included) when it is a SEQUENCE whose length,
+// in the short or a long form of up to four octets, fits in `available` bytes.
+std::optional<size_t> derSequenceLength(const uint8_t* item, size_t available) {
+    if (available < 2 || item[0] != 0x30) {
+        return std::nullopt;
+    }
+    size_t header = 2;
+    size_t content = 0;
+    uint8_t first = item[1];
+    if (first < 0x80) {
+        content = first;
+    } else {
+        size_t octets = first & 0x7F;
+        if (octets == 0 || octets > 4 || available < 2 + octets) {
+            return std::nullopt;  // indefinite or absurdly long
+        }
+        for (size_t i = 0; i < octets; ++i) {
+            content = (content << 8) | item[2 + i];
+        }
+        header += octets;
+    }
+    if (content > available - header) {
+        return std::nullopt;
+    }
+    return header + content;
+}
+
+}  // namespace
+
+void u2fRegisterApdu(const uint8_t challenge[32], const uint8_t application[32],
+                     uint8_t apdu[U2F_REGISTER_EXTENDED_LENGTH]) {
+    std::memcpy(apdu, U2F_REGISTER_HEADER, 4);
+    apdu[4] = 0x00;  // extended Lc = 64
+    apdu[5] = 0x00;
+    apdu[6] = 0x40;
+    std::memcpy(apdu + 7, challenge, 32);
+    std::memcpy(apdu + 39, application, 32);
+    apdu[71] = 0x00;  // extended Le
+    apdu[72] = 0x00;
+}
+
+void u2fRegisterShortApdu(const uint8_t challenge[32], const uint8_t application[32],
+                          uint8_t apdu[U2F_REGISTER_SHORT_LENGTH]) {
+    std::memcpy(apdu, U2F_REGISTER_HEADER, 4);
+    apdu[4] = 0x40;  // Lc = 64, no Le
+    std::memcpy(apdu + 5, challenge, 32);
+    std::memcpy(apdu + 37, application, 32);
+}
+
+std::optional<U2fRegistration> parseU2fRegistration(const uint8_t* response, size_t length) {
+    if (response == nullptr || length > U2F_RESPONSE_CAPACITY || length <= KEY_HANDLE_OFFSET) {
+        return std::nullopt;
+    }
+    U2fRegistration parts;
+    parts.userPublicKey = response + 1;
+    parts.keyHandleLength = response[KEY_HANDLE_LENGTH_OFFSET];
+    parts.keyHandle = response + KEY_HANDLE_OFFSET;
+    size_t certificateOffset = KEY_HANDLE_OFFSET + parts.keyHandleLength;
+    if (certificateOffset >= length) {
+        return std::nullopt;
+    }
+    std::optional<size_t> certificateLength =
+        derSequenceLength(response + certificateOffset, length - certificateOffset);
+    if (!certificateLength) {
+        return std::nullopt;
+    }
+    parts.certificate = response + certificateOffset;
+    parts.certificateLength = *certificateLength;
+    size_t signatureOffset = certificateOffset + parts.certificateLength;
+    parts.signature = response + signatureOffset;
+    parts.signatureLength = length - signatureOffset;
+    if (parts.signatureLength == 0 || parts.signatureLength > U2F_SIGNATURE_CAPACITY) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
+std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
+                                      const uint8_t challenge[32], const uint8_t application[32]) {
+    std::vector<uint8_t> message;
+    message.reserve(1 + 32 + 32 + registration.keyHandleLength + U2F_USER_KEY_LENGTH);
+    message.push_back(0x00);
+    message.insert(message.end(), application, application + 32);
+    message.insert(message.end(), challenge, challenge + 32);
+    message.insert(message.end(), registration.keyHandle,
+                   registration.keyHandle + registration.keyHandleLength);
+    message.insert(message.end(), registration.userPublicKey,
+                   registration.userPublicKey + U2F_USER_KEY_LENGTH);
+    return message;
+}
+
+FetchOutcome showU2fRegistration(U2fCertPage& page, const uint8_t* response, size_t length,
+                                 const uint8_t challenge[32], const uint8_t application[32],
+                                 UserPrompts& prompts) {
+    std::optional<U2fRegistration> registration = parseU2fRegistration(response, length);
+    if (!registration) {
+        prompts.showMessage(U2F_BAD_RESPONSE_MESSAGE, MessageIcon::Error);
+        return FetchOutcome::Failed;
+    }
+    std::vector<uint8_t> signedMessage = u2fSignedMessage(*registration, challenge, application);
+    if (showCertificateDetails(page, registration->certificate, registration->certificateLength,
+                               signedMessage.data(), signedMessage.size(), registration->signature,
+                               registration->signatureLength, CertificateVariant::U2f,
+                               prompts) != 0) {
+        return FetchOutcome::Failed;  // "...6666!" has been shown
+    }
+    return FetchOutcome::Shown;
+}
+
+FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts) {
+    if (!prompts.askOkCancel(TIPS_TEXT)) {
+        return FetchOutcome::Cancelled;
+    }
+    page.clearCertificatePage();
+    page.showU2fTips();
+
+    uint8_t extended[U2F_REGISTER_EXTENDED_LENGTH];
+    uint8_t shortForm[U2F_REGISTER_SHORT_LENGTH];
+    u2fRegisterApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, extended);
+    u2fRegisterShortApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, shortForm);
+
+    std::vector<uint8_t> collected;
+    std::vector<uint8_t> receive(U2F_RECEIVE_CAPACITY + 1, 0);
+    uint32_t receiveLength = U2F_RECEIVE_CAPACITY;
+    auto send = [&](const uint8_t* apdu, size_t apduLength) {
+        std::fill(receive.begin(), receive.end(), 0);
+        receiveLength = U2F_RECEIVE_CAPACITY;
+        return sendApdu(apdu, static_cast<int32_t>(apduLength), receive.data(), &receiveLength,
+                        CTAPHID_MSG);
+    };
+    // Keeps what an exchange returned; false when the response would outgrow its buffer.
+    auto collect = [&]() {
+        if (receiveLength > U2F_RESPONSE_CAPACITY - collected.size()) {
+            return false;
+        }
+        collected.insert(collected.end(), receive.begin(), receive.begin() + receiveLength);
+        return true;
+    };
+    auto fail = [&](const char* message) {
+        prompts.showMessage(message, MessageIcon::Error);
+        return FetchOutcome::Failed;
+    };
+    const uint32_t start = clock().tickCount();
+    // Unsigned difference: a wrap of the tick counter does no harm.
+    auto expired = [&]() { return clock().tickCount() - start > U2F_FETCH_TIMEOUT_MS; };
+
+    uint16_t status = SW_CONDITIONS_NOT_SATISFIED;
+    prompts.touchNeeded();
+    for (;;) {
+        bool collectedThisStep = false;
+        if (status == SW_CONDITIONS_NOT_SATISFIED) {
+            status = send(extended, sizeof extended);
+            // The limit is tested before the answer: a late success counts as a timeout.
+            if (expired()) {
+                return fail(U2F_EXTENDED_TIMEOUT_MESSAGE);
+            }
+            clock().sleep(U2F_RETRY_PAUSE_MS);
+        } else if ((status >> 8) == 0x61) {
+            const uint8_t getResponse[5] = {0x00, 0xC0, 0x00, 0x00,
+                                            static_cast<uint8_t>(status & 0xFF)};
+            status = send(getResponse, sizeof getResponse);
+            if (status != TRANSPORT_FAILED) {
+                // A chain that announces more but delivers nothing would never end.
+                if (!collect() || (receiveLength == 0 && (status >> 8) == 0x61)) {
+                    return fail(U2F_BAD_RESPONSE_MESSAGE);
+                }
+                collectedThisStep = true;
+            }
+        } else if (status == SW_WRONG_LENGTH || status == SW_NO_PRECISE_DIAGNOSIS) {
+            // The key does not take the extended form: the short form, without pause.
+            status = send(shortForm, sizeof shortForm);
+            while (status != SW_NO_ERROR) {
+                if (status == TRANSPORT_FAILED) {
+                    return fail(U2F_TRANSPORT_FAILED_MESSAGE);
+                }
+                if (expired()) {
+                    return fail(U2F_SHORT_TIMEOUT_MESSAGE);
+                }
+                status = send(shortForm, sizeof shortForm);
+            }
+        } else {
+            return FetchOutcome::Failed;  // the key refuses: no message
+        }
+        if (status == SW_NO_ERROR) {
+            if (!collectedThisStep && !collect()) {
+                return fail(U2F_BAD_RESPONSE_MESSAGE);
+            }
+            break;
+        }
+        if (status == TRANSPORT_FAILED) {
+            return fail(U2F_TRANSPORT_FAILED_MESSAGE);
+        }
+    }
+    return showU2fRegistration(page, collected.data(), collected.size(), U2F_CHALLENGE_PARAMETER,
+                               U2F_APPLICATION_PARAMETER, prompts);
+}
+
+}  // namespace orvanta

@@ -1,0 +1,85 @@
+#pragma once
+// The fetch of the "U2F Certification" page: a U2F registration (U2F_REGISTER as an
+// ISO 7816 APDU over CTAPHID_MSG), repeated until the user touches the key or ten seconds
+// pass, and the rows of the attestation certificate of the registration response.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "cert/fetch_outcome.h"
+#include "ctap/user_prompts.h"
+#include "info/page_model.h"
+
+namespace orvanta {
+
+inline constexpr uint8_t U2F_CHALLENGE_PARAMETER[32] = {
+    0x25, 0x2E, 0xC6, 0x52, 0x5A, 0x24, 0xF6, 0x9B, 0x4F, 0xFB, 0x45, 0x7A, 0x16, 0x58, 0xBD, 0x9E,
+    0x51, 0x75, 0x41, 0xB3, 0x61, 0xAE, 0x18, 0x4A, 0x65, 0xC6, 0xBF, 0xFB, 0xA2, 0x0C, 0xBD, 0xDD};
+inline constexpr uint8_t U2F_APPLICATION_PARAMETER[32] = {
+    0x19, 0x85, 0x6F, 0x2A, 0xD4, 0x86, 0xA9, 0x55, 0x42, 0x0F, 0xA9, 0x88, 0xFE, 0x58, 0x28, 0x42,
+    0xF4, 0x07, 0xF4, 0xCA, 0x34, 0x92, 0x39, 0x18, 0x26, 0xB8, 0x9A, 0x92, 0x7C, 0xA2, 0x3C, 0x70};
+
+// Since the start of the fetch, on the program's clock.
+inline constexpr uint32_t U2F_FETCH_TIMEOUT_MS = 10000;
+// Between two extended-form attempts while the key waits for a touch.
+inline constexpr uint32_t U2F_RETRY_PAUSE_MS = 200;
+
+inline constexpr size_t U2F_REGISTER_EXTENDED_LENGTH = 73;
+inline constexpr size_t U2F_REGISTER_SHORT_LENGTH = 69;
+inline constexpr size_t U2F_RESPONSE_CAPACITY = 5000;   // collected registration response
+inline constexpr uint32_t U2F_RECEIVE_CAPACITY = 9999;  // offered to every exchange
+inline constexpr size_t U2F_SIGNATURE_CAPACITY = 256;
+inline constexpr size_t U2F_USER_KEY_LENGTH = 65;
+
+inline constexpr uint16_t SW_NO_ERROR = 0x9000;
+inline constexpr uint16_t SW_CONDITIONS_NOT_SATISFIED = 0x6985;
+inline constexpr uint16_t SW_WRONG_LENGTH = 0x6700;
+inline constexpr uint16_t SW_NO_PRECISE_DIAGNOSIS = 0x6F00;
+
+inline constexpr const char* U2F_TRANSPORT_FAILED_MESSAGE = "Fetch certifications failed3333!";
+inline constexpr const char* U2F_EXTENDED_TIMEOUT_MESSAGE = "Fetch certifications failed4444!";
+inline constexpr const char* U2F_SHORT_TIMEOUT_MESSAGE = "Fetch certifications failed5555!";
+inline constexpr const char* U2F_BAD_RESPONSE_MESSAGE = "Fetch certifications failed6666!";
+
+// The register APDUs: extended form (Lc 00 00 40, Le 00 00) and short form (Lc 40, no Le);
+// both carry the challenge parameter, then the application parameter.
+void u2fRegisterApdu(const uint8_t challenge[32], const uint8_t application[32],
+                     uint8_t apdu[U2F_REGISTER_EXTENDED_LENGTH]);
+void u2fRegisterShortApdu(const uint8_t challenge[32], const uint8_t application[32],
+                          uint8_t apdu[U2F_REGISTER_SHORT_LENGTH]);
+
+// The parts of a registration response, as views into it.
+struct U2fRegistration {
+    const uint8_t* userPublicKey = nullptr;  // 65 bytes from offset 1
+    const uint8_t* keyHandle = nullptr;
+    size_t keyHandleLength = 0;
+    const uint8_t* certificate = nullptr;
+    size_t certificateLength = 0;  // from the certificate's DER header, any length form
+    const uint8_t* signature = nullptr;
+    size_t signatureLength = 0;  // the rest of the response, 1 to 256 bytes
+};
+
+// Splits a registration response: reserved byte, user key, key-handle length and handle,
+// certificate (a DER SEQUENCE whose length is read in any form), signature. Nothing when a
+// part runs past the response, the certificate is no SEQUENCE, the signature is missing or
+// longer than 256 bytes, or the response is longer than 5000 bytes.
+std::optional<U2fRegistration> parseU2fRegistration(const uint8_t* response, size_t length);
+
+// The signed message of a registration: 0x00, application, challenge, key handle, user key.
+std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
+                                      const uint8_t challenge[32], const uint8_t application[32]);
+
+// Shows a registration response on the page: the certificate rows (U2F variant) with the
+// check of the registration signature. A response that cannot be split, or whose
+// certificate does not decode, shows "Fetch certifications failed6666!" (Failed). The
+// command line uses it to decode saved responses.
+FetchOutcome showU2fRegistration(U2fCertPage& page, const uint8_t* response, size_t length,
+                                 const uint8_t challenge[32], const uint8_t application[32],
+                                 UserPrompts& prompts);
+
+// The whole fetch started by a double click on "Tips".
+FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts);
+
+}  // namespace orvanta
