@@ -1,0 +1,160 @@
+// The PIN flow end to end: the real transport against a virtual key with a PIN.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ctap/cbor.h"
+#include "ctap/crypto.h"
+#include "ctap/pin_token.h"
+#include "support/fake_hid.h"
+#include "support/scripted_prompts.h"
+#include "support/virtual_key_setup.h"
+#include "transport/clock.h"
+#include "transport/ctaphid.h"
+#include "transport/device_manager.h"
+
+namespace orvanta::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Message = ScriptedPrompts::Message;
+
+class PinTokenVirtualKeyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setClock(&clock);
+        const VirtualKeySetup setup = makeVirtualKey("pin");
+        key = setup.key;
+        backend = setup.backend;
+        deviceManager().setBackend(backend);
+        transportReady = 1;
+        enumerateDevices(deviceManager());
+        ASSERT_EQ(selectDevice(deviceManager(), 0, 0), 1);
+    }
+    void TearDown() override {
+        deviceManager().setBackend(std::make_shared<FakeHidBackend>());
+        deviceManager().initPending = true;
+        transportReady = 0;
+        setClock(nullptr);
+    }
+
+    // authenticatorMakeCredential with pinAuth made from the token (protocol 1); returns
+    // the key's status.
+    uint16_t makeCredentialWith(const uint8_t* pinToken) {
+        std::array<uint8_t, 32> clientDataHash{};
+        clientDataHash.fill(0x5A);
+        uint8_t mac[32];
+        EXPECT_EQ(hmacSha256(pinToken, PIN_TOKEN_SIZE, clientDataHash.data(), 32, mac), 0);
+
+        uint8_t request[512] = {0x01};
+        CborWriter w{request + 1, 0, sizeof(request) - 1};
+        beginMap(w, 6);
+        putBytes(putUnsigned(w, 1), clientDataHash.data(), 32);
+        putUnsigned(w, 2);
+        beginMap(w, 1);
+        putText(putText(w, "id"), "example.org");
+        putUnsigned(w, 3);
+        const uint8_t userId[4] = {1, 2, 3, 4};
+        beginMap(w, 1);
+        putBytes(putText(w, "id"), userId, sizeof(userId));
+        putUnsigned(w, 4);
+        beginArray(w, 1);
+        beginMap(w, 2);
+        putNegative(putText(w, "alg"), -7);
+        putText(putText(w, "type"), "public-key");
+        putBytes(putUnsigned(w, 8), mac, 16);
+        putUnsigned(putUnsigned(w, 9), 1);
+        EXPECT_FALSE(w.failed);
+
+        static uint8_t reply[REPLY_BUFFER_SIZE];
+        uint32_t replyLength = sizeof(reply);
+        return sendCbor(request, static_cast<int32_t>(w.length + 1), reply, &replyLength);
+    }
+
+    // The authenticatorClientPIN requests the key received (command byte and CBOR).
+    std::vector<Bytes> clientPinRequests() const {
+        std::vector<Bytes> out;
+        for (const LoggedRequest& r : key->requestLog()) {
+            if (r.command == CTAPHID_CBOR && !r.payload.empty() && r.payload[0] == 0x06) {
+                out.push_back(r.payload);
+            }
+        }
+        return out;
+    }
+
+    ManualClock clock{1000};
+    std::shared_ptr<HidBackend> backend;
+    VirtualKey* key = nullptr;
+    ScriptedPrompts prompts;
+    std::array<uint8_t, PIN_TOKEN_SIZE> token{};
+};
+
+TEST_F(PinTokenVirtualKeyTest, RightPinGivesATokenTheKeyAccepts) {
+    prompts.enterPin("1234");
+    ASSERT_EQ(obtainPinToken(prompts, token.data()), 0);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(makeCredentialWith(token.data()), 0x00);
+
+    // The acceptance is the token's doing: a token off by one bit is refused.
+    std::array<uint8_t, PIN_TOKEN_SIZE> wrong = token;
+    wrong[0] ^= 0x01;
+    EXPECT_EQ(makeCredentialWith(wrong.data()), 0x33);
+}
+
+TEST_F(PinTokenVirtualKeyTest, WrongPinShowsPinInvalidAndCostsARetry) {
+    const uint8_t retries = key->pinRetries();
+    prompts.enterPin("4321");
+    EXPECT_EQ(obtainPinToken(prompts, token.data()), 0x31);
+    EXPECT_EQ(prompts.messages, (std::vector<Message>{{"PIN Invalid.", MessageIcon::Error}}));
+    EXPECT_EQ(key->pinRetries(), retries - 1);
+}
+
+TEST_F(PinTokenVirtualKeyTest, TwoFetchesUseTwoPlatformKeys) {
+    std::array<uint8_t, PIN_TOKEN_SIZE> second{};
+    ASSERT_EQ(fetchPinToken("1234", prompts, token.data()), 0);
+    ASSERT_EQ(fetchPinToken("1234", prompts, second.data()), 0);
+
+    const std::vector<Bytes> requests = clientPinRequests();
+    ASSERT_EQ(requests.size(), 4u);
+    ASSERT_EQ(requests[1].size(), 103u);
+    ASSERT_EQ(requests[3].size(), 103u);
+    // Platform x at 18, y at 53 (command byte included).
+    EXPECT_NE(Bytes(requests[1].begin() + 18, requests[1].begin() + 85),
+              Bytes(requests[3].begin() + 18, requests[3].begin() + 85));
+    // Both tokens work: the key keeps one token until it is power cycled.
+    EXPECT_EQ(makeCredentialWith(second.data()), 0x00);
+}
+
+TEST_F(PinTokenVirtualKeyTest, ShortTokenFromAFaultyKeyIsRefusedSilently) {
+    key->setFault(FaultMode::ShortPinToken);
+    token.fill(0xEE);
+    prompts.enterPin("1234");
+    EXPECT_EQ(obtainPinToken(prompts, token.data()), -1);
+    EXPECT_TRUE(prompts.messages.empty());
+    std::array<uint8_t, PIN_TOKEN_SIZE> untouched{};
+    untouched.fill(0xEE);
+    EXPECT_EQ(token, untouched);
+}
+
+TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {
+    key->setFault(FaultMode::MalformedCbor);
+    prompts.enterPin("1234");
+    EXPECT_EQ(obtainPinToken(prompts, token.data()), 0x12);
+    EXPECT_EQ(prompts.messages,
+              (std::vector<Message>{{"Error when parsing CBOR.", MessageIcon::Error}}));
+    EXPECT_EQ(clientPinRequests().size(), 1u);
+}
+
+TEST_F(PinTokenVirtualKeyTest, SilentKeyEndsInATransportFailure) {
+    key->setFault(FaultMode::Silence);
+    prompts.enterPin("1234");
+    EXPECT_EQ(obtainPinToken(prompts, token.data()), 0xFFFB);
+    EXPECT_EQ(prompts.messages, (std::vector<Message>{{"Unknown Error", MessageIcon::Error}}));
+}
+
+}  // namespace
+}  // namespace orvanta::test

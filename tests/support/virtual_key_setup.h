@@ -1,0 +1,22 @@
+#pragma once
+// Puts a virtual key under the program's device manager for end-to-end tests.
+// The backend itself is made in a translation unit of its own, so that tests can include
+// this header together with the transport headers.
+
+#include <memory>
+#include <string>
+
+#include "sim/virtual_key.h"
+#include "transport/hid_backend.h"
+
+namespace orvanta::test {
+
+struct VirtualKeySetup {
+    std::shared_ptr<HidBackend> backend;  // a VirtualBackend holding the key
+    VirtualKey* key = nullptr;
+};
+
+// A virtual backend with one key of the named profile plugged in.
+VirtualKeySetup makeVirtualKey(const std::string& profileName);
+
+}  // namespace orvanta::test
