@@ -1,0 +1,36 @@
+#pragma once
+// USB arrival and removal as the window handles them: one trace line per event, a pause
+// for the new device to settle, then a refresh asking for the device's vendor and product.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace orvanta {
+
+inline constexpr uint32_t DEVICE_CHANGE_MESSAGE = 0x0219;
+inline constexpr uint32_t DEVICE_ARRIVAL = 0x8000;
+inline constexpr uint32_t DEVICE_REMOVE_COMPLETE = 0x8004;
+inline constexpr uint32_t DEVICE_SETTLE_MS = 1000;
+
+struct DeviceEvent {
+    uint32_t code = 0;      // DEVICE_ARRIVAL or DEVICE_REMOVE_COMPLETE (others are ignored)
+    std::string vendorId;   // four hexadecimal digits, or empty when unknown
+    std::string productId;  // four hexadecimal digits, or empty when unknown
+    uintptr_t data = 0;     // the value the trace shows as lparam (the event's number)
+};
+
+// "message: 00000219, wparam: 00008000, lparam: 00000001\r\n"
+std::string deviceTraceLine(const DeviceEvent& event);
+
+// A USB ID as udev gives it ("1209", or "1" inside the PRODUCT value "1209/1/100") as four
+// upper-case hexadecimal digits; empty for a text that is not 1 to 4 hexadecimal digits.
+std::string normaliseUsbId(const std::string& text);
+
+using RefreshFunction = std::function<void(const std::string& vidText, const std::string& pidText)>;
+
+// Arrival and removal alike: waits DEVICE_SETTLE_MS on the program's clock and refreshes
+// with the event's IDs; returns 1. Any other event code: nothing happens, returns 0.
+int onDeviceChange(const DeviceEvent& event, const RefreshFunction& refresh);
+
+}  // namespace orvanta

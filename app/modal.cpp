@@ -1,0 +1,25 @@
+#include "app/modal.h"
+
+#include <QDialog>
+
+namespace orvanta {
+
+namespace {
+ModalHook& modalHook() {
+    static ModalHook hook;
+    return hook;
+}
+}  // namespace
+
+int execModal(QDialog& dialog) {
+    if (modalHook()) {
+        return modalHook()(dialog);
+    }
+    return dialog.exec();
+}
+
+void setModalHook(ModalHook hook) {
+    modalHook() = std::move(hook);
+}
+
+}  // namespace orvanta

@@ -1,0 +1,21 @@
+#include "app/permission_hint.h"
+
+namespace orvanta {
+
+std::string permissionHint(const std::vector<OpenFailure>& failures) {
+    if (failures.empty()) {
+        return {};
+    }
+    const OpenFailure& first = failures.front();
+    const std::string product =
+        first.info.productString.empty() ? std::string("security key") : first.info.productString;
+    const std::string reason = first.reason.empty() ? std::string("cannot open") : first.reason;
+    std::string hint = "Cannot open " + product + " (" + first.info.path + "): " + reason;
+    if (failures.size() > 1) {
+        hint += " (and " + std::to_string(failures.size() - 1) + " more)";
+    }
+    hint += " - install the FIDO udev rules (Debian: apt install libu2f-udev) and replug the key";
+    return hint;
+}
+
+}  // namespace orvanta

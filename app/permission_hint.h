@@ -1,0 +1,16 @@
+#pragma once
+// The one-line hint the window shows when the system lists a FIDO key that cannot be
+// opened (on Linux, usually missing access to /dev/hidraw*).
+
+#include <string>
+#include <vector>
+
+#include "transport/device_manager.h"
+
+namespace orvanta {
+
+// Empty when every listed key could be opened. Names the first failure and how to fix it;
+// further failures are counted.
+std::string permissionHint(const std::vector<OpenFailure>& failures);
+
+}  // namespace orvanta

@@ -1,0 +1,54 @@
+#include "app/qt_user_prompts.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "app/dialog_pin.h"
+#include "app/modal.h"
+#include "ctap/secure_wipe.h"
+
+namespace orvanta {
+
+QMessageBox::Icon messageBoxIcon(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Error:
+            return QMessageBox::Critical;
+        case MessageIcon::Exclamation:
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+void QtUserPrompts::showMessage(const std::string& text, MessageIcon icon) {
+    QMessageBox box(messageBoxIcon(icon), QString::fromUtf8(APP_NAME), QString::fromStdString(text),
+                    QMessageBox::Ok, parent_);
+    execModal(box);
+}
+
+bool QtUserPrompts::askOkCancel(const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(APP_NAME), QString::fromStdString(text),
+                    QMessageBox::Ok | QMessageBox::Cancel, parent_);
+    return execModal(box) == QMessageBox::Ok;
+}
+
+bool QtUserPrompts::askPin(std::string& pin) {
+    secureWipe(pin);
+    CDialogPIN dialog(parent_);
+    const bool confirmed = execModal(dialog) == QDialog::Accepted;
+    if (confirmed) {
+        QByteArray bytes = dialog.pin().toUtf8();
+        pin.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+        secureWipe(bytes.data(), static_cast<size_t>(bytes.size()));
+    }
+    dialog.wipe();
+    return confirmed;
+}
+
+void QtUserPrompts::openFile(const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+}  // namespace orvanta

@@ -1,0 +1,36 @@
+#pragma once
+// One running window per user session: an advisory lock on a file of a fixed name. The
+// kernel drops the lock when the holder ends, however it ends, so a crash never leaves a
+// stale lock behind.
+
+#include <string>
+
+namespace orvanta {
+
+inline constexpr const char* INSTANCE_LOCK_NAME = "FBD56885-3C77-4d41-AF89-4B5BAD2CC1CE";
+
+// $XDG_RUNTIME_DIR when set, else the temporary directory ($TMPDIR, else /tmp).
+std::string instanceLockDirectory();
+
+class InstanceLock {
+  public:
+    enum class Result {
+        Acquired,       // this process is the first instance
+        HeldElsewhere,  // another process holds the lock
+        Unavailable,    // the lock file cannot be opened; go on as a first instance
+    };
+
+    InstanceLock() = default;
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // Tries once, without waiting. The lock is held until this object ends.
+    Result acquire(const std::string& directory = instanceLockDirectory());
+    bool held() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace orvanta

@@ -1,0 +1,103 @@
+#include "app/udev_monitor.h"
+
+#include <libudev.h>
+
+#include <QSocketNotifier>
+#include <cstring>
+
+namespace orvanta {
+
+namespace {
+
+std::string property(udev_device* device, const char* name) {
+    const char* value = udev_device_get_property_value(device, name);
+    return value != nullptr ? value : "";
+}
+
+// PRODUCT of a USB device: "vendor/product/release", each in hexadecimal without padding.
+void idsFromProduct(const std::string& product, std::string& vendor, std::string& model) {
+    const size_t first = product.find('/');
+    if (first == std::string::npos) {
+        return;
+    }
+    const size_t second = product.find('/', first + 1);
+    vendor = normaliseUsbId(product.substr(0, first));
+    model = normaliseUsbId(product.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1));
+}
+
+}  // namespace
+
+bool deviceEventFromUdev(udev_device* device, uintptr_t number, DeviceEvent& event) {
+    const char* action = udev_device_get_action(device);
+    if (action == nullptr) {
+        return false;
+    }
+    if (std::strcmp(action, "add") == 0) {
+        event.code = DEVICE_ARRIVAL;
+    } else if (std::strcmp(action, "remove") == 0) {
+        event.code = DEVICE_REMOVE_COMPLETE;
+    } else {
+        return false;
+    }
+    event.vendorId = normaliseUsbId(property(device, "ID_VENDOR_ID"));
+    event.productId = normaliseUsbId(property(device, "ID_MODEL_ID"));
+    if (event.vendorId.empty() || event.productId.empty()) {
+        idsFromProduct(property(device, "PRODUCT"), event.vendorId, event.productId);
+    }
+    event.data = number;
+    return true;
+}
+
+void UdevMonitor::UdevDeleter::operator()(udev* context) const {
+    udev_unref(context);
+}
+
+void UdevMonitor::MonitorDeleter::operator()(udev_monitor* monitor) const {
+    udev_monitor_unref(monitor);
+}
+
+UdevMonitor::UdevMonitor(QObject* parent) : QObject(parent) {}
+
+UdevMonitor::~UdevMonitor() = default;
+
+bool UdevMonitor::start() {
+    if (m_monitor) {
+        return true;
+    }
+    std::unique_ptr<udev, UdevDeleter> context(udev_new());
+    if (!context) {
+        return false;
+    }
+    std::unique_ptr<udev_monitor, MonitorDeleter> monitor(
+        udev_monitor_new_from_netlink(context.get(), "udev"));
+    if (!monitor ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "usb", "usb_device") < 0 ||
+        udev_monitor_enable_receiving(monitor.get()) < 0) {
+        return false;
+    }
+    const int fd = udev_monitor_get_fd(monitor.get());
+    if (fd < 0) {
+        return false;
+    }
+    m_udev = std::move(context);
+    m_monitor = std::move(monitor);
+    m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &UdevMonitor::readEvents);
+    return true;
+}
+
+void UdevMonitor::readEvents() {
+    // The socket is non-blocking: take every message that is queued.
+    while (udev_device* device = udev_monitor_receive_device(m_monitor.get())) {
+        DeviceEvent event;
+        const bool relevant = deviceEventFromUdev(device, m_count + 1, event);
+        udev_device_unref(device);
+        if (relevant) {
+            ++m_count;
+            emit deviceChanged(event);
+        }
+    }
+}
+
+}  // namespace orvanta

@@ -1,0 +1,50 @@
+#pragma once
+// USB arrivals and removals from udev, delivered on the window's thread through the event
+// loop.
+
+#include <QObject>
+#include <memory>
+
+#include "app/device_event.h"
+
+struct udev;
+struct udev_monitor;
+struct udev_device;
+class QSocketNotifier;
+
+namespace orvanta {
+
+// The event for one udev device message: "add" is an arrival, "remove" a removal; the IDs
+// come from ID_VENDOR_ID and ID_MODEL_ID, else from PRODUCT. False for other actions.
+bool deviceEventFromUdev(udev_device* device, uintptr_t number, DeviceEvent& event);
+
+class UdevMonitor : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit UdevMonitor(QObject* parent = nullptr);
+    ~UdevMonitor() override;
+
+    // Starts listening to USB devices; false when udev is not available (the window then
+    // keeps what it showed at start).
+    bool start();
+
+  signals:
+    void deviceChanged(const orvanta::DeviceEvent& event);
+
+  private:
+    void readEvents();
+
+    struct UdevDeleter {
+        void operator()(udev* context) const;
+    };
+    struct MonitorDeleter {
+        void operator()(udev_monitor* monitor) const;
+    };
+    std::unique_ptr<udev, UdevDeleter> m_udev;
+    std::unique_ptr<udev_monitor, MonitorDeleter> m_monitor;
+    QSocketNotifier* m_notifier = nullptr;
+    uintptr_t m_count = 0;
+};
+
+}  // namespace orvanta
