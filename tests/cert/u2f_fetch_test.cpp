@@ -1,0 +1,460 @@
+#include "cert/u2f_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "cert/certificate_pages.h"
+#include "recording_prompts.h"
+#include "support/transport_fixture.h"
+#include "temp_dir.h"
+#include "test_certificates.h"
+
+namespace orvanta::test {
+namespace {
+
+constexpr uint8_t CTAPHID_MSG_COMMAND = 0x83;
+
+struct Answer {
+    Bytes data;
+    uint16_t status;
+};
+
+// A U2F registration response signed by the attestation key, as a key sends it.
+struct Registration {
+    Bytes response;
+    Bytes certificate;
+    size_t keyHandleLength;
+};
+
+Registration makeRegistration(TestKey& attestationKey, TestKey& userKey, TestKey& caKey,
+                              size_t keyHandleLength = 64, const uint8_t* challenge = nullptr,
+                              const uint8_t* application = nullptr) {
+    CertificateSpec spec;
+    spec.subject = "C=US,O=Orvanta Test,CN=Test U2F Attestation";
+    spec.transports = Bytes{0x03, 0x02, 0x04, 0x30};
+    Bytes certificate = makeCertificate(spec, attestationKey, caKey);
+    Bytes userPoint = userKey.publicPoint();
+    Bytes keyHandle(keyHandleLength);
+    for (size_t i = 0; i < keyHandleLength; ++i) {
+        keyHandle[i] = static_cast<uint8_t>(0xA0 + i);
+    }
+    const uint8_t* c = challenge != nullptr ? challenge : U2F_CHALLENGE_PARAMETER;
+    const uint8_t* a = application != nullptr ? application : U2F_APPLICATION_PARAMETER;
+    Bytes signedMessage{0x00};
+    signedMessage.insert(signedMessage.end(), a, a + 32);
+    signedMessage.insert(signedMessage.end(), c, c + 32);
+    signedMessage.insert(signedMessage.end(), keyHandle.begin(), keyHandle.end());
+    signedMessage.insert(signedMessage.end(), userPoint.begin(), userPoint.end());
+    Bytes signature = attestationKey.sign(signedMessage);
+
+    Bytes response{0x05};
+    response.insert(response.end(), userPoint.begin(), userPoint.end());
+    response.push_back(static_cast<uint8_t>(keyHandleLength));
+    response.insert(response.end(), keyHandle.begin(), keyHandle.end());
+    response.insert(response.end(), certificate.begin(), certificate.end());
+    response.insert(response.end(), signature.begin(), signature.end());
+    return {response, certificate, keyHandleLength};
+}
+
+Bytes extendedRegister() {
+    Bytes apdu = {0x00, 0x01, 0x03, 0x00, 0x00, 0x00, 0x40};
+    apdu.insert(apdu.end(), U2F_CHALLENGE_PARAMETER, U2F_CHALLENGE_PARAMETER + 32);
+    apdu.insert(apdu.end(), U2F_APPLICATION_PARAMETER, U2F_APPLICATION_PARAMETER + 32);
+    apdu.insert(apdu.end(), {0x00, 0x00});
+    return apdu;
+}
+
+Bytes shortRegister() {
+    Bytes apdu = {0x00, 0x01, 0x03, 0x00, 0x40};
+    apdu.insert(apdu.end(), U2F_CHALLENGE_PARAMETER, U2F_CHALLENGE_PARAMETER + 32);
+    apdu.insert(apdu.end(), U2F_APPLICATION_PARAMETER, U2F_APPLICATION_PARAMETER + 32);
+    return apdu;
+}
+
+std::vector<std::string> labels(const PageModel& page) {
+    std::vector<std::string> out;
+    for (const Row& row : page.rows()) {
+        out.push_back(row.label);
+    }
+    return out;
+}
+
+const std::vector<std::string> PROMPT_ROWS = {"Tips", " "};
+const std::vector<std::string> CERTIFICATE_ROWS = {
+    "Tips",       "Version",       "Serial number", "User",         "Issuer", "Validity period",
+    "Public key", "Base64 encode", "Extentions",    "Verify Result"};
+
+class U2fFetchTest : public TransportFixture {
+  protected:
+    void SetUp() override {
+        TransportFixture::SetUp();
+        device = connectKey();
+        device->onMessage = [this](FakeDevice& d, uint8_t command, const Bytes& payload) {
+            apdus.push_back(payload);
+            times.push_back(clock.tickCount());
+            clock.advance(exchangeMs);
+            if (command != CTAPHID_MSG_COMMAND) {
+                d.reply(0xBF, {0x01});
+                return;
+            }
+            Answer answer = script.empty() ? fallback : script.front();
+            if (!script.empty()) {
+                script.pop_front();
+            }
+            Bytes reply = answer.data;
+            reply.push_back(static_cast<uint8_t>(answer.status >> 8));
+            reply.push_back(static_cast<uint8_t>(answer.status));
+            d.reply(CTAPHID_MSG_COMMAND, reply);
+        };
+        page.showU2fTips();
+    }
+
+    std::vector<std::string> pageLabels() {
+        auto out = labels(page);
+        // The blank prompt row is checked on its own; certificate rows follow it.
+        EXPECT_GE(out.size(), 2u);
+        EXPECT_EQ(out[1], " ");
+        out.erase(out.begin() + 1);
+        return out;
+    }
+
+    FetchOutcome fetch() { return fetchU2fCertificate(page, prompts); }
+
+    TempDir temp;
+    ScopedEnvironment utc{"TZ", "UTC0"};
+    std::shared_ptr<FakeDevice> device;
+    std::deque<Answer> script;
+    Answer fallback{{}, 0x6985};
+    uint32_t exchangeMs = 0;
+    std::vector<Bytes> apdus;
+    std::vector<uint32_t> times;
+    U2fCertPage page;
+    RecordingPrompts prompts;
+    TestKey caKey{101};
+    TestKey attestationKey{102};
+    TestKey userKey{103};
+};
+
+TEST_F(U2fFetchTest, ThreeUntouchedAnswersThenSuccessGiveFourRegistersAndTheRows) {
+    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    script = {{{}, 0x6985}, {{}, 0x6985}, {{}, 0x6985}, {reg.response, 0x9000}};
+
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    ASSERT_EQ(apdus.size(), 4u);
+    for (const Bytes& apdu : apdus) {
+        EXPECT_EQ(apdu, extendedRegister());
+    }
+    // Each attempt is followed by the pause, on the program's clock.
+    EXPECT_EQ(times, (std::vector<uint32_t>{1000, 1200, 1400, 1600}));
+    EXPECT_EQ(clock.tickCount(), 1800u);
+    EXPECT_EQ(pageLabels(), CERTIFICATE_ROWS);
+    EXPECT_EQ(page.rows().back().valueText(), "YES");
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(prompts.questions,
+              std::vector<std::string>{
+                  "Double click and press button/verify fingerprint to fetch certifications!"});
+    EXPECT_EQ(TempDir::read(page.certificateFileName), reg.certificate);
+}
+
+TEST_F(U2fFetchTest, ChainedResponseIsCollectedFromTheGetResponseAnswersInOrder) {
+    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    Bytes first(reg.response.begin(), reg.response.begin() + 256);
+    Bytes second(reg.response.begin() + 256, reg.response.begin() + 512);
+    Bytes third(reg.response.begin() + 512, reg.response.end());
+    ASSERT_LT(third.size(), 256u);
+    // Data that comes with the register's 61xx is not part of the response.
+    script = {{{0xDE, 0xAD}, 0x6100},
+              {first, 0x6100},
+              {second, static_cast<uint16_t>(0x6100 | third.size())},
+              {third, 0x9000}};
+
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    ASSERT_EQ(apdus.size(), 4u);
+    EXPECT_EQ(apdus[0], extendedRegister());
+    EXPECT_EQ(apdus[1], (Bytes{0x00, 0xC0, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(apdus[2], (Bytes{0x00, 0xC0, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(apdus[3], (Bytes{0x00, 0xC0, 0x00, 0x00, static_cast<uint8_t>(third.size())}));
+    // No pause inside the chain.
+    EXPECT_EQ(clock.tickCount(), 1200u);
+    EXPECT_EQ(pageLabels(), CERTIFICATE_ROWS);
+    EXPECT_EQ(page.rows().back().valueText(), "YES");
+}
+
+TEST_F(U2fFetchTest, WrongLengthOrNoDiagnosisSwitchesToTheShortForm) {
+    for (uint16_t refusal : {uint16_t{0x6700}, uint16_t{0x6F00}}) {
+        Registration reg = makeRegistration(attestationKey, userKey, caKey);
+        apdus.clear();
+        prompts.messages.clear();
+        script = {{{}, refusal}, {{}, 0x6985}, {{}, 0x6985}, {reg.response, 0x9000}};
+        uint32_t before = clock.tickCount();
+        EXPECT_EQ(fetch(), FetchOutcome::Shown);
+        ASSERT_EQ(apdus.size(), 4u);
+        EXPECT_EQ(apdus[0], extendedRegister());
+        for (size_t i = 1; i < apdus.size(); ++i) {
+            EXPECT_EQ(apdus[i], shortRegister());
+        }
+        // One pause after the extended attempt; the short form repeats at once.
+        EXPECT_EQ(clock.tickCount() - before, 200u);
+        EXPECT_EQ(page.rows().back().valueText(), "YES");
+        EXPECT_TRUE(prompts.messages.empty());
+    }
+}
+
+TEST_F(U2fFetchTest, UntouchedKeyTimesOutWith4444AfterTheFirstLateAttempt) {
+    // Every attempt ends at start + n * 200: the one ending at +10000 is still in time.
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(apdus.size(), 52u);
+    EXPECT_EQ(times.back() - times.front(), 51u * 200);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed4444!");
+    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
+}
+
+TEST_F(U2fFetchTest, SuccessAfterTheLimitStillCounts4444) {
+    exchangeMs = 10001;  // the first answer comes too late
+    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    script = {{reg.response, 0x9000}};
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(apdus.size(), 1u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed4444!");
+}
+
+TEST_F(U2fFetchTest, ShortFormThatNeverSucceedsTimesOutWith5555) {
+    exchangeMs = 300;
+    script = {{{}, 0x6700}};
+    fallback = {{}, 0x6985};
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    // 300 + 200 pause, then short attempts of 300 each until more than 10000 have passed.
+    ASSERT_GE(apdus.size(), 2u);
+    EXPECT_EQ(apdus.size(), 1u + 32u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed5555!");
+    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
+}
+
+TEST_F(U2fFetchTest, TransportFailureShows3333AfterThePause) {
+    device->readFails = true;
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(clock.tickCount(), 1200u);
+    EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
+}
+
+TEST_F(U2fFetchTest, TransportFailureDuringGetResponseShows3333) {
+    script = {{{}, 0x6110}};
+    device->onMessage = [this, inner = device->onMessage](FakeDevice& d, uint8_t command,
+                                                          const Bytes& payload) {
+        if (!apdus.empty()) {
+            apdus.push_back(payload);
+            d.readFails = true;  // unplugged during the chain
+            return;
+        }
+        inner(d, command, payload);
+    };
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(apdus.size(), 2u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+}
+
+TEST_F(U2fFetchTest, TransportFailureInTheShortFormEndsWith3333InsteadOfSpinning) {
+    script = {{{}, 0x6700}};
+    device->onMessage = [this, inner = device->onMessage](FakeDevice& d, uint8_t command,
+                                                          const Bytes& payload) {
+        inner(d, command, payload);
+        d.readFails = apdus.size() >= 2;  // the key is gone after the first answer
+    };
+    // The clock stands still: retrying would never reach the time limit.
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(apdus.size(), 2u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+}
+
+TEST_F(U2fFetchTest, RefusalEndsWithoutMessageOrRows) {
+    script = {{{}, 0x6D00}};
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(apdus.size(), 1u);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
+}
+
+TEST_F(U2fFetchTest, UndecodableCertificateShows6666) {
+    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    size_t certificateOffset = 67 + reg.keyHandleLength;
+    reg.response[certificateOffset + 4] = 0x05;  // tbsCertificate is no SEQUENCE any more
+    script = {{reg.response, 0x9000}};
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
+    EXPECT_TRUE(temp.files().empty());
+}
+
+TEST_F(U2fFetchTest, ResponsesShorterOrLongerThanAnnouncedShow6666) {
+    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    std::vector<Bytes> broken = {
+        Bytes(reg.response.begin(), reg.response.begin() + 60),             // inside the user key
+        Bytes(reg.response.begin(), reg.response.begin() + 67 + 32),        // inside the key handle
+        Bytes(reg.response.begin(), reg.response.begin() + 67 + 64 + 100),  // inside the cert
+        Bytes(reg.response.begin(), reg.response.begin() + 67 + 64 + reg.certificate.size()),
+    };
+    Bytes longSignature = reg.response;
+    longSignature.resize(reg.response.size() + 300, 0x11);
+    broken.push_back(longSignature);
+    for (const Bytes& response : broken) {
+        prompts.messages.clear();
+        script = {{response, 0x9000}};
+        EXPECT_EQ(fetch(), FetchOutcome::Failed);
+        ASSERT_EQ(prompts.messages.size(), 1u);
+        EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+        EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
+    }
+}
+
+TEST_F(U2fFetchTest, ChainsThatOutgrowTheResponseOrStallShow6666) {
+    // More than 5000 bytes collected.
+    script.push_back({{}, 0x6100});
+    for (int i = 0; i < 20; ++i) {
+        script.push_back({Bytes(256, 0x30), 0x6100});
+    }
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_LE(apdus.size(), 21u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+
+    // A chain that announces more and delivers nothing.
+    apdus.clear();
+    prompts.messages.clear();
+    script = {{{}, 0x6110}};
+    fallback = {{}, 0x6110};
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(apdus.size(), 2u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+}
+
+TEST_F(U2fFetchTest, FlippedKeyHandleOrSwappedParametersGiveNo) {
+    Registration swapped = makeRegistration(attestationKey, userKey, caKey, 64,
+                                            U2F_APPLICATION_PARAMETER, U2F_CHALLENGE_PARAMETER);
+    script = {{swapped.response, 0x9000}};
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    EXPECT_EQ(page.rows().back().valueText(), "NO");
+
+    Registration flipped = makeRegistration(attestationKey, userKey, caKey);
+    flipped.response[67 + 10] ^= 0x01;
+    script = {{flipped.response, 0x9000}};
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    EXPECT_EQ(page.rows().back().label, "Verify Result");
+    EXPECT_EQ(page.rows().back().valueText(), "NO");
+}
+
+TEST_F(U2fFetchTest, CancelLeavesPageAndFileUntouched) {
+    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    script = {{reg.response, 0x9000}};
+    ASSERT_EQ(fetch(), FetchOutcome::Shown);
+    auto rowsBefore = labels(page);
+    std::string file = page.certificateFileName;
+
+    prompts.confirm = false;
+    EXPECT_EQ(fetch(), FetchOutcome::Cancelled);
+    EXPECT_EQ(labels(page), rowsBefore);
+    EXPECT_EQ(TempDir::read(file), reg.certificate);
+    EXPECT_EQ(apdus.size(), 1u);
+}
+
+TEST_F(U2fFetchTest, DoubleClicksOnTheU2fPage) {
+    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    script = {{reg.response, 0x9000}};
+    onU2fRowDoubleClick(page, 0, prompts);  // "Tips"
+    ASSERT_EQ(page.rowCount(), 11);
+    ASSERT_EQ(apdus.size(), 1u);
+    size_t files = temp.files().size();
+
+    // The blank row, a field row and a click below the list do nothing.
+    for (int row : {1, 2, 4, 99, -1}) {
+        onU2fRowDoubleClick(page, row, prompts);
+    }
+    EXPECT_EQ(apdus.size(), 1u);
+    EXPECT_EQ(temp.files().size(), files);
+    EXPECT_TRUE(prompts.opened.empty());
+
+    // "Base64 encode" exports the certificate and opens the new file.
+    onU2fRowDoubleClick(page, 8, prompts);
+    ASSERT_EQ(prompts.opened.size(), 1u);
+    EXPECT_EQ(prompts.opened[0], page.certificateFileName);
+    EXPECT_EQ(TempDir::read(page.certificateFileName), reg.certificate);
+    EXPECT_EQ(temp.files().size(), files + 1);
+}
+
+// ---- the registration response layout ----
+
+TEST(U2fRegistrationLayout, KeyHandleOf64PutsTheCertificateAt131) {
+    Bytes response(67 + 64, 0x00);
+    response[0] = 0x05;
+    response[66] = 64;
+    Bytes certificate = {0x30, 0x81, 0x03, 0x01, 0x02, 0x03};
+    response.insert(response.end(), certificate.begin(), certificate.end());
+    response.insert(response.end(), {0x30, 0x06, 0x02, 0x01, 0x01, 0x02, 0x01, 0x01});
+    auto parts = parseU2fRegistration(response.data(), response.size());
+    ASSERT_TRUE(parts.has_value());
+    EXPECT_EQ(parts->certificate - response.data(), 131);
+    EXPECT_EQ(parts->certificateLength, 6u);
+    EXPECT_EQ(parts->signatureLength, 8u);
+    EXPECT_EQ(parts->keyHandleLength, 64u);
+    Bytes message = u2fSignedMessage(*parts, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER);
+    ASSERT_EQ(message.size(), 194u);
+    EXPECT_EQ(message[0], 0x00);
+    EXPECT_EQ(Bytes(message.begin() + 1, message.begin() + 33),
+              Bytes(U2F_APPLICATION_PARAMETER, U2F_APPLICATION_PARAMETER + 32));
+    EXPECT_EQ(Bytes(message.begin() + 33, message.begin() + 65),
+              Bytes(U2F_CHALLENGE_PARAMETER, U2F_CHALLENGE_PARAMETER + 32));
+}
+
+TEST(U2fRegistrationLayout, CertificateLengthIsReadInEveryForm) {
+    struct Case {
+        Bytes header;
+        size_t content;
+    };
+    const Case cases[] = {{{0x30, 0x05}, 5},
+                          {{0x30, 0x81, 0x90}, 0x90},
+                          {{0x30, 0x82, 0x01, 0x10}, 0x110},
+                          {{0x30, 0x83, 0x00, 0x01, 0x10}, 0x110},
+                          {{0x30, 0x84, 0x00, 0x00, 0x01, 0x10}, 0x110}};
+    for (const Case& c : cases) {
+        Bytes response(67, 0x00);
+        response[66] = 0;
+        response.insert(response.end(), c.header.begin(), c.header.end());
+        response.insert(response.end(), c.content, 0x42);
+        response.insert(response.end(), {0x30, 0x00});
+        auto parts = parseU2fRegistration(response.data(), response.size());
+        ASSERT_TRUE(parts.has_value()) << c.content;
+        EXPECT_EQ(parts->certificateLength, c.header.size() + c.content);
+        EXPECT_EQ(parts->signatureLength, 2u);
+    }
+    // Indefinite length, a length beyond the response, and no SEQUENCE do not split.
+    for (const Bytes& header : {Bytes{0x30, 0x80}, Bytes{0x30, 0x82, 0xFF, 0xFF},
+                                Bytes{0x30, 0x85, 0, 0, 0, 0, 5}, Bytes{0x31, 0x01}}) {
+        Bytes response(67, 0x00);
+        response.insert(response.end(), header.begin(), header.end());
+        response.insert(response.end(), 8, 0x42);
+        EXPECT_FALSE(parseU2fRegistration(response.data(), response.size()).has_value());
+    }
+    Bytes tooLong(5001, 0x00);
+    tooLong[66] = 0;
+    tooLong[67] = 0x30;
+    tooLong[68] = 0x82;
+    tooLong[69] = 0x10;
+    tooLong[70] = 0x00;
+    EXPECT_FALSE(parseU2fRegistration(tooLong.data(), tooLong.size()).has_value());
+}
+
+}  // namespace
+}  // namespace orvanta::test
