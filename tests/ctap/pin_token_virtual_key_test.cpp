@@ -3,19 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "ctap/cbor.h"
 #include "ctap/crypto.h"
 #include "ctap/pin_token.h"
-#include "support/fake_hid.h"
 #include "support/scripted_prompts.h"
-#include "support/virtual_key_setup.h"
-#include "transport/clock.h"
+#include "support/virtual_key_fixture.h"
 #include "transport/ctaphid.h"
-#include "transport/device_manager.h"
 
 namespace orvanta::test {
 namespace {
@@ -23,24 +19,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Message = ScriptedPrompts::Message;
 
-class PinTokenVirtualKeyTest : public ::testing::Test {
+class PinTokenVirtualKeyTest : public VirtualKeyFixture {
   protected:
-    void SetUp() override {
-        setClock(&clock);
-        const VirtualKeySetup setup = makeVirtualKey("pin");
-        key = setup.key;
-        backend = setup.backend;
-        deviceManager().setBackend(backend);
-        transportReady = 1;
-        enumerateDevices(deviceManager());
-        ASSERT_EQ(selectDevice(deviceManager(), 0, 0), 1);
-    }
-    void TearDown() override {
-        deviceManager().setBackend(std::make_shared<FakeHidBackend>());
-        deviceManager().initPending = true;
-        transportReady = 0;
-        setClock(nullptr);
-    }
+    void SetUp() override { key = &plug("pin"); }
 
     // authenticatorMakeCredential with pinAuth made from the token (protocol 1); returns
     // the key's status.
@@ -86,8 +67,6 @@ class PinTokenVirtualKeyTest : public ::testing::Test {
         return out;
     }
 
-    ManualClock clock{1000};
-    std::shared_ptr<HidBackend> backend;
     VirtualKey* key = nullptr;
     ScriptedPrompts prompts;
     std::array<uint8_t, PIN_TOKEN_SIZE> token{};

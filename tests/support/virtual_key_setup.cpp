@@ -4,10 +4,14 @@
 
 namespace orvanta::test {
 
-VirtualKeySetup makeVirtualKey(const std::string& profileName) {
+VirtualKeySetup makeVirtualKey(const Profile& profile) {
     auto backend = std::make_shared<VirtualBackend>();
-    VirtualKey& key = backend->addDevice(profileName);
+    VirtualKey& key = backend->addDevice(profile);
     return {backend, &key};
+}
+
+VirtualKeySetup makeVirtualKey(const std::string& profileName) {
+    return makeVirtualKey(profileByName(profileName));
 }
 
 }  // namespace orvanta::test

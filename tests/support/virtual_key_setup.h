@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "sim/profile.h"
 #include "sim/virtual_key.h"
 #include "transport/hid_backend.h"
 
@@ -16,7 +17,8 @@ struct VirtualKeySetup {
     VirtualKey* key = nullptr;
 };
 
-// A virtual backend with one key of the named profile plugged in.
+// A virtual backend with one key of the profile plugged in.
+VirtualKeySetup makeVirtualKey(const Profile& profile);
 VirtualKeySetup makeVirtualKey(const std::string& profileName);
 
 }  // namespace orvanta::test
