@@ -1,0 +1,346 @@
+#include "cert/fido2_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include "cert/certificate_pages.h"
+#include "ctap/cbor.h"
+#include "info/getinfo_rows.h"
+#include "recording_prompts.h"
+#include "support/transport_fixture.h"
+#include "temp_dir.h"
+#include "test_certificates.h"
+
+namespace orvanta::test {
+namespace {
+
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+const Bytes CLIENT_DATA_HASH(FIDO2_CLIENT_DATA_HASH, FIDO2_CLIENT_DATA_HASH + 32);
+const Bytes USER_ID(FIDO2_TEST_USER_ID, FIDO2_TEST_USER_ID + 32);
+
+// The request laid out piece by piece as the authenticator is to receive it.
+Bytes expectedRequestBody() {
+    return concat({
+        {0x01, 0x58, 0x20},
+        CLIENT_DATA_HASH,
+        {0x02, 0xA2, 0x62},
+        text("id"),
+        {0x67},
+        text("tessmar"),
+        {0x64},
+        text("name"),
+        {0x67},
+        text("tessmar"),
+        {0x03, 0xA3, 0x62},
+        text("id"),
+        {0x58, 0x20},
+        USER_ID,
+        {0x64},
+        text("name"),
+        {0x71},
+        text("test@orvanta.test"),
+        {0x6B},
+        text("displayName"),
+        {0x69},
+        text("Test Ctap"),
+        {0x04, 0x81, 0xA2, 0x63},
+        text("alg"),
+        {0x26, 0x64},
+        text("type"),
+        {0x6A},
+        text("public-key"),
+    });
+}
+
+TEST(MakeCredentialRequest, WithoutPinIsTheFixed171Bytes) {
+    Bytes expected = concat({{0x01, 0xA4}, expectedRequestBody()});
+    ASSERT_EQ(expected.size(), 171u);
+    EXPECT_EQ(buildMakeCredentialRequest(nullptr), expected);
+}
+
+TEST(MakeCredentialRequest, WithPinAuthIs191BytesEndingWithPinAuthAndProtocol) {
+    uint8_t pinAuth[16];
+    for (int i = 0; i < 16; ++i) {
+        pinAuth[i] = static_cast<uint8_t>(0xC0 + i);
+    }
+    Bytes expected = concat({{0x01, 0xA6},
+                             expectedRequestBody(),
+                             {0x08, 0x50},
+                             Bytes(pinAuth, pinAuth + 16),
+                             {0x09, 0x01}});
+    ASSERT_EQ(expected.size(), 191u);
+    EXPECT_EQ(buildMakeCredentialRequest(pinAuth), expected);
+}
+
+// A makeCredential response in CBOR: {1: fmt, 2: authData, 3: attStmt}.
+struct Attestation {
+    std::optional<Bytes> authData;
+    std::optional<Bytes> sig;
+    std::optional<std::vector<Bytes>> x5c;
+};
+
+Bytes makeCredentialResponse(const Attestation& a) {
+    Bytes buffer(16384);
+    CborWriter w{buffer.data(), 0, static_cast<uint32_t>(buffer.size()), false};
+    beginMap(w, a.authData ? 3 : 2);
+    putUnsigned(w, 1);
+    putText(w, "packed");
+    if (a.authData) {
+        putUnsigned(w, 2);
+        putBytes(w, a.authData->data(), static_cast<uint32_t>(a.authData->size()));
+    }
+    putUnsigned(w, 3);
+    beginMap(w, 1 + (a.sig ? 1 : 0) + (a.x5c ? 1 : 0));
+    putText(w, "alg");
+    putNegative(w, -7);
+    if (a.sig) {
+        putText(w, "sig");
+        putBytes(w, a.sig->data(), static_cast<uint32_t>(a.sig->size()));
+    }
+    if (a.x5c) {
+        putText(w, "x5c");
+        beginArray(w, static_cast<uint32_t>(a.x5c->size()));
+        for (const Bytes& certificate : *a.x5c) {
+            putBytes(w, certificate.data(), static_cast<uint32_t>(certificate.size()));
+        }
+    }
+    EXPECT_FALSE(w.failed);
+    buffer.resize(w.length);
+    return buffer;
+}
+
+std::vector<std::string> labels(const PageModel& page) {
+    std::vector<std::string> out;
+    for (const Row& row : page.rows()) {
+        out.push_back(row.label);
+    }
+    return out;
+}
+
+const std::vector<std::string> ATTESTATION_BLOCK = {
+    " ",          "Version",       "Serial number", "User",         "Issuer", "Validity period",
+    "Public key", "Base64 encode", "Extentions",    "Verify Result"};
+const std::vector<std::string> CA_BLOCK = {" ",          "Version",      "Serial number",
+                                           "User",       "Issuer",       "Validity period",
+                                           "Public key", "Base64 encode"};
+
+std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> out;
+    for (const auto& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+class Fido2FetchTest : public TransportFixture {
+  protected:
+    void SetUp() override {
+        TransportFixture::SetUp();
+        clientPinSet = false;
+        device = connectKey();
+        device->onMessage = [this](FakeDevice& d, uint8_t command, const Bytes& payload) {
+            requests.emplace_back(command, payload);
+            if (payload.size() == 13 && payload[0] == 0x00 && payload[1] == 0xA4) {
+                d.reply(command, {0x90, 0x00});
+                return;
+            }
+            Bytes reply(1 + response.size(), status);
+            std::copy(response.begin(), response.end(), reply.begin() + 1);
+            d.reply(command, reply);
+        };
+        page.showFido2Tips();
+
+        CertificateSpec attestationSpec;
+        attestationSpec.transports = Bytes{0x03, 0x02, 0x04, 0x30};
+        attestationCertificate = makeCertificate(attestationSpec, attestationKey, caKey);
+        CertificateSpec caSpec;
+        caSpec.subject = "C=US,O=Orvanta Test,CN=Orvanta Test Root";
+        caCertificate = makeCertificate(caSpec, caKey, caKey);
+        authData = Bytes(37, 0x00);
+        authData[32] = 0x41;  // UP and AT flags
+        signature = attestationKey.sign(concat({authData, CLIENT_DATA_HASH}));
+    }
+    void TearDown() override {
+        clientPinSet = false;
+        TransportFixture::TearDown();
+    }
+
+    FetchOutcome fetch() { return fetchFido2Certificates(page, prompts); }
+
+    TempDir temp;
+    ScopedEnvironment utc{"TZ", "UTC0"};
+    std::shared_ptr<FakeDevice> device;
+    std::vector<std::pair<uint8_t, Bytes>> requests;
+    uint8_t status = 0x00;
+    Bytes response;
+    Fido2CertPage page;
+    RecordingPrompts prompts;
+    TestKey caKey{201};
+    TestKey attestationKey{202};
+    Bytes attestationCertificate;
+    Bytes caCertificate;
+    Bytes authData;
+    Bytes signature;
+};
+
+TEST_F(Fido2FetchTest, TwoCertificateChainShowsTheCheckOnlyUnderTheAttestationCertificate) {
+    response = makeCredentialResponse(
+        {authData, signature, std::vector<Bytes>{attestationCertificate, caCertificate}});
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].first, CTAPHID_CBOR);
+    EXPECT_EQ(requests[0].second, Bytes(SELECT_FIDO_APDU, SELECT_FIDO_APDU + 13));
+    EXPECT_EQ(requests[1].first, CTAPHID_CBOR);
+    EXPECT_EQ(requests[1].second.size(), 171u);
+    EXPECT_EQ(requests[1].second, buildMakeCredentialRequest(nullptr));
+
+    EXPECT_EQ(labels(page), join({{"Tips"}, ATTESTATION_BLOCK, CA_BLOCK}));
+    EXPECT_EQ(page.rows()[10].valueText(), "YES");
+    EXPECT_EQ(page.rows()[9].valueText(), "03 02 04 30 ( USB, NFC )");
+    EXPECT_EQ(page.rows()[14].valueText(), "US, Orvanta Test, Orvanta Test Root");
+    // The page remembers the file of the last certificate.
+    EXPECT_EQ(TempDir::read(page.certificateFileName), caCertificate);
+    EXPECT_EQ(prompts.touches, 1);
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(Fido2FetchTest, OnlyTheFirstThreeCertificatesAreShown) {
+    response = makeCredentialResponse(
+        {authData, signature,
+         std::vector<Bytes>{caCertificate, caCertificate, attestationCertificate,
+                            attestationCertificate}});
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    EXPECT_EQ(labels(page), join({{"Tips"}, CA_BLOCK, CA_BLOCK, ATTESTATION_BLOCK}));
+}
+
+TEST_F(Fido2FetchTest, SelfAttestationSaysNoCertificateInformation) {
+    response = makeCredentialResponse({authData, signature, std::nullopt});
+    EXPECT_EQ(fetch(), FetchOutcome::NoCertificate);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "No certificate information returned!");
+    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Exclamation);
+    EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
+
+    // An x5c that holds no certificate says the same.
+    prompts.messages.clear();
+    response = makeCredentialResponse({authData, signature, std::vector<Bytes>{}});
+    EXPECT_EQ(fetch(), FetchOutcome::NoCertificate);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "No certificate information returned!");
+}
+
+TEST_F(Fido2FetchTest, MissingOrEmptyAuthDataOrSignatureEndSilently) {
+    const Attestation broken[] = {
+        {std::nullopt, signature, std::vector<Bytes>{attestationCertificate}},
+        {Bytes{}, signature, std::vector<Bytes>{attestationCertificate}},
+        {authData, std::nullopt, std::vector<Bytes>{attestationCertificate}},
+        {authData, Bytes{}, std::vector<Bytes>{attestationCertificate}},
+    };
+    for (const Attestation& a : broken) {
+        response = makeCredentialResponse(a);
+        EXPECT_EQ(fetch(), FetchOutcome::Failed);
+        EXPECT_TRUE(prompts.messages.empty());
+        EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
+    }
+    // Truncated CBOR reads as missing fields, never past the reply.
+    Bytes full =
+        makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
+    response.assign(full.begin(), full.begin() + 30);
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
+}
+
+TEST_F(Fido2FetchTest, ErrorStatusEndsSilently) {
+    status = 0x27;  // operation denied
+    response =
+        makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
+}
+
+TEST_F(Fido2FetchTest, UndecodableCertificateShows2222AndTheNextOneFollows) {
+    Bytes junk = {0x30, 0x03, 0x02, 0x01, 0x07};
+    response = makeCredentialResponse(
+        {authData, signature, std::vector<Bytes>{junk, attestationCertificate}});
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed2222!");
+    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(labels(page), join({{"Tips", " "}, ATTESTATION_BLOCK}));
+    EXPECT_EQ(page.rows().back().valueText(), "YES");
+}
+
+TEST_F(Fido2FetchTest, LongAuthDataIsSignedDataAllTheSame) {
+    authData.resize(1200, 0xEE);  // extensions make authData long
+    signature = attestationKey.sign(concat({authData, CLIENT_DATA_HASH}));
+    response =
+        makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    EXPECT_EQ(page.rows().back().label, "Verify Result");
+    EXPECT_EQ(page.rows().back().valueText(), "YES");
+}
+
+TEST_F(Fido2FetchTest, CancelLeavesTheRowsAndSendsNothing) {
+    response =
+        makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
+    ASSERT_EQ(fetch(), FetchOutcome::Shown);
+    auto before = labels(page);
+    requests.clear();
+    prompts.confirm = false;
+    EXPECT_EQ(fetch(), FetchOutcome::Cancelled);
+    EXPECT_EQ(labels(page), before);
+    EXPECT_TRUE(requests.empty());
+}
+
+TEST_F(Fido2FetchTest, CancelledPinLeavesOnlyTheTipsRow) {
+    clientPinSet = true;
+    response =
+        makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
+    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(prompts.pinRequests, 1);
+    EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
+    // Only the SELECT went out: no registration without a token.
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].second.size(), 13u);
+}
+
+TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
+    response = makeCredentialResponse(
+        {authData, signature,
+         std::vector<Bytes>{attestationCertificate, caCertificate, attestationCertificate}});
+    onCertificateRowDoubleClick(page, 0, prompts);
+    ASSERT_EQ(page.rowCount(), 1 + 10 + 8 + 10);
+    size_t files = temp.files().size();
+    requests.clear();
+
+    // Field rows, separator rows and clicks outside the list do nothing.
+    for (int row : {1, 2, 3, 9, 10, 11, -1, 500}) {
+        onCertificateRowDoubleClick(page, row, prompts);
+    }
+    EXPECT_TRUE(requests.empty());
+    EXPECT_TRUE(prompts.opened.empty());
+    EXPECT_EQ(temp.files().size(), files);
+
+    // The second certificate's "Base64 encode" row writes and opens the second certificate.
+    int row = 11 + 7;
+    ASSERT_EQ(page.labelAt(row), "Base64 encode");
+    onCertificateRowDoubleClick(page, row, prompts);
+    ASSERT_EQ(prompts.opened.size(), 1u);
+    EXPECT_EQ(TempDir::read(prompts.opened[0]), caCertificate);
+    EXPECT_EQ(page.certificateFileName, prompts.opened[0]);
+}
+
+}  // namespace
+}  // namespace orvanta::test
