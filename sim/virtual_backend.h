@@ -12,11 +12,11 @@
 
 #include "sim/profile.h"
 #include "sim/virtual_key.h"
+#include "transport/device_manager.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta {
 
-inline constexpr uint16_t FIDO_USAGE_PAGE = 0xF1D0;
 inline constexpr uint16_t FIDO_USAGE = 0x01;
 inline constexpr const char* VIRTUAL_PATH_PREFIX = "virtual:";
 
