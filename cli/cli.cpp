@@ -1,0 +1,230 @@
+#include "cli/cli.h"
+
+#include <CLI/CLI.hpp>
+#include <istream>
+#include <ostream>
+
+#include "cli/context.h"
+#include "cli/decode_commands.h"
+#include "cli/device_commands.h"
+#include "cli/exit_codes.h"
+#include "cli/virtual_key_backend.h"
+
+namespace orvanta::cli {
+
+namespace {
+
+const char* const DESCRIPTION =
+    "Inspects FIDO security keys: the hardware info page, the FIDO2 and U2F attestation "
+    "certificates, and saved replies and certificates offline.";
+
+const char* const FOOTER = R"(Devices:
+  Real keys are found through hidraw: the first accepted key, or --device VID:PID.
+  --virtual[=PROFILE] inspects the built-in virtual key instead, --udp [HOST:PORT] a
+  firmware simulator that exchanges CTAPHID packets over UDP (requests to 127.0.0.1:8111,
+  replies to local port 7112 unless changed).
+
+Output:
+  Each page is printed under its title ("hardware info", "FIDO2 Certification",
+  "U2F Certification", "certificate") as two aligned columns headed "Item" and "Value".
+  With --json (given before the command) standard output is one JSON document:
+    {"pages": [{"page": TITLE, "rows": [{"item": TEXT, "value": TEXT or null}, ...]}, ...]}
+  export adds "export": {"path", "index", "format", "bytes"} (null when nothing was
+  written); list prints {"interfaces": [{"path", "vendorId", "productId", "releaseNumber",
+  "product", "usagePage", "usage", "fido", "accepted", "opened", "error", "fix"}, ...]}.
+  Messages and progress ("Touch your security key...") go to standard error.
+
+Input files of decode:
+  binary, hexadecimal text, Base64 or Base64url text, or PEM; - reads standard input.
+
+Exit status:
+  0 done, 1 device, protocol or file failure, 2 usage error, 3 no key found.)";
+
+struct Options {
+    bool json = false;
+    std::string device;
+    std::string virtualProfile;
+    std::string udpAddress;
+    uint16_t udpReplyPort = UDP_DEFAULT_REPLY_PORT;
+    bool any = false;
+    bool yes = false;
+    bool pinStdin = false;
+
+    std::string exportKind;
+    std::string exportPath;
+    int exportIndex = 1;
+    std::string exportFormat;
+
+    std::string file;
+    std::string clientDataHash;
+    std::string challenge;
+    std::string application;
+};
+
+std::string profileList() {
+    std::string names;
+    for (const std::string& name : virtualProfileNames()) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    return names;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
+        Terminal& terminal) {
+    CLI::App app{DESCRIPTION, "orvanta-cli"};
+    app.footer(FOOTER);
+    app.require_subcommand(1);
+    Options o;
+
+    app.add_flag("--json", o.json, "Print the rows as JSON (before the command)");
+    app.add_option("--device", o.device, "The key with this vendor and product ID (hex)")
+        ->type_name("VID:PID");
+    CLI::Option* virtualOption =
+        app.add_option("--virtual", o.virtualProfile,
+                       "Inspect the built-in virtual key (profiles: " + profileList() + ")")
+            ->expected(0, 1)
+            ->type_name("[PROFILE]");
+    CLI::Option* udpOption =
+        app.add_option("--udp", o.udpAddress,
+                       "Inspect a firmware simulator over UDP (default 127.0.0.1:8111)")
+            ->expected(0, 1)
+            ->type_name("[HOST:PORT]");
+    app.add_option("--udp-reply-port", o.udpReplyPort,
+                   "Local port for the simulator's replies (default 7112)")
+        ->check(CLI::Range(1, 65535));
+    virtualOption->excludes(udpOption);
+    app.add_flag("--any", o.any,
+                 "Accept any HID collection with usage page 0xF1D0, beyond the known keys");
+    app.add_flag("-y,--yes", o.yes, "Start fetches without asking");
+    app.add_flag("--pin-stdin", o.pinStdin,
+                 "Read the PIN as one line of standard input instead of the terminal");
+
+    CLI::App* list = app.add_subcommand("list", "List the HID interfaces");
+    CLI::App* info = app.add_subcommand("info", "Show the hardware info page");
+    CLI::App* fido2 = app.add_subcommand(
+        "fido2", "Fetch and show the FIDO2 attestation certificates (touch the key)");
+    CLI::App* u2f =
+        app.add_subcommand("u2f", "Fetch and show the U2F attestation certificate (touch the key)");
+    CLI::App* all = app.add_subcommand("all", "The hardware page and both fetches");
+    CLI::App* exportCommand =
+        app.add_subcommand("export", "Fetch a page and write one of its certificates to a file");
+    exportCommand->add_option("PAGE", o.exportKind, "fido2 or u2f")
+        ->required()
+        ->check(CLI::IsMember({"fido2", "u2f"}));
+    exportCommand->add_option("PATH", o.exportPath, "File to write")->required();
+    exportCommand->add_option("--index", o.exportIndex, "Which certificate of the page (from 1)")
+        ->check(CLI::PositiveNumber);
+    exportCommand
+        ->add_option("--format", o.exportFormat, "der or pem (default: pem for *.pem, else der)")
+        ->check(CLI::IsMember({"der", "pem"}));
+
+    CLI::App* decode = app.add_subcommand("decode", "Decode saved replies and certificates");
+    decode->require_subcommand(1);
+    CLI::App* decodeGetinfo =
+        decode->add_subcommand("getinfo", "An authenticatorGetInfo reply (CBOR map)");
+    decodeGetinfo->add_option("FILE", o.file, "The reply; - for standard input")->required();
+    CLI::App* decodeMakecred = decode->add_subcommand(
+        "makecred", "An authenticatorMakeCredential response or a WebAuthn attestationObject");
+    decodeMakecred->add_option("FILE", o.file, "The response; - for standard input")->required();
+    decodeMakecred
+        ->add_option("--client-data-hash", o.clientDataHash, "SHA-256 of the client data (hex)")
+        ->required();
+    CLI::App* decodeU2f = decode->add_subcommand("u2f", "A U2F registration response");
+    decodeU2f->add_option("FILE", o.file, "The response; - for standard input")->required();
+    decodeU2f->add_option("--challenge", o.challenge, "Challenge parameter (32 bytes hex)")
+        ->required();
+    decodeU2f->add_option("--application", o.application, "Application parameter (32 bytes hex)")
+        ->required();
+    CLI::App* decodeCert = decode->add_subcommand("cert", "An X.509 certificate (DER or PEM)");
+    decodeCert->add_option("FILE", o.file, "The certificate; - for standard input")->required();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e, out, err);
+        return code == 0 ? EXIT_DONE : EXIT_USAGE;
+    }
+
+    Context context{in, out, err, terminal, o.json, PromptOptions{o.yes, o.pinStdin}};
+
+    if (decode->parsed()) {
+        if (decodeGetinfo->parsed()) {
+            return decodeGetInfo(context, o.file);
+        }
+        if (decodeMakecred->parsed()) {
+            return decodeMakeCredential(context, o.file, o.clientDataHash);
+        }
+        if (decodeU2f->parsed()) {
+            return decodeU2fRegistration(context, o.file, o.challenge, o.application);
+        }
+        return decodeCertificate(context, o.file);
+    }
+
+    DeviceChoice choice;
+    choice.acceptAny = o.any;
+    if (!o.device.empty()) {
+        auto ids = parseVidPid(o.device);
+        if (!ids) {
+            err << "--device needs VID:PID as hexadecimal IDs, for example 1209:0001." << std::endl;
+            return EXIT_USAGE;
+        }
+        choice.vidText = ids->first;
+        choice.pidText = ids->second;
+    }
+    if (virtualOption->count() > 0) {
+        choice.kind = DeviceChoice::Kind::Virtual;
+        choice.profile = o.virtualProfile.empty() ? "default" : o.virtualProfile;
+        if (!makeVirtualKeyBackend(choice.profile)) {
+            err << "Unknown virtual key profile \"" << choice.profile
+                << "\"; profiles: " << profileList() << "." << std::endl;
+            return EXIT_USAGE;
+        }
+    } else if (udpOption->count() > 0) {
+        choice.kind = DeviceChoice::Kind::Udp;
+        UdpEndpoints base;
+        base.replyPort = o.udpReplyPort;
+        auto endpoints = parseUdpAddress(o.udpAddress, base);
+        if (!endpoints) {
+            err << "--udp needs HOST:PORT with an IPv4 host, for example 127.0.0.1:8111."
+                << std::endl;
+            return EXIT_USAGE;
+        }
+        choice.udp = *endpoints;
+    }
+
+    if (list->parsed()) {
+        return runList(context, choice);
+    }
+    if (info->parsed()) {
+        return runPages(context, choice, PageSelection{true, false, false});
+    }
+    if (fido2->parsed()) {
+        return runPages(context, choice, PageSelection{false, true, false});
+    }
+    if (u2f->parsed()) {
+        return runPages(context, choice, PageSelection{false, false, true});
+    }
+    if (all->parsed()) {
+        return runPages(context, choice, PageSelection{true, true, true});
+    }
+    ExportRequest request;
+    request.fido2 = o.exportKind == "fido2";
+    request.path = o.exportPath;
+    request.index = o.exportIndex;
+    request.pem = o.exportFormat.empty() ? endsWith(o.exportPath, ".pem") : o.exportFormat == "pem";
+    return runExport(context, choice, request);
+}
+
+int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err) {
+    ControllingTerminal terminal;
+    return run(argc, argv, in, out, err, terminal);
+}
+
+}  // namespace orvanta::cli

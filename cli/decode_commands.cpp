@@ -1,0 +1,192 @@
+#include "cli/decode_commands.h"
+
+#include <cstdio>
+#include <ostream>
+
+#include "cert/certificate_details.h"
+#include "cert/fido2_fetch.h"
+#include "cert/u2f_fetch.h"
+#include "cli/cbor_check.h"
+#include "cli/exit_codes.h"
+#include "cli/input_file.h"
+#include "cli/page_output.h"
+#include "cli/private_temp_dir.h"
+#include "info/getinfo_rows.h"
+
+namespace orvanta::cli {
+
+namespace {
+
+constexpr uint8_t CBOR_MAJOR_MAP = 5;
+
+std::string displayName(const std::string& file) {
+    return file == "-" ? std::string("standard input") : file;
+}
+
+bool readFile(Context& context, const std::string& file, Bytes& bytes) {
+    InputResult input = readInput(file, context.in);
+    if (!input.error.empty()) {
+        context.err << input.error << std::endl;
+        return false;
+    }
+    bytes = std::move(input.bytes);
+    return true;
+}
+
+// A 32-byte parameter in hex; prints why not and returns false otherwise.
+bool parameter32(Context& context, const char* option, const std::string& text, uint8_t out[32]) {
+    std::optional<Bytes> bytes = parseHex(text);
+    if (!bytes || bytes->size() != 32) {
+        context.err << option << " needs 32 bytes as 64 hexadecimal digits." << std::endl;
+        return false;
+    }
+    std::copy(bytes->begin(), bytes->end(), out);
+    return true;
+}
+
+// A CTAP2 reply saved with or without its status byte: the CBOR map alone, checked to be
+// one well-formed map with nothing after it.
+bool replyMap(Context& context, const std::string& file, Bytes& bytes, const char* what) {
+    if (bytes.size() >= 2 && bytes[0] == 0x00 && (bytes[1] >> 5) == CBOR_MAJOR_MAP) {
+        bytes.erase(bytes.begin());  // the status byte of a successful reply
+    } else if (bytes.size() == 1) {
+        char status[8];
+        std::snprintf(status, sizeof status, "0x%02X", bytes[0]);
+        context.err << displayName(file) << " is not " << what << ": it holds only the status byte "
+                    << status << "." << std::endl;
+        return false;
+    }
+    CborCheck check = checkCborItem(bytes.data(), bytes.size());
+    if (!check.ok) {
+        context.err << displayName(file) << " is not well-formed CBOR: " << check.error << "."
+                    << std::endl;
+        return false;
+    }
+    if ((bytes[0] >> 5) != CBOR_MAJOR_MAP) {
+        context.err << displayName(file) << " is not " << what << ": no CBOR map." << std::endl;
+        return false;
+    }
+    if (check.itemLength != bytes.size()) {
+        context.err << displayName(file) << " has " << bytes.size() - check.itemLength
+                    << " bytes after the CBOR map." << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// The raw encoding of the item a lookup found (the check above made it complete).
+void appendItem(Bytes& out, CborSpan item) {
+    CborCheck check = checkCborItem(item.data, item.length);
+    out.insert(out.end(), item.data, item.data + check.itemLength);
+}
+
+// A WebAuthn attestationObject ("fmt", "authData", "attStmt") rewritten with the integer
+// keys of the CTAP2 response; a map with integer keys stays as it is.
+Bytes integerKeyed(const Bytes& map) {
+    CborSpan span{map.data(), static_cast<uint32_t>(map.size())};
+    if (mapFindInt(span, 2).found() || !mapFindText(span, "authData").found()) {
+        return map;
+    }
+    const char* keys[3] = {"fmt", "authData", "attStmt"};
+    Bytes members;
+    uint8_t count = 0;
+    for (uint8_t i = 0; i < 3; ++i) {
+        CborSpan value = mapFindText(span, keys[i]);
+        if (value.found()) {
+            members.push_back(static_cast<uint8_t>(i + 1));
+            appendItem(members, value);
+            ++count;
+        }
+    }
+    Bytes out{static_cast<uint8_t>(0xA0 | count)};
+    out.insert(out.end(), members.begin(), members.end());
+    return out;
+}
+
+int finish(Context& context, const char* title, const PageModel& page, int status) {
+    printPages(context.out, {PageView{title, page.rows()}}, context.json);
+    return status;
+}
+
+}  // namespace
+
+int decodeGetInfo(Context& context, const std::string& file) {
+    Bytes bytes;
+    if (!readFile(context, file, bytes) ||
+        !replyMap(context, file, bytes, "an authenticatorGetInfo reply")) {
+        return EXIT_FAILED;
+    }
+    HardInfoPage page;
+    const bool pinFlag = clientPinSet;  // decoding a file says nothing about a key
+    appendGetInfoRowsFromReply(CborSpan{bytes.data(), static_cast<uint32_t>(bytes.size())},
+                               [&page](const std::string& label, const std::string& value) {
+                                   page.AppendRow(label, value);
+                               });
+    clientPinSet = pinFlag;
+    return finish(context, HARDWARE_TITLE, page, EXIT_DONE);
+}
+
+int decodeMakeCredential(Context& context, const std::string& file,
+                         const std::string& clientDataHashHex) {
+    uint8_t clientDataHash[32];
+    if (!parameter32(context, "--client-data-hash", clientDataHashHex, clientDataHash)) {
+        return EXIT_USAGE;
+    }
+    Bytes bytes;
+    if (!readFile(context, file, bytes) ||
+        !replyMap(context, file, bytes, "an authenticatorMakeCredential response")) {
+        return EXIT_FAILED;
+    }
+    Bytes response = integerKeyed(bytes);
+    PrivateTempDir temp;
+    Fido2CertPage page;
+    TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
+    FetchOutcome outcome = showMakeCredentialResult(
+        page, CborSpan{response.data(), static_cast<uint32_t>(response.size())}, clientDataHash,
+        prompts);
+    int status =
+        outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE : EXIT_FAILED;
+    if (outcome == FetchOutcome::Failed && !prompts.failureShown()) {
+        context.err << displayName(file)
+                    << " lacks the authenticator data or the attestation signature." << std::endl;
+    }
+    return finish(context, FIDO2_TITLE, page, status);
+}
+
+int decodeU2fRegistration(Context& context, const std::string& file,
+                          const std::string& challengeHex, const std::string& applicationHex) {
+    uint8_t challenge[32];
+    uint8_t application[32];
+    if (!parameter32(context, "--challenge", challengeHex, challenge) ||
+        !parameter32(context, "--application", applicationHex, application)) {
+        return EXIT_USAGE;
+    }
+    Bytes bytes;
+    if (!readFile(context, file, bytes)) {
+        return EXIT_FAILED;
+    }
+    PrivateTempDir temp;
+    U2fCertPage page;
+    TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
+    FetchOutcome outcome =
+        showU2fRegistration(page, bytes.data(), bytes.size(), challenge, application, prompts);
+    int status =
+        outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE : EXIT_FAILED;
+    return finish(context, U2F_TITLE, page, status);
+}
+
+int decodeCertificate(Context& context, const std::string& file) {
+    Bytes bytes;
+    if (!readFile(context, file, bytes)) {
+        return EXIT_FAILED;
+    }
+    std::vector<Row> rows;
+    if (!certificateRows(bytes.data(), bytes.size(), rows)) {
+        context.err << displayName(file) << " is not an X.509 certificate." << std::endl;
+        return EXIT_FAILED;
+    }
+    printPages(context.out, {PageView{CERTIFICATE_TITLE, rows}}, context.json);
+    return EXIT_DONE;
+}
+
+}  // namespace orvanta::cli

@@ -1,0 +1,33 @@
+#pragma once
+// Offline decoders: saved replies and certificates shown with the same rows as the pages.
+// Files are binary, hexadecimal, Base64 or Base64url text ("-": standard input); a file
+// that is not what the command expects ends with a message on standard error and status 1.
+
+#include <string>
+
+#include "cli/context.h"
+
+namespace orvanta::cli {
+
+// An authenticatorGetInfo reply (the CBOR map, optionally preceded by the status byte 00):
+// the "authenticatorGetInfo" rows of the hardware page.
+int decodeGetInfo(Context& context, const std::string& file);
+
+// An authenticatorMakeCredential response (CBOR map with the integer keys 1 fmt,
+// 2 authData, 3 attStmt, optionally preceded by the status byte) or a WebAuthn
+// attestationObject (the same with the text keys "fmt", "authData", "attStmt"): the rows of
+// the "FIDO2 Certification" page, "Verify Result" checked against the client data hash.
+int decodeMakeCredential(Context& context, const std::string& file,
+                         const std::string& clientDataHashHex);
+
+// A U2F registration response (without the status word): the rows of the
+// "U2F Certification" page, "Verify Result" checked with the challenge and application
+// parameters.
+int decodeU2fRegistration(Context& context, const std::string& file,
+                          const std::string& challengeHex, const std::string& applicationHex);
+
+// One X.509 certificate, DER or PEM: its rows ("Version" to "Base64 encode" and
+// "Extentions").
+int decodeCertificate(Context& context, const std::string& file);
+
+}  // namespace orvanta::cli

@@ -1,0 +1,93 @@
+#include "cli/device_choice.h"
+
+#include <cstdio>
+
+#include "cli/virtual_key_backend.h"
+#include "transport/device_manager.h"
+#include "transport/hidapi_backend.h"
+
+namespace orvanta::cli {
+
+namespace {
+
+std::optional<uint16_t> parseHexId(const std::string& text) {
+    if (text.empty() || text.size() > 4) {
+        return std::nullopt;
+    }
+    uint32_t value = 0;
+    for (char c : text) {
+        uint32_t digit;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        } else {
+            return std::nullopt;
+        }
+        value = value * 16 + digit;
+    }
+    if (value == 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint16_t>(value);
+}
+
+std::string hex4(uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value);
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::pair<std::string, std::string>> parseVidPid(const std::string& text) {
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    std::string vidPart = text.substr(0, colon);
+    std::string pidPart = text.substr(colon + 1);
+    if (vidPart.compare(0, 2, "0x") == 0 || vidPart.compare(0, 2, "0X") == 0) {
+        vidPart.erase(0, 2);
+    }
+    if (pidPart.compare(0, 2, "0x") == 0 || pidPart.compare(0, 2, "0X") == 0) {
+        pidPart.erase(0, 2);
+    }
+    std::optional<uint16_t> vid = parseHexId(vidPart);
+    std::optional<uint16_t> pid = parseHexId(pidPart);
+    if (!vid || !pid) {
+        return std::nullopt;
+    }
+    return std::make_pair(hex4(*vid), hex4(*pid));
+}
+
+std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, std::string* error) {
+    switch (choice.kind) {
+        case DeviceChoice::Kind::Virtual: {
+            std::shared_ptr<HidBackend> backend = makeVirtualKeyBackend(choice.profile);
+            if (!backend && error != nullptr) {
+                *error = "unknown virtual key profile \"" + choice.profile + "\"";
+            }
+            return backend;
+        }
+        case DeviceChoice::Kind::Udp:
+            return std::make_shared<UdpBackend>(choice.udp);
+        case DeviceChoice::Kind::Hid:
+            break;
+    }
+    return std::make_shared<HidapiBackend>();
+}
+
+BackendInstall::BackendInstall(std::shared_ptr<HidBackend> backend, bool acceptAny) {
+    deviceManager().setBackend(std::move(backend));
+    deviceManager().setAcceptAnyFido(acceptAny);
+}
+
+BackendInstall::~BackendInstall() {
+    deviceManager().setBackend(nullptr);  // closes every handle; hidapi again when next used
+    deviceManager().setAcceptAnyFido(false);
+}
+
+}  // namespace orvanta::cli

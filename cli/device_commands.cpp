@@ -1,0 +1,401 @@
+#include "cli/device_commands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <istream>
+#include <ostream>
+
+#include "cert/base64.h"
+#include "cert/fido2_fetch.h"
+#include "cert/u2f_fetch.h"
+#include "cli/exit_codes.h"
+#include "cli/page_output.h"
+#include "cli/private_temp_dir.h"
+#include "info/device_refresh.h"
+#include "transport/ctaphid.h"
+#include "transport/device_manager.h"
+
+namespace orvanta::cli {
+
+namespace {
+
+constexpr uint8_t CTAPHID_PING = 0x81;
+
+std::string hex4(uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%04X", value);
+    return text;
+}
+
+bool accessRefused(const std::string& reason) {
+    return reason.find("ermission") != std::string::npos ||
+           reason.find("denied") != std::string::npos;
+}
+
+bool isAccepted(const HidInterfaceInfo& info, bool acceptAny) {
+    return isAcceptedDevice(info.vendorId, info.productId) ||
+           (acceptAny && info.usagePage == FIDO_USAGE_PAGE);
+}
+
+std::string udpAddress(const UdpEndpoints& endpoints) {
+    return endpoints.host + ":" + std::to_string(endpoints.simulatorPort);
+}
+
+void reportNoKey(Context& context, const DeviceChoice& choice) {
+    if (!choice.vidText.empty()) {
+        context.err << "No security key " << choice.vidText << ":" << choice.pidText << " found."
+                    << std::endl;
+    } else {
+        context.err << "No security key found." << std::endl;
+    }
+    for (const OpenFailure& failure : deviceManager().openFailures) {
+        context.err << openFailureText(failure.info, failure.reason) << std::endl;
+    }
+}
+
+bool recordPresent(const std::string& vidText, const std::string& pidText) {
+    for (const DeviceRecord& record : deviceManager().records) {
+        if (record.usagePage == FIDO_USAGE_PAGE && hex4(record.vendorId) == vidText &&
+            hex4(record.productId) == pidText) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A simulator that does not run would make every exchange of the refresh wait out its
+// limit; one ping tells at once.
+bool simulatorAnswers() {
+    DeviceManager& manager = deviceManager();
+    enumerateDevices(manager);
+    if (selectDevice(manager, 0, 0) == 0) {
+        return false;
+    }
+    const uint8_t ping[8] = {'o', 'r', 'v', 'a', 'n', 't', 'a', '?'};
+    uint8_t reply[REPLY_BUFFER_SIZE];
+    uint32_t length = 0;
+    return ctaphidExchange(manager, ping, sizeof ping, CTAPHID_PING, reply, &length) == 0 &&
+           length == sizeof ping && std::memcmp(reply, ping, sizeof ping) == 0;
+}
+
+// Chooses the key and fills the pages as the window does at start.
+int openKey(Context& context, const DeviceChoice& choice, Pages& pages) {
+    if (choice.kind == DeviceChoice::Kind::Udp && !simulatorAnswers()) {
+        context.err << "No reply from the UDP simulator at " << udpAddress(choice.udp)
+                    << " (replies expected on local port " << choice.udp.replyPort << ")."
+                    << std::endl;
+        return EXIT_NO_KEY;
+    }
+    if (!choice.vidText.empty()) {
+        // The refresh falls back to the first key when the asked one is missing; the
+        // command line shows only the key it was asked for.
+        enumerateDevices(deviceManager());
+        if (!recordPresent(choice.vidText, choice.pidText)) {
+            reportNoKey(context, choice);
+            return EXIT_NO_KEY;
+        }
+    }
+    ShowDeviceInfo(pages, choice.vidText, choice.pidText);
+    if (!deviceManager().selected.present()) {
+        reportNoKey(context, choice);
+        return EXIT_NO_KEY;
+    }
+    return EXIT_DONE;
+}
+
+int fetch(Context& context, TerminalPrompts& prompts, Pages& pages, bool fido2) {
+    prompts.reset();
+    FetchOutcome outcome = fido2 ? fetchFido2Certificates(pages.fido2, prompts)
+                                 : fetchU2fCertificate(pages.u2f, prompts);
+    const char* name = fido2 ? "FIDO2" : "U2F";
+    if (outcome == FetchOutcome::Cancelled) {
+        context.err << "The " << name << " fetch was cancelled." << std::endl;
+        return EXIT_FAILED;
+    }
+    if (outcome == FetchOutcome::Shown && !prompts.failureShown()) {
+        return EXIT_DONE;
+    }
+    if (!prompts.failureShown() && !prompts.cancelled()) {
+        // Some ends are silent in the window (an error status, a refused PIN step); here
+        // the exit status tells, and a line says which fetch it was.
+        context.err << "The " << name << " fetch ended without certificates." << std::endl;
+    }
+    return EXIT_FAILED;
+}
+
+PageView view(const char* title, const PageModel& page) {
+    return PageView{title, page.rows()};
+}
+
+bool writeFile(const std::string& path, const std::string& data, std::string& error) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string openFailureText(const HidInterfaceInfo& info, const std::string& reason) {
+    std::string product = info.productString.empty() ? "security key" : info.productString;
+    std::string text = "Cannot open " + product + " (" + info.path +
+                       "): " + (reason.empty() ? std::string("cannot open") : reason);
+    if (accessRefused(reason)) {
+        text += std::string(" - ") + UDEV_FIX;
+    }
+    return text;
+}
+
+int runList(Context& context, const DeviceChoice& choice) {
+    std::string error;
+    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
+    if (!backend) {
+        context.err << error << std::endl;
+        return EXIT_USAGE;
+    }
+    BackendInstall install(backend, choice.acceptAny);
+    DeviceManager& manager = deviceManager();
+    enumerateDevices(manager);
+
+    struct Entry {
+        HidInterfaceInfo info;
+        bool fido = false;
+        bool accepted = false;
+        std::string error;  // empty: opened
+    };
+    std::vector<Entry> entries;
+    bool usable = false;
+    for (const HidInterfaceInfo& info : manager.listed) {
+        Entry entry{info, info.usagePage == FIDO_USAGE_PAGE, isAccepted(info, choice.acceptAny),
+                    ""};
+        bool recorded = std::any_of(manager.records.begin(), manager.records.end(),
+                                    [&](const DeviceRecord& r) { return r.path == info.path; });
+        if (!recorded) {
+            auto failed =
+                std::find_if(manager.openFailures.begin(), manager.openFailures.end(),
+                             [&](const OpenFailure& f) { return f.info.path == info.path; });
+            if (failed != manager.openFailures.end()) {
+                entry.error = failed->reason.empty() ? "cannot open" : failed->reason;
+            } else if (!entry.accepted) {
+                // The enumeration opened and closed it without keeping the reason of a
+                // failure: ask once more.
+                std::string reason;
+                if (!backend->open(info.path, &reason)) {
+                    entry.error = reason.empty() ? "cannot open" : reason;
+                }
+            }
+        }
+        if (entry.fido && entry.accepted && entry.error.empty()) {
+            usable = true;
+        }
+        entries.push_back(entry);
+    }
+
+    if (context.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const Entry& e : entries) {
+            nlohmann::json error = nullptr;
+            nlohmann::json fix = nullptr;
+            if (!e.error.empty()) {
+                error = e.error;
+                if (accessRefused(e.error)) {
+                    fix = UDEV_FIX;
+                }
+            }
+            list.push_back({{"path", e.info.path},
+                            {"vendorId", hex4(e.info.vendorId)},
+                            {"productId", hex4(e.info.productId)},
+                            {"releaseNumber", hex4(e.info.releaseNumber)},
+                            {"product", e.info.productString},
+                            {"usagePage", hex4(e.info.usagePage)},
+                            {"usage", hex4(e.info.usage)},
+                            {"fido", e.fido},
+                            {"accepted", e.accepted},
+                            {"opened", e.error.empty()},
+                            {"error", error},
+                            {"fix", fix}});
+        }
+        context.out << dumpJson({{"interfaces", list}}) << std::endl;
+    } else {
+        std::vector<std::vector<std::string>> table;
+        table.push_back({"Path", "VID:PID", "Usage", "Product", "Status"});
+        for (const Entry& e : entries) {
+            std::string status;
+            if (e.fido) {
+                status = "FIDO";
+            }
+            if (e.accepted) {
+                status += status.empty() ? "accepted" : ", accepted";
+            }
+            if (!e.error.empty()) {
+                status += (status.empty() ? "" : ", ") + std::string("cannot open: ") + e.error;
+            }
+            table.push_back({e.info.path, hex4(e.info.vendorId) + ":" + hex4(e.info.productId),
+                             hex4(e.info.usagePage) + ":" + hex4(e.info.usage),
+                             e.info.productString, status.empty() ? "-" : status});
+        }
+        std::vector<size_t> widths(5, 0);
+        for (const auto& line : table) {
+            for (size_t i = 0; i < line.size(); ++i) {
+                widths[i] = std::max(widths[i], displayWidth(line[i]));
+            }
+        }
+        for (size_t row = 0; row < table.size(); ++row) {
+            std::string text;
+            for (size_t i = 0; i < table[row].size(); ++i) {
+                text += table[row][i];
+                if (i + 1 < table[row].size()) {
+                    text.append(widths[i] + 2 - displayWidth(table[row][i]), ' ');
+                }
+            }
+            context.out << text << '\n';
+            if (row > 0 && accessRefused(entries[row - 1].error)) {
+                context.out << "  fix: " << UDEV_FIX << '\n';
+            }
+        }
+        context.out.flush();
+    }
+    if (!usable) {
+        context.err << "No security key found." << std::endl;
+        return EXIT_NO_KEY;
+    }
+    return EXIT_DONE;
+}
+
+int runPages(Context& context, const DeviceChoice& choice, PageSelection selection) {
+    std::string error;
+    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
+    if (!backend) {
+        context.err << error << std::endl;
+        return EXIT_USAGE;
+    }
+    PrivateTempDir temp;
+    BackendInstall install(backend, choice.acceptAny);
+    HardInfoPage hardware;
+    Fido2CertPage fido2;
+    U2fCertPage u2f;
+    Pages pages{hardware, fido2, u2f};
+    if (int status = openKey(context, choice, pages); status != EXIT_DONE) {
+        return status;
+    }
+    TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
+    int status = EXIT_DONE;
+    if (selection.fido2) {
+        status = std::max(status, fetch(context, prompts, pages, true));
+    }
+    if (selection.u2f) {
+        status = std::max(status, fetch(context, prompts, pages, false));
+    }
+    std::vector<PageView> shown;
+    if (selection.hardware) {
+        shown.push_back(view(HARDWARE_TITLE, hardware));
+    }
+    if (selection.fido2) {
+        shown.push_back(view(FIDO2_TITLE, fido2));
+    }
+    if (selection.u2f) {
+        shown.push_back(view(U2F_TITLE, u2f));
+    }
+    printPages(context.out, shown, context.json);
+    return status;
+}
+
+std::string pemCertificate(const uint8_t* der, size_t length) {
+    std::string body = base64Encode(der, length);
+    std::string text = "-----BEGIN CERTIFICATE-----\n";
+    for (size_t i = 0; i < body.size(); i += 64) {
+        text += body.substr(i, 64) + "\n";
+    }
+    text += "-----END CERTIFICATE-----\n";
+    return text;
+}
+
+int runExport(Context& context, const DeviceChoice& choice, const ExportRequest& request) {
+    std::string error;
+    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
+    if (!backend) {
+        context.err << error << std::endl;
+        return EXIT_USAGE;
+    }
+    PrivateTempDir temp;
+    BackendInstall install(backend, choice.acceptAny);
+    HardInfoPage hardware;
+    Fido2CertPage fido2;
+    U2fCertPage u2f;
+    Pages pages{hardware, fido2, u2f};
+    if (int status = openKey(context, choice, pages); status != EXIT_DONE) {
+        return status;
+    }
+    TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
+    int status = fetch(context, prompts, pages, request.fido2);
+    const CertificatePage& page = request.fido2 ? static_cast<const CertificatePage&>(fido2)
+                                                : static_cast<const CertificatePage&>(u2f);
+
+    std::vector<std::string> certificates;
+    for (const Row& row : page.rows()) {
+        if (row.label == "Base64 encode") {
+            certificates.push_back(row.valueText());
+        }
+    }
+    nlohmann::json exported = nullptr;
+    if (request.index < 1 || static_cast<size_t>(request.index) > certificates.size()) {
+        if (status == EXIT_DONE) {
+            context.err << "The page shows " << certificates.size() << " certificate"
+                        << (certificates.size() == 1 ? "" : "s") << "; there is no certificate "
+                        << request.index << " to export." << std::endl;
+        }
+        status = EXIT_FAILED;
+    } else {
+        const std::string& text = certificates[static_cast<size_t>(request.index - 1)];
+        std::vector<uint8_t> der = base64Decode(text.c_str(), text.size());
+        std::string data = request.pem ? pemCertificate(der.data(), der.size())
+                                       : std::string(der.begin(), der.end());
+        if (!writeFile(request.path, data, error)) {
+            context.err << "Cannot write " << request.path << ": " << error << std::endl;
+            status = EXIT_FAILED;
+        } else {
+            context.err << "Certificate " << request.index << " written to " << request.path << " ("
+                        << (request.pem ? "PEM" : "DER") << ", " << der.size() << " bytes)."
+                        << std::endl;
+            exported = {{"path", request.path},
+                        {"index", request.index},
+                        {"format", request.pem ? "pem" : "der"},
+                        {"bytes", der.size()}};
+        }
+    }
+    std::vector<PageView> shown{view(request.fido2 ? FIDO2_TITLE : U2F_TITLE, page)};
+    if (context.json) {
+        nlohmann::json result = pagesJson(shown);
+        result["export"] = exported;
+        context.out << dumpJson(result) << std::endl;
+    } else {
+        printPagesText(context.out, shown);
+    }
+    return status;
+}
+
+}  // namespace orvanta::cli

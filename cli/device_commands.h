@@ -1,0 +1,44 @@
+#pragma once
+// The commands that talk to a key: list, info, fido2, u2f, all and export. Each installs
+// the chosen backend for its length and leaves the device manager as it found it.
+
+#include <string>
+
+#include "cli/context.h"
+#include "cli/device_choice.h"
+
+namespace orvanta::cli {
+
+// The text that names a collection that cannot be opened, with the udev fix when access
+// was refused.
+std::string openFailureText(const HidInterfaceInfo& info, const std::string& reason);
+inline constexpr const char* UDEV_FIX =
+    "install the FIDO udev rules (Debian: apt install libu2f-udev) and replug the key";
+
+// Every HID collection, marking FIDO collections and accepted ones, with the reason (and
+// fix) for those that cannot be opened. 0 when an accepted FIDO collection could be opened,
+// 3 otherwise.
+int runList(Context& context, const DeviceChoice& choice);
+
+struct PageSelection {
+    bool hardware = false;
+    bool fido2 = false;
+    bool u2f = false;
+};
+// info, fido2, u2f and all: fills the hardware page, runs the chosen fetches and prints the
+// chosen pages.
+int runPages(Context& context, const DeviceChoice& choice, PageSelection selection);
+
+struct ExportRequest {
+    bool fido2 = true;  // else the U2F page
+    std::string path;
+    int index = 1;  // 1: the first certificate the page shows
+    bool pem = false;
+};
+// Runs the fetch of the page, prints the page and writes its index-th certificate.
+int runExport(Context& context, const DeviceChoice& choice, const ExportRequest& request);
+
+// The certificate as PEM text (Base64 in lines of 64 characters).
+std::string pemCertificate(const uint8_t* der, size_t length);
+
+}  // namespace orvanta::cli

@@ -1,0 +1,206 @@
+#include "cli/input_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <istream>
+
+namespace orvanta::cli {
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+int base64Value(char c) {
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 26;
+    }
+    if (c >= '0' && c <= '9') {
+        return c - '0' + 52;
+    }
+    if (c == '+' || c == '-') {
+        return 62;
+    }
+    if (c == '/' || c == '_') {
+        return 63;
+    }
+    return -1;
+}
+
+bool readStream(std::istream& in, Bytes& out) {
+    char chunk[4096];
+    while (in) {
+        in.read(chunk, sizeof chunk);
+        std::streamsize got = in.gcount();
+        if (got <= 0) {
+            break;
+        }
+        if (out.size() + static_cast<size_t>(got) > MAX_INPUT_BYTES) {
+            return false;
+        }
+        out.insert(out.end(), chunk, chunk + got);
+    }
+    return true;
+}
+
+// The Base64 text of the first PEM block, or nothing when the text is not PEM.
+std::optional<std::string> pemBody(const std::string& text) {
+    size_t begin = text.find("-----BEGIN ");
+    if (begin == std::string::npos || text.find_first_not_of(" \t\r\n") != begin) {
+        return std::nullopt;
+    }
+    size_t bodyStart = text.find('\n', begin);
+    size_t end = text.find("-----END ", begin);
+    if (bodyStart == std::string::npos || end == std::string::npos || end < bodyStart) {
+        return std::nullopt;
+    }
+    return text.substr(bodyStart + 1, end - bodyStart - 1);
+}
+
+bool isPrintableText(const Bytes& raw) {
+    for (uint8_t b : raw) {
+        if (b >= 0x80 || (b < 0x20 && !isSpace(static_cast<char>(b)))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<Bytes> parseHex(const std::string& text) {
+    std::string digits;
+    size_t i = 0;
+    while (i < text.size() && isSpace(text[i])) {
+        ++i;
+    }
+    if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0) {
+        i += 2;
+    }
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (isSpace(c) || c == ':') {
+            continue;
+        }
+        if (hexValue(c) < 0) {
+            return std::nullopt;
+        }
+        digits.push_back(c);
+    }
+    if (digits.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    Bytes out;
+    out.reserve(digits.size() / 2);
+    for (size_t k = 0; k < digits.size(); k += 2) {
+        out.push_back(static_cast<uint8_t>(hexValue(digits[k]) * 16 + hexValue(digits[k + 1])));
+    }
+    return out;
+}
+
+std::optional<Bytes> parseBase64(const std::string& text) {
+    Bytes out;
+    uint32_t accumulator = 0;
+    int bits = 0;
+    bool padding = false;
+    size_t symbols = 0;
+    for (char c : text) {
+        if (isSpace(c)) {
+            continue;
+        }
+        if (c == '=') {
+            padding = true;
+            continue;
+        }
+        int value = base64Value(c);
+        if (value < 0 || padding) {
+            return std::nullopt;  // a foreign character, or data after the padding
+        }
+        ++symbols;
+        accumulator = (accumulator << 6) | static_cast<uint32_t>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<uint8_t>(accumulator >> bits));
+            accumulator &= (1u << bits) - 1;
+        }
+    }
+    if (symbols % 4 == 1) {
+        return std::nullopt;  // one symbol cannot end a group
+    }
+    return out;
+}
+
+Bytes decodeInput(const Bytes& raw) {
+    if (raw.empty() || !isPrintableText(raw)) {
+        return raw;
+    }
+    std::string text(raw.begin(), raw.end());
+    if (std::optional<std::string> body = pemBody(text)) {
+        if (std::optional<Bytes> der = parseBase64(*body)) {
+            return *der;
+        }
+        return raw;
+    }
+    if (std::optional<Bytes> bytes = parseHex(text)) {
+        if (!bytes->empty()) {
+            return *bytes;
+        }
+    }
+    if (std::optional<Bytes> bytes = parseBase64(text)) {
+        if (!bytes->empty()) {
+            return *bytes;
+        }
+    }
+    return raw;
+}
+
+InputResult readInput(const std::string& path, std::istream& in) {
+    InputResult result;
+    Bytes raw;
+    if (path == "-") {
+        if (!readStream(in, raw)) {
+            result.error = "standard input holds more than 1 MiB";
+            return result;
+        }
+    } else {
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            result.error = "cannot read " + path + ": " + std::strerror(errno);
+            return result;
+        }
+        if (!readStream(file, raw)) {
+            result.error = path + " is larger than 1 MiB";
+            return result;
+        }
+        if (file.bad()) {
+            result.error = "cannot read " + path;
+            return result;
+        }
+    }
+    result.bytes = decodeInput(raw);
+    if (result.bytes.empty()) {
+        result.error = (path == "-" ? std::string("standard input") : path) + " is empty";
+    }
+    return result;
+}
+
+}  // namespace orvanta::cli

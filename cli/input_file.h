@@ -1,0 +1,40 @@
+#pragma once
+// Files given to the offline decoders: binary, hexadecimal text, Base64 or Base64url text,
+// or a PEM block; "-" reads standard input.
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvanta::cli {
+
+using Bytes = std::vector<uint8_t>;
+
+// The largest file the decoders take (replies and certificates are a few kilobytes).
+inline constexpr size_t MAX_INPUT_BYTES = 1 << 20;
+
+struct InputResult {
+    Bytes bytes;
+    std::string error;  // empty on success
+};
+
+// Reads the path ("-": the stream) and decodes its text forms (decodeInput).
+InputResult readInput(const std::string& path, std::istream& in);
+
+// Text forms, tried in this order on what was read:
+//   a PEM block ("-----BEGIN ...") -> the Base64 between its header and footer lines;
+//   only hexadecimal digits and white space, an even number of digits -> hex;
+//   only Base64 or Base64url characters, white space and "=" padding -> Base64;
+//   anything else -> the bytes as they are.
+Bytes decodeInput(const Bytes& raw);
+
+// Strict hexadecimal text (white space and ":" between bytes allowed, optional "0x").
+std::optional<Bytes> parseHex(const std::string& text);
+
+// Strict Base64 or Base64url (padding optional, white space ignored).
+std::optional<Bytes> parseBase64(const std::string& text);
+
+}  // namespace orvanta::cli

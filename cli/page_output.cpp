@@ -1,0 +1,83 @@
+#include "cli/page_output.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace orvanta::cli {
+
+namespace {
+
+constexpr size_t COLUMN_GAP = 2;
+
+nlohmann::json rowJson(const Row& row) {
+    nlohmann::json value = nullptr;
+    if (row.value) {
+        value = *row.value;
+    }
+    return {{"item", row.label}, {"value", value}};
+}
+
+}  // namespace
+
+std::string dumpJson(const nlohmann::json& value) {
+    // Texts from a device need not be valid UTF-8; replace what is not instead of failing.
+    return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+size_t displayWidth(const std::string& text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+void printPagesText(std::ostream& out, const std::vector<PageView>& pages) {
+    bool first = true;
+    for (const PageView& page : pages) {
+        if (!first) {
+            out << '\n';
+        }
+        first = false;
+        size_t width = displayWidth("Item");
+        for (const Row& row : page.rows) {
+            width = std::max(width, displayWidth(row.label));
+        }
+        auto line = [&](const std::string& label, const std::string& value) {
+            std::string text = label;
+            if (!value.empty()) {
+                text.append(width + COLUMN_GAP - displayWidth(label), ' ');
+                text += value;
+            }
+            // No trailing blanks: rows such as the blank separator print as empty lines.
+            text.erase(text.find_last_not_of(' ') + 1);
+            out << text << '\n';
+        };
+        out << page.title << '\n';
+        line("Item", "Value");
+        for (const Row& row : page.rows) {
+            line(row.label, row.valueText());
+        }
+    }
+    out.flush();
+}
+
+nlohmann::json pagesJson(const std::vector<PageView>& pages) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const PageView& page : pages) {
+        nlohmann::json rows = nlohmann::json::array();
+        for (const Row& row : page.rows) {
+            rows.push_back(rowJson(row));
+        }
+        list.push_back({{"page", page.title}, {"rows", rows}});
+    }
+    return {{"pages", list}};
+}
+
+void printPages(std::ostream& out, const std::vector<PageView>& pages, bool json) {
+    if (json) {
+        out << dumpJson(pagesJson(pages)) << std::endl;
+    } else {
+        printPagesText(out, pages);
+    }
+}
+
+}  // namespace orvanta::cli

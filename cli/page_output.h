@@ -1,0 +1,38 @@
+#pragma once
+// The pages on standard output: aligned two-column text under a title line and the header
+// "Item  Value", or the same rows as JSON:
+//   {"pages": [{"page": "hardware info", "rows": [{"item": "VID", "value": "1209"}, ...]}]}
+// A row without a value has "value": null (and an empty value column in text).
+
+#include <iosfwd>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "info/page_model.h"
+
+namespace orvanta::cli {
+
+inline constexpr const char* HARDWARE_TITLE = "hardware info";
+inline constexpr const char* FIDO2_TITLE = "FIDO2 Certification";
+inline constexpr const char* U2F_TITLE = "U2F Certification";
+inline constexpr const char* CERTIFICATE_TITLE = "certificate";
+
+struct PageView {
+    std::string title;
+    std::vector<Row> rows;
+};
+
+// Columns are aligned on the widest label (in characters, UTF-8 aware); pages are
+// separated by an empty line.
+void printPagesText(std::ostream& out, const std::vector<PageView>& pages);
+nlohmann::json pagesJson(const std::vector<PageView>& pages);
+void printPages(std::ostream& out, const std::vector<PageView>& pages, bool json);
+
+// Indented JSON text; invalid UTF-8 in texts becomes U+FFFD.
+std::string dumpJson(const nlohmann::json& value);
+
+// Number of characters (code points) of a UTF-8 text.
+size_t displayWidth(const std::string& text);
+
+}  // namespace orvanta::cli

@@ -1,0 +1,116 @@
+#include "cli/terminal.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "ctap/secure_wipe.h"
+
+namespace orvanta::cli {
+
+namespace {
+
+// Longest line we take; a PIN is at most 63 bytes, answers are short.
+constexpr size_t MAX_LINE = 255;
+
+class TtyFile {
+  public:
+    TtyFile() : fd_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+    ~TtyFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    TtyFile(const TtyFile&) = delete;
+    TtyFile& operator=(const TtyFile&) = delete;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Turns echo off for its lifetime and restores the previous mode on every path.
+class EchoOff {
+  public:
+    explicit EchoOff(int fd) : fd_(fd) {
+        if (::tcgetattr(fd_, &saved_) == 0) {
+            termios quiet = saved_;
+            quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHONL));
+            active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+        }
+    }
+    ~EchoOff() {
+        if (active_) {
+            ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+        }
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+    bool active() const { return active_; }
+
+  private:
+    int fd_;
+    termios saved_{};
+    bool active_ = false;
+};
+
+void writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+bool ControllingTerminal::available() {
+    TtyFile tty;
+    return tty.fd() >= 0 && ::isatty(tty.fd()) == 1;
+}
+
+std::optional<std::string> ControllingTerminal::readLine(const std::string& prompt, bool echo) {
+    TtyFile tty;
+    if (tty.fd() < 0) {
+        return std::nullopt;
+    }
+    writeAll(tty.fd(), prompt);
+    std::optional<EchoOff> quiet;
+    if (!echo) {
+        quiet.emplace(tty.fd());
+        if (!quiet->active()) {
+            return std::nullopt;  // never read a secret with echo on
+        }
+    }
+    // Read byte by byte into reserved storage, so no buffer of ours keeps a copy.
+    std::string line;
+    line.reserve(MAX_LINE + 1);
+    bool ended = false;
+    for (;;) {
+        char c = 0;
+        ssize_t n = ::read(tty.fd(), &c, 1);
+        if (n <= 0) {
+            break;
+        }
+        if (c == '\n' || c == '\r') {
+            ended = true;
+            break;
+        }
+        if (line.size() < MAX_LINE) {
+            line.push_back(c);
+        }
+        secureWipe(&c, 1);
+    }
+    if (!echo) {
+        writeAll(tty.fd(), "\n");
+    }
+    if (!ended && line.empty()) {
+        return std::nullopt;
+    }
+    return line;
+}
+
+}  // namespace orvanta::cli

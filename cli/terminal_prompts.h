@@ -1,0 +1,50 @@
+#pragma once
+// The questions and messages of the core on the command line: messages go to standard
+// error with their texts unchanged, the confirmation and the PIN are asked on the terminal
+// (or answered by --yes and --pin-stdin), and a key waiting for a touch says so.
+
+#include <iosfwd>
+#include <string>
+
+#include "cli/terminal.h"
+#include "ctap/user_prompts.h"
+
+namespace orvanta::cli {
+
+inline constexpr const char* TOUCH_TEXT = "Touch your security key...";
+
+struct PromptOptions {
+    bool yes = false;       // confirm without asking
+    bool pinStdin = false;  // read the PIN as one line of standard input
+};
+
+class TerminalPrompts final : public UserPrompts {
+  public:
+    TerminalPrompts(PromptOptions options, std::istream& in, std::ostream& err, Terminal& terminal)
+        : options_(options), in_(in), err_(err), terminal_(terminal) {}
+
+    void showMessage(const std::string& text, MessageIcon icon) override;
+    bool askOkCancel(const std::string& text) override;
+    bool askPin(std::string& pin) override;
+    void openFile(const std::string& path) override;
+    void touchNeeded() override;
+
+    // An error or exclamation message was shown since construction (or the last reset).
+    bool failureShown() const { return failureShown_; }
+    // The user answered Cancel, or there was no way to ask.
+    bool cancelled() const { return cancelled_; }
+    void reset() {
+        failureShown_ = false;
+        cancelled_ = false;
+    }
+
+  private:
+    PromptOptions options_;
+    std::istream& in_;
+    std::ostream& err_;
+    Terminal& terminal_;
+    bool failureShown_ = false;
+    bool cancelled_ = false;
+};
+
+}  // namespace orvanta::cli

@@ -1,0 +1,17 @@
+#pragma once
+// The built-in virtual key as a HID backend for --virtual. Kept apart so that the sim
+// headers stay out of the files that use the device manager.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transport/hid_backend.h"
+
+namespace orvanta::cli {
+
+// A backend with one virtual key of the named profile; null for an unknown name.
+std::shared_ptr<HidBackend> makeVirtualKeyBackend(const std::string& profile);
+std::vector<std::string> virtualProfileNames();
+
+}  // namespace orvanta::cli
