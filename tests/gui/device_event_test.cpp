@@ -1,0 +1,93 @@
+// Device events: the trace line, the IDs as udev gives them, and the wait before the refresh.
+
+#include "app/device_event.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "transport/clock.h"
+
+namespace orvanta {
+namespace {
+
+TEST(DeviceTrace, ArrivalAndRemovalLinesKeepTheirFormat) {
+    EXPECT_EQ(deviceTraceLine({DEVICE_ARRIVAL, "1209", "0001", 1}),
+              "message: 00000219, wparam: 00008000, lparam: 00000001\r\n");
+    EXPECT_EQ(deviceTraceLine({DEVICE_REMOVE_COMPLETE, "", "", 0x2a}),
+              "message: 00000219, wparam: 00008004, lparam: 0000002a\r\n");
+    EXPECT_EQ(deviceTraceLine({0x0007, "", "", 0xDEADBEEF}),
+              "message: 00000219, wparam: 00000007, lparam: deadbeef\r\n");
+}
+
+TEST(UsbIds, PaddedToFourUpperCaseDigits) {
+    EXPECT_EQ(normaliseUsbId("1209"), "1209");
+    EXPECT_EQ(normaliseUsbId("a2ca"), "A2CA");
+    EXPECT_EQ(normaliseUsbId("1"), "0001");
+    EXPECT_EQ(normaliseUsbId("483"), "0483");
+}
+
+TEST(UsbIds, NonHexOrOverlongTextsGiveEmpty) {
+    EXPECT_EQ(normaliseUsbId(""), "");
+    EXPECT_EQ(normaliseUsbId("12345"), "");
+    EXPECT_EQ(normaliseUsbId("12g4"), "");
+    EXPECT_EQ(normaliseUsbId("0x12"), "");
+}
+
+// Records every sleep so the order of wait and refresh can be checked.
+class RecordingClock final : public Clock {
+  public:
+    uint32_t tickCount() override { return now; }
+    void sleep(uint32_t ms) override {
+        sleeps.push_back(ms);
+        now += ms;
+    }
+    uint32_t now = 5000;
+    std::vector<uint32_t> sleeps;
+};
+
+class DeviceChange : public ::testing::Test {
+  protected:
+    void SetUp() override { setClock(&clock); }
+    void TearDown() override { setClock(nullptr); }
+    RecordingClock clock;
+};
+
+TEST_F(DeviceChange, ArrivalWaitsOneSecondThenRefreshesWithTheEventIds) {
+    std::vector<std::string> calls;
+    uint32_t refreshedAt = 0;
+    const int result = onDeviceChange({DEVICE_ARRIVAL, "1050", "0407", 3},
+                                      [&](const std::string& vid, const std::string& pid) {
+                                          calls.push_back(vid + ":" + pid);
+                                          refreshedAt = clock.now;
+                                      });
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], "1050:0407");
+    EXPECT_EQ(clock.sleeps, std::vector<uint32_t>{DEVICE_SETTLE_MS});
+    EXPECT_EQ(refreshedAt, 6000u);
+}
+
+TEST_F(DeviceChange, RemovalRefreshesTooWithItsIds) {
+    std::string asked;
+    EXPECT_EQ(onDeviceChange(
+                  {DEVICE_REMOVE_COMPLETE, "046D", "C52B", 4},
+                  [&](const std::string& vid, const std::string& pid) { asked = vid + ":" + pid; }),
+              1);
+    EXPECT_EQ(asked, "046D:C52B");
+    EXPECT_EQ(clock.sleeps.size(), 1u);
+}
+
+TEST_F(DeviceChange, OtherEventCodesNeitherWaitNorRefresh) {
+    int refreshes = 0;
+    for (uint32_t code : {0x0007u, 0x8001u, 0x8003u, 0x0018u}) {
+        EXPECT_EQ(onDeviceChange({code, "1209", "0001", 1},
+                                 [&](const std::string&, const std::string&) { ++refreshes; }),
+                  0);
+    }
+    EXPECT_EQ(refreshes, 0);
+    EXPECT_TRUE(clock.sleeps.empty());
+}
+
+}  // namespace
+}  // namespace orvanta

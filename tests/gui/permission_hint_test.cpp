@@ -1,0 +1,43 @@
+// The hint for a key that the system lists but will not open.
+
+#include "app/permission_hint.h"
+
+#include <gtest/gtest.h>
+
+namespace orvanta {
+namespace {
+
+OpenFailure failure(const std::string& product, const std::string& path,
+                    const std::string& reason) {
+    OpenFailure result;
+    result.info.productString = product;
+    result.info.path = path;
+    result.info.vendorId = 0x1050;
+    result.info.productId = 0x0407;
+    result.info.usagePage = 0xF1D0;
+    result.reason = reason;
+    return result;
+}
+
+TEST(PermissionHint, NothingWhenEveryKeyOpened) {
+    EXPECT_EQ(permissionHint({}), "");
+}
+
+TEST(PermissionHint, NamesTheDeviceThePathAndTheFix) {
+    EXPECT_EQ(permissionHint({failure("Key 5", "/dev/hidraw3", "permission denied")}),
+              "Cannot open Key 5 (/dev/hidraw3): permission denied - install the FIDO udev "
+              "rules (Debian: apt install libu2f-udev) and replug the key");
+}
+
+TEST(PermissionHint, CountsFurtherFailuresAndFillsMissingTexts) {
+    const std::string hint =
+        permissionHint({failure("", "/dev/hidraw1", ""), failure("B", "/dev/hidraw2", "busy"),
+                        failure("C", "/dev/hidraw5", "busy")});
+    EXPECT_EQ(hint.rfind("Cannot open security key (/dev/hidraw1): cannot open (and 2 more) - ", 0),
+              0u)
+        << hint;
+    EXPECT_EQ(hint.find('\n'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvanta
