@@ -1,0 +1,275 @@
+// Both certificate fetches end to end against the virtual key: the refresh selects it and
+// reads its PIN state, the double click runs the fetch, the key answers as a real one would.
+
+#include <gtest/gtest.h>
+
+#include "cert/certificate_pages.h"
+#include "cert/fido2_fetch.h"
+#include "cert/u2f_fetch.h"
+#include "info/device_refresh.h"
+#include "info/getinfo_rows.h"
+#include "recording_prompts.h"
+#include "support/virtual_key_fixture.h"
+#include "temp_dir.h"
+
+namespace orvanta::test {
+namespace {
+
+std::vector<std::string> labels(const PageModel& page) {
+    std::vector<std::string> out;
+    for (const Row& row : page.rows()) {
+        out.push_back(row.label);
+    }
+    return out;
+}
+
+// The makeCredential requests the key received (CTAPHID_CBOR payloads starting with 0x01).
+std::vector<Bytes> makeCredentialRequests(const VirtualKey& key) {
+    std::vector<Bytes> out;
+    for (const LoggedRequest& request : key.requestLog()) {
+        if (request.command == CTAPHID_CBOR && !request.payload.empty() &&
+            request.payload[0] == AUTHENTICATOR_MAKE_CREDENTIAL) {
+            out.push_back(request.payload);
+        }
+    }
+    return out;
+}
+
+std::vector<Bytes> msgRequests(const VirtualKey& key) {
+    std::vector<Bytes> out;
+    for (const LoggedRequest& request : key.requestLog()) {
+        if (request.command == CTAPHID_MSG) {
+            out.push_back(request.payload);
+        }
+    }
+    return out;
+}
+
+const std::vector<std::string> ATTESTATION_BLOCK = {
+    " ",          "Version",       "Serial number", "User",         "Issuer", "Validity period",
+    "Public key", "Base64 encode", "Extentions",    "Verify Result"};
+const std::vector<std::string> CA_BLOCK = {" ",          "Version",      "Serial number",
+                                           "User",       "Issuer",       "Validity period",
+                                           "Public key", "Base64 encode"};
+
+class VirtualKeyFetchTest : public VirtualKeyFixture {
+  protected:
+    VirtualKey& connect(const Profile& profile) {
+        VirtualKey& key = plug(profile);
+        Pages pages{hardware, fido2, u2f};
+        ShowDeviceInfo(pages, "", "");
+        key.clearLog();
+        return key;
+    }
+    VirtualKey& connect(const std::string& name) { return connect(profileByName(name)); }
+
+    void TearDown() override {
+        clientPinSet = false;
+        VirtualKeyFixture::TearDown();
+    }
+
+    TempDir temp;
+    ScopedEnvironment utc{"TZ", "UTC0"};
+    HardInfoPage hardware;
+    Fido2CertPage fido2;
+    U2fCertPage u2f;
+    RecordingPrompts prompts;
+};
+
+TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain) {
+    VirtualKey& key = connect("default");
+    ASSERT_FALSE(clientPinSet);
+    ASSERT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
+
+    onCertificateRowDoubleClick(fido2, 0, prompts);
+
+    auto requests = makeCredentialRequests(key);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].size(), 171u);
+    EXPECT_EQ(requests[0], buildMakeCredentialRequest(nullptr));
+    EXPECT_EQ(prompts.pinRequests, 0);
+
+    std::vector<std::string> expected = {"Tips"};
+    expected.insert(expected.end(), ATTESTATION_BLOCK.begin(), ATTESTATION_BLOCK.end());
+    expected.insert(expected.end(), CA_BLOCK.begin(), CA_BLOCK.end());
+    ASSERT_EQ(labels(fido2), expected);
+    EXPECT_NE(fido2.valueAt(4).find("Attestation"), std::string::npos);
+    EXPECT_EQ(fido2.valueAt(9), "03 02 05 20 ( USB )");
+    EXPECT_EQ(fido2.valueAt(10), "YES");
+    EXPECT_EQ(fido2.valueAt(14).find("Attestation"), std::string::npos);
+    EXPECT_EQ(TempDir::read(fido2.certificateFileName), key.caCertificate());
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(VirtualKeyFetchTest, Fido2WithPinSendsTheTokenAuthenticatedRequest) {
+    VirtualKey& key = connect("pin");
+    ASSERT_TRUE(clientPinSet);
+    prompts.pins.push_back("1234");
+
+    onCertificateRowDoubleClick(fido2, 0, prompts);
+
+    EXPECT_EQ(prompts.pinRequests, 1);
+    auto requests = makeCredentialRequests(key);
+    ASSERT_EQ(requests.size(), 1u);
+    const Bytes& request = requests[0];
+    ASSERT_EQ(request.size(), 191u);
+    // The PIN-less request with the map header A6, then pinAuth and the protocol.
+    Bytes withoutPin = buildMakeCredentialRequest(nullptr);
+    EXPECT_EQ(request[1], 0xA6);
+    EXPECT_TRUE(std::equal(withoutPin.begin() + 2, withoutPin.end(), request.begin() + 2));
+    EXPECT_EQ(request[171], 0x08);
+    EXPECT_EQ(request[172], 0x50);
+    EXPECT_EQ(request[189], 0x09);
+    EXPECT_EQ(request[190], 0x01);
+    // The key checked pinAuth against its token: only then does it attest.
+    ASSERT_EQ(fido2.rowCount(), 1 + 10 + 8);
+    EXPECT_EQ(fido2.valueAt(10), "YES");
+    EXPECT_EQ(key.pinRetries(), key.profile().pinRetries);
+}
+
+TEST_F(VirtualKeyFetchTest, Fido2WithWrongPinShowsOnlyTips) {
+    VirtualKey& key = connect("pin");
+    prompts.pins.push_back("9999");
+    onCertificateRowDoubleClick(fido2, 0, prompts);
+    EXPECT_TRUE(makeCredentialRequests(key).empty());
+    EXPECT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
+    EXPECT_EQ(prompts.messages.size(), 1u);  // the PIN step's own message
+}
+
+TEST_F(VirtualKeyFetchTest, Fido2BadCertificateShows2222AndStillTheCaCertificate) {
+    Profile profile = profileByName("default");
+    profile.fault = FaultMode::BadCertificate;
+    connect(profile);
+    onCertificateRowDoubleClick(fido2, 0, prompts);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed2222!");
+    std::vector<std::string> expected = {"Tips", " "};
+    expected.insert(expected.end(), CA_BLOCK.begin(), CA_BLOCK.end());
+    EXPECT_EQ(labels(fido2), expected);
+}
+
+TEST_F(VirtualKeyFetchTest, Fido2OnAU2fOnlyKeyEndsSilently) {
+    connect("u2f-only");
+    onCertificateRowDoubleClick(fido2, 0, prompts);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
+}
+
+TEST_F(VirtualKeyFetchTest, U2fTouchedOnTheFourthAttempt) {
+    Profile profile = profileByName("default");
+    profile.touch = TouchPolicy::afterRequests(4);
+    VirtualKey& key = connect(profile);
+    uint32_t before = clock.tickCount();
+
+    onU2fRowDoubleClick(u2f, 0, prompts);
+
+    EXPECT_EQ(key.counters().u2fRegisterApdus, 4u);
+    auto apdus = msgRequests(key);
+    ASSERT_EQ(apdus.size(), 4u);
+    for (const Bytes& apdu : apdus) {
+        EXPECT_EQ(apdu.size(), 73u);
+    }
+    EXPECT_EQ(clock.tickCount() - before, 4u * 200);
+    ASSERT_EQ(u2f.rowCount(), 2 + 9);
+    EXPECT_EQ(u2f.labelAt(10), "Verify Result");
+    EXPECT_EQ(u2f.valueAt(10), "YES");
+    EXPECT_EQ(TempDir::read(u2f.certificateFileName), key.attestationCertificate());
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(VirtualKeyFetchTest, U2fChainedAndShortFormKeys) {
+    for (const char* name : {"u2f-chained", "u2f-short-form"}) {
+        SCOPED_TRACE(name);
+        VirtualKey& key = connect(name);
+        prompts.messages.clear();
+        onU2fRowDoubleClick(u2f, 0, prompts);
+        EXPECT_TRUE(prompts.messages.empty());
+        ASSERT_EQ(u2f.rowCount(), 11);
+        EXPECT_EQ(u2f.valueAt(10), "YES");
+        if (std::string(name) == "u2f-chained") {
+            EXPECT_GT(key.counters().getResponseApdus, 1u);
+        } else {
+            auto apdus = msgRequests(key);
+            ASSERT_EQ(apdus.size(), 2u);
+            EXPECT_EQ(apdus[0].size(), 73u);
+            EXPECT_EQ(apdus[1].size(), 69u);
+        }
+    }
+}
+
+TEST_F(VirtualKeyFetchTest, U2fNeverTouchedTimesOutWith4444) {
+    Profile profile = profileByName("default");
+    profile.touch = TouchPolicy::never();
+    VirtualKey& key = connect(profile);
+    onU2fRowDoubleClick(u2f, 0, prompts);
+    EXPECT_EQ(key.counters().u2fRegisterApdus, 52u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed4444!");
+    EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
+}
+
+TEST_F(VirtualKeyFetchTest, U2fShortFormNeverTouchedTimesOutWith5555) {
+    Profile profile = profileByName("u2f-short-form");
+    profile.touch = TouchPolicy::never();
+    profile.linkDelayMs = 5;  // every report takes time, so the short-form loop ends
+    connect(profile);
+    onU2fRowDoubleClick(u2f, 0, prompts);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed5555!");
+}
+
+TEST_F(VirtualKeyFetchTest, U2fBadOrShortResponsesShow6666) {
+    for (FaultMode fault : {FaultMode::BadCertificate, FaultMode::ShortU2fResponse}) {
+        Profile profile = profileByName("default");
+        profile.fault = fault;
+        connect(profile);
+        prompts.messages.clear();
+        onU2fRowDoubleClick(u2f, 0, prompts);
+        ASSERT_EQ(prompts.messages.size(), 1u);
+        EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+        EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+        EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
+    }
+}
+
+TEST_F(VirtualKeyFetchTest, U2fOnAKeyWithoutU2fEndsSilently) {
+    connect("ctap2-only");
+    onU2fRowDoubleClick(u2f, 0, prompts);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
+}
+
+TEST_F(VirtualKeyFetchTest, U2fUnpluggedKeyShows3333) {
+    connect("default");
+    deviceManager().selected.readHandle = nullptr;  // as after the key went away
+    deviceManager().selected.writeHandle = nullptr;
+    onU2fRowDoubleClick(u2f, 0, prompts);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+}
+
+TEST_F(VirtualKeyFetchTest, ExportsLeaveOneFileEachAndAClearDeletesTheLast) {
+    connect("default");
+    onU2fRowDoubleClick(u2f, 0, prompts);
+    ASSERT_EQ(u2f.labelAt(8), "Base64 encode");
+    const std::string shown = u2f.certificateFileName;
+
+    onU2fRowDoubleClick(u2f, 8, prompts);
+    onU2fRowDoubleClick(u2f, 8, prompts);
+    ASSERT_EQ(prompts.opened.size(), 2u);
+    EXPECT_NE(prompts.opened[0], prompts.opened[1]);
+    EXPECT_EQ(temp.files().size(), 3u);  // the shown copy and two exports
+    for (const std::string& file : prompts.opened) {
+        EXPECT_EQ(file.rfind(temp.path + "/f1d0", 0), 0u) << file;
+        EXPECT_EQ(file.substr(file.size() - 4), ".cer");
+    }
+
+    u2f.clearCertificatePage();
+    auto left = temp.files();
+    EXPECT_EQ(left.size(), 2u);
+    EXPECT_EQ(std::count(left.begin(), left.end(), prompts.opened[1].substr(temp.path.size() + 1)),
+              0);
+}
+
+}  // namespace
+}  // namespace orvanta::test
