@@ -265,7 +265,7 @@ Bytes ApduHandler::getResponse(const Apdu& a) {
 }
 
 Bytes ApduHandler::registrationResponse(const uint8_t* challenge, const uint8_t* application) {
-    P256Key credential;
+    SimKeyPair credential;
     credential.generate(key_.drbg);
     const auto userKey = credential.publicPoint();
     const Bytes keyHandle = key_.drbg.bytes(64);
@@ -276,7 +276,7 @@ Bytes ApduHandler::registrationResponse(const uint8_t* challenge, const uint8_t*
     toSign.insert(toSign.end(), challenge, challenge + 32);
     toSign.insert(toSign.end(), keyHandle.begin(), keyHandle.end());
     toSign.insert(toSign.end(), userKey.begin(), userKey.end());
-    const Attestation& att = key_.attestation();
+    const VirtualAttestation& att = key_.attestation();
     const Bytes signature = att.key().signSha256(toSign.data(), toSign.size(), key_.drbg);
 
     const Bytes certificate =

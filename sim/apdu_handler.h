@@ -29,7 +29,7 @@ std::optional<Apdu> parseApdu(const uint8_t* bytes, size_t length);
 
 class ApduHandler {
   public:
-    explicit ApduHandler(KeyState& key) : key_(key) {}
+    explicit ApduHandler(VirtualKeyState& key) : key_(key) {}
 
     // Answers one APDU: reply data followed by the status word.
     Bytes handle(const uint8_t* apdu, size_t length);
@@ -44,7 +44,7 @@ class ApduHandler {
     Bytes getResponse(const Apdu& apdu);
     Bytes registrationResponse(const uint8_t* challenge, const uint8_t* application);
 
-    KeyState& key_;
+    VirtualKeyState& key_;
     std::optional<Applet> selected_;
     Bytes pendingResponse_;  // what GET RESPONSE still has to give
     size_t pendingOffset_ = 0;

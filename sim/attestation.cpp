@@ -36,8 +36,8 @@ struct CertWriter {
 };
 
 struct CertSpec {
-    const P256Key* subjectKey;
-    const P256Key* issuerKey;
+    const SimKeyPair* subjectKey;
+    const SimKeyPair* issuerKey;
     const char* subject;
     const char* issuer;
     int serial;
@@ -45,7 +45,7 @@ struct CertSpec {
     const std::array<uint8_t, 16>* aaguid;  // null for the CA
 };
 
-Bytes writeCertificate(const CertSpec& spec, Drbg& drbg) {
+Bytes writeCertificate(const CertSpec& spec, SeededDrbg& drbg) {
     CertWriter w;
     mbedtls_x509write_crt_set_version(&w.crt, MBEDTLS_X509_CRT_VERSION_3);
     mbedtls_x509write_crt_set_md_alg(&w.crt, MBEDTLS_MD_SHA256);
@@ -81,7 +81,8 @@ Bytes writeCertificate(const CertSpec& spec, Drbg& drbg) {
         return {};
     }
     unsigned char buffer[2048];
-    const int n = mbedtls_x509write_crt_der(&w.crt, buffer, sizeof(buffer), &Drbg::callback, &drbg);
+    const int n =
+        mbedtls_x509write_crt_der(&w.crt, buffer, sizeof(buffer), &SeededDrbg::callback, &drbg);
     if (n <= 0) {
         return {};
     }
@@ -91,9 +92,9 @@ Bytes writeCertificate(const CertSpec& spec, Drbg& drbg) {
 
 }  // namespace
 
-Attestation::Attestation(const std::array<uint8_t, 16>& aaguid) {
+VirtualAttestation::VirtualAttestation(const std::array<uint8_t, 16>& aaguid) {
     // The keys come from a fixed seed, so every run and every AAGUID shares them.
-    Drbg drbg("orvanta-virtual-attestation");
+    SeededDrbg drbg("orvanta-virtual-attestation");
     caKey_.generate(drbg);
     key_.generate(drbg);
     caCertificate_ = writeCertificate(
@@ -102,13 +103,13 @@ Attestation::Attestation(const std::array<uint8_t, 16>& aaguid) {
         {&key_, &caKey_, ATTESTATION_SUBJECT, ROOT_CA_SUBJECT, 2, false, &aaguid}, drbg);
 }
 
-const Attestation& Attestation::forAaguid(const std::array<uint8_t, 16>& aaguid) {
+const VirtualAttestation& VirtualAttestation::forAaguid(const std::array<uint8_t, 16>& aaguid) {
     static std::mutex lock;
-    static std::map<std::array<uint8_t, 16>, std::unique_ptr<Attestation>> cache;
+    static std::map<std::array<uint8_t, 16>, std::unique_ptr<VirtualAttestation>> cache;
     std::lock_guard<std::mutex> guard(lock);
     auto& slot = cache[aaguid];
     if (!slot) {
-        slot.reset(new Attestation(aaguid));
+        slot.reset(new VirtualAttestation(aaguid));
     }
     return *slot;
 }

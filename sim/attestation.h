@@ -16,23 +16,23 @@ inline constexpr const char* ATTESTATION_SUBJECT =
     "C=US,O=Orvanta Virtual,OU=Authenticator Attestation,CN=Orvanta Virtual Key Attestation";
 inline constexpr const char* ROOT_CA_SUBJECT = "C=US,O=Orvanta Virtual,CN=Orvanta Virtual Root CA";
 
-class Attestation {
+class VirtualAttestation {
   public:
     // The material of one AAGUID, made on first use and kept for the process.
-    static const Attestation& forAaguid(const std::array<uint8_t, 16>& aaguid);
+    static const VirtualAttestation& forAaguid(const std::array<uint8_t, 16>& aaguid);
 
     const Bytes& certificate() const { return certificate_; }      // DER
     const Bytes& caCertificate() const { return caCertificate_; }  // DER
-    const P256Key& key() const { return key_; }
-    const P256Key& caKey() const { return caKey_; }
+    const SimKeyPair& key() const { return key_; }
+    const SimKeyPair& caKey() const { return caKey_; }
 
-    Attestation(const Attestation&) = delete;
-    Attestation& operator=(const Attestation&) = delete;
+    VirtualAttestation(const VirtualAttestation&) = delete;
+    VirtualAttestation& operator=(const VirtualAttestation&) = delete;
 
   private:
-    explicit Attestation(const std::array<uint8_t, 16>& aaguid);
-    P256Key caKey_;
-    P256Key key_;
+    explicit VirtualAttestation(const std::array<uint8_t, 16>& aaguid);
+    SimKeyPair caKey_;
+    SimKeyPair key_;
     Bytes caCertificate_;
     Bytes certificate_;
 };

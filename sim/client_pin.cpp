@@ -27,7 +27,7 @@ Bytes statusOnly(uint8_t status) {
 
 }  // namespace
 
-ClientPin::ClientPin(KeyState& key) : key_(key) {
+ClientPin::ClientPin(VirtualKeyState& key) : key_(key) {
     if (key_.profile.pinSet) {
         const std::string& pin = key_.profile.pin;
         const Sha256Digest h = sha256Of(reinterpret_cast<const uint8_t*>(pin.data()), pin.size());

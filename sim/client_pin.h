@@ -40,7 +40,7 @@ inline constexpr uint8_t PIN_CONSECUTIVE_LIMIT = 3;
 
 class ClientPin {
   public:
-    explicit ClientPin(KeyState& key);
+    explicit ClientPin(VirtualKeyState& key);
 
     // One authenticatorClientPIN request (the CBOR map after the command byte); returns
     // the status byte followed by the reply map.
@@ -63,8 +63,8 @@ class ClientPin {
     // Shared secret with the platform key of request key 3; false when it is unusable.
     bool sharedSecret(CborSpan request, Sha256Digest& secret);
 
-    KeyState& key_;
-    P256Key agreement_;
+    VirtualKeyState& key_;
+    SimKeyPair agreement_;
     std::array<uint8_t, 32> token_{};
     bool set_ = false;
     std::array<uint8_t, 16> pinHash_{};  // left half of SHA-256(PIN)

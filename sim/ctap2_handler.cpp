@@ -171,7 +171,7 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
         sha256Of(reinterpret_cast<const uint8_t*>(rpId.data()), rpId.size());
 
     return afterTouch([this, clientDataHash, rpIdHash, verified] {
-        P256Key credential;
+        SimKeyPair credential;
         credential.generate(key_.drbg);
         const auto point = credential.publicPoint();
         const Bytes credentialId = key_.drbg.bytes(64);
@@ -200,7 +200,7 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
 
         Bytes signedData = authData;
         signedData.insert(signedData.end(), clientDataHash.begin(), clientDataHash.end());
-        const Attestation& att = key_.attestation();
+        const VirtualAttestation& att = key_.attestation();
         const Bytes sig = att.key().signSha256(signedData.data(), signedData.size(), key_.drbg);
         const Bytes leaf = key_.fault() == FaultMode::BadCertificate ? undecodableCertificate()
                                                                      : att.certificate();

@@ -22,7 +22,7 @@ struct Ctap2Outcome {
 
 class Ctap2Handler {
   public:
-    explicit Ctap2Handler(KeyState& key) : key_(key), pin_(key) {}
+    explicit Ctap2Handler(VirtualKeyState& key) : key_(key), pin_(key) {}
 
     // message: the CTAP2 command byte followed by its CBOR parameters.
     Ctap2Outcome handle(const uint8_t* message, size_t length);
@@ -33,7 +33,7 @@ class Ctap2Handler {
   private:
     Ctap2Outcome makeCredential(CborSpan request);
 
-    KeyState& key_;
+    VirtualKeyState& key_;
     ClientPin pin_;
 };
 

@@ -14,7 +14,7 @@
 namespace orvanta {
 
 // What a virtual key has seen, for tests that count exchanges.
-struct KeyCounters {
+struct VirtualKeyCounters {
     uint32_t reportsWritten = 0;
     uint32_t reportsRead = 0;
     uint32_t keepalives = 0;
@@ -34,19 +34,21 @@ struct KeyCounters {
     uint32_t credentialsMade = 0;
 };
 
-struct KeyState {
-    KeyState(Profile p, uint32_t serial)
+struct VirtualKeyState {
+    VirtualKeyState(Profile p, uint32_t serial)
         : profile(std::move(p)),
           drbg("orvanta-virtual-key-" + std::to_string(serial)),
           presence(profile.touch) {}
 
-    const Attestation& attestation() const { return Attestation::forAaguid(profile.aaguid); }
+    const VirtualAttestation& attestation() const {
+        return VirtualAttestation::forAaguid(profile.aaguid);
+    }
     FaultMode fault() const { return profile.fault; }
 
     Profile profile;
-    Drbg drbg;
-    Presence presence;
-    KeyCounters counters;
+    SeededDrbg drbg;
+    TouchState presence;
+    VirtualKeyCounters counters;
     uint32_t signCount = 0;
 };
 

@@ -4,12 +4,12 @@
 
 namespace orvanta {
 
-void Presence::setPolicy(TouchPolicy policy) {
+void TouchState::setPolicy(TouchPolicy policy) {
     policy_ = policy;
     consume();
 }
 
-bool Presence::check() {
+bool TouchState::check() {
     const uint32_t now = clock().tickCount();
     if (!waiting_) {
         waiting_ = true;
@@ -33,7 +33,7 @@ bool Presence::check() {
     return false;
 }
 
-void Presence::consume() {
+void TouchState::consume() {
     touched_ = false;
     waiting_ = false;
     checks_ = 0;

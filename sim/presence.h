@@ -8,9 +8,9 @@
 
 namespace orvanta {
 
-class Presence {
+class TouchState {
   public:
-    explicit Presence(TouchPolicy policy = {}) : policy_(policy) {}
+    explicit TouchState(TouchPolicy policy = {}) : policy_(policy) {}
 
     void setPolicy(TouchPolicy policy);
     const TouchPolicy& policy() const { return policy_; }

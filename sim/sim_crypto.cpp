@@ -42,19 +42,19 @@ struct Aes {
 
 }  // namespace
 
-Drbg::Drbg(const std::string& seed) : seed_(seed) {
+SeededDrbg::SeededDrbg(const std::string& seed) : seed_(seed) {
     mbedtls_ctr_drbg_init(&ctx_);
     const auto* personal = reinterpret_cast<const unsigned char*>(seed_.data());
     // Seeding from our own deterministic source cannot fail for want of entropy.
-    mbedtls_ctr_drbg_seed(&ctx_, &Drbg::entropy, this, personal, seed_.size());
+    mbedtls_ctr_drbg_seed(&ctx_, &SeededDrbg::entropy, this, personal, seed_.size());
 }
 
-Drbg::~Drbg() {
+SeededDrbg::~SeededDrbg() {
     mbedtls_ctr_drbg_free(&ctx_);
 }
 
-int Drbg::entropy(void* self, unsigned char* out, size_t length) {
-    auto* d = static_cast<Drbg*>(self);
+int SeededDrbg::entropy(void* self, unsigned char* out, size_t length) {
+    auto* d = static_cast<SeededDrbg*>(self);
     size_t done = 0;
     while (done < length) {
         Bytes block(d->seed_.begin(), d->seed_.end());
@@ -70,7 +70,7 @@ int Drbg::entropy(void* self, unsigned char* out, size_t length) {
     return 0;
 }
 
-void Drbg::fill(uint8_t* out, size_t length) {
+void SeededDrbg::fill(uint8_t* out, size_t length) {
     // Requests are chunked to what CTR_DRBG gives per call.
     size_t done = 0;
     while (done < length) {
@@ -82,35 +82,35 @@ void Drbg::fill(uint8_t* out, size_t length) {
     }
 }
 
-Bytes Drbg::bytes(size_t length) {
+Bytes SeededDrbg::bytes(size_t length) {
     Bytes b(length);
     fill(b.data(), b.size());
     return b;
 }
 
-int Drbg::callback(void* drbg, unsigned char* out, size_t length) {
-    return mbedtls_ctr_drbg_random(&static_cast<Drbg*>(drbg)->ctx_, out, length);
+int SeededDrbg::callback(void* drbg, unsigned char* out, size_t length) {
+    return mbedtls_ctr_drbg_random(&static_cast<SeededDrbg*>(drbg)->ctx_, out, length);
 }
 
-P256Key::P256Key() {
+SimKeyPair::SimKeyPair() {
     mbedtls_pk_init(&pk_);
 }
 
-P256Key::~P256Key() {
+SimKeyPair::~SimKeyPair() {
     mbedtls_pk_free(&pk_);
 }
 
-bool P256Key::generate(Drbg& drbg) {
+bool SimKeyPair::generate(SeededDrbg& drbg) {
     mbedtls_pk_free(&pk_);
     mbedtls_pk_init(&pk_);
     if (mbedtls_pk_setup(&pk_, mbedtls_pk_info_from_type(MBEDTLS_PK_ECKEY)) != 0) {
         return false;
     }
-    return mbedtls_ecp_gen_key(MBEDTLS_ECP_DP_SECP256R1, mbedtls_pk_ec(pk_), &Drbg::callback,
+    return mbedtls_ecp_gen_key(MBEDTLS_ECP_DP_SECP256R1, mbedtls_pk_ec(pk_), &SeededDrbg::callback,
                                &drbg) == 0;
 }
 
-std::array<uint8_t, 65> P256Key::publicPoint() const {
+std::array<uint8_t, 65> SimKeyPair::publicPoint() const {
     std::array<uint8_t, 65> out{};
     const mbedtls_ecp_keypair* ec = mbedtls_pk_ec(pk_);
     if (ec == nullptr) {
@@ -122,20 +122,20 @@ std::array<uint8_t, 65> P256Key::publicPoint() const {
     return out;
 }
 
-Bytes P256Key::signSha256(const uint8_t* data, size_t length, Drbg& drbg) const {
+Bytes SimKeyPair::signSha256(const uint8_t* data, size_t length, SeededDrbg& drbg) const {
     const Sha256Digest hash = sha256Of(data, length);
     Bytes sig(MBEDTLS_PK_SIGNATURE_MAX_SIZE);
     size_t sigLength = 0;
     if (mbedtls_pk_sign(&pk_, MBEDTLS_MD_SHA256, hash.data(), hash.size(), sig.data(), &sigLength,
-                        &Drbg::callback, &drbg) != 0) {
+                        &SeededDrbg::callback, &drbg) != 0) {
         return {};
     }
     sig.resize(sigLength);
     return sig;
 }
 
-bool P256Key::sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& out,
-                           Drbg& drbg) const {
+bool SimKeyPair::sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& out,
+                              SeededDrbg& drbg) const {
     mbedtls_ecp_keypair* ec = mbedtls_pk_ec(pk_);
     if (ec == nullptr) {
         return false;
@@ -148,7 +148,8 @@ bool P256Key::sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& out
     Mpi z;
     if (mbedtls_ecp_point_read_binary(&ec->grp, &peer.v, point, sizeof(point)) != 0 ||
         mbedtls_ecp_check_pubkey(&ec->grp, &peer.v) != 0 ||
-        mbedtls_ecdh_compute_shared(&ec->grp, &z.v, &peer.v, &ec->d, &Drbg::callback, &drbg) != 0) {
+        mbedtls_ecdh_compute_shared(&ec->grp, &z.v, &peer.v, &ec->d, &SeededDrbg::callback,
+                                    &drbg) != 0) {
         return false;
     }
     uint8_t zx[32];

@@ -18,12 +18,12 @@ using Bytes = std::vector<uint8_t>;
 using Sha256Digest = std::array<uint8_t, 32>;
 
 // CTR_DRBG seeded from a fixed seed text instead of the system's entropy.
-class Drbg {
+class SeededDrbg {
   public:
-    explicit Drbg(const std::string& seed);
-    ~Drbg();
-    Drbg(const Drbg&) = delete;
-    Drbg& operator=(const Drbg&) = delete;
+    explicit SeededDrbg(const std::string& seed);
+    ~SeededDrbg();
+    SeededDrbg(const SeededDrbg&) = delete;
+    SeededDrbg& operator=(const SeededDrbg&) = delete;
 
     void fill(uint8_t* out, size_t length);
     Bytes bytes(size_t length);
@@ -38,21 +38,22 @@ class Drbg {
 };
 
 // A P-256 key pair in an mbed TLS PK context (usable by the certificate writer too).
-class P256Key {
+class SimKeyPair {
   public:
-    P256Key();
-    ~P256Key();
-    P256Key(const P256Key&) = delete;
-    P256Key& operator=(const P256Key&) = delete;
+    SimKeyPair();
+    ~SimKeyPair();
+    SimKeyPair(const SimKeyPair&) = delete;
+    SimKeyPair& operator=(const SimKeyPair&) = delete;
 
     // Makes a fresh key pair; false when mbed TLS refuses.
-    bool generate(Drbg& drbg);
+    bool generate(SeededDrbg& drbg);
     // 0x04 || X || Y.
     std::array<uint8_t, 65> publicPoint() const;
     // DER ECDSA signature of SHA-256(data); empty on failure.
-    Bytes signSha256(const uint8_t* data, size_t length, Drbg& drbg) const;
+    Bytes signSha256(const uint8_t* data, size_t length, SeededDrbg& drbg) const;
     // SHA-256 of the X coordinate of d * (x, y); false when the point is not on the curve.
-    bool sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& out, Drbg& drbg) const;
+    bool sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& out,
+                      SeededDrbg& drbg) const;
 
     mbedtls_pk_context* pk() const { return &pk_; }
 

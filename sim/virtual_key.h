@@ -75,7 +75,7 @@ class VirtualKey {
 
     const std::vector<LoggedRequest>& requestLog() const { return log_; }
     void clearLog() { log_.clear(); }
-    const KeyCounters& counters() const { return state_.counters; }
+    const VirtualKeyCounters& counters() const { return state_.counters; }
 
     // --- The HID side, used by the backend's handles.
     bool attached() const { return attached_; }
@@ -120,7 +120,7 @@ class VirtualKey {
     void linkDelay() const;
 
     uint32_t serial_;
-    KeyState state_;
+    VirtualKeyState state_;
     ApduHandler apdu_;
     Ctap2Handler ctap2_;
     bool attached_ = true;

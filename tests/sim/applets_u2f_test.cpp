@@ -235,7 +235,7 @@ TEST_F(AppletTest, Ctap2OnlyKeyRefusesU2f) {
 }
 
 TEST_F(AppletTest, AttestationCertificatesCarryTheFidoMarks) {
-    const Attestation& att = Attestation::forAaguid(profileByName("default").aaguid);
+    const VirtualAttestation& att = VirtualAttestation::forAaguid(profileByName("default").aaguid);
     const Bytes& leaf = att.certificate();
     EXPECT_EQ(subjectOf(leaf),
               "C=US, O=Orvanta Virtual, OU=Authenticator Attestation, CN=Orvanta Virtual Key "
@@ -254,7 +254,7 @@ TEST_F(AppletTest, AttestationCertificatesCarryTheFidoMarks) {
               leaf.end());
     // Another model gets its own certificate, from the same fixed-seed key.
     std::array<uint8_t, 16> other{};
-    const Attestation& att2 = Attestation::forAaguid(other);
+    const VirtualAttestation& att2 = VirtualAttestation::forAaguid(other);
     EXPECT_NE(att2.certificate(), leaf);
     EXPECT_EQ(att2.key().publicPoint(), att.key().publicPoint());
     EXPECT_FALSE(decodes(undecodableCertificate()));

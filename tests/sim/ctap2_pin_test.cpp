@@ -137,8 +137,8 @@ class Platform {
 
   private:
     SimClient& client_;
-    Drbg drbg_;
-    P256Key key_;
+    SeededDrbg drbg_;
+    SimKeyPair key_;
     Sha256Digest shared_{};
 };
 
