@@ -1,0 +1,304 @@
+// Writes the seed corpora of the harnesses from the virtual key's real replies:
+//   make_seeds fuzz/corpus
+// It runs the inspector's own flows (refresh, PIN token, certificate fetches) against
+// virtual keys of several profiles, records every exchange's input reports, and writes
+// each harness's seeds in the form its input takes.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cert/base64.h"
+#include "ctap/pin_token.h"
+#include "fuzz_hid.h"
+#include "fuzz_prompts.h"
+#include "info/device_refresh.h"
+#include "sim/virtual_backend.h"
+#include "transport/clock.h"
+#include "transport/ctaphid.h"
+#include "transport/device_manager.h"
+
+#if __has_include("cert/fido2_fetch.h")
+#include "cert/fido2_fetch.h"
+#define ORVANTA_HAVE_FIDO2_FETCH 1
+#endif
+#if __has_include("cert/u2f_fetch.h")
+#include "cert/u2f_fetch.h"
+#define ORVANTA_HAVE_U2F_FETCH 1
+#endif
+
+using namespace orvanta;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// One exchange as the key answered it.
+struct Exchange {
+    uint8_t requestCommand = 0;
+    std::vector<Bytes> inputReports;  // as read, report ID first
+    uint8_t replyCommand = 0;
+    Bytes reply;  // reassembled, keepalives skipped
+};
+
+// Records every exchange that passes through a handle (the lock brackets one exchange).
+class RecordingHandle final : public HidHandle {
+  public:
+    RecordingHandle(std::unique_ptr<HidHandle> inner, std::vector<Exchange>* log)
+        : inner_(std::move(inner)), log_(log) {}
+    int write(const uint8_t* report, size_t length) override {
+        if (length > 5 && (report[5] & 0x80) != 0 && log_->back().requestCommand == 0) {
+            log_->back().requestCommand = report[5];
+        }
+        return inner_->write(report, length);
+    }
+    int read(uint8_t* report, size_t capacity, uint32_t timeoutMs) override {
+        int got = inner_->read(report, capacity, timeoutMs);
+        if (got > 0) {
+            log_->back().inputReports.emplace_back(report, report + got);
+        }
+        return got;
+    }
+    void flush() override { inner_->flush(); }
+    size_t inputReportLength() const override { return inner_->inputReportLength(); }
+    size_t outputReportLength() const override { return inner_->outputReportLength(); }
+    bool lockExclusive() override {
+        log_->emplace_back();
+        return inner_->lockExclusive();
+    }
+    void unlock() override { inner_->unlock(); }
+
+  private:
+    std::unique_ptr<HidHandle> inner_;
+    std::vector<Exchange>* log_;
+};
+
+class RecordingBackend final : public HidBackend {
+  public:
+    explicit RecordingBackend(std::shared_ptr<VirtualBackend> inner) : inner_(std::move(inner)) {}
+    std::vector<HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
+    std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override {
+        auto handle = inner_->open(path, error);
+        if (!handle) {
+            return handle;
+        }
+        return std::make_unique<RecordingHandle>(std::move(handle), &log);
+    }
+    std::vector<Exchange> log;
+
+  private:
+    std::shared_ptr<VirtualBackend> inner_;
+};
+
+// Splits an exchange's input reports into the INIT reply (if any) and the reply message.
+void reassemble(Exchange& e) {
+    Bytes message;
+    uint32_t length = 0;
+    bool inMessage = false;
+    for (const Bytes& r : e.inputReports) {
+        if (r.size() < 8) {
+            continue;
+        }
+        const uint8_t command = r[5];
+        if (!inMessage) {
+            if (command == CTAPHID_KEEPALIVE || command == CTAPHID_INIT || (command & 0x80) == 0) {
+                continue;
+            }
+            e.replyCommand = command;
+            length = (static_cast<uint32_t>(r[6]) << 8) | r[7];
+            message.assign(r.begin() + 8, r.begin() + 8 + std::min<uint32_t>(length, 57));
+            inMessage = true;
+        } else {
+            const uint32_t chunk = std::min<uint32_t>(length - message.size(), 59);
+            message.insert(message.end(), r.begin() + 6, r.begin() + 6 + chunk);
+        }
+        if (message.size() >= length) {
+            break;
+        }
+    }
+    e.reply = message;
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        std::perror(path.c_str());
+        return;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+class Seeds {
+  public:
+    explicit Seeds(std::string root) : root_(std::move(root)) { ::mkdir(root_.c_str(), 0755); }
+    void add(const std::string& harness, const std::string& name, const Bytes& bytes) {
+        const std::string dir = root_ + "/" + harness;
+        ::mkdir(dir.c_str(), 0755);
+        writeFile(dir + "/" + name, bytes);
+        ++count_;
+    }
+    int count() const { return count_; }
+
+  private:
+    std::string root_;
+    int count_ = 0;
+};
+
+// The Messages playback of the replies of these exchanges, INIT excluded.
+Bytes messages(const std::vector<Exchange>& log) {
+    Bytes out;
+    for (const Exchange& e : log) {
+        if (e.replyCommand == 0) {
+            continue;
+        }
+        out.push_back(static_cast<uint8_t>(e.reply.size() >> 8));
+        out.push_back(static_cast<uint8_t>(e.reply.size()));
+        out.insert(out.end(), e.reply.begin(), e.reply.end());
+    }
+    return out;
+}
+
+// The reports of one exchange for the CTAPHID harness: ChannelPackets (cid dropped) or
+// RawPackets (cid set to the fuzz key's channel).
+Bytes packets(const Exchange& e, bool raw) {
+    Bytes out{static_cast<uint8_t>(raw ? 1 : 0)};
+    for (const Bytes& r : e.inputReports) {
+        if (r.size() < 65 || r[5] == CTAPHID_INIT) {
+            continue;
+        }
+        if (raw) {
+            out.insert(out.end(), fuzz::FUZZ_CID, fuzz::FUZZ_CID + 4);
+        }
+        out.insert(out.end(), r.begin() + 5, r.begin() + 65);
+    }
+    return out;
+}
+
+// Runs a flow against one virtual key and returns its exchanges.
+std::vector<Exchange> record(const std::string& profile, const std::function<void()>& flow,
+                             VirtualKey** keyOut = nullptr) {
+    ManualClock manual(1000);
+    setClock(&manual);
+    auto virtualBackend = std::make_shared<VirtualBackend>();
+    VirtualKey& key = virtualBackend->addDevice(profile);
+    if (keyOut != nullptr) {
+        *keyOut = &key;
+    }
+    auto recording = std::make_shared<RecordingBackend>(virtualBackend);
+    deviceManager().setBackend(recording);
+    enumerateDevices(deviceManager());
+    selectDevice(deviceManager(), 0, 0);
+    transportReady = 1;
+    flow();
+    std::vector<Exchange> log = recording->log;
+    for (Exchange& e : log) {
+        reassemble(e);
+    }
+    deviceManager().setBackend(std::make_shared<VirtualBackend>());
+    setClock(nullptr);
+    return log;
+}
+
+Bytes withoutStatus(const Bytes& reply) {
+    return reply.empty() ? reply : Bytes(reply.begin() + 1, reply.end());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds CORPUS_DIR\n");
+        return 2;
+    }
+    Seeds seeds(argv[1]);
+
+    // The hardware refresh of every profile: vendor queries and getInfo.
+    for (const std::string& profile : profileNames()) {
+        std::vector<Exchange> log = record(profile, [] {
+            HardInfoPage hardware;
+            Fido2CertPage fido2;
+            U2fCertPage u2f;
+            Pages pages{hardware, fido2, u2f};
+            ShowDeviceInfo(pages, "", "");
+        });
+        if (log.empty()) {
+            continue;
+        }
+        seeds.add("fuzz_device_refresh", profile, messages(log));
+        // The CTAPHID harness asks for getInfo, then sends one APDU.
+        const Exchange* getInfo = nullptr;
+        const Exchange* apdu = nullptr;
+        for (const Exchange& e : log) {
+            if (e.requestCommand == CTAPHID_CBOR && e.replyCommand == CTAPHID_CBOR) {
+                getInfo = &e;
+            } else if (apdu == nullptr && e.requestCommand == CTAPHID_MSG &&
+                       e.replyCommand == CTAPHID_MSG) {
+                apdu = &e;
+            }
+        }
+        if (getInfo != nullptr && getInfo->reply.size() > 1) {
+            seeds.add("fuzz_getinfo_rows", profile, withoutStatus(getInfo->reply));
+            seeds.add("fuzz_cbor", "getinfo-" + profile, withoutStatus(getInfo->reply));
+        }
+        for (bool raw : {false, true}) {
+            Bytes both =
+                getInfo != nullptr ? packets(*getInfo, raw) : Bytes{raw ? uint8_t{1} : uint8_t{0}};
+            if (apdu != nullptr) {
+                Bytes more = packets(*apdu, raw);
+                both.insert(both.end(), more.begin() + 1, more.end());
+            }
+            if (both.size() > 1) {
+                seeds.add("fuzz_ctaphid", (raw ? "raw-" : "channel-") + profile, both);
+            }
+        }
+    }
+
+    // The PIN token of a key with a PIN.
+    {
+        std::vector<Exchange> log = record("pin", [] {
+            fuzz::FuzzPrompts prompts;
+            uint8_t token[PIN_TOKEN_SIZE];
+            fetchPinToken(profileByName("pin").pin, prompts, token);
+        });
+        seeds.add("fuzz_pin_token", "pin", messages(log));
+        for (size_t i = 0; i < log.size(); ++i) {
+            seeds.add("fuzz_cbor", "clientpin-" + std::to_string(i), withoutStatus(log[i].reply));
+        }
+    }
+
+    // The attestation certificates of the virtual key, as DER and as Base64 text.
+    {
+        VirtualKey* key = nullptr;
+        record(
+            "default", [] {}, &key);
+        auto backend = std::make_shared<VirtualBackend>();
+        VirtualKey& k = backend->addDevice("default");
+        const Bytes& att = k.attestationCertificate();
+        const Bytes& ca = k.caCertificate();
+        seeds.add("fuzz_cert_rows", "attestation", att);
+        seeds.add("fuzz_cert_rows", "ca", ca);
+        const std::string text = base64Encode(att.data(), att.size());
+        seeds.add("fuzz_base64", "attestation", Bytes(text.begin(), text.end()));
+        std::string pem = "-----BEGIN CERTIFICATE-----\n";
+        const std::string caText = base64Encode(ca.data(), ca.size());
+        for (size_t at = 0; at < caText.size(); at += 64) {
+            pem += caText.substr(at, 64) + "\n";
+        }
+        pem += "-----END CERTIFICATE-----\n";
+        seeds.add("fuzz_base64", "ca-pem", Bytes(pem.begin(), pem.end()));
+    }
+
+#ifdef ORVANTA_HAVE_FIDO2_FETCH
+#endif
+#ifdef ORVANTA_HAVE_U2F_FETCH
+#endif
+
+    std::printf("make_seeds: %d seeds written to %s\n", seeds.count(), argv[1]);
+    return 0;
+}
