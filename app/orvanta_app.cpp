@@ -5,7 +5,7 @@
 #include "app/orvanta_dlg.h"
 #include "app/qt_user_prompts.h"
 #include "app/single_instance.h"
-#include "app/virtual_key.h"
+#include "app/use_virtual_key.h"
 
 namespace orvanta {
 

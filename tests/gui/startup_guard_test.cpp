@@ -13,71 +13,15 @@
 
 #include "app/crash_dump.h"
 #include "app/single_instance.h"
+#include "gui/lock_holder.h"
 
 namespace fs = std::filesystem;
 
 namespace orvanta {
 namespace {
 
-fs::path makeTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "orvanta-gui-XXXXXX").string();
-    const char* made = ::mkdtemp(pattern.data());
-    EXPECT_NE(made, nullptr);
-    return made != nullptr ? fs::path(made) : fs::path();
-}
-
-// A child process that takes the lock, reports the outcome through a pipe, and holds the
-// lock until told to end.
-class LockHolder {
-  public:
-    explicit LockHolder(const std::string& directory) {
-        int toParent[2];
-        int toChild[2];
-        EXPECT_EQ(::pipe(toParent), 0);
-        EXPECT_EQ(::pipe(toChild), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(toParent[0]);
-            ::close(toChild[1]);
-            InstanceLock lock;
-            const char result =
-                lock.acquire(directory) == InstanceLock::Result::Acquired ? 'A' : 'X';
-            (void)!::write(toParent[1], &result, 1);
-            char go;
-            (void)!::read(toChild[0], &go, 1);
-            ::_exit(0);
-        }
-        ::close(toParent[1]);
-        ::close(toChild[0]);
-        fromChild_ = toParent[0];
-        toChild_ = toChild[1];
-    }
-    char outcome() {
-        char result = 0;
-        EXPECT_EQ(::read(fromChild_, &result, 1), 1);
-        return result;
-    }
-    void end() {
-        if (pid_ <= 0) {
-            return;
-        }
-        const char go = 'g';
-        (void)!::write(toChild_, &go, 1);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-    ~LockHolder() {
-        end();
-        ::close(fromChild_);
-        ::close(toChild_);
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int fromChild_ = -1;
-    int toChild_ = -1;
-};
+using test::LockHolder;
+using test::makeTempDir;
 
 TEST(SingleInstance, SecondProcessIsRefusedWhileTheFirstHoldsTheLockAndAllowedAfterItEnds) {
     const fs::path dir = makeTempDir();

@@ -1,0 +1,61 @@
+#pragma once
+// A main window over the virtual key (or none), with a manual clock and recorded prompts.
+
+#include <gtest/gtest.h>
+
+#include <QTableWidget>
+#include <memory>
+
+#include "app/orvanta_dlg.h"
+#include "app/page_table.h"
+#include "gui/recording_prompts.h"
+#include "sim/virtual_backend.h"
+#include "support/fake_hid.h"
+#include "transport/clock.h"
+#include "transport/device_manager.h"
+
+namespace orvanta::test {
+
+// The virtual backend that also notes the clock time of every enumeration.
+class TimedVirtualBackend : public VirtualBackend {
+  public:
+    std::vector<HidInterfaceInfo> enumerate() override {
+        enumeratedAt.push_back(clock().tickCount());
+        return VirtualBackend::enumerate();
+    }
+    std::vector<uint32_t> enumeratedAt;
+};
+
+class WindowFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setClock(&manualClock);
+        backend = std::make_shared<TimedVirtualBackend>();
+        deviceManager().setBackend(backend);
+    }
+    void TearDown() override {
+        window.reset();
+        deviceManager().setBackend(std::make_shared<FakeHidBackend>());
+        deviceManager().initPending = true;
+        setClock(nullptr);
+    }
+    COrvantaDlg& open() {
+        window = std::make_unique<COrvantaDlg>(&prompts);
+        return *window;
+    }
+    QTableWidget* table(int tab) const {
+        auto* page = qobject_cast<PageTable*>(window->tabs()->widget(tab));
+        return page != nullptr ? page->table() : nullptr;
+    }
+    QString cell(int tab, int row, int column) const {
+        QTableWidgetItem* item = table(tab)->item(row, column);
+        return item != nullptr ? item->text() : QString();
+    }
+
+    ManualClock manualClock{1000};
+    std::shared_ptr<TimedVirtualBackend> backend;
+    RecordingPrompts prompts;
+    std::unique_ptr<COrvantaDlg> window;
+};
+
+}  // namespace orvanta::test

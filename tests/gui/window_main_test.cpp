@@ -1,0 +1,253 @@
+// The main window on Qt's offscreen platform, over the virtual key.
+
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/about_dlg.h"
+#include "app/dialog_units.h"
+#include "app/page_views.h"
+#include "gui/window_fixture.h"
+
+namespace orvanta {
+namespace {
+
+using test::ScopedModalHook;
+using test::WindowFixture;
+
+enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
+
+TEST_F(WindowFixture, CaptionSizeAndTabTitles) {
+    COrvantaDlg& dlg = open();
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Orvanta"));
+    EXPECT_FALSE(dlg.windowIcon().isNull());
+    const QSize expected = dialogUnitsToPixels(dlg, 418, 243);
+    EXPECT_EQ(dlg.minimumSize(), expected);
+    EXPECT_EQ(dlg.maximumSize(), expected);
+    QTabWidget* tabs = dlg.tabs();
+    ASSERT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(0), QStringLiteral("hardware info"));
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("FIDO2 Certification"));
+    EXPECT_EQ(tabs->tabText(2), QStringLiteral("U2F Certification"));
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    EXPECT_NE(qobject_cast<CPageHardInfo*>(tabs->widget(0)), nullptr);
+    EXPECT_NE(qobject_cast<CPageCertInfo*>(tabs->widget(1)), nullptr);
+    EXPECT_NE(qobject_cast<CPageU2FCert*>(tabs->widget(2)), nullptr);
+}
+
+TEST_F(WindowFixture, SwitchingTabsShowsOnlyTheChosenPage) {
+    COrvantaDlg& dlg = open();
+    dlg.show();
+    QTabWidget* tabs = dlg.tabs();
+    EXPECT_TRUE(tabs->widget(HARDWARE)->isVisible());
+    EXPECT_FALSE(tabs->widget(FIDO2)->isVisible());
+    tabs->setCurrentIndex(U2F);
+    EXPECT_FALSE(tabs->widget(HARDWARE)->isVisible());
+    EXPECT_FALSE(tabs->widget(FIDO2)->isVisible());
+    EXPECT_TRUE(tabs->widget(U2F)->isVisible());
+    tabs->setCurrentIndex(HARDWARE);
+    EXPECT_TRUE(tabs->widget(HARDWARE)->isVisible());
+    EXPECT_FALSE(tabs->widget(U2F)->isVisible());
+    dlg.hide();
+}
+
+TEST_F(WindowFixture, PagesAreTwoColumnTablesWithTheirWidths) {
+    open();
+    const int itemWidths[] = {150, 120, 120};
+    for (int tab = 0; tab < 3; ++tab) {
+        QTableWidget* list = table(tab);
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(list->columnCount(), 2);
+        EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QStringLiteral("Item"));
+        EXPECT_EQ(list->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
+        EXPECT_EQ(list->columnWidth(0), itemWidths[tab]);
+        EXPECT_EQ(list->columnWidth(1), 500);
+        EXPECT_TRUE(list->showGrid());
+        EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+        EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    }
+}
+
+TEST_F(WindowFixture, VirtualKeyRowsAreShownOnTheHardwarePage) {
+    backend->addDevice("default");
+    COrvantaDlg& dlg = open();
+    QTableWidget* hardware = table(HARDWARE);
+    ASSERT_GE(hardware->rowCount(), 5);
+    EXPECT_EQ(cell(HARDWARE, 0, 0), QStringLiteral("Device name"));
+    EXPECT_EQ(cell(HARDWARE, 0, 1), QStringLiteral("Orvanta Virtual Key"));
+    EXPECT_EQ(cell(HARDWARE, 1, 0), QStringLiteral("VID"));
+    EXPECT_EQ(cell(HARDWARE, 1, 1), QStringLiteral("1209"));
+    EXPECT_EQ(cell(HARDWARE, 2, 0), QStringLiteral("PID"));
+    EXPECT_EQ(cell(HARDWARE, 2, 1), QStringLiteral("0001"));
+    EXPECT_EQ(cell(HARDWARE, 3, 0), QStringLiteral("Firmware Version"));
+    // The table mirrors the model row by row.
+    const std::vector<Row>& rows = dlg.pages().hardware.rows();
+    ASSERT_EQ(hardware->rowCount(), static_cast<int>(rows.size()));
+    bool sawGetInfo = false;
+    for (int i = 0; i < hardware->rowCount(); ++i) {
+        EXPECT_EQ(cell(HARDWARE, i, 0).toStdString(), rows[static_cast<size_t>(i)].label);
+        EXPECT_EQ(cell(HARDWARE, i, 1).toStdString(), rows[static_cast<size_t>(i)].valueText());
+        sawGetInfo = sawGetInfo || rows[static_cast<size_t>(i)].label == "authenticatorGetInfo";
+    }
+    EXPECT_TRUE(sawGetInfo);
+    ASSERT_EQ(table(FIDO2)->rowCount(), 1);
+    EXPECT_EQ(cell(FIDO2, 0, 0), QStringLiteral("Tips"));
+    ASSERT_EQ(table(U2F)->rowCount(), 2);
+    EXPECT_EQ(cell(U2F, 1, 0), QStringLiteral(" "));
+    EXPECT_FALSE(dlg.permissionHintLabel()->isVisibleTo(&dlg));
+}
+
+TEST_F(WindowFixture, NoKeyLeavesAllThreePagesEmpty) {
+    open();
+    for (int tab = 0; tab < 3; ++tab) {
+        EXPECT_EQ(table(tab)->rowCount(), 0) << tab;
+    }
+}
+
+// Collects the debug trace while it lives.
+class TraceCapture {
+  public:
+    TraceCapture() {
+        lines().clear();
+        previous_ = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { lines() << text; });
+    }
+    ~TraceCapture() { qInstallMessageHandler(previous_); }
+    static QStringList& lines() {
+        static QStringList captured;
+        return captured;
+    }
+
+  private:
+    QtMessageHandler previous_;
+};
+
+TEST_F(WindowFixture, ArrivalEventRefreshesAfterTheWait) {
+    COrvantaDlg& dlg = open();
+    ASSERT_EQ(table(HARDWARE)->rowCount(), 0);
+    backend->addDevice("default");
+    backend->enumeratedAt.clear();
+    const uint32_t before = manualClock.tickCount();
+    int result = 0;
+    {
+        TraceCapture trace;
+        result = dlg.onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 7});
+        ASSERT_EQ(TraceCapture::lines().size(), 1);
+        EXPECT_EQ(TraceCapture::lines()[0],
+                  QStringLiteral("message: 00000219, wparam: 00008000, lparam: 00000007\r\n"));
+    }
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(backend->enumeratedAt.size(), 1u);
+    EXPECT_EQ(backend->enumeratedAt[0], before + DEVICE_SETTLE_MS);
+    EXPECT_EQ(cell(HARDWARE, 0, 1), QStringLiteral("Orvanta Virtual Key"));
+    EXPECT_EQ(table(FIDO2)->rowCount(), 1);
+}
+
+TEST_F(WindowFixture, RemovalEventEmptiesThePages) {
+    backend->addDevice("default");
+    COrvantaDlg& dlg = open();
+    ASSERT_GT(table(HARDWARE)->rowCount(), 0);
+    backend->removeDevice(0);
+    TraceCapture trace;
+    EXPECT_EQ(dlg.onDeviceEvent({DEVICE_REMOVE_COMPLETE, "1209", "0001", 8}), 1);
+    for (int tab = 0; tab < 3; ++tab) {
+        EXPECT_EQ(table(tab)->rowCount(), 0) << tab;
+    }
+}
+
+TEST_F(WindowFixture, OtherDeviceEventIsTracedButDoesNotRefresh) {
+    backend->addDevice("default");
+    COrvantaDlg& dlg = open();
+    backend->enumeratedAt.clear();
+    TraceCapture trace;
+    EXPECT_EQ(dlg.onDeviceEvent({0x0007, "", "", 9}), 0);
+    EXPECT_EQ(TraceCapture::lines().size(), 1);
+    EXPECT_TRUE(backend->enumeratedAt.empty());
+}
+
+struct AboutSeen {
+    int opened = 0;
+    QString title;
+    QStringList labels;
+};
+
+ScopedModalHook aboutHook(AboutSeen& seen) {
+    return ScopedModalHook([&seen](QDialog& dialog) {
+        ++seen.opened;
+        EXPECT_NE(qobject_cast<CAboutDlg*>(&dialog), nullptr);
+        seen.title = dialog.windowTitle();
+        for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            seen.labels << label->text();
+        }
+        dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        return dialog.result();
+    });
+}
+
+TEST_F(WindowFixture, AboutBoxOpensFromTheHelpButton) {
+    COrvantaDlg& dlg = open();
+    AboutSeen seen;
+    auto hook = aboutHook(seen);
+    EXPECT_EQ(dlg.aboutAction()->text(), QStringLiteral("&About Orvanta..."));
+    dlg.tabs()->findChild<QToolButton*>(QStringLiteral("aboutButton"))->click();
+    EXPECT_EQ(seen.opened, 1);
+    EXPECT_EQ(seen.title, QStringLiteral("About Orvanta"));
+    EXPECT_TRUE(seen.labels.contains(QStringLiteral("Orvanta, Version 1.0")));
+}
+
+TEST_F(WindowFixture, AboutBoxOpensWithF1) {
+    COrvantaDlg& dlg = open();
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    dlg.activateWindow();
+    AboutSeen seen;
+    auto hook = aboutHook(seen);
+    EXPECT_EQ(dlg.aboutAction()->shortcut(), QKeySequence(Qt::Key_F1));
+    QTest::keyClick(&dlg, Qt::Key_F1);
+    EXPECT_EQ(seen.opened, 1);
+    dlg.hide();
+}
+
+TEST_F(WindowFixture, EnterAndEscapeEndTheWindow) {
+    COrvantaDlg& dlg = open();
+    dlg.show();
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    dlg.show();
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+}
+
+TEST_F(WindowFixture, KeyThatCannotBeOpenedShowsTheHintAndEmptyPages) {
+    Profile locked = profileByName("default");
+    locked.openError = "permission denied";
+    backend->addDevice(locked);
+    COrvantaDlg& dlg = open();
+    QLabel* hint = dlg.permissionHintLabel();
+    EXPECT_TRUE(hint->isVisibleTo(&dlg));
+    EXPECT_TRUE(
+        hint->text().startsWith(QStringLiteral("Cannot open Orvanta Virtual Key (virtual:")))
+        << hint->text().toStdString();
+    EXPECT_TRUE(hint->text().contains(QStringLiteral("permission denied")));
+    EXPECT_TRUE(hint->text().contains(QStringLiteral("libu2f-udev")));
+    for (int tab = 0; tab < 3; ++tab) {
+        EXPECT_EQ(table(tab)->rowCount(), 0) << tab;
+    }
+
+    // Access granted and the key replugged: the hint goes, the rows come.
+    backend->removeDevice(0);
+    backend->addDevice("default");
+    TraceCapture trace;
+    dlg.onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 1});
+    EXPECT_FALSE(hint->isVisibleTo(&dlg));
+    EXPECT_GT(table(HARDWARE)->rowCount(), 4);
+}
+
+}  // namespace
+}  // namespace orvanta

@@ -1,0 +1,94 @@
+// Double clicks on the certification pages reach the page models' handlers.
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+
+#include "gui/window_fixture.h"
+
+namespace orvanta {
+namespace {
+
+using test::WindowFixture;
+
+enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
+
+class PageClicks : public WindowFixture {
+  protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        backend->addDevice("default");
+        open().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void TearDown() override {
+        // Exported certificates stay after the program; the tests leave none behind.
+        window->pages().fido2.clearCertificatePage();
+        window->pages().u2f.clearCertificatePage();
+        WindowFixture::TearDown();
+    }
+    void doubleClick(int tab, int row) {
+        window->tabs()->setCurrentIndex(tab);
+        QTableWidget* list = table(tab);
+        const QRect rect = list->visualItemRect(list->item(row, 0));
+        ASSERT_TRUE(rect.isValid());
+        // A click, then the double-click event itself, as the window system delivers them
+        // (QTest's synthetic double click does not reach item views on every platform).
+        const QPoint at = rect.center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QMouseEvent twice(QEvent::MouseButtonDblClick, at, list->viewport()->mapToGlobal(at),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &twice);
+    }
+    int rowWithLabel(int tab, const QString& label) {
+        for (int i = 0; i < table(tab)->rowCount(); ++i) {
+            if (cell(tab, i, 0) == label) {
+                return i;
+            }
+        }
+        return -1;
+    }
+};
+
+TEST_F(PageClicks, TipsOnTheFido2PageAsksBeforeFetchingAndCancelKeepsThePage) {
+    prompts.answerOk = false;
+    doubleClick(FIDO2, 0);
+    ASSERT_EQ(prompts.questions.size(), 1u);
+    EXPECT_EQ(prompts.questions[0], TIPS_TEXT);
+    EXPECT_EQ(cell(FIDO2, 0, 0), QStringLiteral("Tips"));
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(PageClicks, Fido2FetchShowsCertificateRowsAndBase64RowOpensTheFile) {
+    prompts.answerOk = true;
+    doubleClick(FIDO2, 0);
+    EXPECT_TRUE(prompts.messages.empty());
+    ASSERT_GT(table(FIDO2)->rowCount(), 2);
+    EXPECT_EQ(cell(FIDO2, 0, 0), QStringLiteral("Tips"));
+    const int base64 = rowWithLabel(FIDO2, QStringLiteral("Base64 encode"));
+    ASSERT_GE(base64, 0);
+    doubleClick(FIDO2, base64);
+    ASSERT_EQ(prompts.openedFiles.size(), 1u);
+    EXPECT_TRUE(prompts.openedFiles[0].size() > 4 &&
+                prompts.openedFiles[0].substr(prompts.openedFiles[0].size() - 4) == ".cer");
+    EXPECT_TRUE(std::filesystem::exists(prompts.openedFiles[0]));
+}
+
+TEST_F(PageClicks, U2fFetchShowsItsCertificate) {
+    prompts.answerOk = true;
+    doubleClick(U2F, 0);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_GT(table(U2F)->rowCount(), 2);
+    EXPECT_GE(rowWithLabel(U2F, QStringLiteral("Base64 encode")), 0);
+}
+
+TEST_F(PageClicks, HardwarePageDoubleClickAsksNothing) {
+    doubleClick(HARDWARE, 0);
+    EXPECT_TRUE(prompts.questions.empty());
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+}  // namespace
+}  // namespace orvanta

@@ -1,0 +1,88 @@
+// Start-up of the whole program: the second instance is refused, the first runs the window.
+
+#include <signal.h>
+
+#include <QTableWidget>
+#include <filesystem>
+
+#include "app/orvanta_app.h"
+#include "app/orvanta_dlg.h"
+#include "app/page_table.h"
+#include "gui/lock_holder.h"
+#include "gui/recording_prompts.h"
+#include "support/fake_hid.h"
+#include "transport/clock.h"
+#include "transport/device_manager.h"
+
+namespace orvanta {
+namespace {
+
+using test::LockHolder;
+using test::RecordingPrompts;
+using test::ScopedModalHook;
+
+class StartUp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setClock(&manualClock);
+        deviceManager().setBackend(std::make_shared<test::FakeHidBackend>());
+        dir = test::makeTempDir();
+    }
+    void TearDown() override {
+        // InitInstance installed the crash handler; the test process goes back to defaults.
+        for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+            ::signal(signal, SIG_DFL);
+        }
+        deviceManager().setBackend(std::make_shared<test::FakeHidBackend>());
+        setClock(nullptr);
+        std::filesystem::remove_all(dir);
+    }
+    ManualClock manualClock{1000};
+    std::filesystem::path dir;
+    RecordingPrompts prompts;
+};
+
+TEST_F(StartUp, SecondInstanceIsRefusedWhileTheFirstRunsAndAllowedAfterItEnds) {
+    int windows = 0;
+    ScopedModalHook hook([&](QDialog& dialog) {
+        EXPECT_NE(qobject_cast<COrvantaDlg*>(&dialog), nullptr);
+        ++windows;
+        return static_cast<int>(QDialog::Rejected);
+    });
+    COrvantaApp app(&prompts, dir.string());
+
+    LockHolder first(dir.string());
+    ASSERT_EQ(first.outcome(), 'A');
+    EXPECT_EQ(app.InitInstance(AppOptions{}), 0);
+    EXPECT_FALSE(app.ranMainWindow());
+    EXPECT_EQ(windows, 0);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "程序已在运行！");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Information);
+
+    first.end();
+    EXPECT_EQ(app.InitInstance(AppOptions{}), 0);
+    EXPECT_TRUE(app.ranMainWindow());
+    EXPECT_EQ(windows, 1);
+    EXPECT_EQ(prompts.messages.size(), 1u);
+}
+
+TEST_F(StartUp, VirtualOptionOpensTheWindowOnTheVirtualKey) {
+    QString firstRow;
+    ScopedModalHook hook([&](QDialog& dialog) {
+        auto& window = static_cast<COrvantaDlg&>(dialog);
+        auto* page = qobject_cast<PageTable*>(window.tabs()->widget(0));
+        if (page != nullptr && page->table()->rowCount() > 0) {
+            firstRow = page->table()->item(0, 1)->text();
+        }
+        return static_cast<int>(QDialog::Accepted);
+    });
+    AppOptions options;
+    options.virtualKey = true;
+    COrvantaApp app(&prompts, dir.string());
+    EXPECT_EQ(app.InitInstance(options), 0);
+    EXPECT_EQ(firstRow, QStringLiteral("Orvanta Virtual Key"));
+}
+
+}  // namespace
+}  // namespace orvanta
