@@ -68,40 +68,50 @@ bool recordPresent(const std::string& vidText, const std::string& pidText) {
     return false;
 }
 
-// A simulator that does not run would make every exchange of the refresh wait out its
-// limit; one ping tells at once.
-bool simulatorAnswers() {
-    DeviceManager& manager = deviceManager();
-    enumerateDevices(manager);
-    if (selectDevice(manager, 0, 0) == 0) {
-        return false;
-    }
+// One ping before the refresh: a key (or simulator) that does not answer would make each
+// of its exchanges wait out the reply limit, one after the other.
+bool keyAnswers() {
     const uint8_t ping[8] = {'o', 'r', 'v', 'a', 'n', 't', 'a', '?'};
     uint8_t reply[REPLY_BUFFER_SIZE];
     uint32_t length = 0;
-    return ctaphidExchange(manager, ping, sizeof ping, CTAPHID_PING, reply, &length) == 0 &&
+    transportReady = 1;
+    return ctaphidExchange(deviceManager(), ping, sizeof ping, CTAPHID_PING, reply, &length) == 0 &&
            length == sizeof ping && std::memcmp(reply, ping, sizeof ping) == 0;
 }
 
 // Chooses the key and fills the pages as the window does at start.
 int openKey(Context& context, const DeviceChoice& choice, Pages& pages) {
-    if (choice.kind == DeviceChoice::Kind::Udp && !simulatorAnswers()) {
-        context.err << "No reply from the UDP simulator at " << udpAddress(choice.udp)
-                    << " (replies expected on local port " << choice.udp.replyPort << ")."
-                    << std::endl;
-        return EXIT_NO_KEY;
-    }
+    DeviceManager& manager = deviceManager();
+    enumerateDevices(manager);
     if (!choice.vidText.empty()) {
         // The refresh falls back to the first key when the asked one is missing; the
         // command line shows only the key it was asked for.
-        enumerateDevices(deviceManager());
         if (!recordPresent(choice.vidText, choice.pidText)) {
             reportNoKey(context, choice);
             return EXIT_NO_KEY;
         }
+        selectDevice(manager, std::stoul(choice.vidText, nullptr, 16),
+                     std::stoul(choice.pidText, nullptr, 16));
+    } else {
+        selectDevice(manager, 0, 0);
+    }
+    if (!manager.selected.present()) {
+        reportNoKey(context, choice);
+        return EXIT_NO_KEY;
+    }
+    if (!keyAnswers()) {
+        if (choice.kind == DeviceChoice::Kind::Udp) {
+            context.err << "No reply from the UDP simulator at " << udpAddress(choice.udp)
+                        << " (replies expected on local port " << choice.udp.replyPort << ")."
+                        << std::endl;
+            return EXIT_NO_KEY;
+        }
+        context.err << "The key " << manager.selected.productName << " (" << manager.selected.path
+                    << ") does not answer." << std::endl;
+        return EXIT_FAILED;
     }
     ShowDeviceInfo(pages, choice.vidText, choice.pidText);
-    if (!deviceManager().selected.present()) {
+    if (!manager.selected.present()) {
         reportNoKey(context, choice);
         return EXIT_NO_KEY;
     }

@@ -1,6 +1,6 @@
 #pragma once
-// The built-in virtual key as a HID backend for --virtual. Kept apart so that the sim
-// headers stay out of the files that use the device manager.
+// The built-in virtual key as a HID backend for --virtual; the only file of the command
+// line that knows the sim headers.
 
 #include <memory>
 #include <string>

@@ -1,0 +1,66 @@
+#pragma once
+// Running orvanta-cli in tests: in-process through cli::run with a scripted terminal, or as
+// a separate process (setsid, so it never finds a controlling terminal).
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/terminal.h"
+
+namespace orvanta::test {
+
+class ScriptedTerminal : public cli::Terminal {
+  public:
+    bool available() override { return present; }
+    std::optional<std::string> readLine(const std::string& prompt, bool echo) override {
+        asked.emplace_back(prompt, echo);
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        std::string answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    bool present = false;
+    std::deque<std::string> answers;
+    std::vector<std::pair<std::string, bool>> asked;  // prompt, echo
+};
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// cli::run with the arguments (program name added), standard input text and a terminal
+// (an absent one when null).
+CliResult runCli(const std::vector<std::string>& args, const std::string& input = "",
+                 ScriptedTerminal* terminal = nullptr);
+
+// The orvanta-cli binary in a new session, with standard input text.
+CliResult runBinary(const std::vector<std::string>& args, const std::string& input = "");
+
+// A fresh directory under the test temp directory; removed with its files on destruction.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::vector<std::string> entries() const;
+
+  private:
+    std::string path_;
+};
+
+std::string readText(const std::string& path);
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+void writeText(const std::string& path, const std::string& text);
+
+}  // namespace orvanta::test
