@@ -49,7 +49,7 @@ bool parameter32(Context& context, const char* option, const std::string& text, 
 bool replyMap(Context& context, const std::string& file, Bytes& bytes, const char* what) {
     if (bytes.size() >= 2 && bytes[0] == 0x00 && (bytes[1] >> 5) == CBOR_MAJOR_MAP) {
         bytes.erase(bytes.begin());  // the status byte of a successful reply
-    } else if (bytes.size() == 1) {
+    } else if (bytes.size() == 1 && (bytes[0] >> 5) != CBOR_MAJOR_MAP) {
         char status[8];
         std::snprintf(status, sizeof status, "0x%02X", bytes[0]);
         context.err << displayName(file) << " is not " << what << ": it holds only the status byte "
