@@ -1,0 +1,99 @@
+// The refresh through the inspector's own transport and queries, end to end against the
+// virtual key.
+
+#include "info/device_refresh.h"
+#include "info/getinfo_rows.h"
+#include "support/virtual_key_fixture.h"
+
+namespace orvanta::test {
+namespace {
+
+class RefreshVirtualKey : public VirtualKeyFixture {
+  protected:
+    HardInfoPage hardware;
+    Fido2CertPage fido2;
+    U2fCertPage u2f;
+    Pages pages{hardware, fido2, u2f};
+
+    std::vector<std::string> labels() const {
+        std::vector<std::string> out;
+        for (const Row& r : hardware.rows()) {
+            out.push_back(r.label);
+        }
+        return out;
+    }
+};
+
+TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
+    Profile profile = profileByName("full");
+    profile.pinSet = true;
+    profile.pin = "1234";
+    plug(profile);
+    ShowDeviceInfo(pages, "", "");
+    std::vector<std::string> got = labels();
+    ASSERT_GE(got.size(), 15u);
+    std::vector<std::string> head(got.begin(), got.begin() + 14);
+    EXPECT_EQ(head, (std::vector<std::string>{
+                        "Device name", "VID", "PID", "Firmware Version", "IDentify",
+                        "Fingerprint Module Version", "    ", "Win Hello Version", "OTP Version",
+                        "PIV Version", "GIDS", "NDEF", "U2F Version", "authenticatorGetInfo"}));
+    for (size_t i = 14; i < got.size(); ++i) {
+        EXPECT_EQ(got[i], " ") << i;
+    }
+    EXPECT_EQ(hardware.valueAt(0), "Orvanta Virtual Key");
+    EXPECT_EQ(hardware.valueAt(1), "1209");
+    EXPECT_EQ(hardware.valueAt(2), "0001");
+    EXPECT_EQ(hardware.valueAt(11), "yes");
+    EXPECT_EQ(hardware.valueAt(13).rfind("1: ", 0), 0u);
+    EXPECT_NE(hardware.valueAt(13).find("FIDO_2_1"), std::string::npos);
+    // The getInfo block carries the members in key order (options continuation rows, cut
+    // at 85 characters, carry no key).
+    int lastKey = 1;
+    for (size_t i = 14; i < got.size(); ++i) {
+        std::string value = hardware.valueAt(static_cast<int>(i));
+        if (value.empty() || value[0] < '0' || value[0] > '9') {
+            EXPECT_EQ(lastKey, 4) << value;
+            continue;
+        }
+        int key = std::stoi(value);
+        EXPECT_GE(key, lastKey) << value;
+        lastKey = key;
+    }
+    EXPECT_TRUE(clientPinSet);
+    EXPECT_EQ(fido2.rowCount(), 1);
+    EXPECT_EQ(u2f.rowCount(), 2);
+}
+
+TEST_F(RefreshVirtualKey, SilentKeyShowsTheHidRowsAndTheSpacerOnly) {
+    plug("silent");
+    uint32_t start = clock.tickCount();
+    ShowDeviceInfo(pages, "", "");
+    EXPECT_EQ(labels(),
+              (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version", "    "}));
+    // Nine exchanges, each given up after the bounded wait.
+    EXPECT_LE(clock.tickCount() - start, 9 * (REPORT_WAIT_MS + 200));
+}
+
+TEST_F(RefreshVirtualKey, U2fOnlyKeyWithoutAppletsShowsU2fVersionButNoGetInfo) {
+    Profile profile = profileByName("u2f-only");
+    for (auto& applet : profile.applets) {
+        applet.present = false;
+    }
+    profile.applet(Applet::U2f).present = true;
+    plug(profile);
+    ShowDeviceInfo(pages, "", "");
+    EXPECT_EQ(labels(), (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version",
+                                                  "    ", "U2F Version"}));
+    EXPECT_FALSE(clientPinSet);
+}
+
+TEST_F(RefreshVirtualKey, KeyboardCollectionListedFirstIsNeverSelected) {
+    plug("keyboard");
+    ShowDeviceInfo(pages, "", "");
+    ASSERT_GT(hardware.rowCount(), 5);
+    EXPECT_EQ(deviceManager().selected.usagePage, FIDO_USAGE_PAGE);
+    EXPECT_EQ(deviceManager().records.size(), 2u);
+}
+
+}  // namespace
+}  // namespace orvanta::test
