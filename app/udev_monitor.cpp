@@ -3,14 +3,12 @@
 #include <libudev.h>
 
 #include <QSocketNotifier>
-#include <cstring>
 
 namespace orvanta {
 
 namespace {
 
-std::string property(udev_device* device, const char* name) {
-    const char* value = udev_device_get_property_value(device, name);
+std::string text(const char* value) {
     return value != nullptr ? value : "";
 }
 
@@ -28,22 +26,20 @@ void idsFromProduct(const std::string& product, std::string& vendor, std::string
 
 }  // namespace
 
-bool deviceEventFromUdev(udev_device* device, uintptr_t number, DeviceEvent& event) {
-    const char* action = udev_device_get_action(device);
-    if (action == nullptr) {
-        return false;
-    }
-    if (std::strcmp(action, "add") == 0) {
+bool deviceEventFromUdev(const UdevMessage& message, uintptr_t number, DeviceEvent& event) {
+    if (message.action == "add") {
         event.code = DEVICE_ARRIVAL;
-    } else if (std::strcmp(action, "remove") == 0) {
+    } else if (message.action == "remove") {
         event.code = DEVICE_REMOVE_COMPLETE;
     } else {
         return false;
     }
-    event.vendorId = normaliseUsbId(property(device, "ID_VENDOR_ID"));
-    event.productId = normaliseUsbId(property(device, "ID_MODEL_ID"));
+    event.vendorId = normaliseUsbId(message.vendorId);
+    event.productId = normaliseUsbId(message.modelId);
     if (event.vendorId.empty() || event.productId.empty()) {
-        idsFromProduct(property(device, "PRODUCT"), event.vendorId, event.productId);
+        event.vendorId.clear();
+        event.productId.clear();
+        idsFromProduct(message.product, event.vendorId, event.productId);
     }
     event.data = number;
     return true;
@@ -90,8 +86,12 @@ bool UdevMonitor::start() {
 void UdevMonitor::readEvents() {
     // The socket is non-blocking: take every message that is queued.
     while (udev_device* device = udev_monitor_receive_device(m_monitor.get())) {
+        const UdevMessage message{text(udev_device_get_action(device)),
+                                  text(udev_device_get_property_value(device, "ID_VENDOR_ID")),
+                                  text(udev_device_get_property_value(device, "ID_MODEL_ID")),
+                                  text(udev_device_get_property_value(device, "PRODUCT"))};
         DeviceEvent event;
-        const bool relevant = deviceEventFromUdev(device, m_count + 1, event);
+        const bool relevant = deviceEventFromUdev(message, m_count + 1, event);
         udev_device_unref(device);
         if (relevant) {
             ++m_count;

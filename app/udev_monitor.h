@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <memory>
+#include <string>
 
 #include "app/device_event.h"
 
@@ -14,9 +15,16 @@ class QSocketNotifier;
 
 namespace orvanta {
 
-// The event for one udev device message: "add" is an arrival, "remove" a removal; the IDs
-// come from ID_VENDOR_ID and ID_MODEL_ID, else from PRODUCT. False for other actions.
-bool deviceEventFromUdev(udev_device* device, uintptr_t number, DeviceEvent& event);
+// The event for one udev message about a USB device: action "add" is an arrival, "remove" a
+// removal; the IDs come from ID_VENDOR_ID and ID_MODEL_ID, else from PRODUCT
+// ("vendor/product/release" in unpadded hexadecimal). False for every other action.
+struct UdevMessage {
+    std::string action;
+    std::string vendorId;  // ID_VENDOR_ID
+    std::string modelId;   // ID_MODEL_ID
+    std::string product;   // PRODUCT
+};
+bool deviceEventFromUdev(const UdevMessage& message, uintptr_t number, DeviceEvent& event);
 
 class UdevMonitor : public QObject {
     Q_OBJECT

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "app/udev_monitor.h"
 #include "transport/clock.h"
 
 namespace orvanta {
@@ -87,6 +88,48 @@ TEST_F(DeviceChange, OtherEventCodesNeitherWaitNorRefresh) {
     }
     EXPECT_EQ(refreshes, 0);
     EXPECT_TRUE(clock.sleeps.empty());
+}
+
+}  // namespace
+}  // namespace orvanta
+
+namespace orvanta {
+namespace {
+
+TEST(UdevEvents, AddAndRemoveBecomeArrivalAndRemovalWithFourDigitIds) {
+    DeviceEvent event;
+    ASSERT_TRUE(deviceEventFromUdev({"add", "1050", "0407", "1050/407/526"}, 12, event));
+    EXPECT_EQ(event.code, DEVICE_ARRIVAL);
+    EXPECT_EQ(event.vendorId, "1050");
+    EXPECT_EQ(event.productId, "0407");
+    EXPECT_EQ(event.data, 12u);
+    ASSERT_TRUE(deviceEventFromUdev({"remove", "0483", "a2ca", ""}, 13, event));
+    EXPECT_EQ(event.code, DEVICE_REMOVE_COMPLETE);
+    EXPECT_EQ(event.productId, "A2CA");
+}
+
+TEST(UdevEvents, IdsFallBackToTheProductProperty) {
+    DeviceEvent event;
+    ASSERT_TRUE(deviceEventFromUdev({"remove", "", "", "1209/1/100"}, 1, event));
+    EXPECT_EQ(event.vendorId, "1209");
+    EXPECT_EQ(event.productId, "0001");
+    ASSERT_TRUE(deviceEventFromUdev({"add", "zz", "0001", "46d/c52b/1211"}, 2, event));
+    EXPECT_EQ(event.vendorId, "046D");
+    EXPECT_EQ(event.productId, "C52B");
+}
+
+TEST(UdevEvents, MissingIdsStayEmptySoTheRefreshShowsTheFirstKey) {
+    DeviceEvent event;
+    ASSERT_TRUE(deviceEventFromUdev({"add", "", "", "garbage"}, 3, event));
+    EXPECT_EQ(event.vendorId, "");
+    EXPECT_EQ(event.productId, "");
+}
+
+TEST(UdevEvents, OtherActionsAreNotDeviceChanges) {
+    DeviceEvent event;
+    for (const char* action : {"bind", "unbind", "change", "move", ""}) {
+        EXPECT_FALSE(deviceEventFromUdev({action, "1209", "0001", ""}, 1, event)) << action;
+    }
 }
 
 }  // namespace
