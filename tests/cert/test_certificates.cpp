@@ -7,6 +7,8 @@
 
 #include <stdexcept>
 
+#include "cert/u2f_fetch.h"
+
 namespace orvanta::test {
 
 namespace {
@@ -95,6 +97,36 @@ std::vector<uint8_t> makeCertificate(const CertificateSpec& spec, TestKey& subje
     }
     mbedtls_x509write_crt_free(&writer);
     return der;
+}
+
+U2fTestRegistration makeU2fRegistration(TestKey& attestationKey, TestKey& userKey, TestKey& caKey,
+                                        size_t keyHandleLength, const uint8_t* challenge,
+                                        const uint8_t* application) {
+    CertificateSpec spec;
+    spec.subject = "C=US,O=Orvanta Test,CN=Test U2F Attestation";
+    spec.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
+    std::vector<uint8_t> certificate = makeCertificate(spec, attestationKey, caKey);
+    std::vector<uint8_t> userPoint = userKey.publicPoint();
+    std::vector<uint8_t> keyHandle(keyHandleLength);
+    for (size_t i = 0; i < keyHandleLength; ++i) {
+        keyHandle[i] = static_cast<uint8_t>(0xA0 + i);
+    }
+    const uint8_t* c = challenge != nullptr ? challenge : U2F_CHALLENGE_PARAMETER;
+    const uint8_t* a = application != nullptr ? application : U2F_APPLICATION_PARAMETER;
+    std::vector<uint8_t> signedMessage{0x00};
+    signedMessage.insert(signedMessage.end(), a, a + 32);
+    signedMessage.insert(signedMessage.end(), c, c + 32);
+    signedMessage.insert(signedMessage.end(), keyHandle.begin(), keyHandle.end());
+    signedMessage.insert(signedMessage.end(), userPoint.begin(), userPoint.end());
+    std::vector<uint8_t> signature = attestationKey.sign(signedMessage);
+
+    std::vector<uint8_t> response{0x05};
+    response.insert(response.end(), userPoint.begin(), userPoint.end());
+    response.push_back(static_cast<uint8_t>(keyHandleLength));
+    response.insert(response.end(), keyHandle.begin(), keyHandle.end());
+    response.insert(response.end(), certificate.begin(), certificate.end());
+    response.insert(response.end(), signature.begin(), signature.end());
+    return {response, certificate, keyHandleLength};
 }
 
 std::vector<uint8_t> withSignatureUnusedBits(std::vector<uint8_t> der, uint8_t bits) {

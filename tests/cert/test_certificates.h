@@ -51,6 +51,20 @@ struct CertificateSpec {
 std::vector<uint8_t> makeCertificate(const CertificateSpec& spec, TestKey& subjectKey,
                                      TestKey& issuerKey);
 
+// A U2F registration response as a key sends it: reserved byte, user key, key handle,
+// attestation certificate (subject "... Test U2F Attestation", transports USB and NFC) and
+// the attestation key's signature over application, challenge (the fetch's fixed
+// parameters unless given), key handle and user key.
+struct U2fTestRegistration {
+    std::vector<uint8_t> response;
+    std::vector<uint8_t> certificate;
+    size_t keyHandleLength;
+};
+U2fTestRegistration makeU2fRegistration(TestKey& attestationKey, TestKey& userKey, TestKey& caKey,
+                                        size_t keyHandleLength = 64,
+                                        const uint8_t* challenge = nullptr,
+                                        const uint8_t* application = nullptr);
+
 // The certificate with the unused-bits octet of its signature BIT STRING set to `bits`.
 std::vector<uint8_t> withSignatureUnusedBits(std::vector<uint8_t> der, uint8_t bits);
 

@@ -20,43 +20,6 @@ struct Answer {
     uint16_t status;
 };
 
-// A U2F registration response signed by the attestation key, as a key sends it.
-struct Registration {
-    Bytes response;
-    Bytes certificate;
-    size_t keyHandleLength;
-};
-
-Registration makeRegistration(TestKey& attestationKey, TestKey& userKey, TestKey& caKey,
-                              size_t keyHandleLength = 64, const uint8_t* challenge = nullptr,
-                              const uint8_t* application = nullptr) {
-    CertificateSpec spec;
-    spec.subject = "C=US,O=Orvanta Test,CN=Test U2F Attestation";
-    spec.transports = Bytes{0x03, 0x02, 0x04, 0x30};
-    Bytes certificate = makeCertificate(spec, attestationKey, caKey);
-    Bytes userPoint = userKey.publicPoint();
-    Bytes keyHandle(keyHandleLength);
-    for (size_t i = 0; i < keyHandleLength; ++i) {
-        keyHandle[i] = static_cast<uint8_t>(0xA0 + i);
-    }
-    const uint8_t* c = challenge != nullptr ? challenge : U2F_CHALLENGE_PARAMETER;
-    const uint8_t* a = application != nullptr ? application : U2F_APPLICATION_PARAMETER;
-    Bytes signedMessage{0x00};
-    signedMessage.insert(signedMessage.end(), a, a + 32);
-    signedMessage.insert(signedMessage.end(), c, c + 32);
-    signedMessage.insert(signedMessage.end(), keyHandle.begin(), keyHandle.end());
-    signedMessage.insert(signedMessage.end(), userPoint.begin(), userPoint.end());
-    Bytes signature = attestationKey.sign(signedMessage);
-
-    Bytes response{0x05};
-    response.insert(response.end(), userPoint.begin(), userPoint.end());
-    response.push_back(static_cast<uint8_t>(keyHandleLength));
-    response.insert(response.end(), keyHandle.begin(), keyHandle.end());
-    response.insert(response.end(), certificate.begin(), certificate.end());
-    response.insert(response.end(), signature.begin(), signature.end());
-    return {response, certificate, keyHandleLength};
-}
-
 Bytes extendedRegister() {
     Bytes apdu = {0x00, 0x01, 0x03, 0x00, 0x00, 0x00, 0x40};
     apdu.insert(apdu.end(), U2F_CHALLENGE_PARAMETER, U2F_CHALLENGE_PARAMETER + 32);
@@ -137,7 +100,7 @@ class U2fFetchTest : public TransportFixture {
 };
 
 TEST_F(U2fFetchTest, ThreeUntouchedAnswersThenSuccessGiveFourRegistersAndTheRows) {
-    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     script = {{{}, 0x6985}, {{}, 0x6985}, {{}, 0x6985}, {reg.response, 0x9000}};
 
     EXPECT_EQ(fetch(), FetchOutcome::Shown);
@@ -158,7 +121,7 @@ TEST_F(U2fFetchTest, ThreeUntouchedAnswersThenSuccessGiveFourRegistersAndTheRows
 }
 
 TEST_F(U2fFetchTest, ChainedResponseIsCollectedFromTheGetResponseAnswersInOrder) {
-    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     Bytes first(reg.response.begin(), reg.response.begin() + 256);
     Bytes second(reg.response.begin() + 256, reg.response.begin() + 512);
     Bytes third(reg.response.begin() + 512, reg.response.end());
@@ -183,7 +146,7 @@ TEST_F(U2fFetchTest, ChainedResponseIsCollectedFromTheGetResponseAnswersInOrder)
 
 TEST_F(U2fFetchTest, WrongLengthOrNoDiagnosisSwitchesToTheShortForm) {
     for (uint16_t refusal : {uint16_t{0x6700}, uint16_t{0x6F00}}) {
-        Registration reg = makeRegistration(attestationKey, userKey, caKey);
+        U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
         apdus.clear();
         prompts.messages.clear();
         script = {{{}, refusal}, {{}, 0x6985}, {{}, 0x6985}, {reg.response, 0x9000}};
@@ -214,7 +177,7 @@ TEST_F(U2fFetchTest, UntouchedKeyTimesOutWith4444AfterTheFirstLateAttempt) {
 
 TEST_F(U2fFetchTest, SuccessAfterTheLimitStillCounts4444) {
     exchangeMs = 10001;  // the first answer comes too late
-    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     script = {{reg.response, 0x9000}};
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     EXPECT_EQ(apdus.size(), 1u);
@@ -286,7 +249,7 @@ TEST_F(U2fFetchTest, RefusalEndsWithoutMessageOrRows) {
 }
 
 TEST_F(U2fFetchTest, UndecodableCertificateShows6666) {
-    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     size_t certificateOffset = 67 + reg.keyHandleLength;
     reg.response[certificateOffset + 4] = 0x05;  // tbsCertificate is no SEQUENCE any more
     script = {{reg.response, 0x9000}};
@@ -299,7 +262,7 @@ TEST_F(U2fFetchTest, UndecodableCertificateShows6666) {
 }
 
 TEST_F(U2fFetchTest, ResponsesShorterOrLongerThanAnnouncedShow6666) {
-    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     std::vector<Bytes> broken = {
         Bytes(reg.response.begin(), reg.response.begin() + 60),             // inside the user key
         Bytes(reg.response.begin(), reg.response.begin() + 67 + 32),        // inside the key handle
@@ -342,13 +305,13 @@ TEST_F(U2fFetchTest, ChainsThatOutgrowTheResponseOrStallShow6666) {
 }
 
 TEST_F(U2fFetchTest, FlippedKeyHandleOrSwappedParametersGiveNo) {
-    Registration swapped = makeRegistration(attestationKey, userKey, caKey, 64,
-                                            U2F_APPLICATION_PARAMETER, U2F_CHALLENGE_PARAMETER);
+    U2fTestRegistration swapped = makeU2fRegistration(
+        attestationKey, userKey, caKey, 64, U2F_APPLICATION_PARAMETER, U2F_CHALLENGE_PARAMETER);
     script = {{swapped.response, 0x9000}};
     EXPECT_EQ(fetch(), FetchOutcome::Shown);
     EXPECT_EQ(page.rows().back().valueText(), "NO");
 
-    Registration flipped = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration flipped = makeU2fRegistration(attestationKey, userKey, caKey);
     flipped.response[67 + 10] ^= 0x01;
     script = {{flipped.response, 0x9000}};
     EXPECT_EQ(fetch(), FetchOutcome::Shown);
@@ -357,7 +320,7 @@ TEST_F(U2fFetchTest, FlippedKeyHandleOrSwappedParametersGiveNo) {
 }
 
 TEST_F(U2fFetchTest, CancelLeavesPageAndFileUntouched) {
-    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     script = {{reg.response, 0x9000}};
     ASSERT_EQ(fetch(), FetchOutcome::Shown);
     auto rowsBefore = labels(page);
@@ -371,7 +334,7 @@ TEST_F(U2fFetchTest, CancelLeavesPageAndFileUntouched) {
 }
 
 TEST_F(U2fFetchTest, DoubleClicksOnTheU2fPage) {
-    Registration reg = makeRegistration(attestationKey, userKey, caKey);
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     script = {{reg.response, 0x9000}};
     onU2fRowDoubleClick(page, 0, prompts);  // "Tips"
     ASSERT_EQ(page.rowCount(), 11);

@@ -1,0 +1,145 @@
+// Damaged replies never crash the offline decoders and always end in one of their
+// documented outcomes (run under the sanitizers to catch reads past a buffer).
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "cert/fido2_fetch.h"
+#include "cert/u2f_fetch.h"
+#include "ctap/cbor.h"
+#include "recording_prompts.h"
+#include "temp_dir.h"
+#include "test_certificates.h"
+
+namespace orvanta::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// One to three random damages: a changed byte, a cut, or an inserted byte.
+Bytes damage(Bytes bytes, std::mt19937& random) {
+    int count = 1 + static_cast<int>(random() % 3);
+    for (int i = 0; i < count && !bytes.empty(); ++i) {
+        size_t at = random() % bytes.size();
+        switch (random() % 4) {
+            case 0:
+                bytes.resize(at);
+                break;
+            case 1:
+                bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at),
+                             static_cast<uint8_t>(random()));
+                break;
+            default:
+                bytes[at] = static_cast<uint8_t>(random());
+                break;
+        }
+    }
+    return bytes;
+}
+
+TEST(DecodeRobustness, DamagedU2fRegistrationsGiveRowsOr6666) {
+    TempDir temp;
+    TestKey caKey{301};
+    TestKey attestationKey{302};
+    TestKey userKey{303};
+    U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
+    std::mt19937 random(4242);
+    int shown = 0;
+    for (int round = 0; round < 1500; ++round) {
+        Bytes response = damage(reg.response, random);
+        U2fCertPage page;
+        RecordingPrompts prompts;
+        FetchOutcome outcome =
+            showU2fRegistration(page, response.data(), response.size(), U2F_CHALLENGE_PARAMETER,
+                                U2F_APPLICATION_PARAMETER, prompts);
+        if (outcome == FetchOutcome::Shown) {
+            ++shown;
+            ASSERT_TRUE(prompts.messages.empty());
+            ASSERT_GE(page.rowCount(), 8);
+            ASSERT_EQ(page.rows().back().label, "Verify Result");
+            unlink(page.certificateFileName.c_str());
+        } else {
+            ASSERT_EQ(outcome, FetchOutcome::Failed);
+            ASSERT_EQ(prompts.messages.size(), 1u);
+            ASSERT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+            ASSERT_EQ(page.rowCount(), 0);
+        }
+    }
+    // Damage in the key handle or signature still decodes: both outcomes were exercised.
+    EXPECT_GT(shown, 0);
+    EXPECT_LT(shown, 1500);
+}
+
+TEST(DecodeRobustness, DamagedMakeCredentialResponsesEndInADocumentedWay) {
+    TempDir temp;
+    TestKey caKey{311};
+    TestKey attestationKey{312};
+    CertificateSpec spec;
+    Bytes certificate = makeCertificate(spec, attestationKey, caKey);
+    Bytes authData(37, 0x41);
+    Bytes cdh(FIDO2_CLIENT_DATA_HASH, FIDO2_CLIENT_DATA_HASH + 32);
+    Bytes signedData = authData;
+    signedData.insert(signedData.end(), cdh.begin(), cdh.end());
+    Bytes signature = attestationKey.sign(signedData);
+
+    Bytes buffer(4096);
+    CborWriter w{buffer.data(), 0, static_cast<uint32_t>(buffer.size()), false};
+    beginMap(w, 3);
+    putUnsigned(w, 1);
+    putText(w, "packed");
+    putUnsigned(w, 2);
+    putBytes(w, authData.data(), static_cast<uint32_t>(authData.size()));
+    putUnsigned(w, 3);
+    beginMap(w, 3);
+    putText(w, "alg");
+    putNegative(w, -7);
+    putText(w, "sig");
+    putBytes(w, signature.data(), static_cast<uint32_t>(signature.size()));
+    putText(w, "x5c");
+    beginArray(w, 2);
+    putBytes(w, certificate.data(), static_cast<uint32_t>(certificate.size()));
+    putBytes(w, certificate.data(), static_cast<uint32_t>(certificate.size()));
+    ASSERT_FALSE(w.failed);
+    buffer.resize(w.length);
+
+    std::mt19937 random(777);
+    int outcomes[4] = {};
+    for (int round = 0; round < 1500; ++round) {
+        Bytes response = damage(buffer, random);
+        Fido2CertPage page;
+        RecordingPrompts prompts;
+        FetchOutcome outcome = showMakeCredentialResult(
+            page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
+            FIDO2_CLIENT_DATA_HASH, prompts);
+        ++outcomes[static_cast<int>(outcome)];
+        switch (outcome) {
+            case FetchOutcome::Failed:
+                ASSERT_TRUE(prompts.messages.empty());
+                ASSERT_EQ(page.rowCount(), 0);
+                break;
+            case FetchOutcome::NoCertificate:
+                ASSERT_EQ(prompts.messages.size(), 1u);
+                ASSERT_EQ(prompts.messages[0].first, "No certificate information returned!");
+                ASSERT_EQ(page.rowCount(), 0);
+                break;
+            case FetchOutcome::Shown:
+                ASSERT_GE(page.rowCount(), 1);
+                ASSERT_EQ(page.labelAt(0), " ");
+                for (const auto& message : prompts.messages) {
+                    ASSERT_EQ(message.first, "Fetch certifications failed2222!");
+                }
+                if (!page.certificateFileName.empty()) {
+                    unlink(page.certificateFileName.c_str());
+                }
+                break;
+            case FetchOutcome::Cancelled:
+                FAIL() << "nothing was asked";
+        }
+    }
+    EXPECT_GT(outcomes[static_cast<int>(FetchOutcome::Shown)], 0);
+    EXPECT_GT(outcomes[static_cast<int>(FetchOutcome::Failed)], 0);
+}
+
+}  // namespace
+}  // namespace orvanta::test
