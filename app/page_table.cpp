@@ -42,8 +42,14 @@ void PageTable::reload() {
     m_list->setRowCount(static_cast<int>(rows.size()));
     for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
         const Row& row = rows[static_cast<size_t>(i)];
-        m_list->setItem(i, 0, new QTableWidgetItem(QString::fromStdString(row.label)));
-        m_list->setItem(i, 1, new QTableWidgetItem(QString::fromStdString(row.valueText())));
+        // Long texts (keys, Base64, getInfo lines) are cut at the column's edge; the tool
+        // tip shows them whole.
+        for (int column = 0; column < 2; ++column) {
+            const QString text = QString::fromStdString(column == 0 ? row.label : row.valueText());
+            auto* item = new QTableWidgetItem(text);
+            item->setToolTip(text.trimmed().isEmpty() ? QString() : text);
+            m_list->setItem(i, column, item);
+        }
     }
 }
 

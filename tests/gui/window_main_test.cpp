@@ -94,6 +94,9 @@ TEST_F(WindowFixture, VirtualKeyRowsAreShownOnTheHardwarePage) {
         sawGetInfo = sawGetInfo || rows[static_cast<size_t>(i)].label == "authenticatorGetInfo";
     }
     EXPECT_TRUE(sawGetInfo);
+    // Values wider than the column can still be read whole in their tool tip.
+    const int getInfoRow = hardware->rowCount() - 1;
+    EXPECT_EQ(hardware->item(getInfoRow, 1)->toolTip(), cell(HARDWARE, getInfoRow, 1));
     ASSERT_EQ(table(FIDO2)->rowCount(), 1);
     EXPECT_EQ(cell(FIDO2, 0, 0), QStringLiteral("Tips"));
     ASSERT_EQ(table(U2F)->rowCount(), 2);
