@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +52,7 @@ class UdpHandle final : public HidHandle {
                             reinterpret_cast<const sockaddr*>(&simulator_), sizeof simulator_);
         } while (sent < 0 && errno == EINTR);
         if (sent != static_cast<ssize_t>(sizeof packet)) {
+            dropQueuedErrors();
             return -1;
         }
         return static_cast<int>(length);
@@ -104,9 +106,12 @@ class UdpHandle final : public HidHandle {
                 if (errno == EINTR) {
                     continue;
                 }
-                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNREFUSED) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
                     return 0;
                 }
+                // ECONNREFUSED: nothing listens on the simulator's port (an ICMP error,
+                // reported thanks to IP_RECVERR), so no reply will ever come.
+                dropQueuedErrors();
                 return -1;
             }
             if (from.sin_family != AF_INET || from.sin_addr.s_addr != simulator_.sin_addr.s_addr) {
@@ -118,6 +123,20 @@ class UdpHandle final : public HidHandle {
             size_t copy = capacity - 1 < UDP_PACKET_LENGTH ? capacity - 1 : UDP_PACKET_LENGTH;
             std::memcpy(report + 1, packet, copy);
             return static_cast<int>(copy + 1);
+        }
+    }
+
+    // Empties the socket's error queue, so a reported error does not keep poll() awake.
+    void dropQueuedErrors() {
+        uint8_t scratch[256];
+        for (int i = 0; i < 64; ++i) {
+            iovec part{scratch, sizeof scratch};
+            msghdr message{};
+            message.msg_iov = &part;
+            message.msg_iovlen = 1;
+            if (::recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+                return;
+            }
         }
     }
 
@@ -203,6 +222,10 @@ std::unique_ptr<HidHandle> UdpBackend::open(const std::string& path, std::string
     if (fd < 0) {
         return fail(std::string("socket: ") + std::strerror(errno));
     }
+    // An unconnected socket hears of ICMP errors (nobody on the simulator's port) only
+    // with IP_RECVERR; without it every read would wait out its whole limit.
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     // Replies from a simulator on this machine come to the loopback address; only a remote
     // simulator needs the port open on every interface.
     sockaddr_in local{};

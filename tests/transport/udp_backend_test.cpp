@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "support/fake_hid.h"
+#include "support/virtual_key_setup.h"
 #include "transport/ctaphid.h"
 #include "transport/device_manager.h"
 
@@ -82,21 +84,20 @@ class LoopbackResponder {
     void serve() {
         while (!stop_) {
             pollfd waiter{socket_.fd(), POLLIN, 0};
-            if (::poll(&waiter, 1, 5) <= 0) {
-                continue;
+            if (::poll(&waiter, 1, 2) > 0) {
+                uint8_t packet[200];
+                ssize_t got = ::recv(socket_.fd(), packet, sizeof packet, 0);
+                if (got > 0) {
+                    {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        sizes_.push_back(static_cast<size_t>(got));
+                    }
+                    uint8_t report[65] = {};
+                    std::memcpy(report + 1, packet, std::min<size_t>(64, static_cast<size_t>(got)));
+                    device_->write(report, sizeof report);
+                }
             }
-            uint8_t packet[200];
-            ssize_t got = ::recv(socket_.fd(), packet, sizeof packet, 0);
-            if (got <= 0) {
-                continue;
-            }
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                sizes_.push_back(static_cast<size_t>(got));
-            }
-            uint8_t report[65] = {};
-            std::memcpy(report + 1, packet, std::min<size_t>(64, static_cast<size_t>(got)));
-            device_->write(report, sizeof report);
+            // Also between requests: a key that waits for a touch sends keepalives.
             uint8_t reply[65];
             while (device_->read(reply, sizeof reply, 0) > 0) {
                 socket_.sendTo(replyPort_, Bytes(reply + 1, reply + 65));
@@ -242,6 +243,20 @@ TEST(UdpBackend, ReadsOnlyTheSimulatorsDatagramsAsWholeReports) {
     EXPECT_EQ(handle->read(report, sizeof report, 0), 0);
 }
 
+TEST(UdpBackend, NobodyOnTheSimulatorPortFailsTheReadAtOnce) {
+    uint16_t closed = freePort();
+    UdpBackend backend({"127.0.0.1", closed, freePort()});
+    auto handle = backend.open(backend.path(), nullptr);
+    ASSERT_NE(handle, nullptr);
+    uint8_t report[65] = {};
+    handle->write(report, sizeof report);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(handle->read(report, sizeof report, 5000), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // The error is reported once; the handle stays usable.
+    EXPECT_EQ(handle->read(report, sizeof report, 0), 0);
+}
+
 TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
     auto device = std::make_shared<FakeDevice>();
     device->onMessage = [](FakeDevice& d, uint8_t command, const Bytes& payload) {
@@ -281,6 +296,39 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
     auto requests = device->requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].second, request);
+}
+
+TEST(UdpBackend, VirtualKeyServedOverLoopback) {
+    VirtualKeySetup key = makeVirtualKey("default");
+    uint16_t reply = freePort();
+    auto listed = key.backend->enumerate();
+    ASSERT_FALSE(listed.empty());
+    auto responder =
+        std::make_unique<LoopbackResponder>(key.backend->open(listed[0].path, nullptr), reply);
+
+    DeviceManager& manager = deviceManager();
+    manager.setBackend(
+        std::make_shared<UdpBackend>(UdpEndpoints{"127.0.0.1", responder->port(), reply}));
+    transportReady = 1;
+    enumerateDevices(manager);
+    ASSERT_EQ(selectDevice(manager, 0, 0), 1);
+
+    // A CTAP2 request and an APDU, both answered by the key behind the simulator port.
+    uint8_t answer[REPLY_BUFFER_SIZE];
+    uint32_t length = sizeof answer;
+    const uint8_t getInfo = 0x04;
+    EXPECT_EQ(sendCbor(&getInfo, 1, answer, &length), 0);
+    EXPECT_GT(length, 20u);
+    EXPECT_EQ(answer[0] >> 5, 5);  // a CBOR map
+    const uint8_t selectU2f[] = {0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00,
+                                 0x00, 0x06, 0x47, 0x2F, 0x00, 0x01, 0x00};
+    length = sizeof answer;
+    EXPECT_EQ(sendApdu(selectU2f, sizeof selectU2f, answer, &length), 0x9000);
+
+    manager.setBackend(std::make_shared<FakeHidBackend>());
+    transportReady = 0;
+    responder.reset();
+    EXPECT_GE(key.key->requestLog().size(), 2u);
 }
 
 }  // namespace
