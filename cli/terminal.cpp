@@ -1,8 +1,12 @@
 #include "cli/terminal.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <iterator>
 
 #include "ctap/secure_wipe.h"
 
@@ -29,19 +33,48 @@ class TtyFile {
     int fd_;
 };
 
-// Turns echo off for its lifetime and restores the previous mode on every path.
+// The terminal mode to put back when a signal ends the program while echo is off.
+int interruptedFd = -1;
+termios interruptedMode{};
+constexpr int RESTORE_SIGNALS[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGTSTP};
+
+extern "C" void restoreEchoAndRaise(int signal) {
+    if (interruptedFd >= 0) {
+        ::tcsetattr(interruptedFd, TCSAFLUSH, &interruptedMode);  // async-signal-safe
+    }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Turns echo off for its lifetime and restores the previous mode on every path, also when
+// the user interrupts the PIN prompt with a signal.
 class EchoOff {
   public:
     explicit EchoOff(int fd) : fd_(fd) {
-        if (::tcgetattr(fd_, &saved_) == 0) {
-            termios quiet = saved_;
-            quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHONL));
-            active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+        if (::tcgetattr(fd_, &saved_) != 0) {
+            return;
         }
+        interruptedFd = fd_;
+        interruptedMode = saved_;
+        for (size_t i = 0; i < std::size(RESTORE_SIGNALS); ++i) {
+            struct sigaction action {};
+            action.sa_handler = restoreEchoAndRaise;
+            ::sigemptyset(&action.sa_mask);
+            ::sigaction(RESTORE_SIGNALS[i], &action, &previous_[i]);
+        }
+        termios quiet = saved_;
+        quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHONL));
+        active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
     }
     ~EchoOff() {
         if (active_) {
             ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+        }
+        if (interruptedFd == fd_) {
+            for (size_t i = 0; i < std::size(RESTORE_SIGNALS); ++i) {
+                ::sigaction(RESTORE_SIGNALS[i], &previous_[i], nullptr);
+            }
+            interruptedFd = -1;
         }
     }
     EchoOff(const EchoOff&) = delete;
@@ -52,6 +85,7 @@ class EchoOff {
     int fd_;
     termios saved_{};
     bool active_ = false;
+    struct sigaction previous_[std::size(RESTORE_SIGNALS)]{};
 };
 
 void writeAll(int fd, const std::string& text) {

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -111,6 +113,50 @@ TEST(CliBinary, JsonOfAPinKeyWithThePinOnStandardInput) {
     EXPECT_EQ(doc["pages"][0]["page"], "FIDO2 Certification");
     EXPECT_EQ(r.out.find(pin), std::string::npos);
     EXPECT_EQ(r.err.find(pin), std::string::npos);
+}
+
+// On a real terminal: the confirmation and the PIN are asked there, and the PIN typed is
+// not echoed (the terminal itself would show it otherwise).
+TEST(CliBinary, PinTypedOnATerminalIsNotEchoed) {
+    int master = -1;
+    pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const char* argv[] = {ORVANTA_CLI_PATH, "--virtual=pin", "fido2", nullptr};
+        execv(ORVANTA_CLI_PATH, const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    std::string screen;
+    bool confirmed = false;
+    bool pinTyped = false;
+    for (;;) {
+        pollfd waiter{master, POLLIN, 0};
+        if (poll(&waiter, 1, 30000) <= 0) {
+            ADD_FAILURE() << "no output; so far: " << screen;
+            kill(child, SIGKILL);
+            break;
+        }
+        char chunk[4096];
+        ssize_t n = read(master, chunk, sizeof chunk);
+        if (n <= 0) {
+            break;  // the program ended and closed the terminal
+        }
+        screen.append(chunk, static_cast<size_t>(n));
+        if (!confirmed && screen.find("(o/c): ") != std::string::npos) {
+            confirmed = write(master, "o\r", 2) == 2;
+        }
+        if (!pinTyped && screen.find("PIN: ") != std::string::npos) {
+            pinTyped = write(master, "1234\r", 5) == 5;
+        }
+    }
+    close(master);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(confirmed);
+    EXPECT_TRUE(pinTyped);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    EXPECT_NE(screen.find("Verify Result    YES"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("1234"), std::string::npos) << screen;
 }
 
 TEST(CliBinary, ExitStatuses) {
