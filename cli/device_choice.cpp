@@ -64,6 +64,9 @@ std::optional<std::pair<std::string, std::string>> parseVidPid(const std::string
 }
 
 std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, std::string* error) {
+    if (choice.backend) {
+        return choice.backend;
+    }
     switch (choice.kind) {
         case DeviceChoice::Kind::Virtual: {
             std::shared_ptr<HidBackend> backend = makeVirtualKeyBackend(choice.profile);

@@ -22,6 +22,8 @@ struct DeviceChoice {
     // --device VID:PID as four-digit hex texts; empty for the first accepted key.
     std::string vidText;
     std::string pidText;
+    // When set, used as it is instead of the kind's backend (tests, embedding).
+    std::shared_ptr<HidBackend> backend;
 };
 
 // "1209:0001" -> ("1209", "0001"), upper case, four digits; nothing for another form or a

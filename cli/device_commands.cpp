@@ -232,7 +232,7 @@ int runList(Context& context, const DeviceChoice& choice) {
             nlohmann::json fix = nullptr;
             if (!e.error.empty()) {
                 error = e.error;
-                if (accessRefused(e.error)) {
+                if (e.fido && accessRefused(e.error)) {
                     fix = UDEV_FIX;
                 }
             }
@@ -283,7 +283,8 @@ int runList(Context& context, const DeviceChoice& choice) {
                 }
             }
             context.out << text << '\n';
-            if (row > 0 && accessRefused(entries[row - 1].error)) {
+            // The FIDO udev rules open FIDO collections only; other devices stay closed.
+            if (row > 0 && entries[row - 1].fido && accessRefused(entries[row - 1].error)) {
                 context.out << "  fix: " << UDEV_FIX << '\n';
             }
         }
