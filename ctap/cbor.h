@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <type_traits>
 
 namespace orvanta {
 
@@ -46,6 +47,26 @@ inline CborSpan mapFindText(CborSpan span, std::string_view key) {
 }
 // Element index (from 0) of the array at the start of the span.
 CborSpan arrayAt(CborSpan span, int32_t index);
+
+// Visits the items directly inside the array (majorType 4) or map (5) at the start of the
+// span, in order (a map gives key, value, key, value, ...), in one walk. Each item is the
+// span from its first byte (tags included) to the end of the received bytes, as
+// arrayAt(span, index) gives it; header is the item's own header after any tags. The walk
+// meets exactly the items a lookup's walk meets: it ends with the container, or where a
+// header runs past the received bytes or is not supported. visit returns false to stop.
+// Returns the number of items visited.
+using CborItemVisitor = bool (*)(void* context, CborSpan item, const CborHeader& header);
+uint32_t forEachItem(CborSpan span, uint8_t majorType, CborItemVisitor visit, void* context);
+template <class Visit>
+uint32_t forEachItem(CborSpan span, uint8_t majorType, Visit&& visit) {
+    using V = std::remove_reference_t<Visit>;
+    return forEachItem(
+        span, majorType,
+        [](void* context, CborSpan item, const CborHeader& header) {
+            return (*static_cast<V*>(context))(item, header);
+        },
+        const_cast<void*>(static_cast<const void*>(&visit)));
+}
 
 // Content of the byte string at the start of the span. False (outputs untouched) when the
 // item is not a definite byte string or its content runs past the span.

@@ -81,8 +81,8 @@ void ShowDeviceInfo(Pages& pages, const std::string& vidText, const std::string&
         page.AppendRow("NDEF", std::string("yes"));
     }
     vendorRow(page, "U2F Version", queryU2fVersion);
-    appendGetInfoRows([&page](const std::string& label, const std::string& value) {
-        page.AppendRow(label, value);
+    appendGetInfoRows([&page](const std::string& label, std::string value) {
+        page.AppendRow(label, std::move(value));
     });
 }
 

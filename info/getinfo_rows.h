@@ -12,8 +12,9 @@ namespace orvanta {
 // Whether the last authenticatorGetInfo reported a client PIN; the refresh resets it.
 extern bool clientPinSet;
 
-// Appends one row (label, value) at the end of a list.
-using RowSink = std::function<void(const std::string& label, const std::string& value)>;
+// Appends one row (label, value) at the end of a list; the value text is handed over, so a
+// page can keep it without a copy.
+using RowSink = std::function<void(const std::string& label, std::string value)>;
 
 // Decodes an authenticatorGetInfo reply (the CBOR map after the status byte) into rows and
 // sets clientPinSet from the clientPin option (left as it was when the option is absent).
