@@ -185,10 +185,9 @@ FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts) {
         } else if (status == SW_WRONG_LENGTH || status == SW_NO_PRECISE_DIAGNOSIS) {
             // The key does not take the extended form: the short form, without pause.
             status = send(shortForm, sizeof shortForm);
+            // Any answer but success, a failed exchange included, only leads to another
+            // attempt until the time limit.
             while (status != SW_NO_ERROR) {
-                if (status == TRANSPORT_FAILED) {
-                    return fail(U2F_TRANSPORT_FAILED_MESSAGE);
-                }
                 if (expired()) {
                     return fail(U2F_SHORT_TIMEOUT_MESSAGE);
                 }

@@ -226,18 +226,22 @@ TEST_F(U2fFetchTest, TransportFailureDuringGetResponseShows3333) {
     EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
 }
 
-TEST_F(U2fFetchTest, TransportFailureInTheShortFormEndsWith3333InsteadOfSpinning) {
+TEST_F(U2fFetchTest, FailedExchangesInTheShortFormAreRetriedUntilTheLimit) {
     script = {{{}, 0x6700}};
     device->onMessage = [this, inner = device->onMessage](FakeDevice& d, uint8_t command,
                                                           const Bytes& payload) {
-        inner(d, command, payload);
-        d.readFails = apdus.size() >= 2;  // the key is gone after the first answer
+        if (apdus.empty()) {
+            inner(d, command, payload);
+        } else {
+            apdus.push_back(payload);  // the key has gone silent: each attempt waits out
+        }
     };
-    // The clock stands still: retrying would never reach the time limit.
+    uint32_t start = clock.tickCount();
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
-    EXPECT_EQ(apdus.size(), 2u);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed5555!");
+    EXPECT_GT(clock.tickCount() - start, U2F_FETCH_TIMEOUT_MS);
+    EXPECT_GE(apdus.size(), 4u);
 }
 
 TEST_F(U2fFetchTest, RefusalEndsWithoutMessageOrRows) {
