@@ -88,6 +88,13 @@ struct WalkItem {
 // back at once, a stall that cost the walks half their time.
 [[gnu::always_inline]] inline HeaderStatus decodeWalkItem(const uint8_t* data, uint32_t length,
                                                           uint32_t pos, WalkItem& item) {
+    // Most items are a one-byte header without a tag.
+    if (pos < length && (data[pos] & 0x1F) <= 23 && (data[pos] >> 5) != 6) {
+        const uint8_t ai = static_cast<uint8_t>(data[pos] & 0x1F);
+        item.header = CborHeader{255, static_cast<uint8_t>(data[pos] >> 5), ai, 1, ai};
+        item.length = 1;
+        return HeaderStatus::Ok;
+    }
     uint32_t start = pos;
     for (;;) {
         CborHeader h;
