@@ -120,7 +120,7 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
         ->check(CLI::IsMember({"fido2", "u2f"}));
     exportCommand->add_option("PATH", o.exportPath, "File to write")->required();
     exportCommand->add_option("--index", o.exportIndex, "Which certificate of the page (from 1)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1000));
     exportCommand
         ->add_option("--format", o.exportFormat, "der or pem (default: pem for *.pem, else der)")
         ->check(CLI::IsMember({"der", "pem"}));
