@@ -98,7 +98,8 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
             ->type_name("[HOST:PORT]");
     app.add_option("--udp-reply-port", o.udpReplyPort,
                    "Local port for the simulator's replies (default 7112)")
-        ->check(CLI::Range(1, 65535));
+        ->check(CLI::Range(1, 65535))
+        ->type_name("PORT");
     virtualOption->excludes(udpOption);
     app.add_flag("--any", o.any,
                  "Accept any HID collection with usage page 0xF1D0, beyond the known keys");
