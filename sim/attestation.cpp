@@ -45,21 +45,21 @@ struct CertSpec {
     const std::array<uint8_t, 16>* aaguid;  // null for the CA
 };
 
-Bytes writeCertificate(const CertSpec& spec, SeededDrbg& drbg) {
+Bytes writeCertificate(const CertSpec& shape, SeededDrbg& drbg) {
     CertWriter w;
     mbedtls_x509write_crt_set_version(&w.crt, MBEDTLS_X509_CRT_VERSION_3);
     mbedtls_x509write_crt_set_md_alg(&w.crt, MBEDTLS_MD_SHA256);
-    mbedtls_x509write_crt_set_subject_key(&w.crt, spec.subjectKey->pk());
-    mbedtls_x509write_crt_set_issuer_key(&w.crt, spec.issuerKey->pk());
-    int rc = mbedtls_x509write_crt_set_subject_name(&w.crt, spec.subject);
-    rc = rc ? rc : mbedtls_x509write_crt_set_issuer_name(&w.crt, spec.issuer);
-    rc = rc ? rc : mbedtls_mpi_lset(&w.serial, spec.serial);
+    mbedtls_x509write_crt_set_subject_key(&w.crt, shape.subjectKey->pk());
+    mbedtls_x509write_crt_set_issuer_key(&w.crt, shape.issuerKey->pk());
+    int rc = mbedtls_x509write_crt_set_subject_name(&w.crt, shape.subject);
+    rc = rc ? rc : mbedtls_x509write_crt_set_issuer_name(&w.crt, shape.issuer);
+    rc = rc ? rc : mbedtls_mpi_lset(&w.serial, shape.serial);
     rc = rc ? rc : mbedtls_x509write_crt_set_serial(&w.crt, &w.serial);
     rc = rc ? rc : mbedtls_x509write_crt_set_validity(&w.crt, "20240101000000", "20491231235959");
-    rc = rc ? rc : mbedtls_x509write_crt_set_basic_constraints(&w.crt, spec.ca ? 1 : 0, -1);
+    rc = rc ? rc : mbedtls_x509write_crt_set_basic_constraints(&w.crt, shape.ca ? 1 : 0, -1);
     rc = rc ? rc : mbedtls_x509write_crt_set_subject_key_identifier(&w.crt);
     rc = rc ? rc : mbedtls_x509write_crt_set_authority_key_identifier(&w.crt);
-    if (spec.ca) {
+    if (shape.ca) {
         rc = rc ? rc
                 : mbedtls_x509write_crt_set_key_usage(
                       &w.crt, MBEDTLS_X509_KU_KEY_CERT_SIGN | MBEDTLS_X509_KU_CRL_SIGN);
@@ -70,7 +70,7 @@ Bytes writeCertificate(const CertSpec& spec, SeededDrbg& drbg) {
                       sizeof(OID_FIDO_TRANSPORTS), 0, TRANSPORTS_USB, sizeof(TRANSPORTS_USB));
         unsigned char aaguidValue[18] = {0x04, 0x10};
         for (size_t i = 0; i < 16; ++i) {
-            aaguidValue[2 + i] = (*spec.aaguid)[i];
+            aaguidValue[2 + i] = (*shape.aaguid)[i];
         }
         rc = rc ? rc
                 : mbedtls_x509write_crt_set_extension(

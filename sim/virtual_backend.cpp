@@ -39,8 +39,8 @@ class FidoHandle final : public HidHandle {
 // Any other collection (a keyboard, say): takes reports, never sends any.
 class QuietHandle final : public HidHandle {
   public:
-    QuietHandle(std::shared_ptr<VirtualKey> key, CollectionSpec spec)
-        : key_(std::move(key)), spec_(spec) {}
+    QuietHandle(std::shared_ptr<VirtualKey> key, CollectionSpec shape)
+        : key_(std::move(key)), shape_(shape) {}
 
     int write(const uint8_t* report, size_t length) override {
         if (!key_->attached() || report == nullptr) {
@@ -56,12 +56,12 @@ class QuietHandle final : public HidHandle {
         return 0;
     }
     void flush() override {}
-    size_t inputReportLength() const override { return spec_.inputReportLength; }
-    size_t outputReportLength() const override { return spec_.outputReportLength; }
+    size_t inputReportLength() const override { return shape_.inputReportLength; }
+    size_t outputReportLength() const override { return shape_.outputReportLength; }
 
   private:
     std::shared_ptr<VirtualKey> key_;
-    CollectionSpec spec_;
+    CollectionSpec shape_;
 };
 
 std::string pathOf(uint32_t serial, size_t collection) {

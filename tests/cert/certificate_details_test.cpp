@@ -53,9 +53,9 @@ class CertificateRowsTest : public ::testing::Test {
 };
 
 TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
-    CertificateSpec spec;
-    spec.serial = {0x9A, 0x3C};  // high bit set: encoded with a leading zero octet
-    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    CertificateSpec shape;
+    shape.serial = {0x9A, 0x3C};  // high bit set: encoded with a leading zero octet
+    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
 
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
@@ -78,9 +78,9 @@ TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
 }
 
 TEST_F(CertificateRowsTest, VersionOneCertificateShowsV1AndNoExtensionRow) {
-    CertificateSpec spec;
-    spec.version = 1;
-    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    CertificateSpec shape;
+    shape.version = 1;
+    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
     EXPECT_EQ(value(rows, "Version"), "V1");
@@ -102,9 +102,9 @@ TEST_F(CertificateRowsTest, TransportsExtensionShowsOctetsAndNamesOfTheLastOctet
         {{0x03, 0x02, 0x04, 0x00}, "03 02 04 00 "},
     };
     for (const Case& c : cases) {
-        CertificateSpec spec;
-        spec.transports = c.value;
-        std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+        CertificateSpec shape;
+        shape.transports = c.value;
+        std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
         std::vector<Row> rows;
         ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
         ASSERT_EQ(rows.size(), 8u);
@@ -121,10 +121,10 @@ TEST(TransportsText, EmptyValueGivesEmptyText) {
 }
 
 TEST_F(CertificateRowsTest, TimesOfAnyYearAreShown) {
-    CertificateSpec spec;
-    spec.notBefore = "19500101000000";
-    spec.notAfter = "99991231235959";
-    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    CertificateSpec shape;
+    shape.notBefore = "19500101000000";
+    shape.notAfter = "99991231235959";
+    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
     EXPECT_EQ(value(rows, "Validity period"), "1950-01-01 00:00:00 - 9999-12-31 23:59:59");
@@ -149,12 +149,12 @@ TEST_F(CertificateRowsTest, TimesAreShownInLocalTime) {
 }
 
 TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
-    CertificateSpec spec;
-    spec.serial.assign(32, 0x7E);
+    CertificateSpec shape;
+    shape.serial.assign(32, 0x7E);
     std::string longName(200, 'n');
-    spec.subject = "O=" + std::string(200, 'o') + ",CN=" + longName;
-    spec.issuer = "CN=" + longName;
-    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    shape.subject = "O=" + std::string(200, 'o') + ",CN=" + longName;
+    shape.issuer = "CN=" + longName;
+    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
     EXPECT_EQ(value(rows, "Serial number").size(), 32u * 3);
@@ -163,9 +163,9 @@ TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
 }
 
 TEST_F(CertificateRowsTest, IssuerWithoutCommonNameShowsItsLastValue) {
-    CertificateSpec spec;
-    spec.issuer = "C=US,O=Orvanta Issuing";
-    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    CertificateSpec shape;
+    shape.issuer = "C=US,O=Orvanta Issuing";
+    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
     EXPECT_EQ(value(rows, "Issuer"), "Orvanta Issuing");
@@ -236,9 +236,9 @@ TEST_F(CertificateRowsTest, BytesThatAreNoCertificateDoNotDecode) {
 // ---- showCertificateDetails on the pages ----
 
 TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
-    CertificateSpec spec;
-    spec.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
-    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    CertificateSpec shape;
+    shape.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
+    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<uint8_t> signedData(37 + 32, 0xA5);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
 
@@ -269,9 +269,9 @@ TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
 }
 
 TEST_F(CertificateRowsTest, Fido2CheckRunsOnlyForSubjectsContainingAttestation) {
-    CertificateSpec spec;
-    spec.subject = "C=US,O=Orvanta Test,OU=authenticator attestation,CN=Key";
-    std::vector<uint8_t> der = makeCertificate(spec, subjectKey, issuerKey);
+    CertificateSpec shape;
+    shape.subject = "C=US,O=Orvanta Test,OU=authenticator attestation,CN=Key";
+    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<uint8_t> signedData(69, 1);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
     Fido2CertPage page;

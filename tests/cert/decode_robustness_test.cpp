@@ -75,8 +75,8 @@ TEST(DecodeRobustness, DamagedMakeCredentialResponsesEndInADocumentedWay) {
     TempDir temp;
     TestKey caKey{311};
     TestKey attestationKey{312};
-    CertificateSpec spec;
-    Bytes certificate = makeCertificate(spec, attestationKey, caKey);
+    CertificateSpec shape;
+    Bytes certificate = makeCertificate(shape, attestationKey, caKey);
     Bytes authData(37, 0x41);
     Bytes cdh(FIDO2_CLIENT_DATA_HASH, FIDO2_CLIENT_DATA_HASH + 32);
     Bytes signedData = authData;

@@ -56,7 +56,7 @@ std::vector<uint8_t> TestKey::sign(const std::vector<uint8_t>& message) {
     return std::vector<uint8_t>(signature, signature + length);
 }
 
-std::vector<uint8_t> makeCertificate(const CertificateSpec& spec, TestKey& subjectKey,
+std::vector<uint8_t> makeCertificate(const CertificateSpec& shape, TestKey& subjectKey,
                                      TestKey& issuerKey) {
     mbedtls_x509write_cert writer;
     mbedtls_x509write_crt_init(&writer);
@@ -64,23 +64,23 @@ std::vector<uint8_t> makeCertificate(const CertificateSpec& spec, TestKey& subje
     std::vector<uint8_t> der;
     try {
         mbedtls_x509write_crt_set_version(
-            &writer, spec.version == 1 ? MBEDTLS_X509_CRT_VERSION_1 : MBEDTLS_X509_CRT_VERSION_3);
-        check(mbedtls_mpi_read_binary(serial.get(), spec.serial.data(), spec.serial.size()),
+            &writer, shape.version == 1 ? MBEDTLS_X509_CRT_VERSION_1 : MBEDTLS_X509_CRT_VERSION_3);
+        check(mbedtls_mpi_read_binary(serial.get(), shape.serial.data(), shape.serial.size()),
               "serial");
         check(mbedtls_x509write_crt_set_serial(&writer, serial.get()), "set serial");
-        check(mbedtls_x509write_crt_set_validity(&writer, spec.notBefore.c_str(),
-                                                 spec.notAfter.c_str()),
+        check(mbedtls_x509write_crt_set_validity(&writer, shape.notBefore.c_str(),
+                                                 shape.notAfter.c_str()),
               "validity");
-        check(mbedtls_x509write_crt_set_subject_name(&writer, spec.subject.c_str()), "subject");
-        check(mbedtls_x509write_crt_set_issuer_name(&writer, spec.issuer.c_str()), "issuer");
+        check(mbedtls_x509write_crt_set_subject_name(&writer, shape.subject.c_str()), "subject");
+        check(mbedtls_x509write_crt_set_issuer_name(&writer, shape.issuer.c_str()), "issuer");
         mbedtls_x509write_crt_set_subject_key(&writer, subjectKey.pk());
         mbedtls_x509write_crt_set_issuer_key(&writer, issuerKey.pk());
         mbedtls_x509write_crt_set_md_alg(&writer, MBEDTLS_MD_SHA256);
-        if (spec.transports) {
+        if (shape.transports) {
             static const char OID[] = "\x2B\x06\x01\x04\x01\x82\xE5\x1C\x02\x01\x01";
             check(mbedtls_x509write_crt_set_extension(&writer, OID, sizeof OID - 1, 0,
-                                                      spec.transports->data(),
-                                                      spec.transports->size()),
+                                                      shape.transports->data(),
+                                                      shape.transports->size()),
                   "extension");
         }
         unsigned char buffer[4096];
@@ -102,10 +102,10 @@ std::vector<uint8_t> makeCertificate(const CertificateSpec& spec, TestKey& subje
 U2fTestRegistration makeU2fRegistration(TestKey& attestationKey, TestKey& userKey, TestKey& caKey,
                                         size_t keyHandleLength, const uint8_t* challenge,
                                         const uint8_t* application) {
-    CertificateSpec spec;
-    spec.subject = "C=US,O=Orvanta Test,CN=Test U2F Attestation";
-    spec.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
-    std::vector<uint8_t> certificate = makeCertificate(spec, attestationKey, caKey);
+    CertificateSpec shape;
+    shape.subject = "C=US,O=Orvanta Test,CN=Test U2F Attestation";
+    shape.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
+    std::vector<uint8_t> certificate = makeCertificate(shape, attestationKey, caKey);
     std::vector<uint8_t> userPoint = userKey.publicPoint();
     std::vector<uint8_t> keyHandle(keyHandleLength);
     for (size_t i = 0; i < keyHandleLength; ++i) {

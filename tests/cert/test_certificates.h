@@ -48,7 +48,7 @@ struct CertificateSpec {
 };
 
 // Signs a certificate for `subjectKey` with `issuerKey` (ECDSA with SHA-256).
-std::vector<uint8_t> makeCertificate(const CertificateSpec& spec, TestKey& subjectKey,
+std::vector<uint8_t> makeCertificate(const CertificateSpec& shape, TestKey& subjectKey,
                                      TestKey& issuerKey);
 
 // A U2F registration response as a key sends it: reserved byte, user key, key handle,
