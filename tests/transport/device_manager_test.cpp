@@ -55,9 +55,11 @@ TEST_F(Discovery, SelectionRules) {
     EXPECT_EQ(selectDevice(deviceManager(), 0x1050, 0x0407), 1);
     EXPECT_EQ(deviceManager().selected.usagePage, 0xF1D0);
 
-    // Same IDs twice: 2, the later-listed key.
+    // Same IDs twice: 2, the later-listed key, which needs a channel of its own.
+    deviceManager().initPending = false;
     EXPECT_EQ(selectDevice(deviceManager(), 0x1209, 0x0001), 2);
     EXPECT_EQ(deviceManager().selected.productName, "Twin");
+    EXPECT_TRUE(deviceManager().initPending);
 
     // A removed key: nothing chosen, selected empty after the enumeration.
     backend->entries.pop_back();
