@@ -1,6 +1,6 @@
 #pragma once
-// A user who answers every question at once: OK, and the PIN "123456". Messages are
-// counted, not shown.
+// A user who answers every question at once: OK, and the PIN (by default "123456").
+// Messages are counted, not shown.
 
 #include <string>
 
@@ -16,11 +16,12 @@ class FuzzPrompts final : public UserPrompts {
     }
     bool askOkCancel(const std::string&) override { return true; }
     bool askPin(std::string& pin) override {
-        pin = "123456";
+        pin = answer;
         return true;
     }
     void openFile(const std::string&) override {}
 
+    std::string answer = "123456";
     int messages = 0;
     std::string lastMessage;
 };

@@ -15,23 +15,17 @@
 #include <vector>
 
 #include "cert/base64.h"
+#include "cert/fido2_fetch.h"
+#include "cert/u2f_fetch.h"
 #include "ctap/pin_token.h"
 #include "fuzz_hid.h"
 #include "fuzz_prompts.h"
 #include "info/device_refresh.h"
+#include "info/getinfo_rows.h"
 #include "sim/virtual_backend.h"
 #include "transport/clock.h"
 #include "transport/ctaphid.h"
 #include "transport/device_manager.h"
-
-#if __has_include("cert/fido2_fetch.h")
-#include "cert/fido2_fetch.h"
-#define ORVANTA_HAVE_FIDO2_FETCH 1
-#endif
-#if __has_include("cert/u2f_fetch.h")
-#include "cert/u2f_fetch.h"
-#define ORVANTA_HAVE_U2F_FETCH 1
-#endif
 
 using namespace orvanta;
 using Bytes = std::vector<uint8_t>;
@@ -294,10 +288,49 @@ int main(int argc, char** argv) {
         seeds.add("fuzz_base64", "ca-pem", Bytes(pem.begin(), pem.end()));
     }
 
-#ifdef ORVANTA_HAVE_FIDO2_FETCH
-#endif
-#ifdef ORVANTA_HAVE_U2F_FETCH
-#endif
+    // The FIDO2 certificate fetch, without and with a PIN: the first byte tells the harness
+    // whether the key has a PIN.
+    for (const std::string profile : {"default", "pin", "full"}) {
+        const bool pin = profileByName(profile).pinSet;
+        std::vector<Exchange> log = record(profile, [&] {
+            fuzz::FuzzPrompts prompts;
+            prompts.answer = profileByName(profile).pin;
+            clientPinSet = pin;
+            Fido2CertPage page;
+            fetchFido2Certificates(page, prompts);
+            page.clearCertificatePage();
+            clientPinSet = false;
+        });
+        Bytes seed{static_cast<uint8_t>(pin ? 1 : 0)};
+        Bytes all = messages(log);
+        seed.insert(seed.end(), all.begin(), all.end());
+        seeds.add("fuzz_fido2_cert", "fetch-" + profile, seed);
+        if (!log.empty() && log.back().reply.size() > 1) {
+            // The registration reply alone, as a saved response to decode.
+            Bytes saved{0};
+            const Bytes cbor = withoutStatus(log.back().reply);
+            saved.insert(saved.end(), cbor.begin(), cbor.end());
+            seeds.add("fuzz_fido2_cert", "saved-" + profile, saved);
+            seeds.add("fuzz_cbor", "makecredential-" + profile, cbor);
+        }
+    }
+
+    // The U2F certificate fetch: extended form, chained replies, short form, and a key that
+    // waits for a few attempts before its touch.
+    for (const std::string profile : {"default", "u2f-chained", "u2f-short-form", "u2f-only"}) {
+        std::vector<Exchange> log = record(profile, [] {
+            fuzz::FuzzPrompts prompts;
+            U2fCertPage page;
+            fetchU2fCertificate(page, prompts);
+            page.clearCertificatePage();
+        });
+        seeds.add("fuzz_u2f_cert", "fetch-" + profile, messages(log));
+        if (profile == "default" && !log.empty() && log.back().reply.size() > 2) {
+            const Bytes& reply = log.back().reply;
+            seeds.add("fuzz_u2f_cert", "saved-registration",
+                      Bytes(reply.begin(), reply.end() - 2));  // status word dropped
+        }
+    }
 
     std::printf("make_seeds: %d seeds written to %s\n", seeds.count(), argv[1]);
     return 0;

@@ -1,0 +1,44 @@
+// The U2F certificate fetch against a key whose replies are the fuzzer's (the register
+// APDU's answers, repeated while the key says it waits for a touch, and GET RESPONSE
+// chaining), and the split and rows of a registration response with its certificate. The
+// input holds the reply messages (2-byte length, then the reply).
+
+#include <cstdlib>
+#include <vector>
+
+#include "cert/u2f_fetch.h"
+#include "fuzz_prompts.h"
+#include "fuzz_session.h"
+
+using namespace orvanta;
+using namespace orvanta::fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 16384) {
+        return 0;
+    }
+    FuzzPrompts prompts;
+    {
+        // The input as a saved registration response.
+        std::vector<uint8_t> saved(data, data + size);
+        auto parts = parseU2fRegistration(saved.data(), saved.size());
+        if (parts && (parts->certificate + parts->certificateLength > saved.data() + saved.size() ||
+                      parts->signature + parts->signatureLength > saved.data() + saved.size())) {
+            std::abort();  // a part that runs past the response
+        }
+        U2fCertPage page;
+        showU2fRegistration(page, saved.data(), saved.size(), U2F_CHALLENGE_PARAMETER,
+                            U2F_APPLICATION_PARAMETER, prompts);
+        page.clearCertificatePage();
+    }
+    {
+        // The retry loop ends 10 s after the start; its last exchange may still take the
+        // full exchange limit.
+        FuzzSession session(Playback::Messages, data, size,
+                            U2F_FETCH_TIMEOUT_MS + U2F_RETRY_PAUSE_MS + 2 * EXCHANGE_LIMIT_MS);
+        U2fCertPage page;
+        fetchU2fCertificate(page, prompts);
+        page.clearCertificatePage();
+    }
+    return 0;
+}
