@@ -1,5 +1,6 @@
 // Runs the benchmarks and ends with a summary in Markdown: the measured times and the two
-// ratios the targets are about.
+// ratios the targets are about. Times are the least CPU time per iteration over the
+// repetitions (--benchmark_repetitions), which other load on the machine can only raise.
 
 #include <benchmark/benchmark.h>
 
@@ -10,7 +11,7 @@
 namespace {
 
 struct Result {
-    double ns = 0;  // real time per iteration
+    double cpuNs = 0;  // least CPU time per iteration
     std::map<std::string, double> counters;
 };
 
@@ -20,19 +21,28 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred || run.iterations == 0) {
+            if (run.error_occurred || run.iterations == 0 || run.run_type != Run::RT_Iteration) {
                 continue;
             }
-            Result r;
-            r.ns = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
-            for (const auto& [name, counter] : run.counters) {
-                r.counters[name] = counter.value;
+            const double cpuNs =
+                run.cpu_accumulated_time * 1e9 / static_cast<double>(run.iterations);
+            Result& r = results[run.run_name.str()];
+            if (r.cpuNs == 0 || cpuNs < r.cpuNs) {
+                r.cpuNs = cpuNs;
+                r.counters.clear();
+                for (const auto& [name, counter] : run.counters) {
+                    r.counters[name] = counter.value;
+                }
             }
-            results[run.benchmark_name()] = r;
         }
     }
     std::map<std::string, Result> results;
 };
+
+double counter(const Result& r, const char* name) {
+    auto it = r.counters.find(name);
+    return it == r.counters.end() ? 0 : it->second;
+}
 
 void getInfoRow(const SummaryReporter& reporter, const char* label, const std::string& arg) {
     auto display = reporter.results.find("GetInfoDisplay/" + arg);
@@ -40,12 +50,13 @@ void getInfoRow(const SummaryReporter& reporter, const char* label, const std::s
     if (display == reporter.results.end() || libcbor == reporter.results.end()) {
         return;
     }
+    const double ratio = libcbor->second.cpuNs / display->second.cpuNs;
     std::printf(
-        "| getInfo display, %s (%.0f bytes, %.0f rows) | %.2f us | libcbor full decode "
-        "%.2f us | %.1fx faster | >= 3x |\n",
-        label, display->second.counters.at("bytes"), display->second.counters.at("rows"),
-        display->second.ns / 1000, libcbor->second.ns / 1000,
-        libcbor->second.ns / display->second.ns);
+        "| getInfo decode and display, %s (%.0f bytes, %.0f rows) | %.2f us | libcbor full "
+        "decode of the same bytes: %.2f us | %.1fx faster | at least 3x faster | %s |\n",
+        label, counter(display->second, "bytes"), counter(display->second, "rows"),
+        display->second.cpuNs / 1000, libcbor->second.cpuNs / 1000, ratio,
+        ratio >= 3 ? "met" : "NOT met");
 }
 
 }  // namespace
@@ -59,19 +70,21 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::printf("\n| measurement | result | reference | ratio | target |\n");
-    std::printf("|---|---|---|---|---|\n");
-    getInfoRow(reporter, "virtual key's full reply", "0");
-    getInfoRow(reporter, "4 KB reply", "1");
+    std::printf("\n| measurement | result | reference | ratio | target | status |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    getInfoRow(reporter, "the virtual key's full reply", "0");
+    getInfoRow(reporter, "a 4 KB reply", "1");
     auto refresh = reporter.results.find("DeviceRefreshOverLink");
     if (refresh != reporter.results.end()) {
-        const auto& c = refresh->second.counters;
+        const Result& r = refresh->second;
+        const double ratio = counter(r, "ratio");
         std::printf(
             "| device refresh over the virtual key, 1 ms per report (%.0f reports, %.0f "
-            "rows) | %.2f ms (%.0f ms link + %.2f ms work) | link floor %.0f ms | %.3fx "
-            "the floor | <= 1.1x |\n",
-            c.at("reports"), c.at("rows"), c.at("total_ms"), c.at("link_ms"),
-            c.at("total_ms") - c.at("link_ms"), c.at("floor_ms"), c.at("ratio"));
+            "rows) | %.2f ms (%.0f ms on the link + %.3f ms of work) | link floor: %.0f ms | "
+            "%.3fx the floor | within 1.1x the floor | %s |\n",
+            counter(r, "reports"), counter(r, "rows"), counter(r, "total_ms"),
+            counter(r, "link_ms"), counter(r, "total_ms") - counter(r, "link_ms"),
+            counter(r, "floor_ms"), ratio, ratio <= 1.1 ? "met" : "NOT met");
     }
     return 0;
 }
