@@ -239,6 +239,16 @@ int main(int argc, char** argv) {
         if (getInfo != nullptr && getInfo->reply.size() > 1) {
             seeds.add("fuzz_getinfo_rows", profile, withoutStatus(getInfo->reply));
             seeds.add("fuzz_cbor", "getinfo-" + profile, withoutStatus(getInfo->reply));
+            if (profile == "full") {
+                static constexpr char DIGITS[] = "0123456789abcdef";
+                std::string hexText;
+                for (uint8_t b : withoutStatus(getInfo->reply)) {
+                    hexText += DIGITS[b >> 4];
+                    hexText += DIGITS[b & 15];
+                }
+                seeds.add("fuzz_cli_input", "getinfo-hex", Bytes(hexText.begin(), hexText.end()));
+                seeds.add("fuzz_cli_input", "getinfo-binary", withoutStatus(getInfo->reply));
+            }
         }
         for (bool raw : {false, true}) {
             Bytes both =
@@ -286,6 +296,13 @@ int main(int argc, char** argv) {
         }
         pem += "-----END CERTIFICATE-----\n";
         seeds.add("fuzz_base64", "ca-pem", Bytes(pem.begin(), pem.end()));
+        // The text forms the command line reads from files.
+        seeds.add("fuzz_cli_input", "ca-pem", Bytes(pem.begin(), pem.end()));
+        std::string url = text;
+        for (char& c : url) {
+            c = c == '+' ? '-' : c == '/' ? '_' : c;
+        }
+        seeds.add("fuzz_cli_input", "attestation-base64url", Bytes(url.begin(), url.end()));
     }
 
     // The FIDO2 certificate fetch, without and with a PIN: the first byte tells the harness
