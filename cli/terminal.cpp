@@ -111,7 +111,8 @@ std::optional<std::string> ControllingTerminal::readLine(const std::string& prom
     if (tty.fd() < 0) {
         return std::nullopt;
     }
-    writeAll(tty.fd(), prompt);
+    // Echo goes off before the prompt shows: turning it off flushes pending input, so a
+    // secret typed as soon as the prompt appears is neither echoed nor thrown away.
     std::optional<EchoOff> quiet;
     if (!echo) {
         quiet.emplace(tty.fd());
@@ -119,6 +120,7 @@ std::optional<std::string> ControllingTerminal::readLine(const std::string& prom
             return std::nullopt;  // never read a secret with echo on
         }
     }
+    writeAll(tty.fd(), prompt);
     // Read byte by byte into reserved storage, so no buffer of ours keeps a copy.
     std::string line;
     line.reserve(MAX_LINE + 1);
