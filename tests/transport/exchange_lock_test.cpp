@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,18 +29,49 @@ struct LogEntry {
     uint8_t report[65];
 };
 
+// Pipes that make the two processes meet inside every exchange: the holder, once it has
+// the lock and has sent its first packet, says so and waits until the contender is about
+// to take the lock for its own exchange. So every exchange of the contender starts while
+// the holder is in the middle of one, however the processes are scheduled. The holder
+// begins its next exchange only after the contender has ended its own (the lock is not
+// fair: the holder could otherwise take it again at once and wait for a contender that
+// still waits for the lock).
+struct Handshake {
+    enum Role { None, Holder, Contender };
+    Role role = None;
+    int insideWrite = -1;  // holder -> contender: "I am inside an exchange"
+    int insideRead = -1;
+    int lockingWrite = -1;  // contender -> holder: "taking the lock now", then "done"
+    int lockingRead = -1;
+};
+
+void sendToken(int fd) {
+    const char token = 't';
+    if (::write(fd, &token, 1) != 1) {
+        std::abort();
+    }
+}
+
+void awaitToken(int fd) {
+    char token = 0;
+    if (::read(fd, &token, 1) != 1) {
+        std::abort();
+    }
+}
+
 // Wraps a fake key's handle: takes an flock on a shared lock file for the length of each
 // exchange (as the hidapi backend does on the hidraw node) and appends every packet to a
 // shared log with one write each.
 class LockingHandle final : public HidHandle {
   public:
     LockingHandle(std::unique_ptr<HidHandle> inner, std::string lockPath, int logFd, bool useLock,
-                  uint32_t* exchange)
+                  uint32_t* exchange, Handshake handshake)
         : inner_(std::move(inner)),
           lockPath_(std::move(lockPath)),
           logFd_(logFd),
           useLock_(useLock),
-          exchange_(exchange) {}
+          exchange_(exchange),
+          handshake_(handshake) {}
     ~LockingHandle() override {
         if (lockFd_ >= 0) {
             ::close(lockFd_);
@@ -48,6 +80,11 @@ class LockingHandle final : public HidHandle {
 
     int write(const uint8_t* report, size_t length) override {
         log('w', report, length);
+        if (handshake_.role == Handshake::Holder && firstWrite_) {
+            firstWrite_ = false;
+            sendToken(handshake_.insideWrite);
+            awaitToken(handshake_.lockingRead);
+        }
         sched_yield();  // give the other process every chance to cut in
         return inner_->write(report, length);
     }
@@ -64,7 +101,14 @@ class LockingHandle final : public HidHandle {
     size_t outputReportLength() const override { return inner_->outputReportLength(); }
 
     bool lockExclusive() override {
+        if (handshake_.role == Handshake::Holder && locks > 0) {
+            awaitToken(handshake_.lockingRead);  // the contender's exchange has ended
+        }
         ++locks;
+        firstWrite_ = true;
+        if (handshake_.role == Handshake::Contender) {
+            sendToken(handshake_.lockingWrite);
+        }
         if (!useLock_) {
             return true;
         }
@@ -78,6 +122,9 @@ class LockingHandle final : public HidHandle {
         ++unlocks;
         if (useLock_ && lockFd_ >= 0) {
             ::flock(lockFd_, LOCK_UN);
+        }
+        if (handshake_.role == Handshake::Contender) {
+            sendToken(handshake_.lockingWrite);
         }
     }
 
@@ -104,21 +151,24 @@ class LockingHandle final : public HidHandle {
     int logFd_;
     bool useLock_;
     uint32_t* exchange_;
+    Handshake handshake_;
+    bool firstWrite_ = true;
     int lockFd_ = -1;
 };
 
 class LockingBackend final : public HidBackend {
   public:
     LockingBackend(std::shared_ptr<FakeHidBackend> inner, std::string lockPath, int logFd,
-                   bool useLock)
+                   bool useLock, Handshake handshake = {})
         : inner_(std::move(inner)),
           lockPath_(std::move(lockPath)),
           logFd_(logFd),
-          useLock_(useLock) {}
+          useLock_(useLock),
+          handshake_(handshake) {}
     std::vector<HidInterfaceInfo> enumerate() override { return inner_->enumerate(); }
     std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override {
         auto handle = std::make_unique<LockingHandle>(inner_->open(path, error), lockPath_, logFd_,
-                                                      useLock_, &exchange);
+                                                      useLock_, &exchange, handshake_);
         last = handle.get();
         return handle;
     }
@@ -130,6 +180,7 @@ class LockingBackend final : public HidBackend {
     std::string lockPath_;
     int logFd_;
     bool useLock_;
+    Handshake handshake_;
 };
 
 constexpr uint32_t EXCHANGES = 150;
@@ -138,7 +189,8 @@ constexpr size_t REPLY_BYTES = 300;    // 6 input reports
 
 // The body of one child process: EXCHANGES exchanges, each reply checked against its
 // request. Returns the exit status (0: every reply was the key's answer to our request).
-int exchangeMany(const std::string& lockPath, int logFd, bool useLock) {
+int exchangeMany(const std::string& lockPath, int logFd, bool useLock, Handshake handshake) {
+    ::alarm(30);  // a process stuck on the other's token ends instead of hanging the test
     ManualClock manual;
     setClock(&manual);
     auto fake = std::make_shared<FakeHidBackend>();
@@ -151,12 +203,15 @@ int exchangeMany(const std::string& lockPath, int logFd, bool useLock) {
         }
         d.reply(command, reply);
     };
-    auto backend = std::make_shared<LockingBackend>(fake, lockPath, logFd, useLock);
+    auto backend = std::make_shared<LockingBackend>(fake, lockPath, logFd, useLock, handshake);
     deviceManager().setBackend(backend);
     enumerateDevices(deviceManager());
     selectDevice(deviceManager(), 0, 0);
     uint8_t reply[REPLY_BUFFER_SIZE];
     for (uint32_t n = 0; n < EXCHANGES; ++n) {
+        if (handshake.role == Handshake::Contender) {
+            awaitToken(handshake.insideRead);  // the holder is inside an exchange now
+        }
         backend->exchange = n;
         Bytes request(REQUEST_BYTES, 0x5A);
         std::memcpy(request.data(), &n, sizeof n);
@@ -226,11 +281,17 @@ class ExchangeLock : public ::testing::Test {
         int logFd =
             ::open(logPath_.c_str(), O_CREAT | O_WRONLY | O_APPEND | O_TRUNC | O_CLOEXEC, 0600);
         EXPECT_GE(logFd, 0);
+        int inside[2];
+        int locking[2];
+        EXPECT_EQ(::pipe(inside), 0);
+        EXPECT_EQ(::pipe(locking), 0);
+        Handshake holder{Handshake::Holder, inside[1], -1, -1, locking[0]};
+        Handshake contender{Handshake::Contender, -1, inside[0], locking[1], -1};
         std::vector<pid_t> children;
-        for (int i = 0; i < 2; ++i) {
+        for (const Handshake& role : {holder, contender}) {
             pid_t pid = ::fork();
             if (pid == 0) {
-                ::_exit(exchangeMany(lockPath_, logFd, useLock));
+                ::_exit(exchangeMany(lockPath_, logFd, useLock, role));
             }
             children.push_back(pid);
         }
@@ -240,7 +301,9 @@ class ExchangeLock : public ::testing::Test {
             ::waitpid(pid, &status, 0);
             statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 100 + status);
         }
-        ::close(logFd);
+        for (int fd : {inside[0], inside[1], locking[0], locking[1], logFd}) {
+            ::close(fd);
+        }
         return statuses;
     }
 
@@ -255,12 +318,13 @@ TEST_F(ExchangeLock, TwoProcessesNeverInterleaveTheirMessages) {
     // Per process: one INIT and its reply, then 4 written and 6 read per exchange.
     ASSERT_EQ(log.size(), 2 * (2 + EXCHANGES * 10));
     EXPECT_EQ(interleavedExchanges(log), 0);
-    // Both really ran at once: the log switches process more often than twice.
+    // Every exchange of the contender began while the holder was inside one, so the log
+    // switches process at least once per exchange.
     int switches = 0;
     for (size_t i = 1; i < log.size(); ++i) {
         switches += log[i].pid != log[i - 1].pid;
     }
-    EXPECT_GT(switches, 2);
+    EXPECT_GE(switches, static_cast<int>(EXCHANGES));
 }
 
 TEST_F(ExchangeLock, InterleavingIsDetectedInALogOfBrokenRuns) {
