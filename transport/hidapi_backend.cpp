@@ -118,6 +118,9 @@ class HidapiHandle final : public HidHandle {
         }
         uint32_t start = clock().tickCount();
         while (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) {
+                continue;  // a signal is no reason to give up the exchange
+            }
             if (errno != EWOULDBLOCK || clock().tickCount() - start >= LOCK_WAIT_MS) {
                 return false;
             }
