@@ -168,6 +168,17 @@ bool writeFile(const std::string& path, const std::string& data, std::string& er
     return true;
 }
 
+// The backend the device choice asks for; a choice that cannot be made is a usage error,
+// reported here.
+std::shared_ptr<HidBackend> backendOrUsageError(Context& context, const DeviceChoice& choice) {
+    std::string error;
+    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
+    if (!backend) {
+        context.err << error << std::endl;
+    }
+    return backend;
+}
+
 }  // namespace
 
 std::string openFailureText(const HidInterfaceInfo& info, const std::string& reason) {
@@ -181,10 +192,8 @@ std::string openFailureText(const HidInterfaceInfo& info, const std::string& rea
 }
 
 int runList(Context& context, const DeviceChoice& choice) {
-    std::string error;
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
+    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
     if (!backend) {
-        context.err << error << std::endl;
         return EXIT_USAGE;
     }
     BackendInstall install(backend, choice.acceptAny);
@@ -297,39 +306,60 @@ int runList(Context& context, const DeviceChoice& choice) {
     return EXIT_DONE;
 }
 
-int runPages(Context& context, const DeviceChoice& choice, PageSelection selection) {
-    std::string error;
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
-    if (!backend) {
-        context.err << error << std::endl;
-        return EXIT_USAGE;
+namespace {
+
+// One command's view of the key: the backend installed, temporary certificate files in a
+// private directory, the three pages refreshed, prompts on the terminal. status is the
+// refresh's outcome (EXIT_DONE when the key answered).
+class KeySession {
+  public:
+    KeySession(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend)
+        : install_(std::move(backend), choice.acceptAny),
+          prompts(context.prompts, context.in, context.err, context.terminal) {
+        status = openKey(context, choice, pages);
     }
-    PrivateTempDir temp;
-    BackendInstall install(backend, choice.acceptAny);
+
+  private:
+    // Declared first: they outlive the pages and are undone last.
+    PrivateTempDir temp_;
+    BackendInstall install_;
+
+  public:
     HardInfoPage hardware;
     Fido2CertPage fido2;
     U2fCertPage u2f;
     Pages pages{hardware, fido2, u2f};
-    if (int status = openKey(context, choice, pages); status != EXIT_DONE) {
-        return status;
+    TerminalPrompts prompts;
+    int status = EXIT_DONE;
+};
+
+}  // namespace
+
+int runPages(Context& context, const DeviceChoice& choice, PageSelection selection) {
+    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
+    if (!backend) {
+        return EXIT_USAGE;
     }
-    TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
+    KeySession session(context, choice, std::move(backend));
+    if (session.status != EXIT_DONE) {
+        return session.status;
+    }
     int status = EXIT_DONE;
     if (selection.fido2) {
-        status = std::max(status, fetch(context, prompts, pages, true));
+        status = std::max(status, fetch(context, session.prompts, session.pages, true));
     }
     if (selection.u2f) {
-        status = std::max(status, fetch(context, prompts, pages, false));
+        status = std::max(status, fetch(context, session.prompts, session.pages, false));
     }
     std::vector<PageView> shown;
     if (selection.hardware) {
-        shown.push_back(view(HARDWARE_TITLE, hardware));
+        shown.push_back(view(HARDWARE_TITLE, session.hardware));
     }
     if (selection.fido2) {
-        shown.push_back(view(FIDO2_TITLE, fido2));
+        shown.push_back(view(FIDO2_TITLE, session.fido2));
     }
     if (selection.u2f) {
-        shown.push_back(view(U2F_TITLE, u2f));
+        shown.push_back(view(U2F_TITLE, session.u2f));
     }
     printPages(context.out, shown, context.json);
     return status;
@@ -346,25 +376,18 @@ std::string pemCertificate(const uint8_t* der, size_t length) {
 }
 
 int runExport(Context& context, const DeviceChoice& choice, const ExportRequest& request) {
-    std::string error;
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
+    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
     if (!backend) {
-        context.err << error << std::endl;
         return EXIT_USAGE;
     }
-    PrivateTempDir temp;
-    BackendInstall install(backend, choice.acceptAny);
-    HardInfoPage hardware;
-    Fido2CertPage fido2;
-    U2fCertPage u2f;
-    Pages pages{hardware, fido2, u2f};
-    if (int status = openKey(context, choice, pages); status != EXIT_DONE) {
-        return status;
+    KeySession session(context, choice, std::move(backend));
+    if (session.status != EXIT_DONE) {
+        return session.status;
     }
-    TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
-    int status = fetch(context, prompts, pages, request.fido2);
-    const CertificatePage& page = request.fido2 ? static_cast<const CertificatePage&>(fido2)
-                                                : static_cast<const CertificatePage&>(u2f);
+    int status = fetch(context, session.prompts, session.pages, request.fido2);
+    const CertificatePage& page = request.fido2 ? static_cast<const CertificatePage&>(session.fido2)
+                                                : static_cast<const CertificatePage&>(session.u2f);
+    std::string error;
 
     std::vector<std::string> certificates;
     for (const Row& row : page.rows()) {
