@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ctap/cbor.h"
+#include "info/getinfo_rows.h"
 #include "sim/get_info.h"
 
 namespace orvanta::bench {
@@ -35,27 +36,8 @@ std::vector<uint8_t> buildLarge(uint32_t extensions, uint32_t algorithms) {
                                 0x56, 0x49, 0x52, 0x54, 0x55, 0x41, 0x4C, 0x31};
     putBytes(w, aaguid, sizeof aaguid);
     putUnsigned(w, 4);
-    const char* options[] = {"ep",
-                             "rk",
-                             "up",
-                             "uv",
-                             "plat",
-                             "uvAcfg",
-                             "alwaysUv",
-                             "credMgmt",
-                             "authnrCfg",
-                             "bioEnroll",
-                             "clientPin",
-                             "largeBlobs",
-                             "uvBioEnroll",
-                             "pinUvAuthToken",
-                             "setMinPINLength",
-                             "makeCredUvNotRqd",
-                             "credentialMgmtPreview",
-                             "userVerificationMgmtPreview",
-                             "noMcGaPermissionsWithClientPin"};
     beginMap(w, 19);
-    for (const char* o : options) {
+    for (std::string_view o : GETINFO_OPTION_NAMES) {
         putText(w, o);
         putBool(w, true);
     }

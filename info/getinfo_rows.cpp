@@ -130,28 +130,6 @@ std::string hexBytes(const uint8_t* data, uint32_t n) {
     return text;
 }
 
-constexpr std::array<std::string_view, 19> OPTION_NAMES = {
-    "ep",
-    "rk",
-    "up",
-    "uv",
-    "plat",
-    "uvAcfg",
-    "alwaysUv",
-    "credMgmt",
-    "authnrCfg",
-    "bioEnroll",
-    "clientPin",
-    "largeBlobs",
-    "uvBioEnroll",
-    "pinUvAuthToken",
-    "setMinPINLength",
-    "makeCredUvNotRqd",
-    "credentialMgmtPreview",
-    "userVerificationMgmtPreview",
-    "noMcGaPermissionsWithClientPin",
-};
-
 // The values under the first occurrence of each text key of `names` in the map at the
 // start of the span, as mapFindText finds them, from one walk of the map. A key's content
 // ends where the walk meets its value; a value the walk cannot meet reads as no value, as
@@ -215,11 +193,11 @@ std::array<CborSpan, N> findIntKeys(CborSpan map) {
 }
 
 void optionRows(const RowSink& sink, CborSpan options) {
-    const auto values = findTextKeys(options, OPTION_NAMES);
+    const auto values = findTextKeys(options, GETINFO_OPTION_NAMES);
     std::string line = "4: ";
     line.reserve(512);  // every option name fits
-    for (size_t n = 0; n < OPTION_NAMES.size(); ++n) {
-        const std::string_view name = OPTION_NAMES[n];
+    for (size_t n = 0; n < GETINFO_OPTION_NAMES.size(); ++n) {
+        const std::string_view name = GETINFO_OPTION_NAMES[n];
         const uint8_t ai = headerOf(values[n]).additionalInfo;
         if (ai != 20 && ai != 21) {
             continue;

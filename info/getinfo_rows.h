@@ -2,12 +2,38 @@
 // The authenticatorGetInfo block of the hardware page: every member of the reply as rows
 // keyed by its CTAP integer key, and the clientPin option as a process-wide flag.
 
+#include <array>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "ctap/cbor.h"
 
 namespace orvanta {
+
+// The options the hardware page shows, in the order it shows them; other names are left
+// out.
+inline constexpr std::array<std::string_view, 19> GETINFO_OPTION_NAMES = {
+    "ep",
+    "rk",
+    "up",
+    "uv",
+    "plat",
+    "uvAcfg",
+    "alwaysUv",
+    "credMgmt",
+    "authnrCfg",
+    "bioEnroll",
+    "clientPin",
+    "largeBlobs",
+    "uvBioEnroll",
+    "pinUvAuthToken",
+    "setMinPINLength",
+    "makeCredUvNotRqd",
+    "credentialMgmtPreview",
+    "userVerificationMgmtPreview",
+    "noMcGaPermissionsWithClientPin",
+};
 
 // Whether the last authenticatorGetInfo reported a client PIN; the refresh resets it.
 extern bool clientPinSet;
