@@ -28,12 +28,12 @@ std::string normaliseUsbId(const std::string& text) {
     return id;
 }
 
-int onDeviceChange(const DeviceEvent& event, const RefreshFunction& refresh) {
+int onDeviceChange(const DeviceEvent& event, Clock& clock, const RefreshFunction& refresh) {
     if (event.code != DEVICE_ARRIVAL && event.code != DEVICE_REMOVE_COMPLETE) {
         return 0;
     }
     // Give the system time to set up (or tear down) the new device's HID nodes.
-    clock().sleep(DEVICE_SETTLE_MS);
+    clock.sleep(DEVICE_SETTLE_MS);
     refresh(event.vendorId, event.productId);
     return 1;
 }

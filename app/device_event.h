@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "transport/clock.h"
+
 namespace orvanta {
 
 inline constexpr uint32_t DEVICE_CHANGE_MESSAGE = 0x0219;
@@ -29,8 +31,8 @@ std::string normaliseUsbId(const std::string& text);
 
 using RefreshFunction = std::function<void(const std::string& vidText, const std::string& pidText)>;
 
-// Arrival and removal alike: waits DEVICE_SETTLE_MS on the program's clock and refreshes
-// with the event's IDs; returns 1. Any other event code: nothing happens, returns 0.
-int onDeviceChange(const DeviceEvent& event, const RefreshFunction& refresh);
+// Arrival and removal alike: waits DEVICE_SETTLE_MS on the clock and refreshes with the
+// event's IDs; returns 1. Any other event code: nothing happens, returns 0.
+int onDeviceChange(const DeviceEvent& event, Clock& clock, const RefreshFunction& refresh);
 
 }  // namespace orvanta

@@ -6,11 +6,17 @@
 #include "app/qt_user_prompts.h"
 #include "app/single_instance.h"
 #include "app/use_virtual_key.h"
+#include "info/device_context.h"
+#include "transport/hidapi_backend.h"
 
 namespace orvanta {
 
-COrvantaApp::COrvantaApp(UserPrompts* prompts, std::string lockDirectory)
-    : m_prompts(prompts), m_lockDirectory(std::move(lockDirectory)) {
+COrvantaApp::COrvantaApp(UserPrompts* prompts, std::string lockDirectory,
+                         std::shared_ptr<HidBackend> backend, Clock* clock)
+    : m_prompts(prompts),
+      m_lockDirectory(std::move(lockDirectory)),
+      m_backend(std::move(backend)),
+      m_clock(clock != nullptr ? *clock : m_systemClock) {
     if (m_lockDirectory.empty()) {
         m_lockDirectory = instanceLockDirectory();
     }
@@ -29,10 +35,13 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
         return 0;
     }
 
-    if (options.virtualKey) {
-        useVirtualKey(options.profile);
+    std::shared_ptr<HidBackend> backend = m_backend;
+    if (!backend) {
+        backend = options.virtualKey ? makeVirtualKeyBackend(options.profile, m_clock)
+                                     : std::make_shared<HidapiBackend>(m_clock);
     }
-    COrvantaDlg dialog(m_prompts);
+    DeviceContext devices(backend, m_clock);
+    COrvantaDlg dialog(devices, m_prompts);
     dialog.registerDeviceNotifications();
     m_ranMainWindow = true;
     execModal(dialog);  // OK or Cancel: the program ends either way

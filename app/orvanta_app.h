@@ -2,10 +2,13 @@
 // The program's start-up: the crash dump, the single-instance guard, then the main window
 // run modally; the program ends when it closes.
 
+#include <memory>
 #include <string>
 
 #include "app/command_line.h"
 #include "ctap/user_prompts.h"
+#include "transport/clock.h"
+#include "transport/hid_backend.h"
 
 namespace orvanta {
 
@@ -15,7 +18,10 @@ class COrvantaApp {
   public:
     // prompts: who shows the start-up message and answers the pages' questions; null for
     // the window's message boxes. lockDirectory: where the single-instance lock lives.
-    explicit COrvantaApp(UserPrompts* prompts = nullptr, std::string lockDirectory = std::string());
+    // backend, clock: the keys the window looks at and the clock it waits on (tests);
+    // by default real keys (or the virtual key the options ask for) on the machine's clock.
+    explicit COrvantaApp(UserPrompts* prompts = nullptr, std::string lockDirectory = std::string(),
+                         std::shared_ptr<HidBackend> backend = nullptr, Clock* clock = nullptr);
 
     // Runs the program; returns the process exit status. A second instance shows
     // ALREADY_RUNNING_TEXT and returns 0 without a window.
@@ -26,6 +32,9 @@ class COrvantaApp {
   private:
     UserPrompts* m_prompts;
     std::string m_lockDirectory;
+    std::shared_ptr<HidBackend> m_backend;
+    SystemClock m_systemClock;
+    Clock& m_clock;
     bool m_ranMainWindow = false;
 };
 

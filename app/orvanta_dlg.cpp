@@ -16,11 +16,11 @@
 #include "app/permission_hint.h"
 #include "app/qt_user_prompts.h"
 #include "app/udev_monitor.h"
-#include "transport/device_manager.h"
 
 namespace orvanta {
 
-COrvantaDlg::COrvantaDlg(UserPrompts* prompts, QWidget* parent) : QDialog(parent) {
+COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* parent)
+    : QDialog(parent), m_devices(devices) {
     if (prompts == nullptr) {
         m_ownPrompts = std::make_unique<QtUserPrompts>(this);
         prompts = m_ownPrompts.get();
@@ -75,8 +75,8 @@ COrvantaDlg::~COrvantaDlg() {
 
 void COrvantaDlg::OnInitDialog() {
     m_hardware = new CPageHardInfo(m_hardwareModel);
-    m_fido2 = new CPageCertInfo(m_fido2Model, *m_prompts);
-    m_u2f = new CPageU2FCert(m_u2fModel, *m_prompts);
+    m_fido2 = new CPageCertInfo(m_fido2Model, m_devices, *m_prompts);
+    m_u2f = new CPageU2FCert(m_u2fModel, m_devices, *m_prompts);
     m_tab->addTab(m_hardware, QStringLiteral("hardware info"));
     m_tab->addTab(m_fido2, QStringLiteral("FIDO2 Certification"));
     m_tab->addTab(m_u2f, QStringLiteral("U2F Certification"));
@@ -86,12 +86,12 @@ void COrvantaDlg::OnInitDialog() {
 
 void COrvantaDlg::ShowDeviceInfo(const std::string& vidText, const std::string& pidText) {
     Pages all = pages();
-    orvanta::ShowDeviceInfo(all, vidText, pidText);
+    orvanta::ShowDeviceInfo(m_devices, all, vidText, pidText);
     updatePermissionHint();
 }
 
 void COrvantaDlg::updatePermissionHint() {
-    const std::string hint = permissionHint(deviceManager().openFailures);
+    const std::string hint = permissionHint(m_devices.devices().openFailures);
     m_hint->setText(QString::fromStdString(hint));
     m_hint->setToolTip(QString::fromStdString(hint));
     m_hint->setVisible(!hint.empty());
@@ -107,9 +107,9 @@ bool COrvantaDlg::registerDeviceNotifications() {
 
 int COrvantaDlg::onDeviceEvent(const DeviceEvent& event) {
     qDebug().noquote().nospace() << QString::fromStdString(deviceTraceLine(event));
-    return onDeviceChange(event, [this](const std::string& vid, const std::string& pid) {
-        ShowDeviceInfo(vid, pid);
-    });
+    return onDeviceChange(
+        event, m_devices.clock(),
+        [this](const std::string& vid, const std::string& pid) { ShowDeviceInfo(vid, pid); });
 }
 
 void COrvantaDlg::showAbout() {

@@ -27,8 +27,10 @@ class COrvantaDlg : public QDialog {
     Q_OBJECT
 
   public:
-    // prompts: who answers the pages' questions; null for the window's own message boxes.
-    explicit COrvantaDlg(UserPrompts* prompts = nullptr, QWidget* parent = nullptr);
+    // devices: the keys the window looks at. prompts: who answers the pages' questions;
+    // null for the window's own message boxes.
+    explicit COrvantaDlg(DeviceContext& devices, UserPrompts* prompts = nullptr,
+                         QWidget* parent = nullptr);
     ~COrvantaDlg() override;
 
     // Rebuilds all three pages for the given vendor and product (empty: the first key),
@@ -41,6 +43,7 @@ class COrvantaDlg : public QDialog {
     QLabel* permissionHintLabel() const { return m_hint; }
     QAction* aboutAction() const { return m_about; }
     Pages pages() { return Pages{m_hardwareModel, m_fido2Model, m_u2fModel}; }
+    DeviceContext& devices() { return m_devices; }
 
   public slots:
     // One USB arrival or removal (or any other device message): trace, wait, refresh.
@@ -54,6 +57,7 @@ class COrvantaDlg : public QDialog {
     void OnInitDialog();
     void updatePermissionHint();
 
+    DeviceContext& m_devices;
     // The models outlive the views (the tab control is deleted first).
     HardInfoPage m_hardwareModel;
     Fido2CertPage m_fido2Model;

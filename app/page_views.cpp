@@ -16,28 +16,32 @@ CPageHardInfo::CPageHardInfo(HardInfoPage& model, QWidget* parent)
     model.deleteAllRows();
 }
 
-CPageCertInfo::CPageCertInfo(Fido2CertPage& model, UserPrompts& prompts, QWidget* parent)
+CPageCertInfo::CPageCertInfo(Fido2CertPage& model, DeviceContext& devices, UserPrompts& prompts,
+                             QWidget* parent)
     : PageTable(model, CERTIFICATE_ITEM_WIDTH, VALUE_WIDTH, parent),
       m_page(model),
+      m_devices(devices),
       m_prompts(prompts) {
     setObjectName(QStringLiteral("CPageCertInfo"));
     m_page.clearCertificatePage();
 }
 
 void CPageCertInfo::onRowDoubleClicked(int row) {
-    onCertificateRowDoubleClick(m_page, row, m_prompts);
+    onCertificateRowDoubleClick(m_devices, m_page, row, m_prompts);
 }
 
-CPageU2FCert::CPageU2FCert(U2fCertPage& model, UserPrompts& prompts, QWidget* parent)
+CPageU2FCert::CPageU2FCert(U2fCertPage& model, DeviceContext& devices, UserPrompts& prompts,
+                           QWidget* parent)
     : PageTable(model, CERTIFICATE_ITEM_WIDTH, VALUE_WIDTH, parent),
       m_page(model),
+      m_devices(devices),
       m_prompts(prompts) {
     setObjectName(QStringLiteral("CPageU2FCert"));
     m_page.initialise();
 }
 
 void CPageU2FCert::onRowDoubleClicked(int row) {
-    onU2fRowDoubleClick(m_page, row, m_prompts);
+    onU2fRowDoubleClick(m_devices, m_page, row, m_prompts);
 }
 
 }  // namespace orvanta

@@ -3,6 +3,7 @@
 
 #include "app/page_table.h"
 #include "ctap/user_prompts.h"
+#include "info/device_context.h"
 
 namespace orvanta {
 
@@ -19,13 +20,15 @@ class CPageCertInfo : public PageTable {
     Q_OBJECT
 
   public:
-    CPageCertInfo(Fido2CertPage& model, UserPrompts& prompts, QWidget* parent = nullptr);
+    CPageCertInfo(Fido2CertPage& model, DeviceContext& devices, UserPrompts& prompts,
+                  QWidget* parent = nullptr);
 
   protected:
     void onRowDoubleClicked(int row) override;
 
   private:
     Fido2CertPage& m_page;
+    DeviceContext& m_devices;
     UserPrompts& m_prompts;
 };
 
@@ -34,13 +37,15 @@ class CPageU2FCert : public PageTable {
     Q_OBJECT
 
   public:
-    CPageU2FCert(U2fCertPage& model, UserPrompts& prompts, QWidget* parent = nullptr);
+    CPageU2FCert(U2fCertPage& model, DeviceContext& devices, UserPrompts& prompts,
+                 QWidget* parent = nullptr);
 
   protected:
     void onRowDoubleClicked(int row) override;
 
   private:
     U2fCertPage& m_page;
+    DeviceContext& m_devices;
     UserPrompts& m_prompts;
 };
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
 
 namespace orvanta {
 

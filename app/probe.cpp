@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "app/permission_hint.h"
-#include "transport/ctaphid.h"
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
+#include "transport/hidapi_backend.h"
 
 namespace orvanta {
 
@@ -17,9 +17,9 @@ std::string ids(uint32_t vendorId, uint32_t productId) {
 }  // namespace
 
 int runProbe(std::ostream& out) {
-    DeviceManager& manager = deviceManager();
-    transportReady = 1;
-    enumerateDevices(manager);
+    SystemClock clock;
+    HidapiBackend backend(clock);
+    const DeviceList manager = enumerateDevices(backend);
     int found = 0;
     for (const DeviceRecord& record : manager.records) {
         if (record.usagePage == FIDO_USAGE_PAGE) {

@@ -1,16 +1,13 @@
 #include "app/use_virtual_key.h"
 
-#include <memory>
-
 #include "sim/virtual_backend.h"
-#include "transport/device_manager.h"
 
 namespace orvanta {
 
-void useVirtualKey(const std::string& profile) {
-    auto backend = std::make_shared<VirtualBackend>();
+std::shared_ptr<HidBackend> makeVirtualKeyBackend(const std::string& profile, Clock& clock) {
+    auto backend = std::make_shared<VirtualBackend>(clock);
     backend->addDevice(profile);
-    deviceManager().setBackend(std::move(backend));
+    return backend;
 }
 
 }  // namespace orvanta

@@ -10,7 +10,6 @@
 #include "info/device_refresh.h"
 #include "sim/virtual_backend.h"
 #include "transport/clock.h"
-#include "transport/device_manager.h"
 
 namespace orvanta::bench {
 namespace {
@@ -19,11 +18,10 @@ constexpr uint32_t LINK_MS_PER_REPORT = 1;
 
 void DeviceRefreshOverLink(benchmark::State& state) {
     ManualClock manual(1000);
-    setClock(&manual);
-    auto backend = std::make_shared<VirtualBackend>();
+    auto backend = std::make_shared<VirtualBackend>(manual);
     VirtualKey& key = backend->addDevice("full");
     key.setLinkDelay(LINK_MS_PER_REPORT);
-    deviceManager().setBackend(backend);
+    DeviceContext devices(backend, manual);
     HardInfoPage hardware;
     Fido2CertPage fido2;
     U2fCertPage u2f;
@@ -36,7 +34,7 @@ void DeviceRefreshOverLink(benchmark::State& state) {
         const uint32_t reportsBefore = key.counters().reportsRead + key.counters().reportsWritten;
         const uint32_t start = manual.tickCount();
         const auto cpuStart = std::chrono::steady_clock::now();
-        ShowDeviceInfo(pages, "", "");
+        ShowDeviceInfo(devices, pages, "", "");
         cpuMs +=
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - cpuStart)
                 .count();
@@ -53,9 +51,6 @@ void DeviceRefreshOverLink(benchmark::State& state) {
     // The refresh as a user would wait for it: link time plus the inspector's own work.
     state.counters["total_ms"] = (static_cast<double>(clockMs) + cpuMs) / n;
     state.counters["ratio"] = (static_cast<double>(clockMs) + cpuMs) / static_cast<double>(floorMs);
-
-    deviceManager().setBackend(std::make_shared<VirtualBackend>());
-    setClock(nullptr);
 }
 
 BENCHMARK(DeviceRefreshOverLink)->Unit(benchmark::kMicrosecond);

@@ -12,19 +12,20 @@ constexpr const char* BASE64_LABEL = "Base64 encode";
 
 }  // namespace
 
-void onCertificateRowDoubleClick(Fido2CertPage& page, int row, UserPrompts& prompts) {
+void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, int row,
+                                 UserPrompts& prompts) {
     const std::string label = page.labelAt(row);
     if (label == TIPS_LABEL) {
-        fetchFido2Certificates(page, prompts);
+        fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts);
     } else if (label == BASE64_LABEL) {
         exportBase64Row(page, page.valueAt(row), prompts);
     }
 }
 
-void onU2fRowDoubleClick(U2fCertPage& page, int row, UserPrompts& prompts) {
+void onU2fRowDoubleClick(DeviceContext& context, U2fCertPage& page, int row, UserPrompts& prompts) {
     const std::string label = page.labelAt(row);
     if (label == TIPS_LABEL) {
-        fetchU2fCertificate(page, prompts);
+        fetchU2fCertificate(context.session(), page, prompts);
     } else if (label == BASE64_LABEL) {
         exportBase64Row(page, page.valueAt(row), prompts);
     }

@@ -3,13 +3,15 @@
 // "Base64 encode" exports the certificate, any other row does nothing.
 
 #include "ctap/user_prompts.h"
+#include "info/device_context.h"
 #include "info/page_model.h"
 
 namespace orvanta {
 
 // "FIDO2 Certification": row index of the double click (outside the list: nothing).
-void onCertificateRowDoubleClick(Fido2CertPage& page, int row, UserPrompts& prompts);
+void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, int row,
+                                 UserPrompts& prompts);
 // "U2F Certification".
-void onU2fRowDoubleClick(U2fCertPage& page, int row, UserPrompts& prompts);
+void onU2fRowDoubleClick(DeviceContext& context, U2fCertPage& page, int row, UserPrompts& prompts);
 
 }  // namespace orvanta

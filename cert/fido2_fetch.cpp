@@ -1,5 +1,6 @@
 #include "cert/fido2_fetch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "cert/certificate_details.h"
@@ -112,7 +113,8 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
     return FetchOutcome::Shown;
 }
 
-FetchOutcome fetchFido2Certificates(Fido2CertPage& page, UserPrompts& prompts) {
+FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
+                                    UserPrompts& prompts) {
     if (!prompts.askOkCancel(TIPS_TEXT)) {
         return FetchOutcome::Cancelled;
     }
@@ -120,16 +122,14 @@ FetchOutcome fetchFido2Certificates(Fido2CertPage& page, UserPrompts& prompts) {
     page.showFido2Tips();
 
     // Some keys need the FIDO application selected first; what it answers does not matter.
-    uint8_t selectReply[60] = {};
-    uint32_t selectLength = sizeof selectReply;
-    sendApdu(SELECT_FIDO_APDU, sizeof SELECT_FIDO_APDU, selectReply, &selectLength, CTAPHID_CBOR);
+    sendApdu(session, SELECT_FIDO_APDU, CTAPHID_CBOR);
 
     std::vector<uint8_t> request;
     WipeVectorOnExit wipeRequest(request);
     if (clientPinSet) {
         uint8_t token[PIN_TOKEN_SIZE] = {};
         WipeOnExit<uint8_t[PIN_TOKEN_SIZE]> wipeToken(token);
-        if (obtainPinToken(prompts, token) != 0) {
+        if (obtainPinToken(session, prompts, token) != 0) {
             return FetchOutcome::Failed;  // the PIN step has told the user
         }
         uint8_t mac[SHA256_LENGTH] = {};
@@ -143,16 +143,19 @@ FetchOutcome fetchFido2Certificates(Fido2CertPage& page, UserPrompts& prompts) {
         request = buildMakeCredentialRequest(nullptr);
     }
 
-    std::vector<uint8_t> response(MAKE_CREDENTIAL_RESPONSE_CAPACITY, 0);
-    uint32_t responseLength = MAKE_CREDENTIAL_RESPONSE_CAPACITY;
     prompts.touchNeeded();
-    uint16_t status = sendCbor(request.data(), static_cast<int32_t>(request.size()),
-                               response.data(), &responseLength);
-    if (status != 0) {
+    Result<CborReply> answer = sendCbor(session, request);
+    if (!answer || answer->status != 0) {
         return FetchOutcome::Failed;
     }
-    if (responseLength > response.size()) {
-        responseLength = static_cast<uint32_t>(response.size());
+    // A reply of the status byte alone, or one longer than the response room, leaves the
+    // whole zeroed response to be read.
+    std::vector<uint8_t> response(MAKE_CREDENTIAL_RESPONSE_CAPACITY, 0);
+    uint32_t responseLength = MAKE_CREDENTIAL_RESPONSE_CAPACITY;
+    const Bytes& data = answer->data;
+    if (!data.empty() && data.size() <= response.size()) {
+        std::copy(data.begin(), data.end(), response.begin());
+        responseLength = static_cast<uint32_t>(data.size());
     }
     return showMakeCredentialResult(page, CborSpan{response.data(), responseLength},
                                     FIDO2_CLIENT_DATA_HASH, prompts);

@@ -10,8 +10,10 @@
 
 #include "cert/fetch_outcome.h"
 #include "ctap/cbor.h"
+#include "ctap/ctap_protocol.h"
 #include "ctap/user_prompts.h"
 #include "info/page_model.h"
+#include "transport/device_session.h"
 
 namespace orvanta {
 
@@ -29,7 +31,6 @@ static_assert(FIDO2_TEST_USER_NAME.size() == 17, "the request layout has a 17-by
 // ISO 7816 SELECT of the FIDO application, sent before the registration.
 inline constexpr uint8_t SELECT_FIDO_APDU[13] = {0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00,
                                                  0x00, 0x06, 0x47, 0x2F, 0x00, 0x01};
-inline constexpr uint8_t AUTHENTICATOR_MAKE_CREDENTIAL = 0x01;
 inline constexpr uint32_t MAKE_CREDENTIAL_CBOR_CAPACITY = 1024;
 inline constexpr uint32_t MAKE_CREDENTIAL_RESPONSE_CAPACITY = 5000;
 inline constexpr uint32_t PIN_AUTH_LENGTH = 16;
@@ -53,7 +54,9 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
                                       const uint8_t clientDataHash[32], UserPrompts& prompts);
 
 // The whole fetch started by a double click on "Tips": confirmation, page reset, SELECT,
-// PIN token when clientPinSet, the registration (the key waits for a touch) and the rows.
-FetchOutcome fetchFido2Certificates(Fido2CertPage& page, UserPrompts& prompts);
+// PIN token when the key has a PIN (as its last authenticatorGetInfo said), the
+// registration (the key waits for a touch) and the rows.
+FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
+                                    UserPrompts& prompts);
 
 }  // namespace orvanta

@@ -1,9 +1,10 @@
 #include "cert/u2f_fetch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "cert/certificate_details.h"
-#include "transport/clock.h"
+#include "ctap/status_messages.h"
 #include "transport/ctaphid.h"
 
 namespace orvanta {
@@ -123,7 +124,7 @@ FetchOutcome showU2fRegistration(U2fCertPage& page, const uint8_t* response, siz
     return FetchOutcome::Shown;
 }
 
-FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts) {
+FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts) {
     if (!prompts.askOkCancel(TIPS_TEXT)) {
         return FetchOutcome::Cancelled;
     }
@@ -138,11 +139,23 @@ FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts) {
     std::vector<uint8_t> collected;
     std::vector<uint8_t> receive(U2F_RECEIVE_CAPACITY + 1, 0);
     uint32_t receiveLength = U2F_RECEIVE_CAPACITY;
-    auto send = [&](const uint8_t* apdu, size_t apduLength) {
+    // The status word, or TRANSPORT_FAILED for a failed exchange or an answer longer than
+    // the room offered.
+    auto send = [&](const uint8_t* apdu, size_t apduLength) -> uint16_t {
         std::fill(receive.begin(), receive.end(), 0);
         receiveLength = U2F_RECEIVE_CAPACITY;
-        return sendApdu(apdu, static_cast<int32_t>(apduLength), receive.data(), &receiveLength,
-                        CTAPHID_MSG);
+        Result<ApduReply> answer =
+            sendApdu(session, std::span<const uint8_t>(apdu, apduLength), CTAPHID_MSG);
+        if (!answer) {
+            return TRANSPORT_FAILED;
+        }
+        if (answer->data.size() > U2F_RECEIVE_CAPACITY) {
+            receiveLength = static_cast<uint32_t>(answer->data.size());
+            return TRANSPORT_FAILED;
+        }
+        std::copy(answer->data.begin(), answer->data.end(), receive.begin());
+        receiveLength = static_cast<uint32_t>(answer->data.size());
+        return answer->status;
     };
     // Keeps what an exchange returned; false when the response would outgrow its buffer.
     auto collect = [&]() {
@@ -156,9 +169,9 @@ FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts) {
         prompts.showMessage(message, MessageIcon::Error);
         return FetchOutcome::Failed;
     };
-    const uint32_t start = clock().tickCount();
+    const uint32_t start = session.clock().tickCount();
     // Unsigned difference: a wrap of the tick counter does no harm.
-    auto expired = [&]() { return clock().tickCount() - start > U2F_FETCH_TIMEOUT_MS; };
+    auto expired = [&]() { return session.clock().tickCount() - start > U2F_FETCH_TIMEOUT_MS; };
 
     uint16_t status = SW_CONDITIONS_NOT_SATISFIED;
     prompts.touchNeeded();
@@ -170,7 +183,7 @@ FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts) {
             if (expired()) {
                 return fail(U2F_EXTENDED_TIMEOUT_MESSAGE);
             }
-            clock().sleep(U2F_RETRY_PAUSE_MS);
+            session.clock().sleep(U2F_RETRY_PAUSE_MS);
         } else if ((status >> 8) == 0x61) {
             const uint8_t getResponse[5] = {0x00, 0xC0, 0x00, 0x00,
                                             static_cast<uint8_t>(status & 0xFF)};

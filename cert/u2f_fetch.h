@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "cert/fetch_outcome.h"
+#include "ctap/iso_status.h"
 #include "ctap/user_prompts.h"
 #include "info/page_model.h"
+#include "transport/device_session.h"
 
 namespace orvanta {
 
@@ -21,7 +23,7 @@ inline constexpr uint8_t U2F_APPLICATION_PARAMETER[32] = {
     0x19, 0x85, 0x6F, 0x2A, 0xD4, 0x86, 0xA9, 0x55, 0x42, 0x0F, 0xA9, 0x88, 0xFE, 0x58, 0x28, 0x42,
     0xF4, 0x07, 0xF4, 0xCA, 0x34, 0x92, 0x39, 0x18, 0x26, 0xB8, 0x9A, 0x92, 0x7C, 0xA2, 0x3C, 0x70};
 
-// Since the start of the fetch, on the program's clock.
+// Since the start of the fetch, on the session's clock.
 inline constexpr uint32_t U2F_FETCH_TIMEOUT_MS = 10000;
 // Between two extended-form attempts while the key waits for a touch.
 inline constexpr uint32_t U2F_RETRY_PAUSE_MS = 200;
@@ -32,11 +34,6 @@ inline constexpr size_t U2F_RESPONSE_CAPACITY = 5000;   // collected registratio
 inline constexpr uint32_t U2F_RECEIVE_CAPACITY = 9999;  // offered to every exchange
 inline constexpr size_t U2F_SIGNATURE_CAPACITY = 256;
 inline constexpr size_t U2F_USER_KEY_LENGTH = 65;
-
-inline constexpr uint16_t SW_NO_ERROR = 0x9000;
-inline constexpr uint16_t SW_CONDITIONS_NOT_SATISFIED = 0x6985;
-inline constexpr uint16_t SW_WRONG_LENGTH = 0x6700;
-inline constexpr uint16_t SW_NO_PRECISE_DIAGNOSIS = 0x6F00;
 
 inline constexpr const char* U2F_TRANSPORT_FAILED_MESSAGE = "Fetch certifications failed3333!";
 inline constexpr const char* U2F_EXTENDED_TIMEOUT_MESSAGE = "Fetch certifications failed4444!";
@@ -80,6 +77,6 @@ FetchOutcome showU2fRegistration(U2fCertPage& page, const uint8_t* response, siz
                                  UserPrompts& prompts);
 
 // The whole fetch started by a double click on "Tips".
-FetchOutcome fetchU2fCertificate(U2fCertPage& page, UserPrompts& prompts);
+FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts);
 
 }  // namespace orvanta

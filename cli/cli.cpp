@@ -28,7 +28,14 @@ Output:
   Each page is printed under its title ("hardware info", "FIDO2 Certification",
   "U2F Certification", "certificate") as two aligned columns headed "Item" and "Value".
   With --json (given before the command) standard output is one JSON document:
-    {"pages": [{"page": TITLE, "rows": [{"item": TEXT, "value": TEXT or null}, ...]}, ...]}
+    {"pages": [{"page": TITLE, "rows": [{"item": TEXT, "value": TEXT or null}, ...],
+                "data": {...}}, ...]}
+  "data" (hardware info, and decode getinfo) holds the typed values the page is built from:
+  "device" {"product", "vendorId", "productId", "releaseNumber", "path"}, "appletVersions"
+  {"identify", "fingerprintModule", "winHello", "otp", "piv", "gids", "u2f": TEXT or null,
+  "ndef": true/false} and "authenticatorGetInfo": every member by its CTAP name (numbers
+  as integers, "aaguid" in hex, "options" and "certifications" as objects, unnamed members
+  in "otherMembers" [{"key", "cbor" in hex}]), or null when the key gave no info.
   export adds "export": {"path", "index", "format", "bytes"} (null when nothing was
   written); list prints {"interfaces": [{"path", "vendorId", "productId", "releaseNumber",
   "product", "usagePage", "usage", "fido", "accepted", "opened", "error", "fix"}, ...]}.
@@ -77,7 +84,7 @@ bool endsWith(const std::string& text, const std::string& end) {
 }  // namespace
 
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
-        Terminal& terminal) {
+        Terminal& terminal, Clock& clock) {
     CLI::App app{DESCRIPTION, "orvanta-cli"};
     app.footer(FOOTER);
     app.require_subcommand(1);
@@ -153,7 +160,7 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
         return code == 0 ? EXIT_DONE : EXIT_USAGE;
     }
 
-    Context context{in, out, err, terminal, o.json, PromptOptions{o.yes, o.pinStdin}};
+    Context context{in, out, err, terminal, o.json, PromptOptions{o.yes, o.pinStdin}, clock};
 
     if (decode->parsed()) {
         if (decodeGetinfo->parsed()) {
@@ -182,7 +189,7 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
     if (virtualOption->count() > 0) {
         choice.kind = DeviceChoice::Kind::Virtual;
         choice.profile = o.virtualProfile.empty() ? "default" : o.virtualProfile;
-        if (!makeVirtualKeyBackend(choice.profile)) {
+        if (!isVirtualProfile(choice.profile)) {
             err << "Unknown virtual key profile \"" << choice.profile
                 << "\"; profiles: " << profileList() << "." << std::endl;
             return EXIT_USAGE;
@@ -225,7 +232,8 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
 
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err) {
     ControllingTerminal terminal;
-    return run(argc, argv, in, out, err, terminal);
+    SystemClock clock;
+    return run(argc, argv, in, out, err, terminal, clock);
 }
 
 }  // namespace orvanta::cli

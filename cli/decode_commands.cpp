@@ -9,6 +9,7 @@
 #include "cli/cbor_check.h"
 #include "cli/exit_codes.h"
 #include "cli/input_file.h"
+#include "cli/page_data.h"
 #include "cli/page_output.h"
 #include "cli/private_temp_dir.h"
 #include "info/getinfo_rows.h"
@@ -117,13 +118,15 @@ int decodeGetInfo(Context& context, const std::string& file) {
         return EXIT_FAILED;
     }
     HardInfoPage page;
-    const bool pinFlag = clientPinSet;  // decoding a file says nothing about a key
-    appendGetInfoRowsFromReply(CborSpan{bytes.data(), static_cast<uint32_t>(bytes.size())},
-                               [&page](const std::string& label, const std::string& value) {
-                                   page.AppendRow(label, value);
-                               });
-    clientPinSet = pinFlag;
-    return finish(context, HARDWARE_TITLE, page, EXIT_DONE);
+    const AuthenticatorInfo info =
+        appendGetInfoRowsFromReply(CborSpan{bytes.data(), static_cast<uint32_t>(bytes.size())},
+                                   [&page](const std::string& label, const std::string& value) {
+                                       page.AppendRow(label, value);
+                                   });
+    PageView view{HARDWARE_TITLE, page.rows()};
+    view.data = {{"authenticatorGetInfo", authenticatorInfoJson(info)}};
+    printPages(context.out, {view}, context.json);
+    return EXIT_DONE;
 }
 
 int decodeMakeCredential(Context& context, const std::string& file,

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "cli/virtual_key_backend.h"
-#include "transport/device_manager.h"
 #include "transport/hidapi_backend.h"
 
 namespace orvanta::cli {
@@ -63,13 +62,14 @@ std::optional<std::pair<std::string, std::string>> parseVidPid(const std::string
     return std::make_pair(hex4(*vid), hex4(*pid));
 }
 
-std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, std::string* error) {
+std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, Clock& clock,
+                                        std::string* error) {
     if (choice.backend) {
         return choice.backend;
     }
     switch (choice.kind) {
         case DeviceChoice::Kind::Virtual: {
-            std::shared_ptr<HidBackend> backend = makeVirtualKeyBackend(choice.profile);
+            std::shared_ptr<HidBackend> backend = makeVirtualKeyBackend(choice.profile, clock);
             if (!backend && error != nullptr) {
                 *error = "unknown virtual key profile \"" + choice.profile + "\"";
             }
@@ -80,17 +80,7 @@ std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, std::string*
         case DeviceChoice::Kind::Hid:
             break;
     }
-    return std::make_shared<HidapiBackend>();
-}
-
-BackendInstall::BackendInstall(std::shared_ptr<HidBackend> backend, bool acceptAny) {
-    deviceManager().setBackend(std::move(backend));
-    deviceManager().setAcceptAnyFido(acceptAny);
-}
-
-BackendInstall::~BackendInstall() {
-    deviceManager().setBackend(nullptr);  // closes every handle; hidapi again when next used
-    deviceManager().setAcceptAnyFido(false);
+    return std::make_shared<HidapiBackend>(clock);
 }
 
 }  // namespace orvanta::cli

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "transport/clock.h"
 #include "transport/hid_backend.h"
 #include "transport/udp_backend.h"
 
@@ -30,17 +31,9 @@ struct DeviceChoice {
 // zero ID.
 std::optional<std::pair<std::string, std::string>> parseVidPid(const std::string& text);
 
-// The backend of the choice; null (with the reason) for an unknown virtual profile.
-std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, std::string* error);
-
-// Puts a backend under the program's device manager for its lifetime; afterwards the
-// handles are closed and the manager goes back to real keys and the accepted-device table.
-class BackendInstall {
-  public:
-    BackendInstall(std::shared_ptr<HidBackend> backend, bool acceptAny);
-    ~BackendInstall();
-    BackendInstall(const BackendInstall&) = delete;
-    BackendInstall& operator=(const BackendInstall&) = delete;
-};
+// The backend of the choice, waiting on the given clock; null (with the reason) for an
+// unknown virtual profile.
+std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, Clock& clock,
+                                        std::string* error);
 
 }  // namespace orvanta::cli

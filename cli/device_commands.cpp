@@ -14,17 +14,16 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "cli/exit_codes.h"
+#include "cli/page_data.h"
 #include "cli/page_output.h"
 #include "cli/private_temp_dir.h"
 #include "info/device_refresh.h"
 #include "transport/ctaphid.h"
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
 
 namespace orvanta::cli {
 
 namespace {
-
-constexpr uint8_t CTAPHID_PING = 0x81;
 
 std::string hex4(uint32_t value) {
     char text[12];
@@ -46,20 +45,21 @@ std::string udpAddress(const UdpEndpoints& endpoints) {
     return endpoints.host + ":" + std::to_string(endpoints.simulatorPort);
 }
 
-void reportNoKey(Context& context, const DeviceChoice& choice) {
+void reportNoKey(Context& context, const DeviceChoice& choice, const DeviceList& devices) {
     if (!choice.vidText.empty()) {
         context.err << "No security key " << choice.vidText << ":" << choice.pidText << " found."
                     << std::endl;
     } else {
         context.err << "No security key found." << std::endl;
     }
-    for (const OpenFailure& failure : deviceManager().openFailures) {
+    for (const OpenFailure& failure : devices.openFailures) {
         context.err << openFailureText(failure.info, failure.reason) << std::endl;
     }
 }
 
-bool recordPresent(const std::string& vidText, const std::string& pidText) {
-    for (const DeviceRecord& record : deviceManager().records) {
+bool recordPresent(const DeviceList& devices, const std::string& vidText,
+                   const std::string& pidText) {
+    for (const DeviceRecord& record : devices.records) {
         if (record.usagePage == FIDO_USAGE_PAGE && hex4(record.vendorId) == vidText &&
             hex4(record.productId) == pidText) {
             return true;
@@ -70,58 +70,58 @@ bool recordPresent(const std::string& vidText, const std::string& pidText) {
 
 // One ping before the refresh: a key (or simulator) that does not answer would make each
 // of its exchanges wait out the reply limit, one after the other.
-bool keyAnswers() {
+bool keyAnswers(DeviceSession& session) {
     const uint8_t ping[8] = {'o', 'r', 'v', 'a', 'n', 't', 'a', '?'};
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t length = 0;
-    transportReady = 1;
-    return ctaphidExchange(deviceManager(), ping, sizeof ping, CTAPHID_PING, reply, &length) == 0 &&
-           length == sizeof ping && std::memcmp(reply, ping, sizeof ping) == 0;
+    Result<Bytes> reply = ctaphidExchange(session, CTAPHID_PING, ping);
+    return reply && reply->size() == sizeof ping &&
+           std::equal(reply->begin(), reply->end(), std::begin(ping));
 }
 
 // Chooses the key and fills the pages as the window does at start.
-int openKey(Context& context, const DeviceChoice& choice, Pages& pages) {
-    DeviceManager& manager = deviceManager();
-    enumerateDevices(manager);
+int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device, Pages& pages) {
+    const DeviceList& devices = device.enumerate();
     if (!choice.vidText.empty()) {
         // The refresh falls back to the first key when the asked one is missing; the
         // command line shows only the key it was asked for.
-        if (!recordPresent(choice.vidText, choice.pidText)) {
-            reportNoKey(context, choice);
+        if (!recordPresent(devices, choice.vidText, choice.pidText)) {
+            reportNoKey(context, choice, devices);
             return EXIT_NO_KEY;
         }
-        selectDevice(manager, std::stoul(choice.vidText, nullptr, 16),
-                     std::stoul(choice.pidText, nullptr, 16));
+        device.select(static_cast<uint32_t>(std::stoul(choice.vidText, nullptr, 16)),
+                      static_cast<uint32_t>(std::stoul(choice.pidText, nullptr, 16)));
     } else {
-        selectDevice(manager, 0, 0);
+        device.select(0, 0);
     }
-    if (!manager.selected.present()) {
-        reportNoKey(context, choice);
+    if (!device.session().present()) {
+        reportNoKey(context, choice, devices);
         return EXIT_NO_KEY;
     }
-    if (!keyAnswers()) {
+    if (!keyAnswers(device.session())) {
         if (choice.kind == DeviceChoice::Kind::Udp) {
             context.err << "No reply from the UDP simulator at " << udpAddress(choice.udp)
                         << " (replies expected on local port " << choice.udp.replyPort << ")."
                         << std::endl;
             return EXIT_NO_KEY;
         }
-        context.err << "The key " << manager.selected.productName << " (" << manager.selected.path
-                    << ") does not answer." << std::endl;
+        const DeviceRecord& key = device.session().device();
+        context.err << "The key " << key.productName << " (" << key.path << ") does not answer."
+                    << std::endl;
         return EXIT_FAILED;
     }
-    ShowDeviceInfo(pages, choice.vidText, choice.pidText);
-    if (!manager.selected.present()) {
-        reportNoKey(context, choice);
+    ShowDeviceInfo(device, pages, choice.vidText, choice.pidText);
+    if (!device.session().present()) {
+        reportNoKey(context, choice, device.devices());
         return EXIT_NO_KEY;
     }
     return EXIT_DONE;
 }
 
-int fetch(Context& context, TerminalPrompts& prompts, Pages& pages, bool fido2) {
+int fetch(Context& context, TerminalPrompts& prompts, DeviceContext& device, Pages& pages,
+          bool fido2) {
     prompts.reset();
-    FetchOutcome outcome = fido2 ? fetchFido2Certificates(pages.fido2, prompts)
-                                 : fetchU2fCertificate(pages.u2f, prompts);
+    FetchOutcome outcome = fido2 ? fetchFido2Certificates(device.session(), device.clientPinSet(),
+                                                          pages.fido2, prompts)
+                                 : fetchU2fCertificate(device.session(), pages.u2f, prompts);
     const char* name = fido2 ? "FIDO2" : "U2F";
     if (outcome == FetchOutcome::Cancelled) {
         context.err << "The " << name << " fetch was cancelled." << std::endl;
@@ -172,7 +172,7 @@ bool writeFile(const std::string& path, const std::string& data, std::string& er
 // reported here.
 std::shared_ptr<HidBackend> backendOrUsageError(Context& context, const DeviceChoice& choice) {
     std::string error;
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, &error);
+    std::shared_ptr<HidBackend> backend = makeBackend(choice, context.clock, &error);
     if (!backend) {
         context.err << error << std::endl;
     }
@@ -196,9 +196,8 @@ int runList(Context& context, const DeviceChoice& choice) {
     if (!backend) {
         return EXIT_USAGE;
     }
-    BackendInstall install(backend, choice.acceptAny);
-    DeviceManager& manager = deviceManager();
-    enumerateDevices(manager);
+    DeviceContext device(backend, context.clock, choice.acceptAny);
+    const DeviceList& devices = device.enumerate();
 
     struct Entry {
         HidInterfaceInfo info;
@@ -208,16 +207,16 @@ int runList(Context& context, const DeviceChoice& choice) {
     };
     std::vector<Entry> entries;
     bool usable = false;
-    for (const HidInterfaceInfo& info : manager.listed) {
+    for (const HidInterfaceInfo& info : devices.listed) {
         Entry entry{info, info.usagePage == FIDO_USAGE_PAGE, isAccepted(info, choice.acceptAny),
                     ""};
-        bool recorded = std::any_of(manager.records.begin(), manager.records.end(),
+        bool recorded = std::any_of(devices.records.begin(), devices.records.end(),
                                     [&](const DeviceRecord& r) { return r.path == info.path; });
         if (!recorded) {
             auto failed =
-                std::find_if(manager.openFailures.begin(), manager.openFailures.end(),
+                std::find_if(devices.openFailures.begin(), devices.openFailures.end(),
                              [&](const OpenFailure& f) { return f.info.path == info.path; });
-            if (failed != manager.openFailures.end()) {
+            if (failed != devices.openFailures.end()) {
                 entry.error = failed->reason.empty() ? "cannot open" : failed->reason;
             } else if (!entry.accepted) {
                 // The enumeration opened and closed it without keeping the reason of a
@@ -308,23 +307,23 @@ int runList(Context& context, const DeviceChoice& choice) {
 
 namespace {
 
-// One command's view of the key: the backend installed, temporary certificate files in a
-// private directory, the three pages refreshed, prompts on the terminal. status is the
-// refresh's outcome (EXIT_DONE when the key answered).
+// One command's view of the key: the devices of the chosen backend, temporary certificate
+// files in a private directory, the three pages refreshed, prompts on the terminal. status
+// is the refresh's outcome (EXIT_DONE when the key answered).
 class KeySession {
   public:
     KeySession(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend)
-        : install_(std::move(backend), choice.acceptAny),
+        : device(std::move(backend), context.clock, choice.acceptAny),
           prompts(context.prompts, context.in, context.err, context.terminal) {
-        status = openKey(context, choice, pages);
+        status = openKey(context, choice, device, pages);
     }
 
   private:
-    // Declared first: they outlive the pages and are undone last.
+    // Declared first: it outlives the pages and is undone last.
     PrivateTempDir temp_;
-    BackendInstall install_;
 
   public:
+    DeviceContext device;
     HardInfoPage hardware;
     Fido2CertPage fido2;
     U2fCertPage u2f;
@@ -346,14 +345,17 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
     }
     int status = EXIT_DONE;
     if (selection.fido2) {
-        status = std::max(status, fetch(context, session.prompts, session.pages, true));
+        status =
+            std::max(status, fetch(context, session.prompts, session.device, session.pages, true));
     }
     if (selection.u2f) {
-        status = std::max(status, fetch(context, session.prompts, session.pages, false));
+        status =
+            std::max(status, fetch(context, session.prompts, session.device, session.pages, false));
     }
     std::vector<PageView> shown;
     if (selection.hardware) {
         shown.push_back(view(HARDWARE_TITLE, session.hardware));
+        shown.back().data = hardwareData(session.device.session().device(), session.device.facts());
     }
     if (selection.fido2) {
         shown.push_back(view(FIDO2_TITLE, session.fido2));
@@ -384,7 +386,7 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
     if (session.status != EXIT_DONE) {
         return session.status;
     }
-    int status = fetch(context, session.prompts, session.pages, request.fido2);
+    int status = fetch(context, session.prompts, session.device, session.pages, request.fido2);
     const CertificatePage& page = request.fido2 ? static_cast<const CertificatePage&>(session.fido2)
                                                 : static_cast<const CertificatePage&>(session.u2f);
     std::string error;

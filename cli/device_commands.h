@@ -1,6 +1,6 @@
 #pragma once
 // The commands that talk to a key: list, info, fido2, u2f, all and export. Each installs
-// the chosen backend for its length and leaves the device manager as it found it.
+// the chosen backend for its length and closes every handle it opened.
 
 #include <string>
 

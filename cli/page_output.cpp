@@ -67,7 +67,11 @@ nlohmann::json pagesJson(const std::vector<PageView>& pages) {
         for (const Row& row : page.rows) {
             rows.push_back(rowJson(row));
         }
-        list.push_back({{"page", page.title}, {"rows", rows}});
+        nlohmann::json entry = {{"page", page.title}, {"rows", rows}};
+        if (!page.data.is_null()) {
+            entry["data"] = page.data;
+        }
+        list.push_back(std::move(entry));
     }
     return {{"pages", list}};
 }

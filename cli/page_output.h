@@ -1,8 +1,10 @@
 #pragma once
 // The pages on standard output: aligned two-column text under a title line and the header
 // "Item  Value", or the same rows as JSON:
-//   {"pages": [{"page": "hardware info", "rows": [{"item": "VID", "value": "1209"}, ...]}]}
-// A row without a value has "value": null (and an empty value column in text).
+//   {"pages": [{"page": "hardware info", "rows": [{"item": "VID", "value": "1209"}, ...],
+//               "data": {...}}]}
+// A row without a value has "value": null (and an empty value column in text). "data" holds
+// what the page was built from, typed (see page_data.h); pages without it leave it out.
 
 #include <iosfwd>
 #include <nlohmann/json.hpp>
@@ -21,6 +23,8 @@ inline constexpr const char* CERTIFICATE_TITLE = "certificate";
 struct PageView {
     std::string title;
     std::vector<Row> rows;
+    // What the page shows as typed values ("data" in JSON); null when the page has none.
+    nlohmann::json data = nullptr;
 };
 
 // Columns are aligned on the widest label (in characters, UTF-8 aware); pages are

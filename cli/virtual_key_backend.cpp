@@ -5,13 +5,17 @@
 
 namespace orvanta::cli {
 
-std::shared_ptr<HidBackend> makeVirtualKeyBackend(const std::string& profile) {
+std::shared_ptr<HidBackend> makeVirtualKeyBackend(const std::string& profile, Clock& clock) {
     if (!isProfileName(profile)) {
         return nullptr;
     }
-    auto backend = std::make_shared<VirtualBackend>();
+    auto backend = std::make_shared<VirtualBackend>(clock);
     backend->addDevice(profile);
     return backend;
+}
+
+bool isVirtualProfile(const std::string& name) {
+    return isProfileName(name);
 }
 
 std::vector<std::string> virtualProfileNames() {

@@ -95,7 +95,7 @@ CborWriter& beginMap(CborWriter& writer, uint32_t count);
 
 // Base of the CBOR value model; its one instance is the shared null item.
 class CborBase {
-public:
+  public:
     CborBase() = default;
     CborBase(uint8_t majorType, uint8_t additionalInfo, uint32_t tag)
         : majorType(majorType), additionalInfo(additionalInfo), tag(tag) {}

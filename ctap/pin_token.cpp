@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ctap/crypto.h"
+#include "ctap/ctap_protocol.h"
 #include "ctap/secure_wipe.h"
 #include "ctap/status_messages.h"
 #include "transport/ctaphid.h"
@@ -11,28 +12,10 @@ namespace orvanta {
 
 namespace {
 
-constexpr uint8_t AUTHENTICATOR_CLIENT_PIN = 0x06;
 constexpr uint32_t PIN_PROTOCOL = 1;
-constexpr uint32_t SUBCOMMAND_GET_KEY_AGREEMENT = 2;
-constexpr uint32_t SUBCOMMAND_GET_PIN_TOKEN = 5;
-
-// Map keys of authenticatorClientPIN requests and replies.
-constexpr int32_t KEY_PIN_PROTOCOL = 1;
-constexpr int32_t KEY_SUBCOMMAND = 2;
-constexpr int32_t KEY_KEY_AGREEMENT = 3;
-constexpr int32_t KEY_PIN_HASH_ENC = 6;
-constexpr int32_t REPLY_KEY_AGREEMENT = 1;
-constexpr int32_t REPLY_PIN_TOKEN = 2;
-
-// COSE_Key members of an ECDH-ES+HKDF-256 key on P-256.
-constexpr int32_t COSE_KTY = 1;
-constexpr int32_t COSE_ALG = 3;
-constexpr int32_t COSE_CRV = -1;
-constexpr int32_t COSE_X = -2;
-constexpr int32_t COSE_Y = -3;
-constexpr uint32_t COSE_KTY_EC2 = 2;
-constexpr int32_t COSE_ALG_ECDH_ES_HKDF_256 = -25;
-constexpr uint32_t COSE_CRV_P256 = 1;
+using namespace client_pin;
+constexpr uint32_t SUBCOMMAND_GET_KEY_AGREEMENT = GET_KEY_AGREEMENT;
+constexpr uint32_t SUBCOMMAND_GET_PIN_TOKEN = GET_PIN_TOKEN;
 
 // Result for a key-agreement reply that cannot be used (the CTAP "invalid CBOR" code, so
 // the user sees the matching sentence).
@@ -48,14 +31,26 @@ constexpr uint8_t GET_KEY_AGREEMENT_REQUEST[] = {
     AUTHENTICATOR_CLIENT_PIN, 0xA2, 0x01, 0x01, 0x02, 0x02};
 
 // Sends one authenticatorClientPIN request into a freshly zeroed response buffer.
-// Returns the status; on 0, `reply` spans the CBOR the key sent back.
-int exchange(const uint8_t* request, uint32_t length, uint8_t (&response)[RESPONSE_CAPACITY],
-             CborSpan& reply) {
+// Returns the status (TRANSPORT_FAILED for a failed exchange); on 0, `reply` spans the
+// CBOR the key sent back, or the whole zeroed buffer when the key sent none or more than
+// it holds.
+int exchange(DeviceSession& session, std::span<const uint8_t> request,
+             uint8_t (&response)[RESPONSE_CAPACITY], CborSpan& reply) {
     std::memset(response, 0, sizeof(response));
-    uint32_t replyLength = RESPONSE_CAPACITY;
-    const uint16_t status = sendCbor(request, static_cast<int32_t>(length), response, &replyLength);
-    reply = CborSpan{response, replyLength <= RESPONSE_CAPACITY ? replyLength : 0};
-    return status;
+    Result<CborReply> answer = sendCbor(session, request);
+    if (!answer) {
+        reply = CborSpan{response, 0};
+        return TRANSPORT_FAILED;
+    }
+    Bytes& data = answer->data;
+    uint32_t length = RESPONSE_CAPACITY;
+    if (!data.empty() && data.size() <= RESPONSE_CAPACITY) {
+        std::copy(data.begin(), data.end(), response);
+        length = static_cast<uint32_t>(data.size());
+    }
+    secureWipe(data.data(), data.size());
+    reply = CborSpan{response, length};
+    return answer->status;
 }
 
 // A COSE coordinate must be a byte string of exactly one coordinate's length.
@@ -68,7 +63,7 @@ bool readCoordinate(CborSpan coseKey, int32_t key, const uint8_t** coordinate) {
 // The authenticator's key agreement key (reply key 1): x and y of its COSE key.
 bool readAuthenticatorKey(CborSpan response, const uint8_t** x, const uint8_t** y) {
     const CborSpan coseKey = mapFindInt(response, REPLY_KEY_AGREEMENT);
-    return readCoordinate(coseKey, COSE_X, x) && readCoordinate(coseKey, COSE_Y, y);
+    return readCoordinate(coseKey, cose::X, x) && readCoordinate(coseKey, cose::Y, y);
 }
 
 // A generator that could not be seeded is reported like an unusable reply.
@@ -87,11 +82,11 @@ uint32_t writeGetPinTokenRequest(uint8_t* buffer, const uint8_t* platformX,
     putUnsigned(putUnsigned(writer, KEY_SUBCOMMAND), SUBCOMMAND_GET_PIN_TOKEN);
     putUnsigned(writer, KEY_KEY_AGREEMENT);
     beginMap(writer, 5);
-    putUnsigned(putUnsigned(writer, COSE_KTY), COSE_KTY_EC2);
-    putNegative(putUnsigned(writer, COSE_ALG), COSE_ALG_ECDH_ES_HKDF_256);
-    putUnsigned(putNegative(writer, COSE_CRV), COSE_CRV_P256);
-    putBytes(putNegative(writer, COSE_X), platformX, P256_COORDINATE_LENGTH);
-    putBytes(putNegative(writer, COSE_Y), platformY, P256_COORDINATE_LENGTH);
+    putUnsigned(putUnsigned(writer, cose::KTY), cose::KTY_EC2);
+    putNegative(putUnsigned(writer, cose::ALG), cose::ALG_ECDH_ES_HKDF_256);
+    putUnsigned(putNegative(writer, cose::CRV), cose::CRV_P256);
+    putBytes(putNegative(writer, cose::X), platformX, P256_COORDINATE_LENGTH);
+    putBytes(putNegative(writer, cose::Y), platformY, P256_COORDINATE_LENGTH);
     putBytes(putUnsigned(writer, KEY_PIN_HASH_ENC), pinHashEnc, PIN_HASH_ENC_LENGTH);
     return writer.failed ? 0 : writer.length + 1;
 }
@@ -119,7 +114,8 @@ int deriveSharedSecret(CborSpan response, uint8_t sharedSecret[32], uint8_t plat
         computeSharedSecret(x, y, platformX, platformY, sharedSecret, entropy, entropyContext));
 }
 
-int fetchPinToken(const std::string& pin, UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]) {
+int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
+                  uint8_t token[PIN_TOKEN_SIZE]) {
     if (pin.empty()) {
         prompts.showMessage("PIN cannot be empty!", MessageIcon::Exclamation);
         return LOCAL_FAILURE;
@@ -142,8 +138,7 @@ int fetchPinToken(const std::string& pin, UserPrompts& prompts, uint8_t token[PI
     WipeOnExit wipeHashEnc(pinHashEnc);
 
     CborSpan reply;
-    int result =
-        exchange(GET_KEY_AGREEMENT_REQUEST, sizeof(GET_KEY_AGREEMENT_REQUEST), response, reply);
+    int result = exchange(session, GET_KEY_AGREEMENT_REQUEST, response, reply);
     if (result != 0) {
         return result;
     }
@@ -167,7 +162,7 @@ int fetchPinToken(const std::string& pin, UserPrompts& prompts, uint8_t token[PI
     if (requestLength == 0) {
         return LOCAL_FAILURE;
     }
-    result = exchange(request, requestLength, response, reply);
+    result = exchange(session, std::span<const uint8_t>(request, requestLength), response, reply);
     if (result != 0) {
         return result;
     }
@@ -187,7 +182,7 @@ int fetchPinToken(const std::string& pin, UserPrompts& prompts, uint8_t token[PI
     return result;
 }
 
-int obtainPinToken(UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]) {
+int obtainPinToken(DeviceSession& session, UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]) {
     std::string pin;
     // Room up front, so that typing a PIN of usual length leaves no copies behind in
     // released memory when the string would otherwise grow.
@@ -196,7 +191,7 @@ int obtainPinToken(UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]) {
         secureWipe(pin);
         return USER_CANCELLED;
     }
-    const int result = fetchPinToken(pin, prompts, token);
+    const int result = fetchPinToken(session, pin, prompts, token);
     secureWipe(pin);
     if (result > 0) {
         prompts.showMessage(statusMessage(result), MessageIcon::Error);

@@ -9,6 +9,7 @@
 #include "ctap/cbor.h"
 #include "ctap/crypto.h"
 #include "ctap/user_prompts.h"
+#include "transport/device_session.h"
 
 namespace orvanta {
 
@@ -17,12 +18,13 @@ inline constexpr uint32_t PIN_TOKEN_SIZE = 32;
 // Asks for the PIN and obtains the token. 0: token written; 2: the user cancelled (nothing
 // sent); otherwise the failure of fetchPinToken, a positive one shown to the user with its
 // status sentence (error icon).
-int obtainPinToken(UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]);
+int obtainPinToken(DeviceSession& session, UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]);
 
 // The two exchanges for a confirmed PIN (UTF-8). 0, -1 (empty PIN, shown as
 // "PIN cannot be empty!"; or no usable pinToken in the reply), a CTAP status, a transport
 // result or a negative cryptographic library code.
-int fetchPinToken(const std::string& pin, UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]);
+int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
+                  uint8_t token[PIN_TOKEN_SIZE]);
 
 // From a getKeyAgreement reply: the shared secret and the platform public key.
 // 0, 0x12 (no byte-string x or y, or the random generator could not be seeded) or a

@@ -4,7 +4,9 @@
 
 namespace orvanta {
 
-void secureWipe(void* data, size_t length) { mbedtls_platform_zeroize(data, length); }
+void secureWipe(void* data, size_t length) {
+    mbedtls_platform_zeroize(data, length);
+}
 
 void secureWipe(std::string& text) {
     if (!text.empty()) {

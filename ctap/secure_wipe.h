@@ -13,13 +13,13 @@ void secureWipe(std::string& text);  // wipes the bytes, then clears
 // Wipes a fixed buffer when it goes out of scope.
 template <typename T>
 class WipeOnExit {
-public:
+  public:
     explicit WipeOnExit(T& object) : object_(object) {}
     ~WipeOnExit() { secureWipe(&object_, sizeof(object_)); }
     WipeOnExit(const WipeOnExit&) = delete;
     WipeOnExit& operator=(const WipeOnExit&) = delete;
 
-private:
+  private:
     T& object_;
 };
 

@@ -13,7 +13,7 @@ inline constexpr const char* APP_NAME = "Orvanta";
 enum class MessageIcon { Error, Exclamation, Information, Warning };
 
 class UserPrompts {
-public:
+  public:
     virtual ~UserPrompts() = default;
     virtual void showMessage(const std::string& text, MessageIcon icon) = 0;
     // OK/Cancel question with the warning icon; true for OK.

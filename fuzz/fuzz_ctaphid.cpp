@@ -1,6 +1,6 @@
 // CTAPHID reassembly: the fuzzer's input is played back as the key's input reports, after
 // an automatic (or, by the first byte, fuzzed) INIT reply. Each exchange must end with a
-// result within the bounded waits of the transport, and never write past the reply buffer.
+// result within the bounded waits of the transport, and never outgrow the reply buffer.
 
 #include <cstdlib>
 #include <cstring>
@@ -22,22 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Two exchanges; each may wait REPORT_WAIT_MS per report and EXCHANGE_LIMIT_MS in all.
     FuzzSession session(playback, data + 1, size - 1, 2 * EXCHANGE_LIMIT_MS + 2000, autoInit);
 
-    // A CBOR request whose reply goes into a buffer of exactly the advertised capacity.
-    const uint8_t getInfo = 0x04;
-    std::vector<uint8_t> reply(1200);
-    uint32_t replyLength = static_cast<uint32_t>(reply.size());
-    const uint16_t status = sendCbor(&getInfo, 1, reply.data(), &replyLength);
-    if (status <= 0xFF && replyLength > reply.size()) {
+    // A CBOR request: a reply is never longer than the reply buffer.
+    const uint8_t getInfo[1] = {0x04};
+    Result<CborReply> reply = sendCbor(session.session(), getInfo);
+    if (reply && reply->data.size() + 1 > REPLY_BUFFER_SIZE) {
         std::abort();
     }
 
-    // An APDU exchange of several request packets, with a small reply buffer.
+    // An APDU exchange of several request packets.
     std::vector<uint8_t> apdu(200, 0xA5);
-    std::vector<uint8_t> small(64);
-    uint32_t smallLength = static_cast<uint32_t>(small.size());
-    const uint16_t sw =
-        sendApdu(apdu.data(), static_cast<int32_t>(apdu.size()), small.data(), &smallLength);
-    if (sw != TRANSPORT_FAILED && smallLength > small.size()) {
+    Result<ApduReply> answer = sendApdu(session.session(), apdu);
+    if (answer && answer->data.size() + 2 > REPLY_BUFFER_SIZE) {
         std::abort();
     }
     return 0;

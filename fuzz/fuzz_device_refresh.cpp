@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fido2CertPage fido2;
     U2fCertPage u2f;
     Pages pages{hardware, fido2, u2f};
-    ShowDeviceInfo(pages, "", "");
+    ShowDeviceInfo(session.devices(), pages, "", "");
     if (hardware.rowCount() < 4) {
         std::abort();  // the key's name, IDs and version always show
     }

@@ -31,14 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         page.clearCertificatePage();
     }
 
-    clientPinSet = (data[0] & 1) != 0;
+    const bool clientPinSet = (data[0] & 1) != 0;
     {
         // SELECT, two PIN exchanges and the registration: each bounded.
         FuzzSession session(Playback::Messages, data + 1, size - 1, 4 * EXCHANGE_LIMIT_MS);
         Fido2CertPage page;
-        fetchFido2Certificates(page, prompts);
+        fetchFido2Certificates(session.session(), clientPinSet, page, prompts);
         page.clearCertificatePage();
     }
-    clientPinSet = false;
     return 0;
 }

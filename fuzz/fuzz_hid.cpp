@@ -5,7 +5,7 @@
 
 #include "transport/clock.h"
 #include "transport/ctaphid.h"
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
 
 namespace orvanta::fuzz {
 
@@ -16,22 +16,23 @@ const uint8_t BROADCAST[4] = {0xFF, 0xFF, 0xFF, 0xFF};
 
 class FuzzHandle final : public HidHandle {
   public:
-    explicit FuzzHandle(std::shared_ptr<FuzzDevice> device) : device_(std::move(device)) {}
+    FuzzHandle(std::shared_ptr<FuzzDevice> device, Clock& clock)
+        : device_(std::move(device)), clock_(clock) {}
 
     int write(const uint8_t* report, size_t length) override {
         device_->onWrite(report, length);
-        clock().sleep(device_->msPerReport);
+        clock_.sleep(device_->msPerReport);
         return static_cast<int>(length);
     }
 
     int read(uint8_t* report, size_t capacity, uint32_t timeoutMs) override {
         if (device_->input.empty()) {
-            clock().sleep(timeoutMs);
+            clock_.sleep(timeoutMs);
             return 0;
         }
         Bytes next = std::move(device_->input.front());
         device_->input.pop_front();
-        clock().sleep(device_->msPerReport);
+        clock_.sleep(device_->msPerReport);
         const size_t n = std::min(capacity, next.size());
         std::memcpy(report, next.data(), n);
         return static_cast<int>(n);
@@ -43,6 +44,7 @@ class FuzzHandle final : public HidHandle {
 
   private:
     std::shared_ptr<FuzzDevice> device_;
+    Clock& clock_;
 };
 
 Bytes packetReport(const uint8_t* cid, const uint8_t* data, size_t size) {
@@ -145,8 +147,9 @@ void FuzzDevice::onWrite(const uint8_t* report, size_t length) {
     }
 }
 
-FuzzHidBackend::FuzzHidBackend(Playback playback, const uint8_t* data, size_t size, bool autoInit)
-    : device_(std::make_shared<FuzzDevice>()) {
+FuzzHidBackend::FuzzHidBackend(Playback playback, const uint8_t* data, size_t size, Clock& clock,
+                               bool autoInit)
+    : device_(std::make_shared<FuzzDevice>()), clock_(clock) {
     device_->playback = playback;
     device_->autoInit = autoInit;
     device_->load(data, size);
@@ -165,7 +168,7 @@ std::vector<HidInterfaceInfo> FuzzHidBackend::enumerate() {
 }
 
 std::unique_ptr<HidHandle> FuzzHidBackend::open(const std::string&, std::string*) {
-    return std::make_unique<FuzzHandle>(device_);
+    return std::make_unique<FuzzHandle>(device_, clock_);
 }
 
 std::pair<Bytes, Bytes> splitInput(const uint8_t* data, size_t size) {

@@ -1,7 +1,7 @@
 #pragma once
 // A HID backend for the harnesses: one FIDO key that plays the fuzzer's input back as its
-// replies. Reads on an empty queue wait out their timeout on the program's clock (the
-// harness installs a ManualClock), so silence costs no real time and a harness can check
+// replies. Reads on an empty queue wait out their timeout on the backend's clock (the
+// harness gives a ManualClock), so silence costs no real time and a harness can check
 // that every exchange ends within a bounded clock time.
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "transport/clock.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta::fuzz {
@@ -51,13 +52,15 @@ struct FuzzDevice {
 
 class FuzzHidBackend final : public HidBackend {
   public:
-    FuzzHidBackend(Playback playback, const uint8_t* data, size_t size, bool autoInit = true);
+    FuzzHidBackend(Playback playback, const uint8_t* data, size_t size, Clock& clock,
+                   bool autoInit = true);
     std::vector<HidInterfaceInfo> enumerate() override;
     std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
     FuzzDevice& device() { return *device_; }
 
   private:
     std::shared_ptr<FuzzDevice> device_;
+    Clock& clock_;
 };
 
 // Splits an input into the part before the first occurrence of the 4-byte separator

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzPrompts prompts;
     uint8_t token[PIN_TOKEN_SIZE];
     std::memset(token, 0xEE, sizeof token);
-    const int result = obtainPinToken(prompts, token);
+    const int result = obtainPinToken(session.session(), prompts, token);
     (void)result;
     return 0;
 }

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FuzzSession session(Playback::Messages, data, size,
                             U2F_FETCH_TIMEOUT_MS + U2F_RETRY_PAUSE_MS + 2 * EXCHANGE_LIMIT_MS);
         U2fCertPage page;
-        fetchU2fCertificate(page, prompts);
+        fetchU2fCertificate(session.session(), page, prompts);
         page.clearCertificatePage();
     }
     return 0;

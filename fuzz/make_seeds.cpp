@@ -20,12 +20,13 @@
 #include "ctap/pin_token.h"
 #include "fuzz_hid.h"
 #include "fuzz_prompts.h"
+#include "info/device_context.h"
 #include "info/device_refresh.h"
 #include "info/getinfo_rows.h"
 #include "sim/virtual_backend.h"
 #include "transport/clock.h"
 #include "transport/ctaphid.h"
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
 
 using namespace orvanta;
 using Bytes = std::vector<uint8_t>;
@@ -175,27 +176,21 @@ Bytes packets(const Exchange& e, bool raw) {
 }
 
 // Runs a flow against one virtual key and returns its exchanges.
-std::vector<Exchange> record(const std::string& profile, const std::function<void()>& flow,
-                             VirtualKey** keyOut = nullptr) {
+std::vector<Exchange> record(const std::string& profile,
+                             const std::function<void(DeviceContext&)>& flow) {
     ManualClock manual(1000);
-    setClock(&manual);
-    auto virtualBackend = std::make_shared<VirtualBackend>();
-    VirtualKey& key = virtualBackend->addDevice(profile);
-    if (keyOut != nullptr) {
-        *keyOut = &key;
-    }
+    auto virtualBackend = std::make_shared<VirtualBackend>(manual);
+    virtualBackend->addDevice(profile);
     auto recording = std::make_shared<RecordingBackend>(virtualBackend);
-    deviceManager().setBackend(recording);
-    enumerateDevices(deviceManager());
-    selectDevice(deviceManager(), 0, 0);
-    transportReady = 1;
-    flow();
+    DeviceContext devices(recording, manual);
+    devices.enumerate();
+    devices.select(0, 0);
+    flow(devices);
+    devices.close();
     std::vector<Exchange> log = recording->log;
     for (Exchange& e : log) {
         reassemble(e);
     }
-    deviceManager().setBackend(std::make_shared<VirtualBackend>());
-    setClock(nullptr);
     return log;
 }
 
@@ -214,12 +209,12 @@ int main(int argc, char** argv) {
 
     // The hardware refresh of every profile: vendor queries and getInfo.
     for (const std::string& profile : profileNames()) {
-        std::vector<Exchange> log = record(profile, [] {
+        std::vector<Exchange> log = record(profile, [](DeviceContext& devices) {
             HardInfoPage hardware;
             Fido2CertPage fido2;
             U2fCertPage u2f;
             Pages pages{hardware, fido2, u2f};
-            ShowDeviceInfo(pages, "", "");
+            ShowDeviceInfo(devices, pages, "", "");
         });
         if (log.empty()) {
             continue;
@@ -265,10 +260,10 @@ int main(int argc, char** argv) {
 
     // The PIN token of a key with a PIN.
     {
-        std::vector<Exchange> log = record("pin", [] {
+        std::vector<Exchange> log = record("pin", [](DeviceContext& devices) {
             fuzz::FuzzPrompts prompts;
             uint8_t token[PIN_TOKEN_SIZE];
-            fetchPinToken(profileByName("pin").pin, prompts, token);
+            fetchPinToken(devices.session(), profileByName("pin").pin, prompts, token);
         });
         seeds.add("fuzz_pin_token", "pin", messages(log));
         for (size_t i = 0; i < log.size(); ++i) {
@@ -278,10 +273,8 @@ int main(int argc, char** argv) {
 
     // The attestation certificates of the virtual key, as DER and as Base64 text.
     {
-        VirtualKey* key = nullptr;
-        record(
-            "default", [] {}, &key);
-        auto backend = std::make_shared<VirtualBackend>();
+        ManualClock manual(1000);
+        auto backend = std::make_shared<VirtualBackend>(manual);
         VirtualKey& k = backend->addDevice("default");
         const Bytes& att = k.attestationCertificate();
         const Bytes& ca = k.caCertificate();
@@ -309,14 +302,12 @@ int main(int argc, char** argv) {
     // whether the key has a PIN.
     for (const std::string profile : {"default", "pin", "full"}) {
         const bool pin = profileByName(profile).pinSet;
-        std::vector<Exchange> log = record(profile, [&] {
+        std::vector<Exchange> log = record(profile, [&](DeviceContext& devices) {
             fuzz::FuzzPrompts prompts;
             prompts.answer = profileByName(profile).pin;
-            clientPinSet = pin;
             Fido2CertPage page;
-            fetchFido2Certificates(page, prompts);
+            fetchFido2Certificates(devices.session(), pin, page, prompts);
             page.clearCertificatePage();
-            clientPinSet = false;
         });
         Bytes seed{static_cast<uint8_t>(pin ? 1 : 0)};
         Bytes all = messages(log);
@@ -335,10 +326,10 @@ int main(int argc, char** argv) {
     // The U2F certificate fetch: extended form, chained replies, short form, and a key that
     // waits for a few attempts before its touch.
     for (const std::string profile : {"default", "u2f-chained", "u2f-short-form", "u2f-only"}) {
-        std::vector<Exchange> log = record(profile, [] {
+        std::vector<Exchange> log = record(profile, [](DeviceContext& devices) {
             fuzz::FuzzPrompts prompts;
             U2fCertPage page;
-            fetchU2fCertificate(page, prompts);
+            fetchU2fCertificate(devices.session(), page, prompts);
             page.clearCertificatePage();
         });
         seeds.add("fuzz_u2f_cert", "fetch-" + profile, messages(log));

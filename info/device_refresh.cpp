@@ -2,12 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "info/getinfo_rows.h"
 #include "info/vendor_queries.h"
 #include "transport/ctaphid.h"
-#include "transport/device_manager.h"
 
 namespace orvanta {
 
@@ -24,27 +22,20 @@ std::string hex4(uint32_t value) {
     return text;
 }
 
-// One vendor row: appended when the query succeeded and (unless allowEmpty) gave a text.
-template <typename Query>
-void vendorRow(HardInfoPage& page, const char* label, Query query, bool allowEmpty = false) {
-    char text[QUERY_TEXT_SIZE];
-    std::memset(text, 0, sizeof text);
-    if (query(text) == 0 && (allowEmpty || text[0] != 0)) {
-        page.AppendRow(label, std::string(text));
+void optionalRow(HardInfoPage& page, const char* label, const std::optional<std::string>& text) {
+    if (text) {
+        page.AppendRow(label, *text);
     }
 }
 
 }  // namespace
 
-void ShowDeviceInfo(Pages& pages, const std::string& vidText, const std::string& pidText) {
+void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vidText,
+                    const std::string& pidText) {
     pages.hardware.deleteAllRows();
     pages.fido2.clearCertificatePage();
     pages.u2f.clearCertificatePage();
-    clientPinSet = false;
-
-    DeviceManager& manager = deviceManager();
-    transportReady = 1;
-    enumerateDevices(manager);
+    context.enumerate();
 
     uint32_t vendorId = 0;
     uint32_t productId = 0;
@@ -52,38 +43,47 @@ void ShowDeviceInfo(Pages& pages, const std::string& vidText, const std::string&
         vendorId = parseHexId(vidText);
         productId = parseHexId(pidText);
     }
-    if (selectDevice(manager, vendorId, productId) == 0 && (vendorId != 0 || productId != 0)) {
+    if (context.select(vendorId, productId) == 0 && (vendorId != 0 || productId != 0)) {
         // The event was about another USB device, or the shown key went away while
         // another stays: show the first attached key, as at start.
-        selectDevice(manager, 0, 0);
+        context.select(0, 0);
     }
 
-    const DeviceRecord device = manager.selected;
+    DeviceSession& session = context.session();
+    const DeviceRecord device = session.device();
     if (!device.present()) {
         return;
     }
     pages.fido2.showFido2Tips();
     pages.u2f.showU2fTips();
 
-    HardInfoPage& page = pages.hardware;
+    context.setVendorVersions(queryVendorVersions(session));
+    context.setAuthenticatorInfo(readAuthenticatorInfo(session));
+    buildHardwarePage(device, context.facts().versions, context.facts().info, pages.hardware);
+}
+
+void buildHardwarePage(const DeviceRecord& device, const VendorVersions& versions,
+                       const std::optional<AuthenticatorInfo>& info, HardInfoPage& page) {
     page.AppendRow("Device name", device.productName);
     page.AppendRow("VID", hex4(device.vendorId));
     page.AppendRow("PID", hex4(device.productId));
     page.AppendRow("Firmware Version", device.versionText);
-    vendorRow(page, "IDentify", queryIdentify);
-    vendorRow(page, "Fingerprint Module Version", queryFingerprintVersion);
+    optionalRow(page, "IDentify", versions.identify);
+    optionalRow(page, "Fingerprint Module Version", versions.fingerprintModule);
     page.AppendRow("    ");
-    vendorRow(page, "Win Hello Version", queryWinHelloVersion);
-    vendorRow(page, "OTP Version", queryOtpVersion);
-    vendorRow(page, "PIV Version", queryPivVersion);
-    vendorRow(page, "GIDS", queryGidsVersion, true);
-    if (queryNdefPresent() == 0) {
+    optionalRow(page, "Win Hello Version", versions.winHello);
+    optionalRow(page, "OTP Version", versions.otp);
+    optionalRow(page, "PIV Version", versions.piv);
+    optionalRow(page, "GIDS", versions.gids);
+    if (versions.ndef) {
         page.AppendRow("NDEF", std::string("yes"));
     }
-    vendorRow(page, "U2F Version", queryU2fVersion);
-    appendGetInfoRows([&page](const std::string& label, std::string value) {
-        page.AppendRow(label, std::move(value));
-    });
+    optionalRow(page, "U2F Version", versions.u2f);
+    if (info) {
+        appendGetInfoRows(*info, [&page](const std::string& label, std::string value) {
+            page.AppendRow(label, std::move(value));
+        });
+    }
 }
 
 }  // namespace orvanta

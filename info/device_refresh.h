@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "info/device_context.h"
 #include "info/page_model.h"
+#include "info/vendor_queries.h"
 
 namespace orvanta {
 
@@ -17,6 +19,12 @@ struct Pages {
 
 // vidText, pidText: vendor and product ID as hexadecimal text (four digits as in a device
 // path), or empty for the first attached FIDO key.
-void ShowDeviceInfo(Pages& pages, const std::string& vidText, const std::string& pidText);
+// What it read is kept in context.facts().
+void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vidText,
+                    const std::string& pidText);
+
+// The hardware page of a key from what was read of it.
+void buildHardwarePage(const DeviceRecord& device, const VendorVersions& versions,
+                       const std::optional<AuthenticatorInfo>& info, HardInfoPage& page);
 
 }  // namespace orvanta

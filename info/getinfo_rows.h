@@ -1,13 +1,16 @@
 #pragma once
 // The authenticatorGetInfo block of the hardware page: every member of the reply as rows
-// keyed by its CTAP integer key, and the clientPin option as a process-wide flag.
+// keyed by its CTAP integer key, built from the decoded reply.
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "ctap/authenticator_info.h"
 #include "ctap/cbor.h"
+#include "transport/device_session.h"
 
 namespace orvanta {
 
@@ -35,19 +38,23 @@ inline constexpr std::array<std::string_view, 19> GETINFO_OPTION_NAMES = {
     "noMcGaPermissionsWithClientPin",
 };
 
-// Whether the last authenticatorGetInfo reported a client PIN; the refresh resets it.
-extern bool clientPinSet;
-
 // Appends one row (label, value) at the end of a list; the value text is handed over, so a
 // page can keep it without a copy.
 using RowSink = std::function<void(const std::string& label, std::string value)>;
 
-// Decodes an authenticatorGetInfo reply (the CBOR map after the status byte) into rows and
-// sets clientPinSet from the clientPin option (left as it was when the option is absent).
-void appendGetInfoRowsFromReply(CborSpan reply, const RowSink& sink);
+// The rows of a decoded authenticatorGetInfo.
+void appendGetInfoRows(const AuthenticatorInfo& info, const RowSink& sink);
 
-// Asks the selected authenticator for its info and appends the rows; an error status or a
-// transport failure adds nothing.
-void appendGetInfoRows(const RowSink& sink);
+// Decodes an authenticatorGetInfo reply (the CBOR map after the status byte) and appends
+// its rows; returns what it decoded.
+AuthenticatorInfo appendGetInfoRowsFromReply(CborSpan reply, const RowSink& sink);
+
+// Asks the session's authenticator for its info: nothing for an error status or a failed
+// exchange; a reply of the status byte alone decodes as an empty map would.
+std::optional<AuthenticatorInfo> readAuthenticatorInfo(DeviceSession& session);
+
+// Asks the session's authenticator for its info and appends the rows; an error status or a
+// transport failure adds nothing and gives nothing.
+std::optional<AuthenticatorInfo> appendGetInfoRows(DeviceSession& session, const RowSink& sink);
 
 }  // namespace orvanta

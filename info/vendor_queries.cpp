@@ -1,5 +1,6 @@
 #include "info/vendor_queries.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -30,16 +31,30 @@ std::vector<uint8_t> vendorAid(const uint8_t* suffix, size_t suffixLength) {
     return aid;
 }
 
+// The answer as the queries read it: a failed exchange, and an answer longer than the
+// query offers room for, count as a transport failure.
 struct Reply {
-    uint16_t status = TRANSPORT_FAILED;
+    bool failed = true;
+    uint16_t status = 0;
     uint32_t length = 0;
     uint8_t data[1024] = {};
 };
 
-void exchange(const std::vector<uint8_t>& apdu, uint32_t capacity, Reply& reply) {
-    reply.length = capacity;
-    reply.status = sendApdu(apdu.data(), static_cast<int32_t>(apdu.size()), reply.data,
-                            &reply.length, CTAPHID_MSG);
+void exchange(DeviceSession& session, const std::vector<uint8_t>& apdu, uint32_t capacity,
+              Reply& reply) {
+    Result<ApduReply> answer = sendApdu(session, apdu, CTAPHID_MSG);
+    if (!answer || answer->data.size() > capacity || answer->data.size() > sizeof reply.data) {
+        reply.failed = true;
+        return;
+    }
+    reply.failed = false;
+    reply.status = answer->status;
+    reply.length = static_cast<uint32_t>(answer->data.size());
+    std::copy(answer->data.begin(), answer->data.end(), reply.data);
+}
+
+bool succeeded(const Reply& reply) {
+    return !reply.failed && reply.status == 0x9000;
 }
 
 void formatTwo(char* text, uint8_t a, uint8_t b) {
@@ -47,16 +62,17 @@ void formatTwo(char* text, uint8_t a, uint8_t b) {
 }
 
 // SELECT, then the version command; the version is in data bytes 8 and 9.
-int twoStepQuery(const std::vector<uint8_t>& select, uint32_t selectCapacity, char* text) {
+int twoStepQuery(DeviceSession& session, const std::vector<uint8_t>& select,
+                 uint32_t selectCapacity, char* text) {
     Reply reply;
-    exchange(select, selectCapacity, reply);
-    if (reply.status != 0x9000) {
+    exchange(session, select, selectCapacity, reply);
+    if (!succeeded(reply)) {
         return 1;
     }
     std::vector<uint8_t> version(VERSION_COMMAND, VERSION_COMMAND + sizeof VERSION_COMMAND);
     Reply second;
-    exchange(version, VERSION_CAPACITY, second);
-    if (second.status == TRANSPORT_FAILED || second.length < 16) {
+    exchange(session, version, VERSION_CAPACITY, second);
+    if (second.failed || second.length < 16) {
         return 2;
     }
     formatTwo(text, second.data[8], second.data[9]);
@@ -65,11 +81,11 @@ int twoStepQuery(const std::vector<uint8_t>& select, uint32_t selectCapacity, ch
 
 }  // namespace
 
-int queryIdentify(char* text) {
+int queryIdentify(DeviceSession& session, char* text) {
     const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x01, 0x67, 0x41, 0x30, 0x00, 0xFF};
     Reply reply;
-    exchange(selectApdu(aid, sizeof aid, false), 30, reply);
-    if (reply.status == TRANSPORT_FAILED || reply.length < 16) {
+    exchange(session, selectApdu(aid, sizeof aid, false), 30, reply);
+    if (reply.failed || reply.length < 16) {
         return 2;
     }
     if (reply.status != 0x9000) {
@@ -84,11 +100,11 @@ int queryIdentify(char* text) {
     return 0;
 }
 
-int queryFingerprintVersion(char* text) {
+int queryFingerprintVersion(DeviceSession& session, char* text) {
     const std::vector<uint8_t> command = {0x80, 0xE3, 0x00, 0x00, 0x00};
     Reply reply;
-    exchange(command, 256, reply);
-    if (reply.status != 0x9000) {
+    exchange(session, command, 256, reply);
+    if (!succeeded(reply)) {
         return 1;
     }
     if (reply.length != 7) {
@@ -98,29 +114,29 @@ int queryFingerprintVersion(char* text) {
     return 0;
 }
 
-int queryWinHelloVersion(char* text) {
+int queryWinHelloVersion(DeviceSession& session, char* text) {
     const uint8_t suffix[] = {0x52, 0x68, 0x65, 0x6C, 0x6C, 0x6F, 0x01, 0x01, 0x00};
     std::vector<uint8_t> aid = vendorAid(suffix, sizeof suffix);
-    return twoStepQuery(selectApdu(aid.data(), aid.size()), 25, text);
+    return twoStepQuery(session, selectApdu(aid.data(), aid.size()), 25, text);
 }
 
-int queryOtpVersion(char* text) {
+int queryOtpVersion(DeviceSession& session, char* text) {
     const uint8_t suffix[] = {0x83, 0x26, 0x01, 0x01};
     std::vector<uint8_t> aid = vendorAid(suffix, sizeof suffix);
-    return twoStepQuery(selectApdu(aid.data(), aid.size()), 25, text);
+    return twoStepQuery(session, selectApdu(aid.data(), aid.size()), 25, text);
 }
 
-int queryPivVersion(char* text) {
+int queryPivVersion(DeviceSession& session, char* text) {
     const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x03, 0x08, 0x00, 0x00, 0x10, 0x00, 0x01, 0x00};
     Reply reply;
-    exchange(selectApdu(aid, sizeof aid), 1024, reply);
-    if (reply.status != 0x9000) {
+    exchange(session, selectApdu(aid, sizeof aid), 1024, reply);
+    if (!succeeded(reply)) {
         return 1;
     }
     std::vector<uint8_t> version(VERSION_COMMAND, VERSION_COMMAND + sizeof VERSION_COMMAND);
     Reply second;
-    exchange(version, VERSION_CAPACITY, second);
-    if (second.status != 0x9000) {
+    exchange(session, version, VERSION_CAPACITY, second);
+    if (!succeeded(second)) {
         return 2;
     }
     if (second.length >= 16) {
@@ -133,21 +149,49 @@ int queryPivVersion(char* text) {
     return 0;
 }
 
-int queryGidsVersion(char* text) {
+int queryGidsVersion(DeviceSession& session, char* text) {
     const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x03, 0x97, 0x42, 0x54, 0x46, 0x59, 0x02, 0x01};
-    return twoStepQuery(selectApdu(aid, sizeof aid), 25, text);
+    return twoStepQuery(session, selectApdu(aid, sizeof aid), 25, text);
 }
 
-int queryNdefPresent() {
+int queryNdefPresent(DeviceSession& session) {
     const uint8_t aid[] = {0xD2, 0x76, 0x00, 0x00, 0x85, 0x01, 0x01};
     Reply reply;
-    exchange(selectApdu(aid, sizeof aid), 1023, reply);
-    return reply.status == 0x9000 ? 0 : 1;
+    exchange(session, selectApdu(aid, sizeof aid), 1023, reply);
+    return succeeded(reply) ? 0 : 1;
 }
 
-int queryU2fVersion(char* text) {
+int queryU2fVersion(DeviceSession& session, char* text) {
     const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x06, 0x47, 0x2F, 0x00, 0x01};
-    return twoStepQuery(selectApdu(aid, sizeof aid), 1024, text);
+    return twoStepQuery(session, selectApdu(aid, sizeof aid), 1024, text);
+}
+
+namespace {
+
+// The text of a query that succeeded and (unless allowEmpty) produced one.
+template <typename Query>
+std::optional<std::string> versionText(DeviceSession& session, Query query,
+                                       bool allowEmpty = false) {
+    char text[QUERY_TEXT_SIZE] = {};
+    if (query(session, text) == 0 && (allowEmpty || text[0] != 0)) {
+        return std::string(text);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+VendorVersions queryVendorVersions(DeviceSession& session) {
+    VendorVersions versions;
+    versions.identify = versionText(session, queryIdentify);
+    versions.fingerprintModule = versionText(session, queryFingerprintVersion);
+    versions.winHello = versionText(session, queryWinHelloVersion);
+    versions.otp = versionText(session, queryOtpVersion);
+    versions.piv = versionText(session, queryPivVersion);
+    versions.gids = versionText(session, queryGidsVersion, true);
+    versions.ndef = queryNdefPresent(session) == 0;
+    versions.u2f = versionText(session, queryU2fVersion);
+    return versions;
 }
 
 }  // namespace orvanta

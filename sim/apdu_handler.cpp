@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ctap/iso_status.h"
+
 namespace orvanta {
 
 namespace {
-
-constexpr uint16_t SW_OK = 0x9000;
-constexpr uint16_t SW_WRONG_LENGTH = 0x6700;
-constexpr uint16_t SW_CONDITIONS_NOT_SATISFIED = 0x6985;
-constexpr uint16_t SW_WRONG_DATA = 0x6A80;
-constexpr uint16_t SW_FILE_NOT_FOUND = 0x6A82;
-constexpr uint16_t SW_INS_NOT_SUPPORTED = 0x6D00;
-constexpr uint16_t SW_CLA_NOT_SUPPORTED = 0x6E00;
 
 const uint8_t AID_IDENTIFY[] = {0xA0, 0x00, 0x00, 0x01, 0x67, 0x41, 0x30, 0x00, 0xFF};
 const uint8_t AID_WIN_HELLO_SUFFIX[] = {0x52, 0x68, 0x65, 0x6C, 0x6C, 0x6F, 0x01, 0x01, 0x00};
@@ -137,7 +131,7 @@ Bytes ApduHandler::handle(const uint8_t* bytes, size_t length) {
                 if (!key_.profile.u2f) {
                     return status(SW_INS_NOT_SUPPORTED);
                 }
-                return withStatus({'U', '2', 'F', '_', 'V', '2'}, SW_OK);
+                return withStatus({'U', '2', 'F', '_', 'V', '2'}, SW_NO_ERROR);
             case 0xC0:
                 return getResponse(a);
             default:
@@ -192,7 +186,7 @@ Bytes ApduHandler::select(const Apdu& a) {
         return status(SW_FILE_NOT_FOUND);
     }
     selected_ = applet;
-    return withStatus(reply, SW_OK);
+    return withStatus(reply, SW_NO_ERROR);
 }
 
 Bytes ApduHandler::version() {
@@ -204,7 +198,7 @@ Bytes ApduHandler::version() {
     // A TLV block whose bytes 8 and 9 are the applet's version.
     Bytes reply = {0xDF,           0xFF,           0x0E, 0x80, 0x01, 0x00, 0x81, 0x02,
                    c.versionMajor, c.versionMinor, 0x82, 0x04, 0x00, 0x00, 0x00, 0x01};
-    return withStatus(reply, SW_OK);
+    return withStatus(reply, SW_NO_ERROR);
 }
 
 Bytes ApduHandler::fingerprint() {
@@ -212,7 +206,7 @@ Bytes ApduHandler::fingerprint() {
     if (!c.present) {
         return status(SW_INS_NOT_SUPPORTED);
     }
-    return withStatus({0x46, 0x50, 0x4D, 0x00, 0x01, c.versionMajor, c.versionMinor}, SW_OK);
+    return withStatus({0x46, 0x50, 0x4D, 0x00, 0x01, c.versionMajor, c.versionMinor}, SW_NO_ERROR);
 }
 
 Bytes ApduHandler::u2fRegister(const Apdu& a) {
@@ -233,7 +227,7 @@ Bytes ApduHandler::u2fRegister(const Apdu& a) {
     Bytes response = registrationResponse(a.data, a.data + 32);
     ++key_.counters.u2fRegistrations;
     if (!key_.profile.u2fChaining) {
-        return withStatus(std::move(response), SW_OK);
+        return withStatus(std::move(response), SW_NO_ERROR);
     }
     // The answer waits for GET RESPONSE; this reply only says how much is there.
     pendingResponse_ = std::move(response);
@@ -258,7 +252,7 @@ Bytes ApduHandler::getResponse(const Apdu& a) {
     if (left == 0) {
         pendingResponse_.clear();
         pendingOffset_ = 0;
-        return withStatus(std::move(data), SW_OK);
+        return withStatus(std::move(data), SW_NO_ERROR);
     }
     const size_t next = std::min(chunk, left);
     return withStatus(std::move(data), static_cast<uint16_t>(0x6100 | (next & 0xFF)));

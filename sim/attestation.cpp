@@ -35,7 +35,7 @@ struct CertWriter {
     mbedtls_mpi serial;
 };
 
-struct CertSpec {
+struct CertificateShape {
     const SimKeyPair* subjectKey;
     const SimKeyPair* issuerKey;
     const char* subject;
@@ -45,7 +45,7 @@ struct CertSpec {
     const std::array<uint8_t, 16>* aaguid;  // null for the CA
 };
 
-Bytes writeCertificate(const CertSpec& shape, SeededDrbg& drbg) {
+Bytes writeCertificate(const CertificateShape& shape, SeededDrbg& drbg) {
     CertWriter w;
     mbedtls_x509write_crt_set_version(&w.crt, MBEDTLS_X509_CRT_VERSION_3);
     mbedtls_x509write_crt_set_md_alg(&w.crt, MBEDTLS_MD_SHA256);

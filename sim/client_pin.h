@@ -7,33 +7,10 @@
 #include <cstdint>
 
 #include "ctap/cbor.h"
+#include "ctap/ctap_protocol.h"
 #include "sim/key_state.h"
 
 namespace orvanta {
-
-// CTAP status codes the virtual key answers with.
-namespace ctap_status {
-inline constexpr uint8_t OK = 0x00;
-inline constexpr uint8_t INVALID_COMMAND = 0x01;
-inline constexpr uint8_t INVALID_PARAMETER = 0x02;
-inline constexpr uint8_t INVALID_LENGTH = 0x03;
-inline constexpr uint8_t CBOR_UNEXPECTED_TYPE = 0x11;
-inline constexpr uint8_t INVALID_CBOR = 0x12;
-inline constexpr uint8_t MISSING_PARAMETER = 0x14;
-inline constexpr uint8_t UNSUPPORTED_ALGORITHM = 0x26;
-inline constexpr uint8_t UNSUPPORTED_OPTION = 0x2B;
-inline constexpr uint8_t KEEPALIVE_CANCEL = 0x2D;
-inline constexpr uint8_t NO_CREDENTIALS = 0x2E;
-inline constexpr uint8_t USER_ACTION_TIMEOUT = 0x2F;
-inline constexpr uint8_t PIN_INVALID = 0x31;
-inline constexpr uint8_t PIN_BLOCKED = 0x32;
-inline constexpr uint8_t PIN_AUTH_INVALID = 0x33;
-inline constexpr uint8_t PIN_AUTH_BLOCKED = 0x34;
-inline constexpr uint8_t PIN_NOT_SET = 0x35;
-inline constexpr uint8_t PIN_REQUIRED = 0x36;
-inline constexpr uint8_t PIN_POLICY_VIOLATION = 0x37;
-inline constexpr uint8_t INVALID_SUBCOMMAND = 0x3E;
-}  // namespace ctap_status
 
 inline constexpr uint8_t PIN_RETRIES_MAX = 8;
 inline constexpr uint8_t PIN_CONSECUTIVE_LIMIT = 3;

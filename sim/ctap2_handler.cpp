@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "ctap/ctap_protocol.h"
 #include "sim/attestation.h"
 #include "sim/cbor_out.h"
 #include "sim/get_info.h"
@@ -11,13 +12,6 @@
 namespace orvanta {
 
 namespace {
-
-constexpr uint8_t CMD_MAKE_CREDENTIAL = 0x01;
-constexpr uint8_t CMD_GET_ASSERTION = 0x02;
-constexpr uint8_t CMD_GET_INFO = 0x04;
-constexpr uint8_t CMD_CLIENT_PIN = 0x06;
-constexpr uint8_t CMD_RESET = 0x07;
-constexpr uint8_t CMD_SELECTION = 0x0B;
 
 constexpr uint8_t FLAG_UP = 0x01;
 constexpr uint8_t FLAG_UV = 0x04;
@@ -83,22 +77,22 @@ Ctap2Outcome Ctap2Handler::handle(const uint8_t* message, size_t length) {
     }
     const CborSpan params{length > 1 ? message + 1 : nullptr, static_cast<uint32_t>(length - 1)};
     switch (message[0]) {
-        case CMD_GET_INFO:
+        case AUTHENTICATOR_GET_INFO:
             ++key_.counters.getInfoRequests;
             return now(buildGetInfo(key_.profile, pin_.isSet()));
-        case CMD_CLIENT_PIN:
+        case AUTHENTICATOR_CLIENT_PIN:
             return now(pin_.handle(params));
-        case CMD_MAKE_CREDENTIAL:
+        case AUTHENTICATOR_MAKE_CREDENTIAL:
             return makeCredential(params);
-        case CMD_GET_ASSERTION:  // credentials are not kept
+        case AUTHENTICATOR_GET_ASSERTION:  // credentials are not kept
             return status(ctap_status::NO_CREDENTIALS);
-        case CMD_RESET:
+        case AUTHENTICATOR_RESET:
             return afterTouch([this] {
                 pin_.clear();
                 key_.signCount = 0;
                 return Bytes{ctap_status::OK};
             });
-        case CMD_SELECTION:
+        case AUTHENTICATOR_SELECTION:
             return afterTouch([] { return Bytes{ctap_status::OK}; });
         default:
             return status(ctap_status::INVALID_COMMAND);

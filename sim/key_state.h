@@ -35,10 +35,10 @@ struct VirtualKeyCounters {
 };
 
 struct VirtualKeyState {
-    VirtualKeyState(Profile p, uint32_t serial)
+    VirtualKeyState(Profile p, uint32_t serial, Clock& clock)
         : profile(std::move(p)),
           drbg("orvanta-virtual-key-" + std::to_string(serial)),
-          presence(profile.touch) {}
+          presence(clock, profile.touch) {}
 
     const VirtualAttestation& attestation() const {
         return VirtualAttestation::forAaguid(profile.aaguid);

@@ -1,7 +1,5 @@
 #include "sim/presence.h"
 
-#include "transport/clock.h"
-
 namespace orvanta {
 
 void TouchState::setPolicy(TouchPolicy policy) {
@@ -10,7 +8,7 @@ void TouchState::setPolicy(TouchPolicy policy) {
 }
 
 bool TouchState::check() {
-    const uint32_t now = clock().tickCount();
+    const uint32_t now = clock_.tickCount();
     if (!waiting_) {
         waiting_ = true;
         waitStart_ = now;

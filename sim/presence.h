@@ -5,12 +5,13 @@
 #include <cstdint>
 
 #include "sim/profile.h"
+#include "transport/clock.h"
 
 namespace orvanta {
 
 class TouchState {
   public:
-    explicit TouchState(TouchPolicy policy = {}) : policy_(policy) {}
+    explicit TouchState(Clock& clock, TouchPolicy policy = {}) : clock_(clock), policy_(policy) {}
 
     void setPolicy(TouchPolicy policy);
     const TouchPolicy& policy() const { return policy_; }
@@ -22,6 +23,7 @@ class TouchState {
     void consume();
 
   private:
+    Clock& clock_;
     TouchPolicy policy_;
     bool touched_ = false;
     bool waiting_ = false;  // a check has started the current wait

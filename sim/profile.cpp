@@ -75,7 +75,7 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
         {"ctap20", [](Profile& p) { p.getInfo = GetInfoKind::Minimal; }},
         {"keyboard",
          [](Profile& p) {
-             p.extraCollections = {CollectionSpec{}};
+             p.extraCollections = {CollectionShape{}};
              p.fidoPosition = 1;  // the keyboard is listed first
          }},
         {"u2f-chained", [](Profile& p) { p.u2fChaining = true; }},

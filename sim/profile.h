@@ -64,7 +64,7 @@ enum class GetInfoKind : uint8_t {
 };
 
 // A non-FIDO top-level collection of the same USB device (for example a keyboard).
-struct CollectionSpec {
+struct CollectionShape {
     uint16_t usagePage = 0x0001;
     uint16_t usage = 0x0006;
     uint16_t inputReportLength = 9;
@@ -80,7 +80,7 @@ struct Profile {
     uint16_t productId = VIRTUAL_PRODUCT_ID;
     uint16_t releaseNumber = 0x0100;
     // Collections beside the FIDO one; the FIDO collection is listed at fidoPosition.
-    std::vector<CollectionSpec> extraCollections;
+    std::vector<CollectionShape> extraCollections;
     size_t fidoPosition = 0;
     // When not empty, opening any collection of the device fails with this reason.
     std::string openError;

@@ -4,8 +4,6 @@
 #include <charconv>
 #include <utility>
 
-#include "transport/clock.h"
-
 namespace orvanta {
 
 namespace {
@@ -39,8 +37,8 @@ class FidoHandle final : public HidHandle {
 // Any other collection (a keyboard, say): takes reports, never sends any.
 class QuietHandle final : public HidHandle {
   public:
-    QuietHandle(std::shared_ptr<VirtualKey> key, CollectionSpec shape)
-        : key_(std::move(key)), shape_(shape) {}
+    QuietHandle(std::shared_ptr<VirtualKey> key, CollectionShape shape, Clock& clock)
+        : key_(std::move(key)), shape_(shape), clock_(clock) {}
 
     int write(const uint8_t* report, size_t length) override {
         if (!key_->attached() || report == nullptr) {
@@ -52,7 +50,7 @@ class QuietHandle final : public HidHandle {
         if (!key_->attached()) {
             return -1;
         }
-        clock().sleep(timeoutMs);
+        clock_.sleep(timeoutMs);
         return 0;
     }
     void flush() override {}
@@ -61,7 +59,8 @@ class QuietHandle final : public HidHandle {
 
   private:
     std::shared_ptr<VirtualKey> key_;
-    CollectionSpec shape_;
+    CollectionShape shape_;
+    Clock& clock_;
 };
 
 std::string pathOf(uint32_t serial, size_t collection) {
@@ -79,7 +78,7 @@ VirtualBackend::~VirtualBackend() {
 }
 
 VirtualKey& VirtualBackend::addDevice(Profile profile) {
-    devices_.push_back(std::make_shared<VirtualKey>(std::move(profile), nextSerial_++));
+    devices_.push_back(std::make_shared<VirtualKey>(std::move(profile), nextSerial_++, clock_));
     return *devices_.back();
 }
 
@@ -145,7 +144,7 @@ std::unique_ptr<HidHandle> VirtualBackend::open(const std::string& path, std::st
         return std::make_unique<FidoHandle>(key);
     }
     const size_t extra = collection < fido ? collection : collection - 1;
-    return std::make_unique<QuietHandle>(key, p.extraCollections[extra]);
+    return std::make_unique<QuietHandle>(key, p.extraCollections[extra], clock_);
 }
 
 bool VirtualBackend::parsePath(const std::string& path, uint32_t& serial, size_t& collection) {

@@ -2,7 +2,7 @@
 // The `virtual` HID backend: one or more virtual security keys in the process, each listed
 // with its FIDO collection (usage page 0xF1D0, usage 1) and any extra collections of its
 // profile. Paths read "virtual:<serial>:<collection>". Everything runs on the caller's
-// thread; time passes only through the program's clock.
+// thread; time passes only through the backend's clock.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,8 @@
 
 #include "sim/profile.h"
 #include "sim/virtual_key.h"
-#include "transport/device_manager.h"
+#include "transport/clock.h"
+#include "transport/device_list.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta {
@@ -22,7 +23,8 @@ inline constexpr const char* VIRTUAL_PATH_PREFIX = "virtual:";
 
 class VirtualBackend : public HidBackend {
   public:
-    VirtualBackend() = default;
+    // Every wait of the backend and its keys runs on the given clock.
+    explicit VirtualBackend(Clock& clock) : clock_(clock) {}
     ~VirtualBackend() override;
 
     // Plugs in a key; the reference stays valid while the backend lives, also after removal.
@@ -45,6 +47,7 @@ class VirtualBackend : public HidBackend {
   private:
     std::shared_ptr<VirtualKey> find(uint32_t serial) const;
 
+    Clock& clock_;
     std::vector<std::shared_ptr<VirtualKey>> devices_;
     std::vector<std::shared_ptr<VirtualKey>> removed_;  // keeps references given out valid
     uint32_t nextSerial_ = 0;

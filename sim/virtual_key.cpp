@@ -10,21 +10,6 @@ namespace orvanta {
 
 namespace {
 
-constexpr uint8_t CMD_PING = 0x81;
-constexpr uint8_t CMD_MSG = 0x83;
-constexpr uint8_t CMD_LOCK = 0x84;
-constexpr uint8_t CMD_INIT = 0x86;
-constexpr uint8_t CMD_WINK = 0x88;
-constexpr uint8_t CMD_CBOR = 0x90;
-constexpr uint8_t CMD_CANCEL = 0x91;
-constexpr uint8_t CMD_KEEPALIVE = 0xBB;
-constexpr uint8_t CMD_ERROR = 0xBF;
-
-constexpr uint8_t KEEPALIVE_UPNEEDED = 0x02;
-constexpr uint8_t CAPABILITY_WINK = 0x01;
-constexpr uint8_t CAPABILITY_CBOR = 0x04;
-constexpr uint8_t CAPABILITY_NMSG = 0x08;
-
 constexpr size_t PACKET = 64;
 constexpr size_t INIT_DATA = 57;
 constexpr size_t CONT_DATA = 59;
@@ -66,9 +51,10 @@ std::vector<uint8_t> LoggedRequest::bytes() const {
     return b;
 }
 
-VirtualKey::VirtualKey(Profile profile, uint32_t serial)
+VirtualKey::VirtualKey(Profile profile, uint32_t serial, Clock& clock)
     : serial_(serial),
-      state_(std::move(profile), serial),
+      clock_(clock),
+      state_(std::move(profile), serial, clock),
       apdu_(state_),
       ctap2_(state_),
       nextChannel_(0x01000001u + (serial << 16)) {}
@@ -98,7 +84,7 @@ const std::vector<uint8_t>& VirtualKey::caCertificate() const {
 
 void VirtualKey::linkDelay() const {
     if (state_.profile.linkDelayMs != 0) {
-        clock().sleep(state_.profile.linkDelayMs);
+        clock_.sleep(state_.profile.linkDelayMs);
     }
 }
 
@@ -112,7 +98,7 @@ void VirtualKey::writeReport(const uint8_t* report, size_t length) {
     uint8_t packet[PACKET] = {};
     std::memcpy(packet, report + 1, std::min(length - 1, PACKET));
     const uint32_t cid = readCid(packet);
-    if (pending_.active && clock().tickCount() - pending_.started >= USER_PRESENCE_TIMEOUT_MS) {
+    if (pending_.active && clock_.tickCount() - pending_.started >= USER_PRESENCE_TIMEOUT_MS) {
         pending_ = Pending{};  // the wait ran out while nobody was listening
     }
     if (packet[4] & 0x80) {
@@ -125,7 +111,7 @@ void VirtualKey::writeReport(const uint8_t* report, size_t length) {
 void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
     const uint8_t command = packet[4];
     const uint16_t length = static_cast<uint16_t>(packet[5] << 8 | packet[6]);
-    if (command == CMD_INIT) {
+    if (command == CTAPHID_INIT) {
         if (cid == 0 || (cid != CTAPHID_BROADCAST_CID && !knownChannel(cid))) {
             sendError(cid, ctaphid_error::INVALID_CHANNEL);
             return;
@@ -150,7 +136,7 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
         return;
     }
     if (pending_.active) {
-        if (command == CMD_CANCEL && pending_.cid == cid) {
+        if (command == CTAPHID_CANCEL && pending_.cid == cid) {
             ++state_.counters.cancels;
             log_.push_back({cid, command, {}});
             const uint8_t waitingCommand = pending_.command;
@@ -162,7 +148,7 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
         sendError(cid, ctaphid_error::CHANNEL_BUSY);
         return;
     }
-    if (command == CMD_CANCEL) {
+    if (command == CTAPHID_CANCEL) {
         ++state_.counters.cancels;  // nothing to cancel; CANCEL has no reply
         log_.push_back({cid, command, {}});
         return;
@@ -222,24 +208,24 @@ void VirtualKey::continuationPacket(uint32_t cid, const uint8_t* packet) {
 void VirtualKey::dispatch(uint32_t cid, uint8_t command, std::vector<uint8_t> payload) {
     log_.push_back({cid, command, payload});
     switch (command) {
-        case CMD_MSG: {
+        case CTAPHID_MSG: {
             ++state_.counters.msgRequests;
-            queueReply(cid, CMD_MSG, apdu_.handle(payload.data(), payload.size()),
+            queueReply(cid, CTAPHID_MSG, apdu_.handle(payload.data(), payload.size()),
                        ReplyKind::Message);
             return;
         }
-        case CMD_CBOR:
+        case CTAPHID_CBOR:
             if (!state_.profile.ctap2) {
                 sendError(cid, ctaphid_error::INVALID_CMD);
                 return;
             }
             handleCbor(cid, payload);
             return;
-        case CMD_PING:
-            queueReply(cid, CMD_PING, std::move(payload), ReplyKind::Message);
+        case CTAPHID_PING:
+            queueReply(cid, CTAPHID_PING, std::move(payload), ReplyKind::Message);
             return;
-        case CMD_WINK:
-        case CMD_LOCK:
+        case CTAPHID_WINK:
+        case CTAPHID_LOCK:
             queueReply(cid, command, {}, ReplyKind::Message);
             return;
         default:
@@ -265,37 +251,37 @@ void VirtualKey::handleInit(uint32_t cid, const uint8_t* nonce) {
     reply[13] = state_.profile.firmwareMajor;
     reply[14] = state_.profile.firmwareMinor;
     reply[15] = state_.profile.firmwareBuild;
-    uint8_t capabilities = CAPABILITY_WINK;
+    uint8_t capabilities = CTAPHID_CAPABILITY_WINK;
     if (state_.profile.ctap2) {
-        capabilities |= CAPABILITY_CBOR;
+        capabilities |= CTAPHID_CAPABILITY_CBOR;
     }
     bool anyApplet = false;
     for (const auto& a : state_.profile.applets) {
         anyApplet = anyApplet || a.present;
     }
     if (!state_.profile.u2f && !anyApplet) {
-        capabilities |= CAPABILITY_NMSG;
+        capabilities |= CTAPHID_CAPABILITY_NMSG;
     }
     reply[16] = capabilities;
-    queueReply(cid, CMD_INIT, std::move(reply), ReplyKind::Init);
+    queueReply(cid, CTAPHID_INIT, std::move(reply), ReplyKind::Init);
 }
 
 void VirtualKey::handleCbor(uint32_t cid, const std::vector<uint8_t>& payload) {
     ++state_.counters.cborRequests;
     Ctap2Outcome outcome = ctap2_.handle(payload.data(), payload.size());
     if (!outcome.needsTouch) {
-        queueReply(cid, CMD_CBOR, std::move(outcome.reply), ReplyKind::Message);
+        queueReply(cid, CTAPHID_CBOR, std::move(outcome.reply), ReplyKind::Message);
         return;
     }
     if (state_.presence.check()) {
         state_.presence.consume();
-        queueReply(cid, CMD_CBOR, outcome.complete(), ReplyKind::Message);
+        queueReply(cid, CTAPHID_CBOR, outcome.complete(), ReplyKind::Message);
         return;
     }
     pending_.active = true;
     pending_.cid = cid;
-    pending_.command = CMD_CBOR;
-    pending_.started = clock().tickCount();
+    pending_.command = CTAPHID_CBOR;
+    pending_.started = clock_.tickCount();
     pending_.complete = std::move(outcome.complete);
 }
 
@@ -308,7 +294,7 @@ void VirtualKey::finishPending() {
 
 void VirtualKey::sendError(uint32_t cid, uint8_t code) {
     ++state_.counters.ctaphidErrors;
-    queueReply(cid, CMD_ERROR, {code}, ReplyKind::Error);
+    queueReply(cid, CTAPHID_ERROR, {code}, ReplyKind::Error);
 }
 
 void VirtualKey::queueReply(uint32_t cid, uint8_t command, std::vector<uint8_t> payload,
@@ -319,7 +305,7 @@ void VirtualKey::queueReply(uint32_t cid, uint8_t command, std::vector<uint8_t> 
     }
     uint16_t announced = static_cast<uint16_t>(payload.size());
     if (kind == ReplyKind::Message) {
-        const bool cborData = command == CMD_CBOR && payload.size() > 1 && payload[0] == 0;
+        const bool cborData = command == CTAPHID_CBOR && payload.size() > 1 && payload[0] == 0;
         if (fault == FaultMode::TruncatedCbor && cborData) {
             payload.resize(1 + (payload.size() - 1) / 2);
             announced = static_cast<uint16_t>(payload.size());
@@ -368,10 +354,10 @@ int VirtualKey::readReport(uint8_t* report, size_t capacity, uint32_t timeoutMs)
     }
     if (queue_.empty() && pending_.active && state_.profile.fault != FaultMode::Silence) {
         // The key is waiting for a touch: time passes in keepalive steps.
-        clock().sleep(KEEPALIVE_INTERVAL_MS);
+        clock_.sleep(KEEPALIVE_INTERVAL_MS);
         if (state_.presence.check()) {
             finishPending();
-        } else if (clock().tickCount() - pending_.started >= USER_PRESENCE_TIMEOUT_MS) {
+        } else if (clock_.tickCount() - pending_.started >= USER_PRESENCE_TIMEOUT_MS) {
             const uint32_t cid = pending_.cid;
             const uint8_t command = pending_.command;
             pending_ = Pending{};
@@ -381,14 +367,14 @@ int VirtualKey::readReport(uint8_t* report, size_t capacity, uint32_t timeoutMs)
             ++state_.counters.keepalives;
             std::vector<uint8_t> keepalive(VIRTUAL_REPORT_LENGTH, 0);
             writeCid(keepalive.data() + 1, pending_.cid);
-            keepalive[5] = CMD_KEEPALIVE;
+            keepalive[5] = CTAPHID_KEEPALIVE;
             keepalive[7] = 1;
-            keepalive[8] = KEEPALIVE_UPNEEDED;
+            keepalive[8] = CTAPHID_KEEPALIVE_UPNEEDED;
             queue_.push_back(std::move(keepalive));
         }
     }
     if (queue_.empty()) {
-        clock().sleep(timeoutMs);
+        clock_.sleep(timeoutMs);
         return 0;
     }
     linkDelay();

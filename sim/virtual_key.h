@@ -17,25 +17,15 @@
 #include "sim/ctap2_handler.h"
 #include "sim/key_state.h"
 #include "sim/profile.h"
+#include "transport/clock.h"
+#include "transport/ctaphid_protocol.h"
 
 namespace orvanta {
 
 inline constexpr size_t VIRTUAL_REPORT_LENGTH = 65;  // report ID + 64-byte packet
-inline constexpr uint32_t CTAPHID_BROADCAST_CID = 0xFFFFFFFF;
-inline constexpr uint32_t CTAPHID_MAX_MESSAGE = 57 + 128 * 59;
 // How often a waiting key sends a keepalive, and how long it waits for a touch at most.
 inline constexpr uint32_t KEEPALIVE_INTERVAL_MS = 100;
 inline constexpr uint32_t USER_PRESENCE_TIMEOUT_MS = 30000;
-
-namespace ctaphid_error {
-inline constexpr uint8_t INVALID_CMD = 0x01;
-inline constexpr uint8_t INVALID_PAR = 0x02;
-inline constexpr uint8_t INVALID_LEN = 0x03;
-inline constexpr uint8_t INVALID_SEQ = 0x04;
-inline constexpr uint8_t MSG_TIMEOUT = 0x05;
-inline constexpr uint8_t CHANNEL_BUSY = 0x06;
-inline constexpr uint8_t INVALID_CHANNEL = 0x0B;
-}  // namespace ctaphid_error
 
 // A complete request message as the key reassembled it.
 struct LoggedRequest {
@@ -48,7 +38,8 @@ struct LoggedRequest {
 
 class VirtualKey {
   public:
-    VirtualKey(Profile profile, uint32_t serial);
+    // Every wait of the key (touch, keepalives, link delay) runs on the given clock.
+    VirtualKey(Profile profile, uint32_t serial, Clock& clock);
     VirtualKey(const VirtualKey&) = delete;
     VirtualKey& operator=(const VirtualKey&) = delete;
 
@@ -83,7 +74,7 @@ class VirtualKey {
     // One output report (report ID byte first).
     void writeReport(const uint8_t* report, size_t length);
     // One input report into report (report ID byte first): its length, 0 when none came
-    // within timeoutMs on the program's clock, -1 when the key is gone.
+    // within timeoutMs on the key's clock, -1 when the key is gone.
     int readReport(uint8_t* report, size_t capacity, uint32_t timeoutMs);
     void flushReports() { queue_.clear(); }
     size_t queuedReports() const { return queue_.size(); }
@@ -120,6 +111,7 @@ class VirtualKey {
     void linkDelay() const;
 
     uint32_t serial_;
+    Clock& clock_;
     VirtualKeyState state_;
     ApduHandler apdu_;
     Ctap2Handler ctap2_;

@@ -15,17 +15,4 @@ void SystemClock::sleep(uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-namespace {
-SystemClock systemClock;
-Clock* current = &systemClock;
-}  // namespace
-
-Clock& clock() {
-    return *current;
-}
-
-void setClock(Clock* replacement) {
-    current = replacement ? replacement : &systemClock;
-}
-
 }  // namespace orvanta

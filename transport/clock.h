@@ -33,9 +33,4 @@ class ManualClock final : public Clock {
     uint32_t now_;
 };
 
-// The clock the whole program uses; the system clock unless replaced.
-Clock& clock();
-// Replaces the program's clock (nullptr restores the system clock). The caller keeps it alive.
-void setClock(Clock* replacement);
-
 }  // namespace orvanta

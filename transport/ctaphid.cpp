@@ -1,20 +1,24 @@
 #include "transport/ctaphid.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 
-#include "transport/clock.h"
-
 namespace orvanta {
-
-int transportReady = 0;
 
 namespace {
 
-constexpr uint32_t INIT_DATA = 57;   // message bytes in an initialisation packet
-constexpr uint32_t CONT_DATA = 59;   // message bytes in a continuation packet
-constexpr uint32_t MIN_REPORT = 65;  // report ID + one 64-byte packet
-const uint8_t BROADCAST_CID[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+constexpr size_t MIN_REPORT = 1 + CTAPHID_PACKET_SIZE;  // report ID + one packet
+
+// A report buffer with the packet view after the report ID byte.
+struct Report {
+    std::array<uint8_t, REPORT_BUFFER_SIZE> bytes{};
+    CtaphidPacket packet() {
+        return CtaphidPacket(std::span(bytes).subspan<1, CTAPHID_PACKET_SIZE>());
+    }
+    void clear() { bytes.fill(0); }
+};
 
 // Holds the advisory device lock for the length of one exchange.
 class ExchangeLock {
@@ -39,243 +43,228 @@ class ExchangeLock {
 // the whole exchange ends at EXCHANGE_LIMIT_MS.
 class ReportReader {
   public:
-    ReportReader(HidHandle& handle, size_t inputLength)
-        : handle_(handle), inputLength_(inputLength), start_(clock().tickCount()) {
+    ReportReader(HidHandle& handle, Clock& clock, size_t inputLength)
+        : handle_(handle), clock_(clock), inputLength_(inputLength), start_(clock.tickCount()) {
         restartWait();
     }
 
-    void restartWait() { waitStart_ = clock().tickCount(); }
+    void restartWait() { waitStart_ = clock_.tickCount(); }
 
-    // Next report on channel cid (reports of other channels are skipped). False when the
-    // device fails, or stays silent beyond the wait.
-    bool next(const uint8_t cid[4], uint8_t* report) {
+    // Next report on channel cid (reports of other channels are skipped); the error says
+    // why none came.
+    TransportCause next(std::span<const uint8_t, 4> cid, Report& report) {
         for (;;) {
-            uint32_t now = clock().tickCount();
+            uint32_t now = clock_.tickCount();
             uint32_t waited = now - waitStart_;
             uint32_t total = now - start_;
             if (waited >= REPORT_WAIT_MS || total >= EXCHANGE_LIMIT_MS) {
-                return false;
+                return TransportCause::Timeout;
             }
             uint32_t timeout = REPORT_WAIT_MS - waited;
             if (EXCHANGE_LIMIT_MS - total < timeout) {
                 timeout = EXCHANGE_LIMIT_MS - total;
             }
-            std::memset(report, 0, REPORT_BUFFER_SIZE);
-            int got = handle_.read(report, inputLength_, timeout);
+            report.clear();
+            int got = handle_.read(report.bytes.data(), inputLength_, timeout);
             if (got < 0) {
-                return false;
+                return TransportCause::Read;
             }
             if (got == 0) {
                 continue;  // the loop head decides whether the wait is over
             }
-            if (std::memcmp(report + 1, cid, 4) == 0) {
-                return true;
+            if (std::equal(cid.begin(), cid.end(), report.packet().cid().begin())) {
+                return TransportCause::None;
             }
         }
     }
 
   private:
     HidHandle& handle_;
+    Clock& clock_;
     size_t inputLength_;
     uint32_t start_;
     uint32_t waitStart_ = 0;
 };
 
-bool writeReport(HidHandle& handle, const uint8_t* report, size_t length) {
-    return handle.write(report, length) == static_cast<int>(length);
+bool writeReport(HidHandle& handle, const Report& report, size_t length) {
+    return handle.write(report.bytes.data(), length) == static_cast<int>(length);
 }
 
-bool allocateChannel(DeviceManager& manager, HidHandle& handle, size_t outLength, size_t inLength) {
-    uint8_t nonce[8];
+TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t outLength,
+                               size_t inLength) {
+    std::array<uint8_t, CTAPHID_INIT_NONCE_LENGTH> nonce;
     std::random_device random;
     for (uint8_t& b : nonce) {
         b = static_cast<uint8_t>(random());
     }
-    uint8_t report[REPORT_BUFFER_SIZE] = {};
-    std::memcpy(report + 1, BROADCAST_CID, 4);
-    report[5] = CTAPHID_INIT;
-    report[6] = 0;
-    report[7] = 8;
-    std::memcpy(report + 8, nonce, 8);
+    Report report;
+    std::memcpy(report.packet().cid().data(), CTAPHID_BROADCAST, 4);
+    report.packet().setCommand(CTAPHID_INIT, CTAPHID_INIT_NONCE_LENGTH);
+    std::copy(nonce.begin(), nonce.end(), report.packet().initData().begin());
     if (!writeReport(handle, report, outLength)) {
-        return false;
+        return TransportCause::Write;
     }
-    ReportReader reader(handle, inLength);
+    ReportReader reader(handle, session.clock(), inLength);
     for (;;) {
-        if (!reader.next(BROADCAST_CID, report)) {
-            return false;
+        TransportCause cause = reader.next(std::span<const uint8_t, 4>(CTAPHID_BROADCAST), report);
+        if (cause != TransportCause::None) {
+            return cause == TransportCause::Timeout ? TransportCause::NoChannel : cause;
         }
-        uint32_t length = (static_cast<uint32_t>(report[6]) << 8) | report[7];
+        CtaphidPacket packet = report.packet();
+        auto data = packet.initData();
         // Only our own INIT reply counts: a reply to another program's INIT on the
         // broadcast channel carries another nonce.
-        if (report[5] == CTAPHID_INIT && length >= 17 && std::memcmp(report + 8, nonce, 8) == 0) {
-            std::memcpy(manager.channelId, report + 16, 4);
-            return true;
+        if (packet.command() == CTAPHID_INIT && packet.length() >= CTAPHID_INIT_REPLY_LENGTH &&
+            std::equal(nonce.begin(), nonce.end(), data.begin())) {
+            std::array<uint8_t, 4> channel;
+            std::copy_n(data.begin() + CTAPHID_INIT_NONCE_LENGTH, 4, channel.begin());
+            session.setChannel(channel);
+            return TransportCause::None;
         }
     }
 }
 
-int exchangeLocked(DeviceManager& manager, HidHandle& handle, const uint8_t* request,
-                   uint32_t requestLength, uint8_t command, uint8_t* reply, uint32_t* replyLength) {
+Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t command,
+                             std::span<const uint8_t> request) {
     const size_t outLength = handle.outputReportLength();
     const size_t inLength = handle.inputReportLength();
     // The framing is for one 64-byte packet per report; anything else is refused rather
     // than written past the report buffer.
     if (outLength < MIN_REPORT || outLength > REPORT_BUFFER_SIZE || inLength < MIN_REPORT ||
         inLength > REPORT_BUFFER_SIZE) {
-        return -1;
+        return Error::transport(TransportCause::Framing);
     }
-    if (request == nullptr || requestLength == 0 || requestLength > MAX_REQUEST_LENGTH) {
-        return -1;
+    if (request.empty() || request.size() > MAX_REQUEST_LENGTH) {
+        return Error::transport(TransportCause::BadRequest);
     }
 
-    if (manager.initPending) {
-        manager.initPending = false;
-        if (!allocateChannel(manager, handle, outLength, inLength)) {
-            return -1;
+    if (session.channelPending()) {
+        // One attempt per allocation: a failed INIT is not repeated by this exchange.
+        session.setChannel({0, 0, 0, 0});
+        TransportCause cause = allocateChannel(session, handle, outLength, inLength);
+        if (cause != TransportCause::None) {
+            return Error::transport(cause);
         }
     }
+    const std::array<uint8_t, 4> channel = session.channel();
 
-    uint8_t report[REPORT_BUFFER_SIZE];
-    uint32_t remaining = requestLength;
-    uint32_t offset = 0;
+    Report report;
+    size_t offset = 0;
     uint8_t sequence = 0;
-    bool first = true;
-    while (remaining > 0) {
-        std::memset(report, 0, sizeof report);
-        std::memcpy(report + 1, manager.channelId, 4);
-        uint32_t chunk;
-        if (first) {
-            report[5] = command;
-            report[6] = static_cast<uint8_t>(requestLength >> 8);
-            report[7] = static_cast<uint8_t>(requestLength);
-            chunk = remaining < INIT_DATA ? remaining : INIT_DATA;
-            std::memcpy(report + 8, request + offset, chunk);
-            first = false;
+    while (offset < request.size()) {
+        report.clear();
+        CtaphidPacket packet = report.packet();
+        std::copy(channel.begin(), channel.end(), packet.cid().begin());
+        size_t chunk;
+        if (offset == 0) {
+            packet.setCommand(command, static_cast<uint16_t>(request.size()));
+            chunk = std::min<size_t>(request.size(), CTAPHID_INIT_DATA);
+            std::copy_n(request.begin(), chunk, packet.initData().begin());
         } else {
-            report[5] = sequence++;
-            chunk = remaining < CONT_DATA ? remaining : CONT_DATA;
-            std::memcpy(report + 6, request + offset, chunk);
+            packet.setSequence(sequence++);
+            chunk = std::min<size_t>(request.size() - offset, CTAPHID_CONT_DATA);
+            std::copy_n(request.begin() + offset, chunk, packet.contData().begin());
         }
         if (!writeReport(handle, report, outLength)) {
-            return -1;
+            return Error::transport(TransportCause::Write);
         }
         offset += chunk;
-        remaining -= chunk;
     }
 
-    ReportReader reader(handle, inLength);
+    ReportReader reader(handle, session.clock(), inLength);
     uint32_t length = 0;
     for (;;) {
-        if (!reader.next(manager.channelId, report)) {
-            return -1;
+        TransportCause cause = reader.next(channel, report);
+        if (cause != TransportCause::None) {
+            return Error::transport(cause);
         }
-        if (report[5] == CTAPHID_KEEPALIVE) {
+        CtaphidPacket packet = report.packet();
+        if (packet.command() == CTAPHID_KEEPALIVE) {
             reader.restartWait();
             continue;
         }
-        if ((report[5] & 0x80) == 0) {
+        if (!packet.isInit()) {
             continue;  // a stray continuation of an earlier message
         }
-        length = (static_cast<uint32_t>(report[6]) << 8) | report[7];
+        length = packet.length();
         if (length == 0) {
             continue;
         }
         break;
     }
     if (length > REPLY_BUFFER_SIZE) {
-        return -1;
+        return Error::transport(TransportCause::Framing);
     }
-    uint32_t copied = length < INIT_DATA ? length : INIT_DATA;
-    std::memcpy(reply, report + 8, copied);
+    Bytes reply(length);
+    size_t copied = std::min<size_t>(length, CTAPHID_INIT_DATA);
+    std::copy_n(report.packet().initData().begin(), copied, reply.begin());
     uint8_t expected = 0;
     while (copied < length) {
         reader.restartWait();
-        if (!reader.next(manager.channelId, report)) {
-            return -1;
+        TransportCause cause = reader.next(channel, report);
+        if (cause != TransportCause::None) {
+            return Error::transport(cause);
         }
-        if (report[5] != expected) {
-            return -1;  // out of sequence, or a new message in the middle of this one
+        CtaphidPacket packet = report.packet();
+        if (packet.sequence() != expected) {
+            // out of sequence, or a new message in the middle of this one
+            return Error::transport(TransportCause::Framing);
         }
         ++expected;
-        uint32_t chunk = length - copied < CONT_DATA ? length - copied : CONT_DATA;
-        std::memcpy(reply + copied, report + 6, chunk);
+        size_t chunk = std::min<size_t>(length - copied, CTAPHID_CONT_DATA);
+        std::copy_n(packet.contData().begin(), chunk, reply.begin() + copied);
         copied += chunk;
     }
-    *replyLength = length;
-    return 0;
+    return reply;
 }
 
 }  // namespace
 
-int ctaphidExchange(DeviceManager& manager, const uint8_t* request, uint32_t requestLength,
-                    uint8_t command, uint8_t* reply, uint32_t* replyLength) {
-    HidHandle* handle = manager.selected.writeHandle;
-    if (handle == nullptr || manager.selected.readHandle == nullptr || reply == nullptr ||
-        replyLength == nullptr) {
-        return -1;
+Result<Bytes> ctaphidExchange(DeviceSession& session, uint8_t command,
+                              std::span<const uint8_t> request) {
+    HidHandle* handle = session.handle();
+    if (handle == nullptr || !session.present()) {
+        return Error::transport(TransportCause::NoDevice);
     }
+    std::lock_guard<std::mutex> one(session.exchangeMutex());
     ExchangeLock lock(*handle);
     if (!lock.locked()) {
-        return -1;
+        return Error::transport(TransportCause::Lock);
     }
     handle->flush();
-    return exchangeLocked(manager, *handle, request, requestLength, command, reply, replyLength);
+    return exchangeLocked(session, *handle, command, request);
 }
 
-uint16_t sendApdu(const uint8_t* request, int32_t requestLength, uint8_t* reply,
-                  uint32_t* replyLength, uint8_t command) {
-    uint8_t buffer[REPLY_BUFFER_SIZE] = {};
-    if (transportReady != 1 || requestLength <= 0) {
-        return TRANSPORT_FAILED;
+Result<ApduReply> sendApdu(DeviceSession& session, std::span<const uint8_t> apdu, uint8_t command) {
+    Result<Bytes> reply = ctaphidExchange(session, command, apdu);
+    if (!reply) {
+        return reply.error();
     }
-    uint32_t length = 0;
-    if (ctaphidExchange(deviceManager(), request, static_cast<uint32_t>(requestLength), command,
-                        buffer, &length) != 0) {
-        return TRANSPORT_FAILED;
+    Bytes& bytes = reply.value();
+    if (bytes.size() < 2) {
+        return Error::transport(TransportCause::ShortReply);
     }
-    // A reply without a status word (a one-byte CTAPHID_ERROR) is a failed exchange.
-    if (length < 2) {
-        return TRANSPORT_FAILED;
-    }
-    uint16_t status = static_cast<uint16_t>((buffer[length - 2] << 8) | buffer[length - 1]);
-    uint32_t data = length - 2;
-    if (replyLength == nullptr) {
-        return status;
-    }
-    if (reply == nullptr) {
-        *replyLength = data;
-        return status;
-    }
-    if (*replyLength < data) {
-        *replyLength = data;
-        return TRANSPORT_FAILED;
-    }
-    std::memcpy(reply, buffer, data);
-    *replyLength = data;
-    return status;
+    ApduReply answer;
+    answer.status = static_cast<uint16_t>((bytes[bytes.size() - 2] << 8) | bytes.back());
+    bytes.resize(bytes.size() - 2);
+    answer.data = std::move(bytes);
+    return answer;
 }
 
-uint16_t sendCbor(const uint8_t* request, int32_t requestLength, uint8_t* reply,
-                  uint32_t* replyLength) {
-    uint8_t buffer[REPLY_BUFFER_SIZE] = {};
-    if (transportReady != 1 || requestLength <= 0) {
-        return TRANSPORT_FAILED;
+Result<CborReply> sendCbor(DeviceSession& session, std::span<const uint8_t> request) {
+    Result<Bytes> reply = ctaphidExchange(session, CTAPHID_CBOR, request);
+    if (!reply) {
+        return reply.error();
     }
-    uint32_t length = 0;
-    if (ctaphidExchange(deviceManager(), request, static_cast<uint32_t>(requestLength),
-                        CTAPHID_CBOR, buffer, &length) != 0) {
-        return TRANSPORT_FAILED;
+    Bytes& bytes = reply.value();
+    if (bytes.empty()) {
+        return Error::transport(TransportCause::ShortReply);
     }
-    uint16_t status = buffer[0];
-    if (replyLength == nullptr || *replyLength == 0) {
-        return NO_LENGTH;
-    }
-    if (length > 1 && reply != nullptr && length - 1 <= *replyLength) {
-        std::memcpy(reply, buffer + 1, length - 1);
-        *replyLength = length - 1;
-    }
-    return status;
+    CborReply answer;
+    answer.status = bytes[0];
+    bytes.erase(bytes.begin());
+    answer.data = std::move(bytes);
+    return answer;
 }
 
 }  // namespace orvanta

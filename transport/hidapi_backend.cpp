@@ -66,8 +66,8 @@ ReportLengths lengthsFromSysfs(const std::string& path) {
 
 class HidapiHandle final : public HidHandle {
   public:
-    HidapiHandle(hid_device* device, std::string path, ReportLengths lengths)
-        : device_(device), path_(std::move(path)), lengths_(lengths) {}
+    HidapiHandle(hid_device* device, std::string path, ReportLengths lengths, Clock& clock)
+        : device_(device), path_(std::move(path)), lengths_(lengths), clock_(clock) {}
     ~HidapiHandle() override {
         unlock();
         if (lockFd_ >= 0) {
@@ -116,15 +116,15 @@ class HidapiHandle final : public HidHandle {
                 return true;  // nothing to lock on (not a device node): go on unlocked
             }
         }
-        uint32_t start = clock().tickCount();
+        uint32_t start = clock_.tickCount();
         while (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EINTR) {
                 continue;  // a signal is no reason to give up the exchange
             }
-            if (errno != EWOULDBLOCK || clock().tickCount() - start >= LOCK_WAIT_MS) {
+            if (errno != EWOULDBLOCK || clock_.tickCount() - start >= LOCK_WAIT_MS) {
                 return false;
             }
-            clock().sleep(LOCK_POLL_MS);
+            clock_.sleep(LOCK_POLL_MS);
         }
         locked_ = true;
         return true;
@@ -141,6 +141,7 @@ class HidapiHandle final : public HidHandle {
     hid_device* device_;
     std::string path_;
     ReportLengths lengths_;
+    Clock& clock_;
     int lockFd_ = -1;
     bool locked_ = false;
 };
@@ -215,7 +216,11 @@ ReportLengths parseReportLengths(const uint8_t* descriptor, size_t length) {
     return lengths;
 }
 
-HidapiBackend::HidapiBackend() {
+HidapiBackend::HidapiBackend() : clock_(ownClock_) {
+    hid_init();
+}
+
+HidapiBackend::HidapiBackend(Clock& clock) : clock_(clock) {
     hid_init();
 }
 
@@ -258,7 +263,7 @@ std::unique_ptr<HidHandle> HidapiBackend::open(const std::string& path, std::str
         }
         return nullptr;
     }
-    return std::make_unique<HidapiHandle>(device, path, lengthsFromSysfs(path));
+    return std::make_unique<HidapiHandle>(device, path, lengthsFromSysfs(path), clock_);
 }
 
 }  // namespace orvanta

@@ -1,16 +1,23 @@
 #pragma once
 // Real keys through hidapi's hidraw backend.
 
+#include "transport/clock.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta {
 
 class HidapiBackend final : public HidBackend {
   public:
+    // Waits for other programs' device locks on the machine's clock, or on the one given.
     HidapiBackend();
+    explicit HidapiBackend(Clock& clock);
     ~HidapiBackend() override;
     std::vector<HidInterfaceInfo> enumerate() override;
     std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
+
+  private:
+    SystemClock ownClock_;
+    Clock& clock_;
 };
 
 // Input and output report lengths (report ID byte included) from a HID report descriptor;

@@ -53,7 +53,7 @@ class CertificateRowsTest : public ::testing::Test {
 };
 
 TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.serial = {0x9A, 0x3C};  // high bit set: encoded with a leading zero octet
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
 
@@ -78,7 +78,7 @@ TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
 }
 
 TEST_F(CertificateRowsTest, VersionOneCertificateShowsV1AndNoExtensionRow) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.version = 1;
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
@@ -102,7 +102,7 @@ TEST_F(CertificateRowsTest, TransportsExtensionShowsOctetsAndNamesOfTheLastOctet
         {{0x03, 0x02, 0x04, 0x00}, "03 02 04 00 "},
     };
     for (const Case& c : cases) {
-        CertificateSpec shape;
+        CertificateShape shape;
         shape.transports = c.value;
         std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
         std::vector<Row> rows;
@@ -121,7 +121,7 @@ TEST(TransportsText, EmptyValueGivesEmptyText) {
 }
 
 TEST_F(CertificateRowsTest, TimesOfAnyYearAreShown) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.notBefore = "19500101000000";
     shape.notAfter = "99991231235959";
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
@@ -149,7 +149,7 @@ TEST_F(CertificateRowsTest, TimesAreShownInLocalTime) {
 }
 
 TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.serial.assign(32, 0x7E);
     std::string longName(200, 'n');
     shape.subject = "O=" + std::string(200, 'o') + ",CN=" + longName;
@@ -163,7 +163,7 @@ TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
 }
 
 TEST_F(CertificateRowsTest, IssuerWithoutCommonNameShowsItsLastValue) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.issuer = "C=US,O=Orvanta Issuing";
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
@@ -173,7 +173,7 @@ TEST_F(CertificateRowsTest, IssuerWithoutCommonNameShowsItsLastValue) {
 
 TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
     TestKey p384(33, true);
-    std::vector<uint8_t> der = makeCertificate(CertificateSpec{}, p384, issuerKey);
+    std::vector<uint8_t> der = makeCertificate(CertificateShape{}, p384, issuerKey);
     Fido2CertPage page;
     std::vector<uint8_t> signedData(100, 0x55);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
@@ -187,7 +187,7 @@ TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
 }
 
 TEST_F(CertificateRowsTest, SignatureBitStringWithUnusedBitsStillDecodes) {
-    std::vector<uint8_t> original = makeCertificate(CertificateSpec{}, subjectKey, issuerKey);
+    std::vector<uint8_t> original = makeCertificate(CertificateShape{}, subjectKey, issuerKey);
     std::vector<uint8_t> patched = withSignatureUnusedBits(original, 0x03);
     {
         X509Certificate strict;
@@ -215,7 +215,7 @@ TEST_F(CertificateRowsTest, SignatureBitStringWithUnusedBitsStillDecodes) {
 }
 
 TEST_F(CertificateRowsTest, BytesThatAreNoCertificateDoNotDecode) {
-    std::vector<uint8_t> der = makeCertificate(CertificateSpec{}, subjectKey, issuerKey);
+    std::vector<uint8_t> der = makeCertificate(CertificateShape{}, subjectKey, issuerKey);
     std::vector<std::vector<uint8_t>> bad = {
         {},
         {0x30},
@@ -236,7 +236,7 @@ TEST_F(CertificateRowsTest, BytesThatAreNoCertificateDoNotDecode) {
 // ---- showCertificateDetails on the pages ----
 
 TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<uint8_t> signedData(37 + 32, 0xA5);
@@ -269,7 +269,7 @@ TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
 }
 
 TEST_F(CertificateRowsTest, Fido2CheckRunsOnlyForSubjectsContainingAttestation) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.subject = "C=US,O=Orvanta Test,OU=authenticator attestation,CN=Key";
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<uint8_t> signedData(69, 1);

@@ -75,7 +75,7 @@ TEST(DecodeRobustness, DamagedMakeCredentialResponsesEndInADocumentedWay) {
     TempDir temp;
     TestKey caKey{311};
     TestKey attestationKey{312};
-    CertificateSpec shape;
+    CertificateShape shape;
     Bytes certificate = makeCertificate(shape, attestationKey, caKey);
     Bytes authData(37, 0x41);
     Bytes cdh(FIDO2_CLIENT_DATA_HASH, FIDO2_CLIENT_DATA_HASH + 32);

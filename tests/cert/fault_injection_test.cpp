@@ -15,7 +15,6 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
-#include "info/getinfo_rows.h"
 #include "recording_prompts.h"
 #include "support/virtual_key_fixture.h"
 #include "temp_dir.h"
@@ -118,16 +117,11 @@ const Expectation EXPECTATIONS[] = {
 
 class FaultInjection : public VirtualKeyFixture, public ::testing::WithParamInterface<Expectation> {
   protected:
-    void TearDown() override {
-        clientPinSet = false;
-        VirtualKeyFixture::TearDown();
-    }
-
     // The refresh as the window runs it; returns its clock time.
     uint32_t refresh() {
         const uint32_t start = clock.tickCount();
         Pages pages{hardware, fido2, u2f};
-        ShowDeviceInfo(pages, "", "");
+        ShowDeviceInfo(*devices, pages, "", "");
         return clock.tickCount() - start;
     }
 
@@ -183,10 +177,9 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
 
     // The FIDO2 fetch, with the PIN the key expects (asked only when getInfo said so).
-    clientPinSet = true;
     prompts.pins.push_back(profile.pin);
     uint32_t start = clock.tickCount();
-    const FetchOutcome fido2Outcome = fetchFido2Certificates(fido2, prompts);
+    const FetchOutcome fido2Outcome = fetchFido2Certificates(session(), true, fido2, prompts);
     EXPECT_LE(clock.tickCount() - start, FIDO2_BOUND_MS);
     EXPECT_TRUE(e.fido2.count(fido2Outcome)) << "FIDO2 outcome " << static_cast<int>(fido2Outcome);
     expectCertificatePageShape(fido2);
@@ -195,7 +188,7 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     // The U2F fetch.
     prompts.messages.clear();
     start = clock.tickCount();
-    const FetchOutcome u2fOutcome = fetchU2fCertificate(u2f, prompts);
+    const FetchOutcome u2fOutcome = fetchU2fCertificate(session(), u2f, prompts);
     EXPECT_LE(clock.tickCount() - start, U2F_BOUND_MS);
     EXPECT_TRUE(e.u2f.count(u2fOutcome)) << "U2F outcome " << static_cast<int>(u2fOutcome);
     expectCertificatePageShape(u2f);
@@ -211,10 +204,10 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     refresh();
     EXPECT_TRUE(contains(labels(hardware), "authenticatorGetInfo"));
     EXPECT_TRUE(contains(labels(hardware), "U2F Version"));
-    clientPinSet = true;
+    EXPECT_TRUE(devices->clientPinSet());
     prompts.pins.push_back(profile.pin);
-    EXPECT_EQ(fetchFido2Certificates(fido2, prompts), FetchOutcome::Shown);
-    EXPECT_EQ(fetchU2fCertificate(u2f, prompts), FetchOutcome::Shown);
+    EXPECT_EQ(fetchFido2Certificates(session(), true, fido2, prompts), FetchOutcome::Shown);
+    EXPECT_EQ(fetchU2fCertificate(session(), u2f, prompts), FetchOutcome::Shown);
 }
 
 std::string faultName(const ::testing::TestParamInfo<Expectation>& info) {

@@ -4,7 +4,6 @@
 
 #include "cert/certificate_pages.h"
 #include "ctap/cbor.h"
-#include "info/getinfo_rows.h"
 #include "recording_prompts.h"
 #include "support/transport_fixture.h"
 #include "temp_dir.h"
@@ -146,7 +145,6 @@ class Fido2FetchTest : public TransportFixture {
   protected:
     void SetUp() override {
         TransportFixture::SetUp();
-        clientPinSet = false;
         device = connectKey();
         device->onMessage = [this](FakeDevice& d, uint8_t command, const Bytes& payload) {
             requests.emplace_back(command, payload);
@@ -160,26 +158,23 @@ class Fido2FetchTest : public TransportFixture {
         };
         page.showFido2Tips();
 
-        CertificateSpec attestationSpec;
-        attestationSpec.transports = Bytes{0x03, 0x02, 0x04, 0x30};
-        attestationCertificate = makeCertificate(attestationSpec, attestationKey, caKey);
-        CertificateSpec caSpec;
-        caSpec.subject = "C=US,O=Orvanta Test,CN=Orvanta Test Root";
-        caCertificate = makeCertificate(caSpec, caKey, caKey);
+        CertificateShape attestationShape;
+        attestationShape.transports = Bytes{0x03, 0x02, 0x04, 0x30};
+        attestationCertificate = makeCertificate(attestationShape, attestationKey, caKey);
+        CertificateShape caShape;
+        caShape.subject = "C=US,O=Orvanta Test,CN=Orvanta Test Root";
+        caCertificate = makeCertificate(caShape, caKey, caKey);
         authData = Bytes(37, 0x00);
         authData[32] = 0x41;  // UP and AT flags
         signature = attestationKey.sign(concat({authData, CLIENT_DATA_HASH}));
     }
-    void TearDown() override {
-        clientPinSet = false;
-        TransportFixture::TearDown();
-    }
-
-    FetchOutcome fetch() { return fetchFido2Certificates(page, prompts); }
+    FetchOutcome fetch() { return fetchFido2Certificates(session(), clientPinSet, page, prompts); }
 
     TempDir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
     std::shared_ptr<FakeDevice> device;
+    // Whether the key reported a client PIN, as the fetch is told.
+    bool clientPinSet = false;
     std::vector<std::pair<uint8_t, Bytes>> requests;
     uint8_t status = 0x00;
     Bytes response;
@@ -320,14 +315,14 @@ TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
     response = makeCredentialResponse(
         {authData, signature,
          std::vector<Bytes>{attestationCertificate, caCertificate, attestationCertificate}});
-    onCertificateRowDoubleClick(page, 0, prompts);
+    onCertificateRowDoubleClick(devices, page, 0, prompts);
     ASSERT_EQ(page.rowCount(), 1 + 10 + 8 + 10);
     size_t files = temp.files().size();
     requests.clear();
 
     // Field rows, separator rows and clicks outside the list do nothing.
     for (int row : {1, 2, 3, 9, 10, 11, -1, 500}) {
-        onCertificateRowDoubleClick(page, row, prompts);
+        onCertificateRowDoubleClick(devices, page, row, prompts);
     }
     EXPECT_TRUE(requests.empty());
     EXPECT_TRUE(prompts.opened.empty());
@@ -336,7 +331,7 @@ TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
     // The second certificate's "Base64 encode" row writes and opens the second certificate.
     int row = 11 + 7;
     ASSERT_EQ(page.labelAt(row), "Base64 encode");
-    onCertificateRowDoubleClick(page, row, prompts);
+    onCertificateRowDoubleClick(devices, page, row, prompts);
     ASSERT_EQ(prompts.opened.size(), 1u);
     EXPECT_EQ(TempDir::read(prompts.opened[0]), caCertificate);
     EXPECT_EQ(page.certificateFileName, prompts.opened[0]);

@@ -56,7 +56,7 @@ std::vector<uint8_t> TestKey::sign(const std::vector<uint8_t>& message) {
     return std::vector<uint8_t>(signature, signature + length);
 }
 
-std::vector<uint8_t> makeCertificate(const CertificateSpec& shape, TestKey& subjectKey,
+std::vector<uint8_t> makeCertificate(const CertificateShape& shape, TestKey& subjectKey,
                                      TestKey& issuerKey) {
     mbedtls_x509write_cert writer;
     mbedtls_x509write_crt_init(&writer);
@@ -102,7 +102,7 @@ std::vector<uint8_t> makeCertificate(const CertificateSpec& shape, TestKey& subj
 U2fTestRegistration makeU2fRegistration(TestKey& attestationKey, TestKey& userKey, TestKey& caKey,
                                         size_t keyHandleLength, const uint8_t* challenge,
                                         const uint8_t* application) {
-    CertificateSpec shape;
+    CertificateShape shape;
     shape.subject = "C=US,O=Orvanta Test,CN=Test U2F Attestation";
     shape.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
     std::vector<uint8_t> certificate = makeCertificate(shape, attestationKey, caKey);

@@ -36,7 +36,7 @@ class TestKey {
     mbedtls_pk_context pk_;
 };
 
-struct CertificateSpec {
+struct CertificateShape {
     int version = 3;                       // 1 or 3
     std::vector<uint8_t> serial = {0x01};  // big-endian magnitude
     std::string subject = "C=US,O=Orvanta Test,OU=Authenticator Attestation,CN=Test Attestation";
@@ -48,7 +48,7 @@ struct CertificateSpec {
 };
 
 // Signs a certificate for `subjectKey` with `issuerKey` (ECDSA with SHA-256).
-std::vector<uint8_t> makeCertificate(const CertificateSpec& shape, TestKey& subjectKey,
+std::vector<uint8_t> makeCertificate(const CertificateShape& shape, TestKey& subjectKey,
                                      TestKey& issuerKey);
 
 // A U2F registration response as a key sends it: reserved byte, user key, key handle,

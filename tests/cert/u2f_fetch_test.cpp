@@ -82,7 +82,7 @@ class U2fFetchTest : public TransportFixture {
         return out;
     }
 
-    FetchOutcome fetch() { return fetchU2fCertificate(page, prompts); }
+    FetchOutcome fetch() { return fetchU2fCertificate(session(), page, prompts); }
 
     TempDir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
@@ -108,7 +108,7 @@ TEST_F(U2fFetchTest, ThreeUntouchedAnswersThenSuccessGiveFourRegistersAndTheRows
     for (const Bytes& apdu : apdus) {
         EXPECT_EQ(apdu, extendedRegister());
     }
-    // Each attempt is followed by the pause, on the program's clock.
+    // Each attempt is followed by the pause, on the session's clock.
     EXPECT_EQ(times, (std::vector<uint32_t>{1000, 1200, 1400, 1600}));
     EXPECT_EQ(clock.tickCount(), 1800u);
     EXPECT_EQ(pageLabels(), CERTIFICATE_ROWS);
@@ -340,21 +340,21 @@ TEST_F(U2fFetchTest, CancelLeavesPageAndFileUntouched) {
 TEST_F(U2fFetchTest, DoubleClicksOnTheU2fPage) {
     U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     script = {{reg.response, 0x9000}};
-    onU2fRowDoubleClick(page, 0, prompts);  // "Tips"
+    onU2fRowDoubleClick(devices, page, 0, prompts);  // "Tips"
     ASSERT_EQ(page.rowCount(), 11);
     ASSERT_EQ(apdus.size(), 1u);
     size_t files = temp.files().size();
 
     // The blank row, a field row and a click below the list do nothing.
     for (int row : {1, 2, 4, 99, -1}) {
-        onU2fRowDoubleClick(page, row, prompts);
+        onU2fRowDoubleClick(devices, page, row, prompts);
     }
     EXPECT_EQ(apdus.size(), 1u);
     EXPECT_EQ(temp.files().size(), files);
     EXPECT_TRUE(prompts.opened.empty());
 
     // "Base64 encode" exports the certificate and opens the new file.
-    onU2fRowDoubleClick(page, 8, prompts);
+    onU2fRowDoubleClick(devices, page, 8, prompts);
     ASSERT_EQ(prompts.opened.size(), 1u);
     EXPECT_EQ(prompts.opened[0], page.certificateFileName);
     EXPECT_EQ(TempDir::read(page.certificateFileName), reg.certificate);

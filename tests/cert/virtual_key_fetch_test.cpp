@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "cert/certificate_pages.h"
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
-#include "info/getinfo_rows.h"
 #include "recording_prompts.h"
+#include "sim/virtual_backend.h"
 #include "support/virtual_key_fixture.h"
 #include "temp_dir.h"
 
@@ -57,16 +61,11 @@ class VirtualKeyFetchTest : public VirtualKeyFixture {
     VirtualKey& connect(const Profile& profile) {
         VirtualKey& key = plug(profile);
         Pages pages{hardware, fido2, u2f};
-        ShowDeviceInfo(pages, "", "");
+        ShowDeviceInfo(*devices, pages, "", "");
         key.clearLog();
         return key;
     }
     VirtualKey& connect(const std::string& name) { return connect(profileByName(name)); }
-
-    void TearDown() override {
-        clientPinSet = false;
-        VirtualKeyFixture::TearDown();
-    }
 
     TempDir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
@@ -78,10 +77,10 @@ class VirtualKeyFetchTest : public VirtualKeyFixture {
 
 TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain) {
     VirtualKey& key = connect("default");
-    ASSERT_FALSE(clientPinSet);
+    ASSERT_FALSE(devices->clientPinSet());
     ASSERT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
 
-    onCertificateRowDoubleClick(fido2, 0, prompts);
+    onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
 
     auto requests = makeCredentialRequests(key);
     ASSERT_EQ(requests.size(), 1u);
@@ -103,10 +102,10 @@ TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain)
 
 TEST_F(VirtualKeyFetchTest, Fido2WithPinSendsTheTokenAuthenticatedRequest) {
     VirtualKey& key = connect("pin");
-    ASSERT_TRUE(clientPinSet);
+    ASSERT_TRUE(devices->clientPinSet());
     prompts.pins.push_back("1234");
 
-    onCertificateRowDoubleClick(fido2, 0, prompts);
+    onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
 
     EXPECT_EQ(prompts.pinRequests, 1);
     auto requests = makeCredentialRequests(key);
@@ -130,7 +129,7 @@ TEST_F(VirtualKeyFetchTest, Fido2WithPinSendsTheTokenAuthenticatedRequest) {
 TEST_F(VirtualKeyFetchTest, Fido2WithWrongPinShowsOnlyTips) {
     VirtualKey& key = connect("pin");
     prompts.pins.push_back("9999");
-    onCertificateRowDoubleClick(fido2, 0, prompts);
+    onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
     EXPECT_TRUE(makeCredentialRequests(key).empty());
     EXPECT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
     EXPECT_EQ(prompts.messages.size(), 1u);  // the PIN step's own message
@@ -140,7 +139,7 @@ TEST_F(VirtualKeyFetchTest, Fido2BadCertificateShows2222AndStillTheCaCertificate
     Profile profile = profileByName("default");
     profile.fault = FaultMode::BadCertificate;
     connect(profile);
-    onCertificateRowDoubleClick(fido2, 0, prompts);
+    onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed2222!");
     std::vector<std::string> expected = {"Tips", " "};
@@ -150,7 +149,7 @@ TEST_F(VirtualKeyFetchTest, Fido2BadCertificateShows2222AndStillTheCaCertificate
 
 TEST_F(VirtualKeyFetchTest, Fido2OnAU2fOnlyKeyEndsSilently) {
     connect("u2f-only");
-    onCertificateRowDoubleClick(fido2, 0, prompts);
+    onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
 }
@@ -161,7 +160,7 @@ TEST_F(VirtualKeyFetchTest, U2fTouchedOnTheFourthAttempt) {
     VirtualKey& key = connect(profile);
     uint32_t before = clock.tickCount();
 
-    onU2fRowDoubleClick(u2f, 0, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
 
     EXPECT_EQ(key.counters().u2fRegisterApdus, 4u);
     auto apdus = msgRequests(key);
@@ -182,7 +181,7 @@ TEST_F(VirtualKeyFetchTest, U2fChainedAndShortFormKeys) {
         SCOPED_TRACE(name);
         VirtualKey& key = connect(name);
         prompts.messages.clear();
-        onU2fRowDoubleClick(u2f, 0, prompts);
+        onU2fRowDoubleClick(*devices, u2f, 0, prompts);
         EXPECT_TRUE(prompts.messages.empty());
         ASSERT_EQ(u2f.rowCount(), 11);
         EXPECT_EQ(u2f.valueAt(10), "YES");
@@ -201,7 +200,7 @@ TEST_F(VirtualKeyFetchTest, U2fNeverTouchedTimesOutWith4444) {
     Profile profile = profileByName("default");
     profile.touch = TouchPolicy::never();
     VirtualKey& key = connect(profile);
-    onU2fRowDoubleClick(u2f, 0, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     EXPECT_EQ(key.counters().u2fRegisterApdus, 52u);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed4444!");
@@ -213,7 +212,7 @@ TEST_F(VirtualKeyFetchTest, U2fShortFormNeverTouchedTimesOutWith5555) {
     profile.touch = TouchPolicy::never();
     profile.linkDelayMs = 5;  // every report takes time, so the short-form loop ends
     connect(profile);
-    onU2fRowDoubleClick(u2f, 0, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed5555!");
 }
@@ -224,7 +223,7 @@ TEST_F(VirtualKeyFetchTest, U2fBadOrShortResponsesShow6666) {
         profile.fault = fault;
         connect(profile);
         prompts.messages.clear();
-        onU2fRowDoubleClick(u2f, 0, prompts);
+        onU2fRowDoubleClick(*devices, u2f, 0, prompts);
         ASSERT_EQ(prompts.messages.size(), 1u);
         EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
         EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
@@ -234,28 +233,38 @@ TEST_F(VirtualKeyFetchTest, U2fBadOrShortResponsesShow6666) {
 
 TEST_F(VirtualKeyFetchTest, U2fOnAKeyWithoutU2fEndsSilently) {
     connect("ctap2-only");
-    onU2fRowDoubleClick(u2f, 0, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
 }
 
 TEST_F(VirtualKeyFetchTest, U2fUnpluggedKeyShows3333) {
     connect("default");
-    deviceManager().selected.readHandle = nullptr;  // as after the key went away
-    deviceManager().selected.writeHandle = nullptr;
-    onU2fRowDoubleClick(u2f, 0, prompts);
+    // The key goes away after the refresh: the session's handle fails every exchange.
+    auto* virtualBackend = dynamic_cast<VirtualBackend*>(backend.get());
+    ASSERT_NE(virtualBackend, nullptr);
+    ASSERT_TRUE(virtualBackend->removeDevice(0));
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+
+    // Once an enumeration has found no key, the session has none and fails the same way.
+    devices->enumerate();
+    ASSERT_FALSE(session().present());
+    prompts.messages.clear();
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
 }
 
 TEST_F(VirtualKeyFetchTest, ExportsLeaveOneFileEachAndAClearDeletesTheLast) {
     connect("default");
-    onU2fRowDoubleClick(u2f, 0, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(u2f.labelAt(8), "Base64 encode");
     const std::string shown = u2f.certificateFileName;
 
-    onU2fRowDoubleClick(u2f, 8, prompts);
-    onU2fRowDoubleClick(u2f, 8, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 8, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 8, prompts);
     ASSERT_EQ(prompts.opened.size(), 2u);
     EXPECT_NE(prompts.opened[0], prompts.opened[1]);
     EXPECT_EQ(temp.files().size(), 3u);  // the shown copy and two exports

@@ -17,6 +17,7 @@
 
 #include "cli_harness.h"
 #include "support/virtual_key_setup.h"
+#include "transport/clock.h"
 
 namespace orvanta::test {
 namespace {
@@ -40,7 +41,7 @@ uint16_t freePort() {
 // the reply port, as UDP datagrams.
 class UdpSimulator {
   public:
-    explicit UdpSimulator(const std::string& profile) : key_(makeVirtualKey(profile)) {
+    explicit UdpSimulator(const std::string& profile) : key_(makeVirtualKey(profile, clock_)) {
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -82,6 +83,9 @@ class UdpSimulator {
         }
     }
 
+    // The key's own waits (touch, keepalives) pass on a manual clock: the program under test
+    // keeps the real time, and the serving thread alone moves this clock.
+    ManualClock clock_;
     VirtualKeySetup key_;
     std::unique_ptr<HidHandle> device_;
     int fd_ = -1;

@@ -11,12 +11,11 @@
 #include "cli/page_output.h"
 #include "cli/private_temp_dir.h"
 #include "cli_harness.h"
+#include "info/device_context.h"
 #include "info/device_refresh.h"
-#include "support/fake_hid.h"
 #include "support/scripted_prompts.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
-#include "transport/device_manager.h"
 
 namespace orvanta::test {
 namespace {
@@ -28,7 +27,6 @@ using nlohmann::json;
 class CliCommands : public ::testing::Test {
   protected:
     void SetUp() override {
-        setClock(&clock);
         const char* previous = std::getenv("TMPDIR");
         if (previous != nullptr) {
             savedTmp_ = previous;
@@ -41,7 +39,6 @@ class CliCommands : public ::testing::Test {
         } else {
             unsetenv("TMPDIR");
         }
-        setClock(nullptr);
         EXPECT_TRUE(tmp.entries().empty()) << "temporary files left behind";
     }
 
@@ -54,18 +51,20 @@ class CliCommands : public ::testing::Test {
     void fillReference(Reference& reference, const std::string& profile,
                        const std::string& pin = "") {
         cli::PrivateTempDir scratch;  // the reference pages' certificate copies go here
-        VirtualKeySetup setup = makeVirtualKey(profile);
-        deviceManager().setBackend(setup.backend);
+        VirtualKeySetup setup = makeVirtualKey(profile, clock);
+        DeviceContext devices(setup.backend, clock);
         Pages pages{reference.hardware, reference.fido2, reference.u2f};
-        ShowDeviceInfo(pages, "", "");
+        ShowDeviceInfo(devices, pages, "", "");
         ScriptedPrompts prompts;
         prompts.okCancelAnswers = {true, true};
         if (!pin.empty()) {
             prompts.enterPin(pin);
         }
-        EXPECT_EQ(fetchFido2Certificates(reference.fido2, prompts), FetchOutcome::Shown);
-        EXPECT_EQ(fetchU2fCertificate(reference.u2f, prompts), FetchOutcome::Shown);
-        deviceManager().setBackend(std::make_shared<FakeHidBackend>());
+        EXPECT_EQ(fetchFido2Certificates(devices.session(), devices.clientPinSet(), reference.fido2,
+                                         prompts),
+                  FetchOutcome::Shown);
+        EXPECT_EQ(fetchU2fCertificate(devices.session(), reference.u2f, prompts),
+                  FetchOutcome::Shown);
     }
 
     static std::vector<Row> rowsOf(const json& page) {
@@ -227,7 +226,7 @@ TEST_F(CliCommands, ExitCodes) {
 
     // A key that does not answer: 1, and quickly (one ping instead of every query).
     uint32_t before = clock.tickCount();
-    CliResult silent = runCli({"--virtual=silent", "info"});
+    CliResult silent = runCli({"--virtual=silent", "info"}, "", nullptr, &clock);
     EXPECT_EQ(silent.status, 1);
     EXPECT_NE(silent.err.find("does not answer"), std::string::npos);
     EXPECT_LT(clock.tickCount() - before, 10000u);

@@ -11,14 +11,13 @@
 #include "cli/private_temp_dir.h"
 #include "cli_harness.h"
 #include "ctap/cbor.h"
+#include "info/device_context.h"
 #include "info/device_refresh.h"
 #include "info/getinfo_rows.h"
-#include "support/fake_hid.h"
 #include "support/scripted_prompts.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
 #include "transport/ctaphid.h"
-#include "transport/device_manager.h"
 
 namespace orvanta::test {
 namespace {
@@ -86,41 +85,40 @@ Bytes span(CborSpan item) {
 class CliDecode : public ::testing::Test {
   protected:
     void SetUp() override {
-        setClock(&clock);
         cli::PrivateTempDir scratch;
-        VirtualKeySetup setup = makeVirtualKey("full");
-        deviceManager().setBackend(setup.backend);
+        VirtualKeySetup setup = makeVirtualKey("full", clock);
+        devices = std::make_unique<DeviceContext>(setup.backend, clock);
         attestation = setup.key->attestationCertificate();
         caCertificate = setup.key->caCertificate();
 
         Pages pages{hardware, fido2, u2f};
-        ShowDeviceInfo(pages, "", "");
+        ShowDeviceInfo(*devices, pages, "", "");
+        DeviceSession& session = devices->session();
         ScriptedPrompts prompts;
         prompts.okCancelAnswers = {true, true};
-        ASSERT_EQ(fetchFido2Certificates(fido2, prompts), FetchOutcome::Shown);
-        ASSERT_EQ(fetchU2fCertificate(u2f, prompts), FetchOutcome::Shown);
+        ASSERT_EQ(fetchFido2Certificates(session, devices->clientPinSet(), fido2, prompts),
+                  FetchOutcome::Shown);
+        ASSERT_EQ(fetchU2fCertificate(session, u2f, prompts), FetchOutcome::Shown);
 
-        uint8_t reply[10000];
-        uint32_t length = sizeof reply;
-        const uint8_t getInfoCommand = 0x04;
-        ASSERT_EQ(sendCbor(&getInfoCommand, 1, reply, &length), 0);
-        getInfo.assign(reply, reply + length);
+        const uint8_t getInfoCommand[1] = {0x04};
+        Result<CborReply> info = sendCbor(session, getInfoCommand);
+        ASSERT_TRUE(info.ok());
+        ASSERT_EQ(info->status, 0);
+        getInfo = info->data;
 
         std::vector<uint8_t> request = buildMakeCredentialRequest(nullptr);
-        length = sizeof reply;
-        ASSERT_EQ(sendCbor(request.data(), static_cast<int32_t>(request.size()), reply, &length),
-                  0);
-        makeCredential.assign(reply, reply + length);
+        Result<CborReply> made = sendCbor(session, request);
+        ASSERT_TRUE(made.ok());
+        ASSERT_EQ(made->status, 0);
+        makeCredential = made->data;
 
         uint8_t apdu[U2F_REGISTER_EXTENDED_LENGTH];
         u2fRegisterApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, apdu);
-        length = 9999;
-        ASSERT_EQ(sendApdu(apdu, sizeof apdu, reply, &length), 0x9000);
-        registration.assign(reply, reply + length);
-
-        deviceManager().setBackend(std::make_shared<FakeHidBackend>());
+        Result<ApduReply> registered = sendApdu(session, apdu);
+        ASSERT_TRUE(registered.ok());
+        ASSERT_EQ(registered->status, 0x9000);
+        registration = registered->data;
     }
-    void TearDown() override { setClock(nullptr); }
 
     static std::vector<Row> rowsOf(const std::string& out) {
         json doc = json::parse(out);
@@ -172,6 +170,8 @@ class CliDecode : public ::testing::Test {
     }
 
     ManualClock clock{1000};
+    // The key the replies were recorded from, still attached while the decoders run.
+    std::unique_ptr<DeviceContext> devices;
     TempDir dir;
     HardInfoPage hardware;
     Fido2CertPage fido2;
@@ -209,11 +209,14 @@ TEST_F(CliDecode, GetInfoGivesTheRowsOfTheHardwarePage) {
                                   0),
               0u)
         << fromStdin.out;
-    // Decoding a file leaves the PIN flag of the attached key alone.
-    clientPinSet = true;
+    // Decoding a file leaves the PIN flag of the attached key alone, though the recorded
+    // reply says the key has no PIN.
+    EXPECT_FALSE(devices->clientPinSet());  // what the refresh learned from that reply
+    AuthenticatorInfo withPin;
+    withPin.options.push_back({"clientPin", true});
+    devices->setAuthenticatorInfo(withPin);
     runCli({"decode", "getinfo", file("getinfo.bin", getInfo)});
-    EXPECT_TRUE(clientPinSet);
-    clientPinSet = false;
+    EXPECT_TRUE(devices->clientPinSet());
 }
 
 TEST_F(CliDecode, MakeCredentialGivesTheRowsOfTheFido2Page) {

@@ -18,8 +18,6 @@ namespace {
 class CliDevices : public ::testing::Test {
   protected:
     void SetUp() override {
-        setClock(&clock);
-        backend = std::make_shared<FakeHidBackend>();
         other = backend->add(0x20A0, 0x4287, 0xF1D0, "Other Key");
         // Answers a ping and refuses everything else, as a key without extras would.
         other->onMessage = [](FakeDevice& d, uint8_t command, const Bytes& payload) {
@@ -38,14 +36,13 @@ class CliDevices : public ::testing::Test {
         backend->add(0x046D, 0xC077, 0x0001, "Mouse");
         choice.backend = backend;
     }
-    void TearDown() override { setClock(nullptr); }
 
     CliResult run(bool list, bool json = false) {
         std::istringstream in;
         std::ostringstream out;
         std::ostringstream err;
         ScriptedTerminal terminal;
-        cli::Context context{in, out, err, terminal, json, {}};
+        cli::Context context{in, out, err, terminal, json, {}, clock};
         CliResult result;
         result.status =
             list ? cli::runList(context, choice)
@@ -56,7 +53,7 @@ class CliDevices : public ::testing::Test {
     }
 
     ManualClock clock{1000};
-    std::shared_ptr<FakeHidBackend> backend;
+    std::shared_ptr<FakeHidBackend> backend = std::make_shared<FakeHidBackend>(clock);
     std::shared_ptr<FakeDevice> other;
     cli::DeviceChoice choice;
 };

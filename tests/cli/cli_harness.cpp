@@ -18,7 +18,7 @@
 namespace orvanta::test {
 
 CliResult runCli(const std::vector<std::string>& args, const std::string& input,
-                 ScriptedTerminal* terminal) {
+                 ScriptedTerminal* terminal, Clock* clock) {
     std::vector<const char*> argv{"orvanta-cli"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
@@ -27,9 +27,11 @@ CliResult runCli(const std::vector<std::string>& args, const std::string& input,
     std::ostringstream out;
     std::ostringstream err;
     ScriptedTerminal absent;
+    ManualClock fresh;
     CliResult result;
-    result.status = cli::run(static_cast<int>(argv.size()), argv.data(), in, out, err,
-                             terminal != nullptr ? *terminal : absent);
+    result.status =
+        cli::run(static_cast<int>(argv.size()), argv.data(), in, out, err,
+                 terminal != nullptr ? *terminal : absent, clock != nullptr ? *clock : fresh);
     result.out = out.str();
     result.err = err.str();
     return result;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/terminal.h"
+#include "transport/clock.h"
 
 namespace orvanta::test {
 
@@ -36,10 +37,11 @@ struct CliResult {
     std::string err;
 };
 
-// cli::run with the arguments (program name added), standard input text and a terminal
-// (an absent one when null).
+// cli::run with the arguments (program name added), standard input text, a terminal (an
+// absent one when null) and the clock every wait of the run takes (a fresh manual clock
+// when null, so a run never waits for real).
 CliResult runCli(const std::vector<std::string>& args, const std::string& input = "",
-                 ScriptedTerminal* terminal = nullptr);
+                 ScriptedTerminal* terminal = nullptr, Clock* clock = nullptr);
 
 // The orvanta-cli binary in a new session, with standard input text.
 CliResult runBinary(const std::vector<std::string>& args, const std::string& input = "");

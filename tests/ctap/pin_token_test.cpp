@@ -185,7 +185,7 @@ class PinTokenTest : public TransportFixture {
         key.emplace(connectKey());
         token.fill(0xEE);
     }
-    int obtain() { return obtainPinToken(prompts, token.data()); }
+    int obtain() { return obtainPinToken(session(), prompts, token.data()); }
     Bytes tokenBytes() const { return Bytes(token.begin(), token.end()); }
     Bytes deviceToken() const { return Bytes(key->token.begin(), key->token.end()); }
 
@@ -232,9 +232,9 @@ TEST_F(PinTokenTest, PinHashIsTakenOverTheUtf8BytesOfThePin) {
 }
 
 TEST_F(PinTokenTest, TwoFetchesUseTwoPlatformKeysAndTwoPinHashEncryptions) {
-    ASSERT_EQ(fetchPinToken("1234", prompts, token.data()), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token.data()), 0);
     const Bytes first = tokenBytes();
-    ASSERT_EQ(fetchPinToken("1234", prompts, token.data()), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token.data()), 0);
     EXPECT_EQ(tokenBytes(), first);
 
     const std::vector<Bytes> requests = key->cborRequests();

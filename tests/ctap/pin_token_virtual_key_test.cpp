@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "ctap/cbor.h"
 #include "ctap/crypto.h"
 #include "ctap/pin_token.h"
+#include "ctap/status_messages.h"
 #include "support/scripted_prompts.h"
 #include "support/virtual_key_fixture.h"
 #include "transport/ctaphid.h"
@@ -51,9 +53,13 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
         putUnsigned(putUnsigned(w, 9), 1);
         EXPECT_FALSE(w.failed);
 
-        static uint8_t reply[REPLY_BUFFER_SIZE];
-        uint32_t replyLength = sizeof(reply);
-        return sendCbor(request, static_cast<int32_t>(w.length + 1), reply, &replyLength);
+        const Result<CborReply> reply =
+            sendCbor(session(), std::span<const uint8_t>(request, w.length + 1));
+        if (!reply) {
+            ADD_FAILURE() << "the makeCredential exchange failed";
+            return TRANSPORT_FAILED;
+        }
+        return reply->status;
     }
 
     // The authenticatorClientPIN requests the key received (command byte and CBOR).
@@ -74,7 +80,7 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
 
 TEST_F(PinTokenVirtualKeyTest, RightPinGivesATokenTheKeyAccepts) {
     prompts.enterPin("1234");
-    ASSERT_EQ(obtainPinToken(prompts, token.data()), 0);
+    ASSERT_EQ(obtainPinToken(session(), prompts, token.data()), 0);
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(makeCredentialWith(token.data()), 0x00);
 
@@ -87,15 +93,15 @@ TEST_F(PinTokenVirtualKeyTest, RightPinGivesATokenTheKeyAccepts) {
 TEST_F(PinTokenVirtualKeyTest, WrongPinShowsPinInvalidAndCostsARetry) {
     const uint8_t retries = key->pinRetries();
     prompts.enterPin("4321");
-    EXPECT_EQ(obtainPinToken(prompts, token.data()), 0x31);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), 0x31);
     EXPECT_EQ(prompts.messages, (std::vector<Message>{{"PIN Invalid.", MessageIcon::Error}}));
     EXPECT_EQ(key->pinRetries(), retries - 1);
 }
 
 TEST_F(PinTokenVirtualKeyTest, TwoFetchesUseTwoPlatformKeys) {
     std::array<uint8_t, PIN_TOKEN_SIZE> second{};
-    ASSERT_EQ(fetchPinToken("1234", prompts, token.data()), 0);
-    ASSERT_EQ(fetchPinToken("1234", prompts, second.data()), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token.data()), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, second.data()), 0);
 
     const std::vector<Bytes> requests = clientPinRequests();
     ASSERT_EQ(requests.size(), 4u);
@@ -112,7 +118,7 @@ TEST_F(PinTokenVirtualKeyTest, ShortTokenFromAFaultyKeyIsRefusedSilently) {
     key->setFault(FaultMode::ShortPinToken);
     token.fill(0xEE);
     prompts.enterPin("1234");
-    EXPECT_EQ(obtainPinToken(prompts, token.data()), -1);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), -1);
     EXPECT_TRUE(prompts.messages.empty());
     std::array<uint8_t, PIN_TOKEN_SIZE> untouched{};
     untouched.fill(0xEE);
@@ -122,7 +128,7 @@ TEST_F(PinTokenVirtualKeyTest, ShortTokenFromAFaultyKeyIsRefusedSilently) {
 TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {
     key->setFault(FaultMode::MalformedCbor);
     prompts.enterPin("1234");
-    EXPECT_EQ(obtainPinToken(prompts, token.data()), 0x12);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), 0x12);
     EXPECT_EQ(prompts.messages,
               (std::vector<Message>{{"Error when parsing CBOR.", MessageIcon::Error}}));
     EXPECT_EQ(clientPinRequests().size(), 1u);
@@ -131,7 +137,7 @@ TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {
 TEST_F(PinTokenVirtualKeyTest, SilentKeyEndsInATransportFailure) {
     key->setFault(FaultMode::Silence);
     prompts.enterPin("1234");
-    EXPECT_EQ(obtainPinToken(prompts, token.data()), 0xFFFB);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), 0xFFFB);
     EXPECT_EQ(prompts.messages, (std::vector<Message>{{"Unknown Error", MessageIcon::Error}}));
 }
 

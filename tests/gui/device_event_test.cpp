@@ -49,15 +49,13 @@ class RecordingClock final : public Clock {
 
 class DeviceChange : public ::testing::Test {
   protected:
-    void SetUp() override { setClock(&clock); }
-    void TearDown() override { setClock(nullptr); }
     RecordingClock clock;
 };
 
 TEST_F(DeviceChange, ArrivalWaitsOneSecondThenRefreshesWithTheEventIds) {
     std::vector<std::string> calls;
     uint32_t refreshedAt = 0;
-    const int result = onDeviceChange({DEVICE_ARRIVAL, "1050", "0407", 3},
+    const int result = onDeviceChange({DEVICE_ARRIVAL, "1050", "0407", 3}, clock,
                                       [&](const std::string& vid, const std::string& pid) {
                                           calls.push_back(vid + ":" + pid);
                                           refreshedAt = clock.now;
@@ -72,7 +70,7 @@ TEST_F(DeviceChange, ArrivalWaitsOneSecondThenRefreshesWithTheEventIds) {
 TEST_F(DeviceChange, RemovalRefreshesTooWithItsIds) {
     std::string asked;
     EXPECT_EQ(onDeviceChange(
-                  {DEVICE_REMOVE_COMPLETE, "046D", "C52B", 4},
+                  {DEVICE_REMOVE_COMPLETE, "046D", "C52B", 4}, clock,
                   [&](const std::string& vid, const std::string& pid) { asked = vid + ":" + pid; }),
               1);
     EXPECT_EQ(asked, "046D:C52B");
@@ -82,7 +80,7 @@ TEST_F(DeviceChange, RemovalRefreshesTooWithItsIds) {
 TEST_F(DeviceChange, OtherEventCodesNeitherWaitNorRefresh) {
     int refreshes = 0;
     for (uint32_t code : {0x0007u, 0x8001u, 0x8003u, 0x0018u}) {
-        EXPECT_EQ(onDeviceChange({code, "1209", "0001", 1},
+        EXPECT_EQ(onDeviceChange({code, "1209", "0001", 1}, clock,
                                  [&](const std::string&, const std::string&) { ++refreshes; }),
                   0);
     }

@@ -9,38 +9,32 @@
 #include "app/orvanta_dlg.h"
 #include "app/page_table.h"
 #include "gui/recording_prompts.h"
+#include "info/device_context.h"
 #include "sim/virtual_backend.h"
-#include "support/fake_hid.h"
 #include "transport/clock.h"
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
 
 namespace orvanta::test {
 
 // The virtual backend that also notes the clock time of every enumeration.
 class TimedVirtualBackend : public VirtualBackend {
   public:
+    explicit TimedVirtualBackend(Clock& clock) : VirtualBackend(clock), clock_(clock) {}
     std::vector<HidInterfaceInfo> enumerate() override {
-        enumeratedAt.push_back(clock().tickCount());
+        enumeratedAt.push_back(clock_.tickCount());
         return VirtualBackend::enumerate();
     }
     std::vector<uint32_t> enumeratedAt;
+
+  private:
+    Clock& clock_;
 };
 
 class WindowFixture : public ::testing::Test {
   protected:
-    void SetUp() override {
-        setClock(&manualClock);
-        backend = std::make_shared<TimedVirtualBackend>();
-        deviceManager().setBackend(backend);
-    }
-    void TearDown() override {
-        window.reset();
-        deviceManager().setBackend(std::make_shared<FakeHidBackend>());
-        deviceManager().initPending = true;
-        setClock(nullptr);
-    }
+    void TearDown() override { window.reset(); }
     COrvantaDlg& open() {
-        window = std::make_unique<COrvantaDlg>(&prompts);
+        window = std::make_unique<COrvantaDlg>(devices, &prompts);
         return *window;
     }
     QTableWidget* table(int tab) const {
@@ -53,7 +47,9 @@ class WindowFixture : public ::testing::Test {
     }
 
     ManualClock manualClock{1000};
-    std::shared_ptr<TimedVirtualBackend> backend;
+    std::shared_ptr<TimedVirtualBackend> backend =
+        std::make_shared<TimedVirtualBackend>(manualClock);
+    DeviceContext devices{backend, manualClock};
     RecordingPrompts prompts;
     std::unique_ptr<COrvantaDlg> window;
 };

@@ -12,7 +12,7 @@
 #include "gui/recording_prompts.h"
 #include "support/fake_hid.h"
 #include "transport/clock.h"
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
 
 namespace orvanta {
 namespace {
@@ -23,21 +23,16 @@ using test::ScopedModalHook;
 
 class StartUp : public ::testing::Test {
   protected:
-    void SetUp() override {
-        setClock(&manualClock);
-        deviceManager().setBackend(std::make_shared<test::FakeHidBackend>());
-        dir = test::makeTempDir();
-    }
+    void SetUp() override { dir = test::makeTempDir(); }
     void TearDown() override {
         // InitInstance installed the crash handler; the test process goes back to defaults.
         for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
             ::signal(signal, SIG_DFL);
         }
-        deviceManager().setBackend(std::make_shared<test::FakeHidBackend>());
-        setClock(nullptr);
         std::filesystem::remove_all(dir);
     }
     ManualClock manualClock{1000};
+    std::shared_ptr<HidBackend> backend = std::make_shared<test::FakeHidBackend>(manualClock);
     std::filesystem::path dir;
     RecordingPrompts prompts;
 };
@@ -49,7 +44,7 @@ TEST_F(StartUp, SecondInstanceIsRefusedWhileTheFirstRunsAndAllowedAfterItEnds) {
         ++windows;
         return static_cast<int>(QDialog::Rejected);
     });
-    COrvantaApp app(&prompts, dir.string());
+    COrvantaApp app(&prompts, dir.string(), backend, &manualClock);
 
     LockHolder first(dir.string());
     ASSERT_EQ(first.outcome(), 'A');
@@ -79,7 +74,7 @@ TEST_F(StartUp, VirtualOptionOpensTheWindowOnTheVirtualKey) {
     });
     AppOptions options;
     options.virtualKey = true;
-    COrvantaApp app(&prompts, dir.string());
+    COrvantaApp app(&prompts, dir.string(), nullptr, &manualClock);
     EXPECT_EQ(app.InitInstance(options), 0);
     EXPECT_EQ(firstRow, QStringLiteral("Orvanta Virtual Key"));
 }

@@ -41,16 +41,27 @@ TEST_F(Refresh, NoKeyLeavesThreeEmptyListsAndDeletesRememberedFiles) {
     fido2.AppendRow("old");
     fido2.certificateFileName = makeFile("fido2.cer");
     u2f.certificateFileName = makeFile("u2f.cer");
-    clientPinSet = true;
-    ShowDeviceInfo(pages, "", "");
+    AuthenticatorInfo earlier;  // what the refresh of an earlier key learned
+    earlier.options.push_back({"clientPin", true});
+    devices.setAuthenticatorInfo(earlier);
+    ASSERT_TRUE(devices.clientPinSet());
+    ShowDeviceInfo(devices, pages, "", "");
     EXPECT_EQ(hardware.rowCount(), 0);
     EXPECT_EQ(fido2.rowCount(), 0);
     EXPECT_EQ(u2f.rowCount(), 0);
     EXPECT_FALSE(exists(fido2.certificateFileName));
     EXPECT_FALSE(exists(u2f.certificateFileName));
     EXPECT_FALSE(fido2.certificateFileName.empty());  // the name is kept
-    EXPECT_FALSE(clientPinSet);
-    EXPECT_EQ(transportReady, 1);
+    EXPECT_FALSE(devices.clientPinSet());
+    EXPECT_FALSE(devices.facts().info.has_value());
+    // The session is left without a key: an exchange fails at once for want of a device,
+    // not on a handle of an earlier key.
+    EXPECT_FALSE(session().present());
+    const uint8_t ping[1] = {0};
+    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_PING, ping);
+    ASSERT_FALSE(reply.ok());
+    EXPECT_TRUE(reply.error().isTransport());
+    EXPECT_EQ(reply.error().cause, TransportCause::NoDevice);
 }
 
 TEST_F(Refresh, KeyAnsweringNothingShowsExactlyFiveRows) {
@@ -62,7 +73,7 @@ TEST_F(Refresh, KeyAnsweringNothingShowsExactlyFiveRows) {
             dev.reply(0x83, {0x6D, 0x00});
         }
     };
-    ShowDeviceInfo(pages, "", "");
+    ShowDeviceInfo(devices, pages, "", "");
     ASSERT_EQ(hardware.rowCount(), 5);
     EXPECT_EQ(labels(hardware),
               (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version", "    "}));
@@ -94,7 +105,7 @@ TEST_F(Refresh, U2fAppletAndCtap2RowsInOrder) {
             dev.reply(0x83, {0x6A, 0x82});
         }
     };
-    ShowDeviceInfo(pages, "", "");
+    ShowDeviceInfo(devices, pages, "", "");
     EXPECT_EQ(labels(hardware),
               (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version", "    ",
                                         "U2F Version", "authenticatorGetInfo"}));
@@ -112,17 +123,17 @@ TEST_F(Refresh, U2fAppletAndCtap2RowsInOrder) {
 TEST_F(Refresh, DeviceEventsSelectByIdAndFallBackToTheFirstKey) {
     auto first = backend->add(0x1050, 0x0407, 0xF1D0, "First");
     auto second = backend->add(0x1209, 0x0001, 0xF1D0, "Second");
-    ShowDeviceInfo(pages, "1209", "0001");
+    ShowDeviceInfo(devices, pages, "1209", "0001");
     EXPECT_EQ(hardware.valueAt(0), "Second");
     // vidText without pidText counts as no IDs at all.
-    ShowDeviceInfo(pages, "1209", "");
+    ShowDeviceInfo(devices, pages, "1209", "");
     EXPECT_EQ(hardware.valueAt(0), "First");
     // Another USB device was plugged in: the first key stays shown.
-    ShowDeviceInfo(pages, "046D", "C077");
+    ShowDeviceInfo(devices, pages, "046D", "C077");
     EXPECT_EQ(hardware.valueAt(0), "First");
     // The shown key went away while the other stays.
     backend->entries.erase(backend->entries.begin());
-    ShowDeviceInfo(pages, "1050", "0407");
+    ShowDeviceInfo(devices, pages, "1050", "0407");
     EXPECT_EQ(hardware.valueAt(0), "Second");
     (void)first;
     (void)second;

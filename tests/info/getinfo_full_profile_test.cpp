@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,11 +106,16 @@ std::vector<Row> expectedRows(const Profile& p, bool pinSet) {
 
 class GetInfoFullProfileTest : public VirtualKeyFixture {
   protected:
-    std::vector<Row> fetchRows() {
+    // The rows of the key's getInfo, and the decoded reply when asked.
+    std::vector<Row> fetchRows(std::optional<AuthenticatorInfo>* info = nullptr) {
         std::vector<Row> rows;
-        appendGetInfoRows([&](const std::string& label, const std::string& value) {
-            rows.emplace_back(label, value);
-        });
+        std::optional<AuthenticatorInfo> got =
+            appendGetInfoRows(session(), [&](const std::string& label, const std::string& value) {
+                rows.emplace_back(label, value);
+            });
+        if (info != nullptr) {
+            *info = std::move(got);
+        }
         return rows;
     }
 
@@ -129,10 +135,11 @@ TEST_F(GetInfoFullProfileTest, EveryMemberOfTheFullProfileMatchesItsRowFormat) {
     const Profile profile = profileByName("full");
     ASSERT_EQ(profile.getInfo, GetInfoKind::Full);
     plug(profile);
-    clientPinSet = true;
-    const std::vector<Row> rows = fetchRows();
+    std::optional<AuthenticatorInfo> info;
+    const std::vector<Row> rows = fetchRows(&info);
     expectMemberByMember(rows, expectedRows(profile, false));
-    EXPECT_FALSE(clientPinSet);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->clientPin(), std::optional<bool>(false));
 }
 
 TEST_F(GetInfoFullProfileTest, ValuesFollowTheProfile) {
@@ -147,10 +154,11 @@ TEST_F(GetInfoFullProfileTest, ValuesFollowTheProfile) {
         profile.aaguid[i] = static_cast<uint8_t>(i);
     }
     plug(profile);
-    clientPinSet = false;
-    const std::vector<Row> rows = fetchRows();
+    std::optional<AuthenticatorInfo> info;
+    const std::vector<Row> rows = fetchRows(&info);
     expectMemberByMember(rows, expectedRows(profile, true));
-    EXPECT_TRUE(clientPinSet);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->clientPin(), std::optional<bool>(true));
 }
 
 TEST_F(GetInfoFullProfileTest, OptionsAreCutAt85CharactersAcrossNames) {

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "transport/clock.h"
 #include "transport/ctaphid.h"
+#include "transport/device_session.h"
 
 namespace orvanta {
 namespace {
@@ -23,6 +26,12 @@ Rows rowsOf(const Bytes& reply) {
                                    rows.emplace_back(label, value);
                                });
     return rows;
+}
+
+// What the reply decodes to; the rows go nowhere.
+AuthenticatorInfo infoOf(const Bytes& reply) {
+    return appendGetInfoRowsFromReply(CborSpan{reply.data(), static_cast<uint32_t>(reply.size())},
+                                      [](const std::string&, const std::string&) {});
 }
 
 // Rows after the first, which is always the versions row.
@@ -48,11 +57,7 @@ Rows one(const std::string& value) {
     return {{" ", value}};
 }
 
-class GetInfoRows : public ::testing::Test {
-  protected:
-    void SetUp() override { clientPinSet = false; }
-    void TearDown() override { clientPinSet = false; }
-};
+class GetInfoRows : public ::testing::Test {};
 
 TEST_F(GetInfoRows, Versions) {
     Reply r;
@@ -156,7 +161,7 @@ TEST_F(GetInfoRows, OptionsInFixedOrder) {
     Rows rows = restOf(reply);
     EXPECT_EQ(rows, one("4: rk=true  up=true  plat=false  clientPin=true  "));
     EXPECT_EQ(rows[0].second.size(), 49u);
-    EXPECT_TRUE(clientPinSet);
+    EXPECT_EQ(infoOf(reply).clientPin(), std::optional<bool>(true));
 
     // Values other than true and false add nothing.
     EXPECT_EQ(restOf(optionsReply({{"rk", 0xF6}, {"up", 0x01}})), Rows{});
@@ -164,17 +169,15 @@ TEST_F(GetInfoRows, OptionsInFixedOrder) {
 }
 
 TEST_F(GetInfoRows, ClientPinOption) {
-    clientPinSet = true;
-    restOf(optionsReply({{"rk", 0xF5}}));
-    EXPECT_TRUE(clientPinSet) << "a missing clientPin option leaves the flag alone";
-    clientPinSet = false;
-    restOf(optionsReply({{"rk", 0xF5}}));
-    EXPECT_FALSE(clientPinSet);
-    clientPinSet = true;
-    EXPECT_EQ(restOf(optionsReply({{"clientPin", 0xF4}})), one("4: clientPin=false  "));
-    EXPECT_FALSE(clientPinSet);
-    EXPECT_EQ(restOf(optionsReply({{"clientPin", 0xF5}})), one("4: clientPin=true  "));
-    EXPECT_TRUE(clientPinSet);
+    EXPECT_EQ(infoOf(optionsReply({{"rk", 0xF5}})).clientPin(), std::nullopt)
+        << "a missing clientPin option says nothing of the flag";
+    EXPECT_EQ(infoOf(Bytes{0xA0}).clientPin(), std::nullopt) << "no options member at all";
+    const Bytes off = optionsReply({{"clientPin", 0xF4}});
+    EXPECT_EQ(restOf(off), one("4: clientPin=false  "));
+    EXPECT_EQ(infoOf(off).clientPin(), std::optional<bool>(false));
+    const Bytes on = optionsReply({{"clientPin", 0xF5}});
+    EXPECT_EQ(restOf(on), one("4: clientPin=true  "));
+    EXPECT_EQ(infoOf(on).clientPin(), std::optional<bool>(true));
 }
 
 TEST_F(GetInfoRows, AllOptionNamesAndTheCutAt85) {
@@ -410,16 +413,15 @@ TEST_F(GetInfoRows, IrregularArrays) {
 }
 
 TEST_F(GetInfoRows, FailedExchangeAddsNothing) {
-    const int ready = transportReady;
-    transportReady = 0;  // the send refuses with TRANSPORT_FAILED
-    clientPinSet = true;
+    ManualClock clock;
+    DeviceSession keyless(clock);  // no key: the send fails for want of a device
     Rows rows;
-    appendGetInfoRows([&rows](const std::string& label, const std::string& value) {
-        rows.emplace_back(label, value);
-    });
-    transportReady = ready;
+    const std::optional<AuthenticatorInfo> info =
+        appendGetInfoRows(keyless, [&rows](const std::string& label, const std::string& value) {
+            rows.emplace_back(label, value);
+        });
     EXPECT_EQ(rows, Rows{});
-    EXPECT_TRUE(clientPinSet);
+    EXPECT_FALSE(info.has_value()) << "a failed exchange says nothing of the key";
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
     profile.pinSet = true;
     profile.pin = "1234";
     plug(profile);
-    ShowDeviceInfo(pages, "", "");
+    ShowDeviceInfo(*devices, pages, "", "");
     std::vector<std::string> got = labels();
     ASSERT_GE(got.size(), 15u);
     std::vector<std::string> head(got.begin(), got.begin() + 14);
@@ -59,7 +59,7 @@ TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
         EXPECT_GE(key, lastKey) << value;
         lastKey = key;
     }
-    EXPECT_TRUE(clientPinSet);
+    EXPECT_TRUE(devices->clientPinSet());
     EXPECT_EQ(fido2.rowCount(), 1);
     EXPECT_EQ(u2f.rowCount(), 2);
 }
@@ -67,7 +67,7 @@ TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
 TEST_F(RefreshVirtualKey, SilentKeyShowsTheHidRowsAndTheSpacerOnly) {
     plug("silent");
     uint32_t start = clock.tickCount();
-    ShowDeviceInfo(pages, "", "");
+    ShowDeviceInfo(*devices, pages, "", "");
     EXPECT_EQ(labels(),
               (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version", "    "}));
     // Nine exchanges, each given up after the bounded wait.
@@ -81,18 +81,18 @@ TEST_F(RefreshVirtualKey, U2fOnlyKeyWithoutAppletsShowsU2fVersionButNoGetInfo) {
     }
     profile.applet(Applet::U2f).present = true;
     plug(profile);
-    ShowDeviceInfo(pages, "", "");
+    ShowDeviceInfo(*devices, pages, "", "");
     EXPECT_EQ(labels(), (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version",
                                                   "    ", "U2F Version"}));
-    EXPECT_FALSE(clientPinSet);
+    EXPECT_FALSE(devices->clientPinSet());
 }
 
 TEST_F(RefreshVirtualKey, KeyboardCollectionListedFirstIsNeverSelected) {
     plug("keyboard");
-    ShowDeviceInfo(pages, "", "");
+    ShowDeviceInfo(*devices, pages, "", "");
     ASSERT_GT(hardware.rowCount(), 5);
-    EXPECT_EQ(deviceManager().selected.usagePage, FIDO_USAGE_PAGE);
-    EXPECT_EQ(deviceManager().records.size(), 2u);
+    EXPECT_EQ(session().device().usagePage, FIDO_USAGE_PAGE);
+    EXPECT_EQ(devices->devices().records.size(), 2u);
 }
 
 }  // namespace

@@ -43,33 +43,33 @@ class VendorQueries : public TransportFixture {
 TEST_F(VendorQueries, VersionFromBytesEightAndNineAndLengthBoundaries) {
     answers[u2fSelect] = withStatus({}, 0x9000);
     answers[version] = withStatus(versionReply(20, 0x01, 0x0A), 0x9000);
-    EXPECT_EQ(queryU2fVersion(text), 0);
+    EXPECT_EQ(queryU2fVersion(session(), text), 0);
     EXPECT_STREQ(text, "010A");
 
     for (size_t n : {15u, 31u}) {  // too short; over the capacity of 30
         answers[version] = withStatus(versionReply(n, 1, 2), 0x9000);
         std::memset(text, 0, sizeof text);
-        EXPECT_EQ(queryU2fVersion(text), 2) << n;
+        EXPECT_EQ(queryU2fVersion(session(), text), 2) << n;
         EXPECT_STREQ(text, "");
     }
     for (size_t n : {16u, 30u}) {  // the status word of the version reply is not looked at
         answers[version] = withStatus(versionReply(n, 5, 6), 0x6D00);
-        EXPECT_EQ(queryU2fVersion(text), 0) << n;
+        EXPECT_EQ(queryU2fVersion(session(), text), 0) << n;
         EXPECT_STREQ(text, "0506");
     }
     answers.erase(u2fSelect);
-    EXPECT_EQ(queryU2fVersion(text), 1);
+    EXPECT_EQ(queryU2fVersion(session(), text), 1);
 }
 
 TEST_F(VendorQueries, PivUsesBytesZeroAndOneOfAShortReplyAndNeedsSuccess) {
     answers[pivSelect] = withStatus({}, 0x9000);
     answers[version] = withStatus({0x05, 0x04, 0x03}, 0x9000);
-    EXPECT_EQ(queryPivVersion(text), 0);
+    EXPECT_EQ(queryPivVersion(session(), text), 0);
     EXPECT_STREQ(text, "0504");
     answers[version] = withStatus(versionReply(16, 1, 2), 0x6D00);
-    EXPECT_EQ(queryPivVersion(text), 2);
+    EXPECT_EQ(queryPivVersion(session(), text), 2);
     answers[version] = withStatus({0x05}, 0x9000);  // no two bytes to show
-    EXPECT_EQ(queryPivVersion(text), 2);
+    EXPECT_EQ(queryPivVersion(session(), text), 2);
 }
 
 TEST_F(VendorQueries, IdentifyNeedsSixteenBytesAndSuccess) {
@@ -78,30 +78,30 @@ TEST_F(VendorQueries, IdentifyNeedsSixteenBytesAndSuccess) {
         sixteen.push_back(i);
     }
     answers[identify] = withStatus(sixteen, 0x9000);
-    EXPECT_EQ(queryIdentify(text), 0);
+    EXPECT_EQ(queryIdentify(session(), text), 0);
     EXPECT_STREQ(text, "000102030405060708090A0B0C0D0E0F9000");
     answers[identify] = withStatus(Bytes(15, 1), 0x9000);
-    EXPECT_EQ(queryIdentify(text), 2);
+    EXPECT_EQ(queryIdentify(session(), text), 2);
     answers[identify] = withStatus(sixteen, 0x6A82);
-    EXPECT_EQ(queryIdentify(text), 1);
+    EXPECT_EQ(queryIdentify(session(), text), 1);
     answers[identify] = withStatus(Bytes(30, 0xAB), 0x9000);  // the longest text: 64 characters
-    EXPECT_EQ(queryIdentify(text), 0);
+    EXPECT_EQ(queryIdentify(session(), text), 0);
     EXPECT_EQ(std::strlen(text), 64u);
     answers[identify] = withStatus(Bytes(31, 0xAB), 0x9000);
-    EXPECT_NE(queryIdentify(text), 0);
+    EXPECT_NE(queryIdentify(session(), text), 0);
 }
 
 TEST_F(VendorQueries, FingerprintNeedsExactlySevenBytes) {
     const Bytes command = hex("80E3000000");
     answers[command] = withStatus({0, 0, 0, 0, 0, 0x02, 0x05}, 0x9000);
-    EXPECT_EQ(queryFingerprintVersion(text), 0);
+    EXPECT_EQ(queryFingerprintVersion(session(), text), 0);
     EXPECT_STREQ(text, "0205");
     answers[command] = withStatus(Bytes(6, 0), 0x9000);
-    EXPECT_EQ(queryFingerprintVersion(text), 2);
+    EXPECT_EQ(queryFingerprintVersion(session(), text), 2);
     answers[command] = withStatus(Bytes(8, 0), 0x9000);
-    EXPECT_EQ(queryFingerprintVersion(text), 2);
+    EXPECT_EQ(queryFingerprintVersion(session(), text), 2);
     answers[command] = withStatus(Bytes(7, 0), 0x6D00);
-    EXPECT_EQ(queryFingerprintVersion(text), 1);
+    EXPECT_EQ(queryFingerprintVersion(session(), text), 1);
 }
 
 TEST_F(VendorQueries, VendorAppletsUseTheVendorIdentifierAndSmallCapacity) {
@@ -114,13 +114,13 @@ TEST_F(VendorQueries, VendorAppletsUseTheVendorIdentifierAndSmallCapacity) {
     answers[gids] = withStatus(Bytes(26, 0), 0x9000);  // more than 25 bytes: counts as absent
     answers[ndef] = withStatus(Bytes(40, 7), 0x9000);
     answers[version] = withStatus(versionReply(16, 0x02, 0x01), 0x9000);
-    EXPECT_EQ(queryWinHelloVersion(text), 0);
+    EXPECT_EQ(queryWinHelloVersion(session(), text), 0);
     EXPECT_STREQ(text, "0201");
-    EXPECT_EQ(queryOtpVersion(text), 0);
-    EXPECT_EQ(queryGidsVersion(text), 1);
-    EXPECT_EQ(queryNdefPresent(), 0);
+    EXPECT_EQ(queryOtpVersion(session(), text), 0);
+    EXPECT_EQ(queryGidsVersion(session(), text), 1);
+    EXPECT_EQ(queryNdefPresent(session()), 0);
     answers.erase(ndef);
-    EXPECT_EQ(queryNdefPresent(), 1);
+    EXPECT_EQ(queryNdefPresent(session()), 1);
 }
 
 }  // namespace

@@ -52,17 +52,13 @@ class PeerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { fido_init(0); }
 
-    void SetUp() override {
-        setClock(&manual);
-        g_backend = &backend;
-    }
+    void SetUp() override { g_backend = &backend; }
     void TearDown() override {
         if (dev != nullptr) {
             fido_dev_close(dev);
             fido_dev_free(&dev);
         }
         g_backend = nullptr;
-        setClock(nullptr);
     }
 
     VirtualKey& plug(const Profile& profile) {
@@ -87,7 +83,7 @@ class PeerTest : public ::testing::Test {
     }
 
     ManualClock manual{5000};
-    VirtualBackend backend;
+    VirtualBackend backend{manual};
     fido_dev_t* dev = nullptr;
 };
 

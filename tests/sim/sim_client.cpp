@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "transport/ctaphid_protocol.h"
+
 namespace orvanta::test {
 
 Bytes cidBytes(uint32_t cid) {
@@ -30,14 +32,14 @@ void SimClient::send(uint32_t channel, uint8_t command, const Bytes& payload) {
     p.push_back(command);
     p.push_back(static_cast<uint8_t>(payload.size() >> 8));
     p.push_back(static_cast<uint8_t>(payload.size()));
-    size_t offset = std::min<size_t>(payload.size(), 57);
+    size_t offset = std::min<size_t>(payload.size(), CTAPHID_INIT_DATA);
     p.insert(p.end(), payload.begin(), payload.begin() + static_cast<ptrdiff_t>(offset));
     packet(p);
     uint8_t sequence = 0;
     while (offset < payload.size()) {
         Bytes c = cidBytes(channel);
         c.push_back(sequence++);
-        const size_t take = std::min<size_t>(payload.size() - offset, 59);
+        const size_t take = std::min<size_t>(payload.size() - offset, CTAPHID_CONT_DATA);
         c.insert(c.end(), payload.begin() + static_cast<ptrdiff_t>(offset),
                  payload.begin() + static_cast<ptrdiff_t>(offset + take));
         packet(c);
@@ -52,7 +54,7 @@ std::optional<Message> SimClient::receive(uint32_t timeoutMs) {
         if (handle_->read(report, sizeof(report), timeoutMs) != 65) {
             return std::nullopt;
         }
-        if (report[5] == 0xBB) {
+        if (report[5] == CTAPHID_KEEPALIVE) {
             ++m.keepalives;
             continue;
         }
@@ -62,13 +64,13 @@ std::optional<Message> SimClient::receive(uint32_t timeoutMs) {
             static_cast<uint32_t>(report[3]) << 8 | report[4];
     m.command = report[5];
     const size_t length = static_cast<size_t>(report[6] << 8 | report[7]);
-    const size_t first = std::min<size_t>(length, 57);
+    const size_t first = std::min<size_t>(length, CTAPHID_INIT_DATA);
     m.payload.assign(report + 8, report + 8 + first);
     while (m.payload.size() < length) {
         if (handle_->read(report, sizeof(report), timeoutMs) != 65) {
             return std::nullopt;
         }
-        const size_t take = std::min<size_t>(length - m.payload.size(), 59);
+        const size_t take = std::min<size_t>(length - m.payload.size(), CTAPHID_CONT_DATA);
         m.payload.insert(m.payload.end(), report + 6, report + 6 + take);
     }
     lastKeepalives = m.keepalives;
@@ -77,9 +79,9 @@ std::optional<Message> SimClient::receive(uint32_t timeoutMs) {
 
 uint32_t SimClient::init() {
     const Bytes nonce = {1, 2, 3, 4, 5, 6, 7, 8};
-    send(0xFFFFFFFF, 0x86, nonce);
+    send(CTAPHID_BROADCAST_CID, CTAPHID_INIT, nonce);
     const auto m = receive();
-    if (!m || m->command != 0x86 || m->payload.size() < 17) {
+    if (!m || m->command != CTAPHID_INIT || m->payload.size() < CTAPHID_INIT_REPLY_LENGTH) {
         return 0;
     }
     cid = static_cast<uint32_t>(m->payload[8]) << 24 | static_cast<uint32_t>(m->payload[9]) << 16 |
@@ -88,18 +90,18 @@ uint32_t SimClient::init() {
 }
 
 Bytes SimClient::cbor(const Bytes& commandAndParameters) {
-    send(cid, 0x90, commandAndParameters);
+    send(cid, CTAPHID_CBOR, commandAndParameters);
     const auto m = receive();
-    if (!m || m->command != 0x90) {
+    if (!m || m->command != CTAPHID_CBOR) {
         return {};
     }
     return m->payload;
 }
 
 Bytes SimClient::apdu(const Bytes& bytes) {
-    send(cid, 0x83, bytes);
+    send(cid, CTAPHID_MSG, bytes);
     const auto m = receive();
-    if (!m || m->command != 0x83) {
+    if (!m || m->command != CTAPHID_MSG) {
         return {};
     }
     return m->payload;

@@ -11,9 +11,6 @@ namespace orvanta::test {
 
 class SimTest : public ::testing::Test {
   protected:
-    void SetUp() override { setClock(&manual); }
-    void TearDown() override { setClock(nullptr); }
-
     // Plugs in a key of the profile and opens its FIDO collection with a channel.
     SimClient& connect(const Profile& profile) {
         VirtualKey& key = backend.addDevice(profile);
@@ -27,7 +24,7 @@ class SimTest : public ::testing::Test {
     SimClient& connect(const std::string& name) { return connect(profileByName(name)); }
 
     ManualClock manual{1000};
-    VirtualBackend backend;
+    VirtualBackend backend{manual};
     std::vector<VirtualKey*> keys;
     std::vector<std::unique_ptr<SimClient>> clients;
 };

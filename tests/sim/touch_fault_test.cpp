@@ -1,4 +1,4 @@
-// User presence on the program's clock, the fault modes, the link model and the listing of
+// User presence on the backend's clock, the fault modes, the link model and the listing of
 // virtual devices.
 
 #include "ctap/cbor.h"

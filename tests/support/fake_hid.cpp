@@ -10,7 +10,8 @@ namespace {
 
 class FakeHandle : public HidHandle {
   public:
-    explicit FakeHandle(std::shared_ptr<FakeDevice> device) : device_(std::move(device)) {
+    FakeHandle(std::shared_ptr<FakeDevice> device, Clock& clock)
+        : device_(std::move(device)), clock_(clock) {
         ++device_->opens;
     }
     ~FakeHandle() override { ++device_->closes; }
@@ -34,10 +35,10 @@ class FakeHandle : public HidHandle {
             return -1;
         }
         if (d.input.empty()) {
-            clock().sleep(timeoutMs);
+            clock_.sleep(timeoutMs);
             return 0;
         }
-        clock().sleep(d.delayPerReport);
+        clock_.sleep(d.delayPerReport);
         Bytes r = d.input.front();
         d.input.pop_front();
         size_t n = r.size() < capacity ? r.size() : capacity;
@@ -76,6 +77,7 @@ class FakeHandle : public HidHandle {
     }
 
     std::shared_ptr<FakeDevice> device_;
+    Clock& clock_;
 };
 
 }  // namespace
@@ -179,7 +181,7 @@ std::unique_ptr<HidHandle> FakeHidBackend::open(const std::string& path, std::st
                 }
                 return nullptr;
             }
-            return std::make_unique<FakeHandle>(e.device);
+            return std::make_unique<FakeHandle>(e.device, clock_);
         }
     }
     if (error) {

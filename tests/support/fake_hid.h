@@ -1,7 +1,7 @@
 #pragma once
 // A scriptable HID backend for transport tests: it records every output report and plays
 // back queued input reports. Reads on an empty queue wait out their timeout on the
-// program's clock (a ManualClock in tests), so silence costs no real time.
+// backend's clock (a ManualClock in tests), so silence costs no real time.
 
 #include <cstdint>
 #include <deque>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "transport/clock.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta::test {
@@ -48,6 +49,8 @@ struct FakeDevice {
 
 class FakeHidBackend : public HidBackend {
   public:
+    // Reads wait out their timeouts on the given clock.
+    explicit FakeHidBackend(Clock& clock) : clock_(clock) {}
     struct Entry {
         HidInterfaceInfo info;
         std::shared_ptr<FakeDevice> device;
@@ -61,6 +64,9 @@ class FakeHidBackend : public HidBackend {
 
     std::vector<HidInterfaceInfo> enumerate() override;
     std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
+
+  private:
+    Clock& clock_;
 };
 
 Bytes hex(const std::string& text);

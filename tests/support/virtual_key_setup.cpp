@@ -4,14 +4,14 @@
 
 namespace orvanta::test {
 
-VirtualKeySetup makeVirtualKey(const Profile& profile) {
-    auto backend = std::make_shared<VirtualBackend>();
+VirtualKeySetup makeVirtualKey(const Profile& profile, Clock& clock) {
+    auto backend = std::make_shared<VirtualBackend>(clock);
     VirtualKey& key = backend->addDevice(profile);
     return {backend, &key};
 }
 
-VirtualKeySetup makeVirtualKey(const std::string& profileName) {
-    return makeVirtualKey(profileByName(profileName));
+VirtualKeySetup makeVirtualKey(const std::string& profileName, Clock& clock) {
+    return makeVirtualKey(profileByName(profileName), clock);
 }
 
 }  // namespace orvanta::test

@@ -1,5 +1,5 @@
 #pragma once
-// Puts a virtual key under the program's device manager for end-to-end tests.
+// A virtual key for end-to-end tests.
 // The backend itself is made in a translation unit of its own, so that tests can include
 // this header together with the transport headers.
 
@@ -8,6 +8,7 @@
 
 #include "sim/profile.h"
 #include "sim/virtual_key.h"
+#include "transport/clock.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta::test {
@@ -17,8 +18,8 @@ struct VirtualKeySetup {
     VirtualKey* key = nullptr;
 };
 
-// A virtual backend with one key of the profile plugged in.
-VirtualKeySetup makeVirtualKey(const Profile& profile);
-VirtualKeySetup makeVirtualKey(const std::string& profileName);
+// A virtual backend on the clock with one key of the profile plugged in.
+VirtualKeySetup makeVirtualKey(const Profile& profile, Clock& clock);
+VirtualKeySetup makeVirtualKey(const std::string& profileName, Clock& clock);
 
 }  // namespace orvanta::test

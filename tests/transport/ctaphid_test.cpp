@@ -1,3 +1,4 @@
+#include <array>
 #include <cstring>
 
 #include "support/transport_fixture.h"
@@ -15,6 +16,19 @@ Bytes pattern(size_t n) {
     return b;
 }
 
+// The transport cause of a failed exchange; None when it succeeded or failed otherwise.
+template <typename T>
+TransportCause causeOf(const Result<T>& result) {
+    if (result.ok() || !result.error().isTransport()) {
+        return TransportCause::None;
+    }
+    return result.error().cause;
+}
+
+std::array<uint8_t, 4> channelOf(const FakeDevice& d) {
+    return {d.channel[0], d.channel[1], d.channel[2], d.channel[3]};
+}
+
 // Output reports of the request (INIT excluded).
 std::vector<Bytes> requestReports(const FakeDevice& d) {
     std::vector<Bytes> out;
@@ -29,8 +43,6 @@ std::vector<Bytes> requestReports(const FakeDevice& d) {
 TEST_F(Ctaphid, RequestSplitsAt57And59Bytes) {
     auto d = connectKey();
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0x83, {0x90, 0x00}); };
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t n = 0;
     struct Case {
         size_t length;
         std::vector<std::pair<int, size_t>> packets;  // (sequence or -1 for init, data bytes)
@@ -40,7 +52,9 @@ TEST_F(Ctaphid, RequestSplitsAt57And59Bytes) {
           Case{200, {{-1, 57}, {0, 59}, {1, 59}, {2, 25}}}}) {
         d->written.clear();
         Bytes request = pattern(c.length);
-        ASSERT_EQ(ctaphidExchange(deviceManager(), request.data(), c.length, 0x83, reply, &n), 0);
+        Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_MSG, request);
+        ASSERT_TRUE(reply.ok()) << c.length;
+        EXPECT_EQ(*reply, (Bytes{0x90, 0x00}));
         auto reports = requestReports(*d);
         ASSERT_EQ(reports.size(), c.packets.size()) << c.length;
         size_t offset = 0;
@@ -69,13 +83,12 @@ TEST_F(Ctaphid, ReassemblesA200ByteReplyFromFourReports) {
     Bytes payload = pattern(200);
     d->onMessage = [&](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0x90, payload); };
     size_t before = d->input.size();
-    uint8_t request[] = {0x04};
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t n = 0;
-    ASSERT_EQ(ctaphidExchange(deviceManager(), request, 1, 0x90, reply, &n), 0);
+    const uint8_t request[] = {0x04};
+    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    ASSERT_TRUE(reply.ok());
     EXPECT_EQ(before, 0u);
-    EXPECT_EQ(n, 200u);
-    EXPECT_EQ(Bytes(reply, reply + n), payload);
+    EXPECT_EQ(reply->size(), 200u);
+    EXPECT_EQ(*reply, payload);
 }
 
 TEST_F(Ctaphid, SkipsKeepalivesZeroLengthAndOtherChannels) {
@@ -87,13 +100,10 @@ TEST_F(Ctaphid, SkipsKeepalivesZeroLengthAndOtherChannels) {
         dev.raw(other, {0x90, 0x00, 0x02, 0xEE, 0xEE});
         dev.reply(0x90, {0x00, 0xA0});
     };
-    uint8_t request[] = {0x04};
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t n = 0;
-    ASSERT_EQ(ctaphidExchange(deviceManager(), request, 1, 0x90, reply, &n), 0);
-    EXPECT_EQ(n, 2u);
-    EXPECT_EQ(reply[0], 0x00);
-    EXPECT_EQ(reply[1], 0xA0);
+    const uint8_t request[] = {0x04};
+    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(*reply, (Bytes{0x00, 0xA0}));
 }
 
 TEST_F(Ctaphid, ContinuationOfAnotherChannelIsSkippedOutOfSequenceFails) {
@@ -107,35 +117,52 @@ TEST_F(Ctaphid, ContinuationOfAnotherChannelIsSkippedOutOfSequenceFails) {
         dev.raw(other, {0x00, 0xEE});
         dev.input.push_back(cont);
     };
-    uint8_t request[] = {0x04};
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t n = 0;
-    ASSERT_EQ(ctaphidExchange(deviceManager(), request, 1, 0x90, reply, &n), 0);
-    EXPECT_EQ(Bytes(reply, reply + n), payload);
+    const uint8_t request[] = {0x04};
+    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(*reply, payload);
 
     d->onMessage = [&](FakeDevice& dev, uint8_t, const Bytes&) {
         dev.reply(0x90, payload);
         dev.input.back()[5] = 1;  // sequence 1 where 0 is due
     };
-    n = 12345;
-    EXPECT_EQ(ctaphidExchange(deviceManager(), request, 1, 0x90, reply, &n), -1);
-    EXPECT_EQ(n, 12345u);
+    Result<Bytes> broken = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    EXPECT_FALSE(broken.ok());
+    EXPECT_EQ(causeOf(broken), TransportCause::Framing);
 }
 
 TEST_F(Ctaphid, InitOnlyOnFirstExchangeAfterSelection) {
     auto d = connectKey();
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0x83, {0x90, 0x00}); };
-    uint8_t apdu[] = {0x00, 0xA4, 0x04, 0x00};
-    EXPECT_EQ(sendApdu(apdu, 4, nullptr, nullptr), 0x9000);
-    EXPECT_EQ(sendApdu(apdu, 4, nullptr, nullptr), 0x9000);
+    const uint8_t apdu[] = {0x00, 0xA4, 0x04, 0x00};
+    EXPECT_TRUE(session().channelPending());
+    for (int i = 0; i < 2; ++i) {
+        Result<ApduReply> reply = sendApdu(session(), apdu);
+        ASSERT_TRUE(reply.ok());
+        EXPECT_EQ(reply->status, 0x9000);
+    }
     ASSERT_EQ(d->initCount(), 1);
     const Bytes& init = d->written[0];
     EXPECT_EQ(init[5], 0x86);
     EXPECT_EQ(init[7], 8);
-    EXPECT_EQ(0, std::memcmp(deviceManager().channelId, d->channel, 4));
-    selectDevice(deviceManager(), 0, 0);
-    EXPECT_EQ(sendApdu(apdu, 4, nullptr, nullptr), 0x9000);
+    EXPECT_EQ(session().channel(), channelOf(*d));
+    EXPECT_FALSE(session().channelPending());
+
+    // A new selection is a new session on a fresh handle: it needs a channel of its own.
+    devices.enumerate();
+    ASSERT_EQ(devices.select(0, 0), 1);
+    EXPECT_TRUE(session().channelPending());
+    Result<ApduReply> reply = sendApdu(session(), apdu);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x9000);
     EXPECT_EQ(d->initCount(), 2);
+
+    // So does a session told to start afresh.
+    session().resetChannel();
+    reply = sendApdu(session(), apdu);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x9000);
+    EXPECT_EQ(d->initCount(), 3);
 }
 
 TEST_F(Ctaphid, InitReplyMustEchoOurNonce) {
@@ -144,21 +171,38 @@ TEST_F(Ctaphid, InitReplyMustEchoOurNonce) {
     const uint8_t broadcast[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     // A reply to somebody else's INIT, then silence: the channel is never taken from it.
     d->reply(0x86, hex("0102030405060708 55667788 0201000005"), broadcast);
-    uint8_t apdu[] = {0x00};
-    EXPECT_EQ(sendApdu(apdu, 1, nullptr, nullptr), TRANSPORT_FAILED);
-    EXPECT_NE(deviceManager().channelId[0], 0x55);
+    const uint8_t apdu[] = {0x00};
+    Result<ApduReply> reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::NoChannel);
+    EXPECT_NE(session().channel()[0], 0x55);
 }
 
 TEST_F(Ctaphid, SilentDeviceFailsWithinTheBound) {
     auto d = connectKey();
-    uint8_t apdu[] = {0x00};
+    const uint8_t apdu[] = {0x00};
+    // INIT unanswered: no channel.
+    d->autoInit = false;
     uint32_t start = clock.tickCount();
-    EXPECT_EQ(sendApdu(apdu, 1, nullptr, nullptr), TRANSPORT_FAILED);  // INIT unanswered
+    Result<ApduReply> reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::NoChannel);
+    EXPECT_LE(clock.tickCount() - start, REPORT_WAIT_MS);
+    EXPECT_GE(clock.tickCount() - start, REPORT_WAIT_MS);
+
+    // INIT answered, the request not.
+    d->autoInit = true;
+    session().resetChannel();
+    start = clock.tickCount();
+    reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Timeout);
+    EXPECT_EQ(d->requests().size(), 1u);
     EXPECT_LE(clock.tickCount() - start, REPORT_WAIT_MS);
     EXPECT_GE(clock.tickCount() - start, REPORT_WAIT_MS);
 
     // Keepalives keep the wait going, but not beyond the exchange limit.
-    selectDevice(deviceManager(), 0, 0);
+    session().resetChannel();
     d->delayPerReport = 100;
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) {
         for (int i = 0; i < 2000; ++i) {  // 200 s of "waiting for touch"
@@ -166,12 +210,14 @@ TEST_F(Ctaphid, SilentDeviceFailsWithinTheBound) {
         }
     };
     start = clock.tickCount();
-    EXPECT_EQ(sendApdu(apdu, 1, nullptr, nullptr), TRANSPORT_FAILED);
+    reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Timeout);
     EXPECT_GE(clock.tickCount() - start, EXCHANGE_LIMIT_MS);
     EXPECT_LE(clock.tickCount() - start, EXCHANGE_LIMIT_MS + 200);
 
     // A touch after 5 s of keepalives still gets its reply.
-    selectDevice(deviceManager(), 0, 0);
+    session().resetChannel();
     d->input.clear();
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) {
         for (int i = 0; i < 50; ++i) {
@@ -179,7 +225,9 @@ TEST_F(Ctaphid, SilentDeviceFailsWithinTheBound) {
         }
         dev.reply(0x83, {0x90, 0x00});
     };
-    EXPECT_EQ(sendApdu(apdu, 1, nullptr, nullptr), 0x9000);
+    reply = sendApdu(session(), apdu);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x9000);
 }
 
 TEST_F(Ctaphid, OversizedReplyAndOddReportLengthsFail) {
@@ -187,56 +235,69 @@ TEST_F(Ctaphid, OversizedReplyAndOddReportLengthsFail) {
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) {
         dev.raw(dev.channel, {0x90, 0x10, 0x01, 0x00});  // BCNT 4097
     };
-    uint8_t request[] = {0x04};
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t n = 0;
-    EXPECT_EQ(ctaphidExchange(deviceManager(), request, 1, 0x90, reply, &n), -1);
+    const uint8_t request[] = {0x04};
+    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Framing);
 
     d->input.clear();
     d->outputLength = 129;  // longer than the report buffer
-    EXPECT_EQ(ctaphidExchange(deviceManager(), request, 1, 0x90, reply, &n), -1);
+    const size_t writtenBefore = d->written.size();
+    reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Framing);
+    EXPECT_EQ(d->written.size(), writtenBefore);  // refused before anything is written
     d->outputLength = 65;
     d->writeResult = 64;  // short write
-    EXPECT_EQ(ctaphidExchange(deviceManager(), request, 1, 0x90, reply, &n), -1);
+    reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Write);
 }
 
 TEST_F(Ctaphid, SendApduResults) {
     auto d = connectKey();
     Bytes next;
     d->onMessage = [&](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0x83, next); };
-    uint8_t apdu[] = {0x00, 0x01};
-    uint8_t buffer[64];
-    uint32_t length;
+    const uint8_t apdu[] = {0x00, 0x01};
 
+    // The status word alone: no data.
     next = {0x90, 0x00};
-    length = sizeof buffer;
-    EXPECT_EQ(sendApdu(apdu, 2, buffer, &length), 0x9000);
-    EXPECT_EQ(length, 0u);
+    Result<ApduReply> reply = sendApdu(session(), apdu);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x9000);
+    EXPECT_TRUE(reply->data.empty());
 
+    // Data before the status word: every byte of it, without the status word.
     next = pattern(20);
     next.push_back(0x90);
     next.push_back(0x00);
-    std::memset(buffer, 0xAA, sizeof buffer);
-    length = 10;
-    EXPECT_EQ(sendApdu(apdu, 2, buffer, &length), TRANSPORT_FAILED);
-    EXPECT_EQ(length, 20u);
-    EXPECT_EQ(buffer[0], 0xAA);
-
-    length = 0;
-    EXPECT_EQ(sendApdu(apdu, 2, nullptr, &length), 0x9000);
-    EXPECT_EQ(length, 20u);
-
-    length = sizeof buffer;
-    EXPECT_EQ(sendApdu(apdu, 2, buffer, &length), 0x9000);
-    EXPECT_EQ(length, 20u);
-    EXPECT_EQ(Bytes(buffer, buffer + 20), pattern(20));
+    reply = sendApdu(session(), apdu);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x9000);
+    EXPECT_EQ(reply->data.size(), 20u);
+    EXPECT_EQ(reply->data, pattern(20));
 
     next = {0x6A, 0x82};
-    EXPECT_EQ(sendApdu(apdu, 2, nullptr, nullptr), 0x6A82);
+    reply = sendApdu(session(), apdu);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x6A82);
+    EXPECT_TRUE(reply->data.empty());
 
     // A one-byte CTAPHID_ERROR reply has no status word.
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0xBF, {0x06}); };
-    EXPECT_EQ(sendApdu(apdu, 2, buffer, &length), TRANSPORT_FAILED);
+    reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::ShortReply);
+
+    // The request goes out under CTAPHID_MSG unless the caller names another command.
+    EXPECT_EQ(d->requests().back().first, CTAPHID_MSG);
+    d->onMessage = [](FakeDevice& dev, uint8_t command, const Bytes&) {
+        dev.reply(command, {0x90, 0x00});
+    };
+    reply = sendApdu(session(), apdu, CTAPHID_CBOR);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x9000);
+    EXPECT_EQ(d->requests().back().first, CTAPHID_CBOR);
 }
 
 TEST_F(Ctaphid, SendCborResults) {
@@ -244,52 +305,77 @@ TEST_F(Ctaphid, SendCborResults) {
     Bytes next;
     uint8_t cmd = 0x90;
     d->onMessage = [&](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(cmd, next); };
-    uint8_t request[] = {0x04};
-    uint8_t buffer[16];
-    uint32_t length;
+    const uint8_t request[] = {0x04};
 
+    // The status byte, then the CBOR after it.
     next = {0x00, 0xA1, 0x01, 0x02};
-    EXPECT_EQ(sendCbor(request, 1, buffer, nullptr), NO_LENGTH);
-    length = 0;
-    EXPECT_EQ(sendCbor(request, 1, buffer, &length), NO_LENGTH);
-    length = sizeof buffer;
-    EXPECT_EQ(sendCbor(request, 1, buffer, &length), 0);
-    EXPECT_EQ(length, 3u);
-    EXPECT_EQ(Bytes(buffer, buffer + 3), hex("A10102"));
+    Result<CborReply> reply = sendCbor(session(), request);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0);
+    EXPECT_EQ(reply->data, hex("A10102"));
 
-    next = {0x31};  // status alone leaves the caller's buffer and length as they were
-    length = sizeof buffer;
-    EXPECT_EQ(sendCbor(request, 1, buffer, &length), 0x31);
-    EXPECT_EQ(length, sizeof buffer);
+    // A status byte alone: no CBOR.
+    next = {0x31};
+    reply = sendCbor(session(), request);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x31);
+    EXPECT_TRUE(reply->data.empty());
 
+    // The code of a CTAPHID_ERROR reply reads as the status.
     cmd = 0xBF;
     next = {0x0B};
-    EXPECT_EQ(sendCbor(request, 1, buffer, &length), 0x000B);
+    reply = sendCbor(session(), request);
+    ASSERT_TRUE(reply.ok());
+    EXPECT_EQ(reply->status, 0x0B);
+    EXPECT_TRUE(reply->data.empty());
 
     EXPECT_EQ(d->requests().back().first, 0x90);
 }
 
-TEST_F(Ctaphid, NotReadyOrNoDeviceNeverTouchesTheDevice) {
+TEST_F(Ctaphid, SessionWithoutAKeyNeverTouchesTheDevice) {
     auto d = connectKey();
-    transportReady = 0;
-    uint8_t apdu[] = {0x00};
-    uint32_t length = 1;
-    EXPECT_EQ(sendApdu(apdu, 1, nullptr, nullptr), TRANSPORT_FAILED);
-    EXPECT_EQ(sendCbor(apdu, 1, apdu, &length), TRANSPORT_FAILED);
+    const uint8_t apdu[] = {0x00};
+
+    // A session made without a key, beside the one on the connected key.
+    DeviceSession noKey(clock);
+    EXPECT_FALSE(noKey.present());
+    Result<ApduReply> reply = sendApdu(noKey, apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::NoDevice);
+    Result<CborReply> cbor = sendCbor(noKey, apdu);
+    EXPECT_FALSE(cbor.ok());
+    EXPECT_EQ(causeOf(cbor), TransportCause::NoDevice);
+    Result<Bytes> raw = ctaphidExchange(noKey, CTAPHID_MSG, apdu);
+    EXPECT_FALSE(raw.ok());
+    EXPECT_EQ(causeOf(raw), TransportCause::NoDevice);
     EXPECT_TRUE(d->written.empty());
 
-    transportReady = 1;
-    deviceManager().selected = DeviceRecord();
-    EXPECT_EQ(sendApdu(apdu, 1, nullptr, nullptr), TRANSPORT_FAILED);
+    // A session on a record whose handle is gone.
+    DeviceSession noHandle(devices.devices().records.at(0), nullptr, clock);
+    EXPECT_FALSE(noHandle.present());
+    reply = sendApdu(noHandle, apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::NoDevice);
+    EXPECT_TRUE(d->written.empty());
+
+    // No key chosen: after a fresh enumeration the front end's session has none.
+    devices.enumerate();
+    EXPECT_EQ(devices.select(0x1050, 0x0407), 0);
+    EXPECT_FALSE(session().present());
+    reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::NoDevice);
     EXPECT_TRUE(d->written.empty());
 }
 
 TEST_F(Ctaphid, FailedReadFailsTheExchange) {
     auto d = connectKey();
     d->readFails = true;
-    uint8_t apdu[] = {0x00};
-    EXPECT_EQ(sendApdu(apdu, 1, nullptr, nullptr), TRANSPORT_FAILED);
-    EXPECT_FALSE(deviceManager().initPending);  // an attempted INIT is not retried
+    const uint8_t apdu[] = {0x00};
+    Result<ApduReply> reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Read);
+    EXPECT_FALSE(session().channelPending());  // an attempted INIT is not retried
 }
 
 }  // namespace

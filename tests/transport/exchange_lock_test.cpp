@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -192,8 +193,7 @@ constexpr size_t REPLY_BYTES = 300;    // 6 input reports
 int exchangeMany(const std::string& lockPath, int logFd, bool useLock, Handshake handshake) {
     ::alarm(30);  // a process stuck on the other's token ends instead of hanging the test
     ManualClock manual;
-    setClock(&manual);
-    auto fake = std::make_shared<FakeHidBackend>();
+    auto fake = std::make_shared<FakeHidBackend>(manual);
     auto device = fake->add(0x1209, 0x0001, 0xF1D0);
     // The key answers each message with its first bytes followed by a pattern.
     device->onMessage = [](FakeDevice& d, uint8_t command, const Bytes& payload) {
@@ -204,10 +204,15 @@ int exchangeMany(const std::string& lockPath, int logFd, bool useLock, Handshake
         d.reply(command, reply);
     };
     auto backend = std::make_shared<LockingBackend>(fake, lockPath, logFd, useLock, handshake);
-    deviceManager().setBackend(backend);
-    enumerateDevices(deviceManager());
-    selectDevice(deviceManager(), 0, 0);
-    uint8_t reply[REPLY_BUFFER_SIZE];
+    DeviceList list = enumerateDevices(*backend);
+    const Selection selection = selectDevice(list, 0, 0);
+    if (!selection.index) {
+        return 3;
+    }
+    std::unique_ptr<DeviceSession> session = openSession(list, *selection.index, manual);
+    if (!session) {
+        return 3;
+    }
     for (uint32_t n = 0; n < EXCHANGES; ++n) {
         if (handshake.role == Handshake::Contender) {
             awaitToken(handshake.insideRead);  // the holder is inside an exchange now
@@ -217,10 +222,9 @@ int exchangeMany(const std::string& lockPath, int logFd, bool useLock, Handshake
         std::memcpy(request.data(), &n, sizeof n);
         const int32_t pid = static_cast<int32_t>(::getpid());
         std::memcpy(request.data() + 4, &pid, sizeof pid);
-        uint32_t length = 0;
-        if (ctaphidExchange(deviceManager(), request.data(), REQUEST_BYTES, CTAPHID_MSG, reply,
-                            &length) != 0 ||
-            length != REPLY_BYTES || std::memcmp(reply, request.data(), 8) != 0) {
+        Result<Bytes> reply = ctaphidExchange(*session, CTAPHID_MSG, request);
+        if (!reply || reply->size() != REPLY_BYTES ||
+            !std::equal(request.begin(), request.begin() + 8, reply->begin())) {
             return 1;
         }
     }
@@ -354,43 +358,47 @@ class RefusingHandle final : public HidHandle {
 };
 
 TEST_F(ExchangeLockRefused, ExchangeWithoutTheLockFailsAndSendsNothing) {
-    RefusingHandle handle;
-    DeviceManager& m = deviceManager();
-    m.selected.vendorId = 0x1209;
-    m.selected.productId = 0x0001;
-    m.selected.readHandle = &handle;
-    m.selected.writeHandle = &handle;
+    auto owned = std::make_unique<RefusingHandle>();
+    RefusingHandle& handle = *owned;
+    DeviceRecord record;
+    record.vendorId = 0x1209;
+    record.productId = 0x0001;
+    DeviceSession refused(record, std::move(owned), clock);
+    ASSERT_TRUE(refused.present());
     const uint8_t request[] = {0x04};
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t length = 0;
-    EXPECT_EQ(ctaphidExchange(m, request, 1, CTAPHID_CBOR, reply, &length), -1);
+    Result<Bytes> reply = ctaphidExchange(refused, CTAPHID_CBOR, request);
+    ASSERT_FALSE(reply.ok());
+    EXPECT_EQ(reply.error().kind, ErrorKind::Transport);
+    EXPECT_EQ(reply.error().cause, TransportCause::Lock);
     EXPECT_EQ(handle.writes, 0);
     EXPECT_EQ(handle.unlocks, 0);  // never taken, so never released
-    m.selected = DeviceRecord{};
 }
 
 TEST_F(ExchangeLockRefused, LockIsHeldOncePerExchangeAndReleasedOnFailure) {
-    auto fake = std::make_shared<FakeHidBackend>();
+    auto fake = std::make_shared<FakeHidBackend>(clock);
     auto device = fake->add(0x1209, 0x0001, 0xF1D0);
     auto locking = std::make_shared<LockingBackend>(fake, "", -1, false);
-    deviceManager().setBackend(locking);
-    enumerateDevices(deviceManager());
-    ASSERT_EQ(selectDevice(deviceManager(), 0, 0), 1);
+    DeviceContext lockingDevices(locking, clock);
+    lockingDevices.enumerate();
+    ASSERT_EQ(lockingDevices.select(0, 0), 1);
     ASSERT_NE(locking->last, nullptr);
+    DeviceSession& session = lockingDevices.session();
     const uint8_t request[] = {0x04};
-    uint8_t reply[REPLY_BUFFER_SIZE];
-    uint32_t length = 0;
 
     // A silent key: the exchange fails after its bounded wait, the lock is given back.
-    EXPECT_EQ(ctaphidExchange(deviceManager(), request, 1, CTAPHID_CBOR, reply, &length), -1);
+    Result<Bytes> reply = ctaphidExchange(session, CTAPHID_CBOR, request);
+    ASSERT_FALSE(reply.ok());
+    EXPECT_EQ(reply.error().cause, TransportCause::Timeout);
     EXPECT_EQ(locking->last->locks, 1);
     EXPECT_EQ(locking->last->unlocks, 1);
 
     // An answering key: one lock and one release per exchange.
     device->onMessage = [](FakeDevice& d, uint8_t command, const Bytes&) { d.reply(command, {0}); };
-    deviceManager().initPending = true;
+    session.resetChannel();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(ctaphidExchange(deviceManager(), request, 1, CTAPHID_CBOR, reply, &length), 0);
+        reply = ctaphidExchange(session, CTAPHID_CBOR, request);
+        ASSERT_TRUE(reply.ok()) << i;
+        EXPECT_EQ(*reply, Bytes{0});
     }
     EXPECT_EQ(locking->last->locks, 4);
     EXPECT_EQ(locking->last->unlocks, 4);

@@ -13,10 +13,13 @@
 #include <mutex>
 #include <thread>
 
+#include "info/device_context.h"
 #include "support/fake_hid.h"
 #include "support/virtual_key_setup.h"
+#include "transport/clock.h"
 #include "transport/ctaphid.h"
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
+#include "transport/device_session.h"
 
 namespace orvanta::test {
 namespace {
@@ -264,31 +267,36 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
         answer.insert(answer.end(), {0x90, 0x00});
         d.reply(command, answer);
     };
-    FakeHidBackend fakes;
+    // The responder's thread alone reads the fake key, so the fake's waits have a clock of
+    // their own.
+    ManualClock fakeClock;
+    FakeHidBackend fakes(fakeClock);
     fakes.entries.push_back({HidInterfaceInfo{"fake", 0x1209, 1, 0, "", 0xF1D0, 1}, device, ""});
     uint16_t reply = freePort();
     auto responder = std::make_unique<LoopbackResponder>(fakes.open("fake", nullptr), reply);
 
-    DeviceManager manager;
-    manager.setBackend(
-        std::make_shared<UdpBackend>(UdpEndpoints{"127.0.0.1", responder->port(), reply}));
-    ASSERT_EQ(enumerateDevices(manager), 1);
-    ASSERT_EQ(selectDevice(manager, 0, 0), 1);
-    EXPECT_EQ(manager.selected.productId, UDP_PRODUCT_ID);
+    // The replies come over real sockets, so the exchange waits for them on the system clock.
+    SystemClock system;
+    UdpBackend udp(UdpEndpoints{"127.0.0.1", responder->port(), reply});
+    DeviceList list = enumerateDevices(udp);
+    ASSERT_EQ(list.interfaceCount, 1);
+    const Selection selection = selectDevice(list, 0, 0);
+    ASSERT_EQ(selection.result, 1);
+    std::unique_ptr<DeviceSession> session = openSession(list, *selection.index, system);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->device().productId, UDP_PRODUCT_ID);
 
     // A request of three packets and its echo of three packets.
     Bytes request(150);
     for (size_t i = 0; i < request.size(); ++i) {
         request[i] = static_cast<uint8_t>(i * 7);
     }
-    uint8_t answer[REPLY_BUFFER_SIZE];
-    uint32_t length = 0;
-    ASSERT_EQ(ctaphidExchange(manager, request.data(), static_cast<uint32_t>(request.size()),
-                              CTAPHID_MSG, answer, &length),
-              0);
-    ASSERT_EQ(length, 152u);
-    EXPECT_EQ(0, std::memcmp(answer, request.data(), request.size()));
-    EXPECT_EQ(answer[150], 0x90);
+    Result<Bytes> answer = ctaphidExchange(*session, CTAPHID_MSG, request);
+    ASSERT_TRUE(answer.ok());
+    ASSERT_EQ(answer->size(), 152u);
+    EXPECT_EQ(Bytes(answer->begin(), answer->begin() + 150), request);
+    EXPECT_EQ((*answer)[150], 0x90);
+    EXPECT_EQ((*answer)[151], 0x00);
 
     auto sizes = responder->datagramSizes();
     EXPECT_EQ(sizes, std::vector<size_t>(4, 64));  // INIT and three request packets
@@ -299,34 +307,35 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
 }
 
 TEST(UdpBackend, VirtualKeyServedOverLoopback) {
-    VirtualKeySetup key = makeVirtualKey("default");
+    // The key runs on the responder's thread and waits on a clock of its own.
+    ManualClock keyClock;
+    VirtualKeySetup key = makeVirtualKey("default", keyClock);
     uint16_t reply = freePort();
     auto listed = key.backend->enumerate();
     ASSERT_FALSE(listed.empty());
     auto responder =
         std::make_unique<LoopbackResponder>(key.backend->open(listed[0].path, nullptr), reply);
 
-    DeviceManager& manager = deviceManager();
-    manager.setBackend(
-        std::make_shared<UdpBackend>(UdpEndpoints{"127.0.0.1", responder->port(), reply}));
-    transportReady = 1;
-    enumerateDevices(manager);
-    ASSERT_EQ(selectDevice(manager, 0, 0), 1);
+    SystemClock system;
+    auto udp = std::make_shared<UdpBackend>(UdpEndpoints{"127.0.0.1", responder->port(), reply});
+    DeviceContext devices(udp, system);
+    devices.enumerate();
+    ASSERT_EQ(devices.select(0, 0), 1);
 
     // A CTAP2 request and an APDU, both answered by the key behind the simulator port.
-    uint8_t answer[REPLY_BUFFER_SIZE];
-    uint32_t length = sizeof answer;
-    const uint8_t getInfo = 0x04;
-    EXPECT_EQ(sendCbor(&getInfo, 1, answer, &length), 0);
-    EXPECT_GT(length, 20u);
-    EXPECT_EQ(answer[0] >> 5, 5);  // a CBOR map
+    const uint8_t getInfo[] = {0x04};
+    Result<CborReply> info = sendCbor(devices.session(), getInfo);
+    ASSERT_TRUE(info.ok());
+    EXPECT_EQ(info->status, 0);
+    EXPECT_GT(info->data.size(), 20u);
+    EXPECT_EQ(info->data[0] >> 5, 5);  // a CBOR map
     const uint8_t selectU2f[] = {0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00,
                                  0x00, 0x06, 0x47, 0x2F, 0x00, 0x01, 0x00};
-    length = sizeof answer;
-    EXPECT_EQ(sendApdu(selectU2f, sizeof selectU2f, answer, &length), 0x9000);
+    Result<ApduReply> selected = sendApdu(devices.session(), selectU2f);
+    ASSERT_TRUE(selected.ok());
+    EXPECT_EQ(selected->status, 0x9000);
 
-    manager.setBackend(std::make_shared<FakeHidBackend>());
-    transportReady = 0;
+    devices.close();
     responder.reset();
     EXPECT_GE(key.key->requestLog().size(), 2u);
 }

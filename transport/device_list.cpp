@@ -1,8 +1,6 @@
-#include "transport/device_manager.h"
+#include "transport/device_list.h"
 
 #include <cstdio>
-
-#include "transport/hidapi_backend.h"
 
 namespace orvanta {
 
@@ -18,36 +16,11 @@ bool isAcceptedDevice(uint32_t vendorId, uint32_t productId) {
     }
 }
 
-DeviceManager::DeviceManager() = default;
-
-DeviceManager::~DeviceManager() {
-    closeAll();
-}
-
-void DeviceManager::setBackend(std::shared_ptr<HidBackend> backend) {
-    closeAll();
-    backend_ = std::move(backend);
-}
-
-HidBackend& DeviceManager::backend() {
-    if (!backend_) {
-        backend_ = std::make_shared<HidapiBackend>();
+std::unique_ptr<HidHandle> DeviceList::takeHandle(size_t index) {
+    if (index >= owned_.size()) {
+        return nullptr;
     }
-    return *backend_;
-}
-
-void DeviceManager::closeAll() {
-    selected = DeviceRecord();
-    records.clear();
-    owned_.clear();  // each handle closes exactly once, here
-    interfaceCount = 0;
-    openFailures.clear();
-    listed.clear();
-}
-
-DeviceManager& deviceManager() {
-    static DeviceManager manager;
-    return manager;
+    return std::move(owned_[index]);
 }
 
 namespace {
@@ -68,25 +41,24 @@ std::string limitProductName(const std::string& text) {
 
 }  // namespace
 
-int32_t enumerateDevices(DeviceManager& manager) {
-    manager.closeAll();
-    HidBackend& backend = manager.backend();
-    manager.listed = backend.enumerate();
+DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido) {
+    DeviceList list;
+    list.listed = backend.enumerate();
 
-    for (const HidInterfaceInfo& info : manager.listed) {
+    for (const HidInterfaceInfo& info : list.listed) {
         bool accepted = isAcceptedDevice(info.vendorId, info.productId) ||
-                        (manager.acceptAnyFido() && info.usagePage == FIDO_USAGE_PAGE);
+                        (acceptAnyFido && info.usagePage == FIDO_USAGE_PAGE);
         std::string error;
         std::unique_ptr<HidHandle> handle = backend.open(info.path, &error);
         if (!handle) {
             // Interfaces the system will not open are neither counted nor listed; an
             // accepted FIDO collection among them is remembered so the user learns why.
             if (accepted && info.usagePage == FIDO_USAGE_PAGE) {
-                manager.openFailures.push_back(OpenFailure{info, error});
+                list.openFailures.push_back(OpenFailure{info, error});
             }
             continue;
         }
-        ++manager.interfaceCount;
+        ++list.interfaceCount;
         if (!accepted) {
             continue;  // the handle closes here
         }
@@ -102,38 +74,32 @@ int32_t enumerateDevices(DeviceManager& manager) {
         record.readHandle = handle.get();
         record.writeHandle = handle.get();
         record.path = info.path;
-        manager.owned_.push_back(std::move(handle));
-        manager.records.push_back(record);
+        list.owned_.push_back(std::move(handle));
+        list.records.push_back(record);
     }
-    return manager.interfaceCount;
+    return list;
 }
 
-int selectDevice(DeviceManager& manager, uint32_t vendorId, uint32_t productId) {
-    if (manager.records.empty()) {
-        return 0;
-    }
+Selection selectDevice(const DeviceList& list, uint32_t vendorId, uint32_t productId) {
+    Selection selection;
     int matches = 0;
-    for (const DeviceRecord& record : manager.records) {
+    for (size_t i = 0; i < list.records.size(); ++i) {
+        const DeviceRecord& record = list.records[i];
         if (record.productId == productId && record.vendorId == vendorId) {
             if (record.usagePage == FIDO_USAGE_PAGE) {
-                manager.selected = record;
+                selection.index = i;
                 ++matches;
             }
         } else if (vendorId == 0 || productId == 0) {
             if (record.usagePage == FIDO_USAGE_PAGE) {
-                manager.selected = record;
-                manager.initPending = true;
-                return 1;
+                selection.index = i;
+                selection.result = 1;
+                return selection;
             }
         }
     }
-    if (matches == 0) {
-        return 0;
-    }
-    // Every enumeration opens fresh handles, and with several matches the chosen key may
-    // not be the one whose channel we hold: allocate a new channel in every case.
-    manager.initPending = true;
-    return matches > 1 ? 2 : 1;
+    selection.result = matches == 0 ? 0 : (matches > 1 ? 2 : 1);
+    return selection;
 }
 
 }  // namespace orvanta

@@ -1,0 +1,130 @@
+#include "cli/page_data.h"
+
+#include <cstdio>
+#include <string>
+
+namespace orvanta::cli {
+
+namespace {
+
+std::string hex4(uint32_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", value & 0xFFFF);
+    return text;
+}
+
+std::string hexText(const std::vector<uint8_t>& bytes) {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    std::string text;
+    for (uint8_t b : bytes) {
+        text += DIGITS[b >> 4];
+        text += DIGITS[b & 0x0F];
+    }
+    return text;
+}
+
+template <typename T>
+void put(nlohmann::json& object, std::string_view name, const std::optional<T>& value) {
+    if (value) {
+        object[std::string(name)] = *value;
+    }
+}
+
+nlohmann::json optionalText(const std::optional<std::string>& text) {
+    return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info) {
+    nlohmann::json out = nlohmann::json::object();
+    auto name = [](uint64_t key) { return std::string(authenticatorInfoMemberName(key)); };
+    out[name(1)] = info.versions;
+    if (!info.extensions.empty()) {
+        out[name(2)] = info.extensions;
+    }
+    if (info.aaguid) {
+        out[name(3)] = hexText(*info.aaguid);
+    }
+    if (!info.options.empty()) {
+        // The first of a repeated name counts, as on the page.
+        nlohmann::json options = nlohmann::json::object();
+        for (const NamedValue<bool>& option : info.options) {
+            if (!options.contains(option.name)) {
+                options[option.name] =
+                    option.value ? nlohmann::json(*option.value) : nlohmann::json(nullptr);
+            }
+        }
+        out[name(4)] = options;
+    }
+    put(out, name(5), info.maxMsgSize);
+    if (!info.pinUvAuthProtocols.empty()) {
+        out[name(6)] = info.pinUvAuthProtocols;
+    }
+    put(out, name(7), info.maxCredentialCountInList);
+    put(out, name(8), info.maxCredentialIdLength);
+    if (!info.transports.empty()) {
+        out[name(9)] = info.transports;
+    }
+    if (!info.algorithms.empty()) {
+        nlohmann::json algorithms = nlohmann::json::array();
+        for (const AuthenticatorAlgorithm& algorithm : info.algorithms) {
+            nlohmann::json entry = {{"type", algorithm.type}};
+            entry["alg"] = algorithm.alg ? nlohmann::json(*algorithm.alg) : nlohmann::json(nullptr);
+            algorithms.push_back(entry);
+        }
+        out[name(10)] = algorithms;
+    }
+    put(out, name(11), info.maxSerializedLargeBlobArray);
+    put(out, name(12), info.forcePinChange);
+    put(out, name(13), info.minPINLength);
+    put(out, name(14), info.firmwareVersion);
+    put(out, name(15), info.maxCredBlobLength);
+    put(out, name(16), info.maxRPIDsForSetMinPINLength);
+    put(out, name(17), info.preferredPlatformUvAttempts);
+    put(out, name(18), info.uvModality);
+    if (!info.certifications.empty()) {
+        nlohmann::json certifications = nlohmann::json::object();
+        for (const NamedValue<uint64_t>& entry : info.certifications) {
+            if (!certifications.contains(entry.name)) {
+                certifications[entry.name] =
+                    entry.value ? nlohmann::json(*entry.value) : nlohmann::json(nullptr);
+            }
+        }
+        out[name(19)] = certifications;
+    }
+    put(out, name(20), info.remainingDiscoverableCredentials);
+    put(out, name(21), info.vendorPrototypeConfigCommands);
+    if (!info.otherMembers.empty()) {
+        // Members without a name here: the key and the CBOR item as hex.
+        nlohmann::json others = nlohmann::json::array();
+        for (const auto& [key, item] : info.otherMembers) {
+            others.push_back({{"key", key}, {"cbor", hexText(item)}});
+        }
+        out["otherMembers"] = others;
+    }
+    return out;
+}
+
+nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Facts& facts) {
+    nlohmann::json data;
+    data["device"] = {{"product", device.productName},
+                      {"vendorId", hex4(device.vendorId)},
+                      {"productId", hex4(device.productId)},
+                      {"releaseNumber", device.versionText},
+                      {"path", device.path}};
+    const VendorVersions& v = facts.versions;
+    data["appletVersions"] = {{"identify", optionalText(v.identify)},
+                              {"fingerprintModule", optionalText(v.fingerprintModule)},
+                              {"winHello", optionalText(v.winHello)},
+                              {"otp", optionalText(v.otp)},
+                              {"piv", optionalText(v.piv)},
+                              {"gids", optionalText(v.gids)},
+                              {"ndef", v.ndef},
+                              {"u2f", optionalText(v.u2f)}};
+    data["authenticatorGetInfo"] =
+        facts.info ? authenticatorInfoJson(*facts.info) : nlohmann::json(nullptr);
+    return data;
+}
+
+}  // namespace orvanta::cli

@@ -1,0 +1,40 @@
+#include "info/device_context.h"
+
+namespace orvanta {
+
+DeviceContext::DeviceContext(std::shared_ptr<HidBackend> backend, Clock& clock, bool acceptAnyFido)
+    : backend_(std::move(backend)),
+      clock_(clock),
+      acceptAnyFido_(acceptAnyFido),
+      session_(std::make_unique<DeviceSession>(clock)) {}
+
+DeviceContext::~DeviceContext() = default;
+
+const DeviceList& DeviceContext::enumerate() {
+    close();
+    devices_ = enumerateDevices(*backend_, acceptAnyFido_);
+    return devices_;
+}
+
+int DeviceContext::select(uint32_t vendorId, uint32_t productId) {
+    Selection selection = selectDevice(devices_, vendorId, productId);
+    std::unique_ptr<DeviceSession> chosen;
+    if (selection.index) {
+        chosen = openSession(devices_, *selection.index, clock_);
+    }
+    if (chosen) {
+        session_ = std::move(chosen);
+    } else if (selection.result != 0) {
+        // The handle went to an earlier session: a fresh enumeration is the way back.
+        session_ = std::make_unique<DeviceSession>(clock_);
+    }
+    return selection.result;
+}
+
+void DeviceContext::close() {
+    session_ = std::make_unique<DeviceSession>(clock_);
+    devices_ = DeviceList();
+    facts_ = Facts{};
+}
+
+}  // namespace orvanta

@@ -1,0 +1,63 @@
+#pragma once
+// What a front end inspects keys through: the HID backend, the clock every wait runs on,
+// the last enumeration and the session on the chosen key, and what the last refresh
+// learned from the key that the fetches need.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "ctap/authenticator_info.h"
+#include "info/vendor_queries.h"
+#include "transport/clock.h"
+#include "transport/device_list.h"
+#include "transport/device_session.h"
+#include "transport/hid_backend.h"
+
+namespace orvanta {
+
+class DeviceContext {
+  public:
+    DeviceContext(std::shared_ptr<HidBackend> backend, Clock& clock, bool acceptAnyFido = false);
+    ~DeviceContext();
+    DeviceContext(const DeviceContext&) = delete;
+    DeviceContext& operator=(const DeviceContext&) = delete;
+
+    HidBackend& backend() { return *backend_; }
+    Clock& clock() { return clock_; }
+    bool acceptAnyFido() const { return acceptAnyFido_; }
+
+    // Closes the session and every handle, then lists and opens the collections afresh.
+    const DeviceList& enumerate();
+    // Chooses a FIDO collection of the last enumeration (selectDevice's rules and result)
+    // and opens a session on it; without a choice the session has no key.
+    int select(uint32_t vendorId, uint32_t productId);
+    // Ends the session and closes every handle.
+    void close();
+
+    const DeviceList& devices() const { return devices_; }
+    DeviceSession& session() { return *session_; }
+
+    // What the last refresh read from the chosen key (cleared by every enumeration).
+    struct Facts {
+        VendorVersions versions;
+        std::optional<AuthenticatorInfo> info;  // authenticatorGetInfo, when the key answered
+    };
+    void setVendorVersions(VendorVersions versions) { facts_.versions = std::move(versions); }
+    const Facts& facts() const { return facts_; }
+    void setAuthenticatorInfo(std::optional<AuthenticatorInfo> info) {
+        facts_.info = std::move(info);
+    }
+    // Whether the last refresh's authenticatorGetInfo reported a client PIN.
+    bool clientPinSet() const { return facts_.info && facts_.info->clientPin().value_or(false); }
+
+  private:
+    std::shared_ptr<HidBackend> backend_;
+    Clock& clock_;
+    bool acceptAnyFido_;
+    DeviceList devices_;
+    std::unique_ptr<DeviceSession> session_;
+    Facts facts_;
+};
+
+}  // namespace orvanta
