@@ -110,8 +110,18 @@ void forEachElement(CborSpan member, Each&& each) {
     }
 }
 
+// The element count an array member announces, capped by the bytes received (for reserving).
+uint32_t announced(CborSpan member) {
+    const CborHeader h = headerOf(member);
+    if (h.headerLength == 0 || h.additionalInfo == 31) {
+        return 0;
+    }
+    return h.argument < member.length ? h.argument : member.length;
+}
+
 std::vector<std::string> textList(CborSpan member) {
     std::vector<std::string> list;
+    list.reserve(announced(member));
     forEachElement(member, [&](CborSpan element) { list.push_back(textOf(element)); });
     return list;
 }
@@ -203,6 +213,7 @@ AuthenticatorInfo decodeAuthenticatorInfo(CborSpan reply) {
     if (readByteString(member[3], &aaguid, &aaguidLength)) {
         info.aaguid.emplace(aaguid, aaguid + aaguidLength);
     }
+    info.options.reserve(announced(member[4]));
     forEachTextEntry(member[4], [&](std::string_view name, CborSpan value) {
         info.options.push_back({std::string(name), booleanOf(value)});
     });
@@ -215,6 +226,7 @@ AuthenticatorInfo decodeAuthenticatorInfo(CborSpan reply) {
     info.maxCredentialCountInList = unsignedOf(member[7]);
     info.maxCredentialIdLength = unsignedOf(member[8]);
     info.transports = textList(member[9]);
+    info.algorithms.reserve(announced(member[10]));
     forEachElement(member[10], [&](CborSpan element) {
         AuthenticatorAlgorithm algorithm;
         bool haveAlg = false;

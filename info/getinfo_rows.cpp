@@ -62,10 +62,24 @@ void unsignedRow(const RowSink& sink, const std::optional<uint64_t>& value, int3
 
 // The options the page knows, in the order it shows them; other names are left out.
 void optionRows(const RowSink& sink, const AuthenticatorInfo& info) {
+    // The value of each known name from one pass over the options (the first of a name
+    // counts), rather than a search per name.
+    std::array<std::optional<bool>, GETINFO_OPTION_NAMES.size()> values{};
+    std::array<bool, GETINFO_OPTION_NAMES.size()> seen{};
+    for (const NamedValue<bool>& option : info.options) {
+        for (size_t n = 0; n < GETINFO_OPTION_NAMES.size(); ++n) {
+            if (!seen[n] && GETINFO_OPTION_NAMES[n] == option.name) {
+                seen[n] = true;
+                values[n] = option.value;
+                break;
+            }
+        }
+    }
     std::string line = "4: ";
     line.reserve(512);  // every option name fits
-    for (const std::string_view name : GETINFO_OPTION_NAMES) {
-        const std::optional<bool> value = info.option(name);
+    for (size_t n = 0; n < GETINFO_OPTION_NAMES.size(); ++n) {
+        const std::string_view name = GETINFO_OPTION_NAMES[n];
+        const std::optional<bool> value = values[n];
         if (!value) {
             continue;
         }
