@@ -11,6 +11,7 @@
 #include "cert/name_text.h"
 #include "cert/signature_check.h"
 #include "cert/x509_lenient.h"
+#include "transport/hex_text.h"
 
 namespace orvanta {
 
@@ -22,18 +23,6 @@ constexpr int SEQUENCE = MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE;
 // DER content of the object identifier 1.3.6.1.4.1.45724.2.1.1.
 constexpr uint8_t FIDO_TRANSPORTS_OID[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
                                            0xE5, 0x1C, 0x02, 0x01, 0x01};
-
-std::string hexOctets(const uint8_t* data, size_t length) {
-    static const char DIGITS[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(length * 3);
-    for (size_t i = 0; i < length; ++i) {
-        out += DIGITS[data[i] >> 4];
-        out += DIGITS[data[i] & 15];
-        out += ' ';
-    }
-    return out;
-}
 
 std::string timeText(const mbedtls_x509_time& t) {
     return certificateTimeText(t.year, t.mon, t.day, t.hour, t.min, t.sec);
@@ -136,7 +125,7 @@ std::string transportsText(const uint8_t* value, size_t length) {
     if (value == nullptr || length == 0) {
         return std::string();
     }
-    std::string text = hexOctets(value, length);
+    std::string text = hexText({value, length}, " ");
     std::string names;
     uint8_t last = value[length - 1];
     for (const auto& transport : TRANSPORTS) {
@@ -163,12 +152,12 @@ bool describeCertificate(const uint8_t* der, size_t length, CertificateText& tex
     char version[16];
     std::snprintf(version, sizeof version, "V%X", static_cast<unsigned>(crt.version));
     text.version = version;
-    text.serialNumber = hexOctets(crt.serial.p, crt.serial.len);
+    text.serialNumber = hexText({crt.serial.p, crt.serial.len}, " ");
     text.subject = nameValuesText(&crt.subject);
     text.issuer = nameDisplayText(&crt.issuer);
     text.validity = timeText(crt.valid_from) + " - " + timeText(crt.valid_to);
     text.publicKeyOctets = subjectPublicKey(crt.pk_raw);
-    text.publicKey = hexOctets(text.publicKeyOctets.data(), text.publicKeyOctets.size());
+    text.publicKey = hexText(text.publicKeyOctets, " ");
     text.base64 = base64Encode(der, length);
     text.transports.reset();
     if (auto value = findExtension(crt.v3_ext, FIDO_TRANSPORTS_OID, sizeof FIDO_TRANSPORTS_OID)) {

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "transport/hex_text.h"
+
 namespace orvanta {
 
 namespace {
@@ -80,16 +82,6 @@ uint32_t nextUtf8(const uint8_t* value, size_t length, size_t& i) {
     return code;
 }
 
-std::string hexValue(const uint8_t* value, size_t length) {
-    static const char DIGITS[] = "0123456789ABCDEF";
-    std::string out = "#";
-    for (size_t i = 0; i < length; ++i) {
-        out += DIGITS[value[i] >> 4];
-        out += DIGITS[value[i] & 15];
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
@@ -138,7 +130,7 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
             }
             return out;
         default:
-            return hexValue(value, length);
+            return "#" + hexText({value, length});
     }
 }
 

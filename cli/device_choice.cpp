@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/virtual_key_backend.h"
+#include "transport/hex_text.h"
 #include "transport/hidapi_backend.h"
 
 namespace orvanta::cli {
@@ -31,12 +32,6 @@ std::optional<uint16_t> parseHexId(const std::string& text) {
         return std::nullopt;
     }
     return static_cast<uint16_t>(value);
-}
-
-std::string hex4(uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
 }
 
 }  // namespace

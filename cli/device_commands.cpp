@@ -20,16 +20,11 @@
 #include "info/device_refresh.h"
 #include "transport/ctaphid.h"
 #include "transport/device_list.h"
+#include "transport/hex_text.h"
 
 namespace orvanta::cli {
 
 namespace {
-
-std::string hex4(uint32_t value) {
-    char text[12];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
-}
 
 bool accessRefused(const std::string& reason) {
     return reason.find("ermission") != std::string::npos ||

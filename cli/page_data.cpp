@@ -3,25 +3,11 @@
 #include <cstdio>
 #include <string>
 
+#include "transport/hex_text.h"
+
 namespace orvanta::cli {
 
 namespace {
-
-std::string hex4(uint32_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value & 0xFFFF);
-    return text;
-}
-
-std::string hexText(const std::vector<uint8_t>& bytes) {
-    static constexpr char DIGITS[] = "0123456789ABCDEF";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += DIGITS[b >> 4];
-        text += DIGITS[b & 0x0F];
-    }
-    return text;
-}
 
 template <typename T>
 void put(nlohmann::json& object, std::string_view name, const std::optional<T>& value) {

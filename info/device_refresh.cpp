@@ -6,6 +6,7 @@
 #include "info/getinfo_rows.h"
 #include "info/vendor_queries.h"
 #include "transport/ctaphid.h"
+#include "transport/hex_text.h"
 
 namespace orvanta {
 
@@ -14,12 +15,6 @@ namespace {
 // Parses like wcstol with base 16: stops at the first character that is not a hex digit.
 uint32_t parseHexId(const std::string& text) {
     return static_cast<uint32_t>(std::strtol(text.c_str(), nullptr, 16));
-}
-
-std::string hex4(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
 }
 
 void optionalRow(HardInfoPage& page, const char* label, const std::optional<std::string>& text) {

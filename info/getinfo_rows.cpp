@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "transport/ctaphid.h"
+#include "transport/hex_text.h"
 
 namespace orvanta {
 
@@ -127,24 +128,13 @@ void certificationRows(const RowSink& sink, const AuthenticatorInfo& info) {
     }
 }
 
-std::string hexBytes(const std::vector<uint8_t>& bytes) {
-    static constexpr char DIGITS[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(2 * bytes.size());
-    for (uint8_t b : bytes) {
-        text += DIGITS[b >> 4];
-        text += DIGITS[b & 0x0F];
-    }
-    return text;
-}
-
 }  // namespace
 
 void appendGetInfoRows(const AuthenticatorInfo& info, const RowSink& sink) {
     sink(FIRST_LABEL, textList("1: ", info.versions));
     prefixedRow(sink, textList("2: ", info.extensions), 3);
     if (info.aaguid && info.aaguid->size() <= AAGUID_ROW_LIMIT) {
-        prefixedRow(sink, "3: " + hexBytes(*info.aaguid), 3);
+        prefixedRow(sink, "3: " + hexText(*info.aaguid), 3);
     }
     optionRows(sink, info);
     if (info.maxMsgSize) {
