@@ -95,8 +95,11 @@ void copyMemoryMap(int out) {
 }
 
 void writeCrashDump(int signal, const siginfo_t* info) {
-    // An unwritable working directory leaves no dump; the process still ends below.
-    int fd = ::open(CRASH_DUMP_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // An unwritable working directory leaves no dump; the process still ends below. The dump
+    // is always a new file of ours: a stale one is removed first, and a symbolic link
+    // planted under its name is neither followed nor written through.
+    ::unlink(CRASH_DUMP_FILE);
+    int fd = ::open(CRASH_DUMP_FILE, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         return;
     }

@@ -1,7 +1,10 @@
 #include "app/page_table.h"
 
 #include <QHeaderView>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include "transport/terminal_text.h"
 
 namespace orvanta {
 
@@ -45,9 +48,17 @@ void PageTable::reload() {
         // Long texts (keys, Base64, getInfo lines) are cut at the column's edge; the tool
         // tip shows them whole.
         for (int column = 0; column < 2; ++column) {
-            const QString text = QString::fromStdString(column == 0 ? row.label : row.valueText());
+            const std::string& raw = column == 0 ? row.label : row.valueText();
+            const QString text = QString::fromStdString(raw);
             auto* item = new QTableWidgetItem(text);
-            item->setToolTip(text.trimmed().isEmpty() ? QString() : text);
+            // A cell shows control characters harmlessly; a tool tip is laid out as text (or
+            // as rich text when it looks like markup), so it gets the cleaned, plain form.
+            QString tip = QString::fromStdString(terminalSafe(raw));
+            if (Qt::mightBeRichText(tip)) {
+                tip = QStringLiteral("<p style='white-space:pre'>") + tip.toHtmlEscaped() +
+                      QStringLiteral("</p>");
+            }
+            item->setToolTip(text.trimmed().isEmpty() ? QString() : tip);
             m_list->setItem(i, column, item);
         }
     }

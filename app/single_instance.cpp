@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 namespace orvanta {
 
@@ -19,31 +21,37 @@ std::string instanceLockDirectory() {
     return "/tmp";
 }
 
-InstanceLock::~InstanceLock() {
-    if (fd_ >= 0) {
-        ::close(fd_);  // closing the last descriptor releases the lock
+std::string instanceLockName(const std::string& directory) {
+    struct stat status = {};
+    const bool shared = ::stat(directory.c_str(), &status) != 0 || (status.st_mode & S_IWOTH) != 0;
+    if (!shared) {
+        return INSTANCE_LOCK_NAME;
     }
+    // In a directory every user writes to, each user has a lock of their own.
+    return std::string(INSTANCE_LOCK_NAME) + "-" + std::to_string(::geteuid());
 }
 
 InstanceLock::Result InstanceLock::acquire(const std::string& directory) {
-    if (fd_ >= 0) {
+    if (fd_.valid()) {
         return Result::Acquired;
     }
-    const std::string path = directory + "/" + INSTANCE_LOCK_NAME;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    const std::string path = directory + "/" + instanceLockName(directory);
+    // Never through a symbolic link, and only a file of our own: another user's file under
+    // the name could otherwise keep us from starting, or be truncated by us.
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    struct stat status = {};
+    if (!fd.valid() || ::fstat(fd.get(), &status) != 0 || status.st_uid != ::geteuid() ||
+        !S_ISREG(status.st_mode)) {
         return Result::Unavailable;
     }
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        const bool busy = errno == EWOULDBLOCK;
-        ::close(fd);
-        return busy ? Result::HeldElsewhere : Result::Unavailable;
+        return errno == EWOULDBLOCK ? Result::HeldElsewhere : Result::Unavailable;
     }
-    fd_ = fd;
+    fd_ = std::move(fd);  // held until this object ends
     return Result::Acquired;
 }
 

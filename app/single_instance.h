@@ -5,12 +5,17 @@
 
 #include <string>
 
+#include "transport/unique_fd.h"
+
 namespace orvanta {
 
 inline constexpr const char* INSTANCE_LOCK_NAME = "FBD56885-3C77-4d41-AF89-4B5BAD2CC1CE";
 
 // $XDG_RUNTIME_DIR when set, else the temporary directory ($TMPDIR, else /tmp).
 std::string instanceLockDirectory();
+// The lock file's name in that directory: INSTANCE_LOCK_NAME, followed by "-" and the user
+// ID when other users can write to the directory too.
+std::string instanceLockName(const std::string& directory);
 
 class InstanceLock {
   public:
@@ -21,16 +26,15 @@ class InstanceLock {
     };
 
     InstanceLock() = default;
-    ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // Tries once, without waiting. The lock is held until this object ends.
     Result acquire(const std::string& directory = instanceLockDirectory());
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return fd_.valid(); }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;  // closing the last descriptor releases the lock
 };
 
 }  // namespace orvanta

@@ -24,8 +24,12 @@ constexpr int SEQUENCE = MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE;
 constexpr uint8_t FIDO_TRANSPORTS_OID[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
                                            0xE5, 0x1C, 0x02, 0x01, 0x01};
 
-std::string timeText(const mbedtls_x509_time& t) {
-    return certificateTimeText(t.year, t.mon, t.day, t.hour, t.min, t.sec);
+CertificateTime timeOf(const mbedtls_x509_time& t) {
+    return CertificateTime{t.year, t.mon, t.day, t.hour, t.min, t.sec};
+}
+
+std::string timeText(const CertificateTime& t) {
+    return certificateTimeText(t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
 // The BIT STRING content of subjectPublicKeyInfo, without its unused-bits octet.
@@ -142,52 +146,53 @@ std::string transportsText(const uint8_t* value, size_t length) {
     return text;
 }
 
-bool describeCertificate(const uint8_t* der, size_t length, CertificateText& text) {
+std::optional<CertificateDetails> describeCertificate(std::span<const uint8_t> der) {
     X509Certificate certificate;
-    if (der == nullptr || length == 0 ||
-        parseCertificateLenient(der, length, certificate.get()) != 0) {
-        return false;
+    if (der.empty() || parseCertificateLenient(der.data(), der.size(), certificate.get()) != 0) {
+        return std::nullopt;
     }
     const mbedtls_x509_crt& crt = *certificate.get();
-    char version[16];
-    std::snprintf(version, sizeof version, "V%X", static_cast<unsigned>(crt.version));
-    text.version = version;
-    text.serialNumber = hexText({crt.serial.p, crt.serial.len}, " ");
-    text.subject = nameValuesText(&crt.subject);
-    text.issuer = nameDisplayText(&crt.issuer);
-    text.validity = timeText(crt.valid_from) + " - " + timeText(crt.valid_to);
-    text.publicKeyOctets = subjectPublicKey(crt.pk_raw);
-    text.publicKey = hexText(text.publicKeyOctets, " ");
-    text.base64 = base64Encode(der, length);
-    text.transports.reset();
-    if (auto value = findExtension(crt.v3_ext, FIDO_TRANSPORTS_OID, sizeof FIDO_TRANSPORTS_OID)) {
-        text.transports = transportsText(value->data(), value->size());
-    }
-    return true;
+    CertificateDetails details;
+    details.version = crt.version;
+    details.serialNumber.assign(crt.serial.p, crt.serial.p + crt.serial.len);
+    details.subject = nameValuesText(&crt.subject);
+    details.issuer = nameDisplayText(&crt.issuer);
+    details.notBefore = timeOf(crt.valid_from);
+    details.notAfter = timeOf(crt.valid_to);
+    details.publicKey = subjectPublicKey(crt.pk_raw);
+    details.der.assign(der.begin(), der.end());
+    details.transports = findExtension(crt.v3_ext, FIDO_TRANSPORTS_OID, sizeof FIDO_TRANSPORTS_OID);
+    return details;
 }
 
-std::vector<Row> certificateRows(const CertificateText& text) {
+std::vector<Row> certificateRows(const CertificateDetails& details) {
+    char version[16];
+    std::snprintf(version, sizeof version, "V%X", static_cast<unsigned>(details.version));
     std::vector<Row> rows = {
-        {"Version", text.version},
-        {"Serial number", text.serialNumber},
-        {"User", text.subject},
-        {"Issuer", text.issuer},
-        {"Validity period", text.validity},
-        {"Public key", text.publicKey},
-        {"Base64 encode", text.base64},
+        {"Version", std::string(version)},
+        {"Serial number", hexText(details.serialNumber, " ")},
+        {"User", details.subject},
+        {"Issuer", details.issuer},
+        {"Validity period", timeText(details.notBefore) + " - " + timeText(details.notAfter)},
+        {"Public key", hexText(details.publicKey, " ")},
+        {BASE64_ROW_LABEL, base64Encode(details.der.data(), details.der.size())},
     };
-    if (text.transports) {
-        rows.push_back({"Extentions", *text.transports});
+    if (details.transports) {
+        rows.push_back(
+            {"Extentions", transportsText(details.transports->data(), details.transports->size())});
     }
     return rows;
 }
 
 bool certificateRows(const uint8_t* der, size_t length, std::vector<Row>& rows) {
-    CertificateText text;
-    if (!describeCertificate(der, length, text)) {
+    if (der == nullptr) {
         return false;
     }
-    rows = certificateRows(text);
+    std::optional<CertificateDetails> details = describeCertificate({der, length});
+    if (!details) {
+        return false;
+    }
+    rows = certificateRows(*details);
     return true;
 }
 
@@ -200,28 +205,36 @@ int showCertificateDetails(CertificatePage& page, const uint8_t* certificate,
     if (fido2) {
         page.AppendRow(" ", std::string(" "));
     }
-    CertificateText text;
-    if (!describeCertificate(certificate, certificateLength, text)) {
+    std::optional<CertificateDetails> details =
+        certificate != nullptr ? describeCertificate({certificate, certificateLength})
+                               : std::nullopt;
+    if (!details) {
         prompts.showMessage(fido2 ? FIDO2_DECODE_FAILED : U2F_DECODE_FAILED, MessageIcon::Error);
         return 1;
     }
     // The file keeps the bytes as received, also when only a patched copy decoded.
     writeCertificateFile(page, certificate, certificateLength);
-    for (Row& row : certificateRows(text)) {
-        page.AppendRow(row.label, std::move(row.value));
-    }
 
-    const std::vector<uint8_t>& key = text.publicKeyOctets;
-    std::optional<int> verified;
+    const std::vector<uint8_t>& key = details->publicKey;
+    std::optional<bool> verified;
     if (!fido2) {
         verified = verifyRegistrationSignature(key.data(), key.size(), signedData, signedDataLength,
-                                               signature, signatureLength);
-    } else if (text.subject.find("Attestation") != std::string::npos) {
+                                               signature, signatureLength) == 0;
+    } else if (details->subject.find("Attestation") != std::string::npos) {
         verified = verifyAttestationSignature(key.data(), key.size(), signedData, signedDataLength,
-                                              signature, signatureLength);
+                                              signature, signatureLength) == 0;
+    }
+    std::vector<Row> rows = certificateRows(*details);
+    const size_t index = page.addCertificate(PageCertificate{std::move(details->der), verified});
+    for (Row& row : rows) {
+        if (row.label == BASE64_ROW_LABEL) {
+            row.action = RowAction::ExportCertificate;
+            row.certificate = index;
+        }
+        page.AppendRow(std::move(row));
     }
     if (verified) {
-        page.AppendRow("Verify Result", std::string(*verified == 0 ? "YES" : "NO"));
+        page.AppendRow("Verify Result", std::string(*verified ? "YES" : "NO"));
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,27 +20,39 @@ namespace orvanta {
 enum class CertificateVariant { Fido2, U2f };
 
 inline constexpr const char* FIDO_TRANSPORTS_OID_TEXT = "1.3.6.1.4.1.45724.2.1.1";
+inline constexpr const char* BASE64_ROW_LABEL = "Base64 encode";
 inline constexpr const char* FIDO2_DECODE_FAILED = "Fetch certifications failed2222!";
 inline constexpr const char* U2F_DECODE_FAILED = "Fetch certifications failed6666!";
 
-// The texts of one decoded certificate.
-struct CertificateText {
-    std::string version;                    // "V3"
-    std::string serialNumber;               // "00 9A 3C "
-    std::string subject;                    // attribute values joined with ", "
-    std::string issuer;                     // the issuer's common name
-    std::string validity;                   // "notBefore - notAfter" in local time
-    std::string publicKey;                  // "04 ... "
-    std::string base64;                     // the whole DER certificate as given
-    std::vector<uint8_t> publicKeyOctets;   // subjectPublicKey without the unused-bits octet
-    std::optional<std::string> transports;  // the "Extentions" text, when present
+// An instant of a certificate as it states it (UTC).
+struct CertificateTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
 };
 
-// Decodes a DER certificate (leniently, see x509_lenient.h). False when it is none.
-bool describeCertificate(const uint8_t* der, size_t length, CertificateText& text);
+// One decoded certificate.
+struct CertificateDetails {
+    int version = 0;  // 1 to 3
+    std::vector<uint8_t> serialNumber;
+    std::string subject;  // attribute values joined with ", "
+    std::string issuer;   // the issuer's common name
+    CertificateTime notBefore;
+    CertificateTime notAfter;
+    std::vector<uint8_t> publicKey;  // subjectPublicKey without the unused-bits octet
+    std::vector<uint8_t> der;        // the whole certificate as given
+    // The value of the FIDO transports extension, when present.
+    std::optional<std::vector<uint8_t>> transports;
+};
+
+// Decodes a DER certificate (leniently, see x509_lenient.h); nothing when it is none.
+std::optional<CertificateDetails> describeCertificate(std::span<const uint8_t> der);
 
 // The rows "Version" ... "Base64 encode" and, when present, "Extentions".
-std::vector<Row> certificateRows(const CertificateText& text);
+std::vector<Row> certificateRows(const CertificateDetails& details);
 
 // Both in one step, for front ends that decode certificates from files. False when the
 // bytes are no certificate (rows untouched).

@@ -1,7 +1,7 @@
 #pragma once
 // Temporary ".cer" copies of the certificates a certification page shows, and the export of
-// a "Base64 encode" row: the text is decoded back to DER, written to a fresh file and handed
-// to the desktop. Nothing here shows a message.
+// one of them: its bytes are written to a fresh file that is handed to the desktop. Nothing
+// here shows a message.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,9 +25,9 @@ std::string temporaryDirectory();
 // written completely stays remembered, so the next clear removes it.
 bool writeCertificateFile(CertificatePage& page, const uint8_t* data, size_t length);
 
-// The double click on a "Base64 encode" row: decodes the row's text, writes the octets to a
-// new certificate file (remembered by the page) and asks the desktop to open it. A text that
-// does not decode gives an empty file, which is opened all the same.
-void exportBase64Row(CertificatePage& page, const std::string& valueText, UserPrompts& prompts);
+// The double click on a "Base64 encode" row: writes the page's certificate `index` (the
+// bytes the key sent) to a new certificate file (remembered by the page) and asks the
+// desktop to open it. Nothing happens for an index the page does not hold.
+void exportCertificate(CertificatePage& page, size_t index, UserPrompts& prompts);
 
 }  // namespace orvanta

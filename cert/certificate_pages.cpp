@@ -6,28 +6,30 @@
 
 namespace orvanta {
 
-namespace {
-
-constexpr const char* BASE64_LABEL = "Base64 encode";
-
-}  // namespace
-
 void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, int row,
                                  UserPrompts& prompts) {
-    const std::string label = page.labelAt(row);
-    if (label == TIPS_LABEL) {
-        fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts);
-    } else if (label == BASE64_LABEL) {
-        exportBase64Row(page, page.valueAt(row), prompts);
+    switch (page.actionAt(row)) {
+        case RowAction::Fetch:
+            fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts);
+            break;
+        case RowAction::ExportCertificate:
+            exportCertificate(page, page.rows()[static_cast<size_t>(row)].certificate, prompts);
+            break;
+        case RowAction::None:
+            break;
     }
 }
 
 void onU2fRowDoubleClick(DeviceContext& context, U2fCertPage& page, int row, UserPrompts& prompts) {
-    const std::string label = page.labelAt(row);
-    if (label == TIPS_LABEL) {
-        fetchU2fCertificate(context.session(), page, prompts);
-    } else if (label == BASE64_LABEL) {
-        exportBase64Row(page, page.valueAt(row), prompts);
+    switch (page.actionAt(row)) {
+        case RowAction::Fetch:
+            fetchU2fCertificate(context.session(), page, prompts);
+            break;
+        case RowAction::ExportCertificate:
+            exportCertificate(page, page.rows()[static_cast<size_t>(row)].certificate, prompts);
+            break;
+        case RowAction::None:
+            break;
     }
 }
 

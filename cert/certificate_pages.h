@@ -1,6 +1,7 @@
 #pragma once
-// The double-click handlers of the two certification pages: "Tips" starts a fetch,
-// "Base64 encode" exports the certificate, any other row does nothing.
+// The double-click handlers of the two certification pages: a row's action says what a
+// double click does ("Tips" starts a fetch, "Base64 encode" exports its certificate, other
+// rows do nothing).
 
 #include "ctap/user_prompts.h"
 #include "info/device_context.h"

@@ -26,8 +26,13 @@ class WipeVectorOnExit {
     std::vector<uint8_t>& bytes_;
 };
 
-bool nonEmptyByteString(CborSpan item, const uint8_t** content, uint32_t* length) {
-    return readByteString(item, content, length) && *length > 0;
+std::optional<std::vector<uint8_t>> byteString(CborSpan item) {
+    const uint8_t* content = nullptr;
+    uint32_t length = 0;
+    if (!readByteString(item, &content, &length)) {
+        return std::nullopt;
+    }
+    return std::vector<uint8_t>(content, content + length);
 }
 
 }  // namespace
@@ -71,39 +76,63 @@ std::vector<uint8_t> buildMakeCredentialRequest(const uint8_t* pinAuth) {
     return request;
 }
 
+Result<Fido2Attestation> decodeMakeCredentialResponse(CborSpan response) {
+    Fido2Attestation attestation;
+    std::optional<std::vector<uint8_t>> authData = byteString(mapFindInt(response, 2));
+    if (!authData || authData->empty()) {
+        return Error::malformed();
+    }
+    attestation.authData = std::move(*authData);
+    const CborSpan statement = mapFindInt(response, 3);
+    std::optional<std::vector<uint8_t>> signature = byteString(mapFindText(statement, "sig"));
+    if (!signature || signature->empty()) {
+        return Error::malformed();
+    }
+    attestation.signature = std::move(*signature);
+
+    std::string_view fmt;
+    if (readTextString(mapFindInt(response, 1), &fmt)) {
+        attestation.fmt = std::string(fmt);
+    }
+    const CborHeader alg = readHeader(mapFindText(statement, "alg"));
+    if (alg.headerLength != 0 && (alg.majorType == 0 || alg.majorType == 1)) {
+        attestation.alg = alg.majorType == 1 ? -1 - static_cast<int64_t>(alg.argument)
+                                             : static_cast<int64_t>(alg.argument);
+    }
+    const CborSpan chain = mapFindText(statement, "x5c");
+    if (itemLength(chain) != 0) {
+        forEachItem(chain, 4, [&](CborSpan element, const CborHeader&) {
+            attestation.x5c.push_back(byteString(element));
+            return true;
+        });
+    }
+    return attestation;
+}
+
 FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
                                       const uint8_t clientDataHash[32], UserPrompts& prompts) {
-    const uint8_t* authData = nullptr;
-    uint32_t authDataLength = 0;
-    if (!nonEmptyByteString(mapFindInt(response, 2), &authData, &authDataLength)) {
+    Result<Fido2Attestation> attestation = decodeMakeCredentialResponse(response);
+    if (!attestation) {
         return FetchOutcome::Failed;
     }
     // authData of any length: the signed data grows with it.
-    std::vector<uint8_t> signedData(authData, authData + authDataLength);
+    std::vector<uint8_t> signedData = attestation->authData;
     signedData.insert(signedData.end(), clientDataHash, clientDataHash + 32);
 
-    CborSpan statement = mapFindInt(response, 3);
-    const uint8_t* signature = nullptr;
-    uint32_t signatureLength = 0;
-    if (!nonEmptyByteString(mapFindText(statement, "sig"), &signature, &signatureLength)) {
-        return FetchOutcome::Failed;
-    }
-
-    CborSpan chain = mapFindText(statement, "x5c");
+    const std::vector<uint8_t>& signature = attestation->signature;
     int shown = 0;
-    if (itemLength(chain) != 0) {
-        for (int32_t index = 0; index < MAX_SHOWN_CERTIFICATES; ++index) {
-            const uint8_t* certificate = nullptr;
-            uint32_t certificateLength = 0;
-            if (!readByteString(arrayAt(chain, index), &certificate, &certificateLength)) {
-                continue;
-            }
-            ++shown;
-            // A certificate that does not decode has shown its message; the next one follows.
-            showCertificateDetails(page, certificate, certificateLength, signedData.data(),
-                                   signedData.size(), signature, signatureLength,
-                                   CertificateVariant::Fido2, prompts);
+    for (size_t index = 0;
+         index < attestation->x5c.size() && index < static_cast<size_t>(MAX_SHOWN_CERTIFICATES);
+         ++index) {
+        const std::optional<std::vector<uint8_t>>& certificate = attestation->x5c[index];
+        if (!certificate) {
+            continue;
         }
+        ++shown;
+        // A certificate that does not decode has shown its message; the next one follows.
+        showCertificateDetails(page, certificate->data(), certificate->size(), signedData.data(),
+                               signedData.size(), signature.data(), signature.size(),
+                               CertificateVariant::Fido2, prompts);
     }
     if (shown == 0) {
         // No x5c, or one that holds no certificate (self attestation).
@@ -122,6 +151,7 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
     page.showFido2Tips();
 
     // Some keys need the FIDO application selected first; what it answers does not matter.
+    std::optional<QuickExchanges> quick(std::in_place, session);  // no touch until the registration
     sendApdu(session, SELECT_FIDO_APDU, CTAPHID_CBOR);
 
     std::vector<uint8_t> request;
@@ -134,8 +164,7 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
         }
         uint8_t mac[SHA256_LENGTH] = {};
         WipeOnExit<uint8_t[SHA256_LENGTH]> wipeMac(mac);
-        if (hmacSha256(token, sizeof token, FIDO2_CLIENT_DATA_HASH, sizeof FIDO2_CLIENT_DATA_HASH,
-                       mac) != 0) {
+        if (hmacSha256(token, FIDO2_CLIENT_DATA_HASH, mac) != 0) {
             return FetchOutcome::Failed;
         }
         request = buildMakeCredentialRequest(mac);  // pinAuth: the first 16 bytes
@@ -143,6 +172,7 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
         request = buildMakeCredentialRequest(nullptr);
     }
 
+    quick.reset();  // the key may wait for its touch as long as it likes
     prompts.touchNeeded();
     Result<CborReply> answer = sendCbor(session, request);
     if (!answer || answer->status != 0) {

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "ctap/user_prompts.h"
 #include "info/page_model.h"
 #include "transport/device_session.h"
+#include "transport/result.h"
 
 namespace orvanta {
 
@@ -43,6 +46,20 @@ inline constexpr const char* NO_CERTIFICATE_MESSAGE = "No certificate informatio
 // clientDataHash, rp, user and pubKeyCredParams (ES256); with pinAuth (16 bytes) also
 // keys 8 (pinAuth) and 9 (pinProtocol 1). 171 bytes without, 191 bytes with a pinAuth.
 std::vector<uint8_t> buildMakeCredentialRequest(const uint8_t* pinAuth);
+
+// The attestation of an authenticatorMakeCredential response.
+struct Fido2Attestation {
+    std::string fmt;                 // member 1, when it is text
+    std::vector<uint8_t> authData;   // member 2
+    std::optional<int64_t> alg;      // attStmt "alg", when it is an integer
+    std::vector<uint8_t> signature;  // attStmt "sig"
+    // attStmt "x5c", element by element; an element that is no byte string is empty.
+    std::vector<std::optional<std::vector<uint8_t>>> x5c;
+};
+
+// Decodes the CBOR map after the status byte. Malformed when authData or sig is missing,
+// empty or runs past the response.
+Result<Fido2Attestation> decodeMakeCredentialResponse(CborSpan response);
 
 // Shows what a successful authenticatorMakeCredential response (the CBOR map after the
 // status byte) attests: the signed data is authData followed by clientDataHash, the

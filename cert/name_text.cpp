@@ -6,33 +6,19 @@
 #include <cstring>
 
 #include "transport/hex_text.h"
+#include "transport/utf8.h"
 
 namespace orvanta {
 
 namespace {
 
-void appendUtf8(std::string& out, uint32_t code) {
+// One character of a name as shown: control characters, which would break the line or the
+// terminal, become "?"; everything else goes through the shared encoder.
+void appendShown(std::string& out, uint32_t code) {
     if (code < 0x20 || code == 0x7F) {
         out += '?';
-    } else if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x110000) {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
     } else {
-        appendUtf8(out, 0xFFFD);
+        appendUtf8(out, code);
     }
 }
 
@@ -60,23 +46,23 @@ uint32_t nextUtf8(const uint8_t* value, size_t length, size_t& i) {
         minimum = 0x10000;
     } else {
         ++i;
-        return 0xFFFD;
+        return REPLACEMENT_CHARACTER;
     }
     if (length - i <= extra) {
         ++i;
-        return 0xFFFD;
+        return REPLACEMENT_CHARACTER;
     }
     for (size_t k = 1; k <= extra; ++k) {
         uint8_t next = value[i + k];
         if ((next & 0xC0) != 0x80) {
             ++i;
-            return 0xFFFD;
+            return REPLACEMENT_CHARACTER;
         }
         code = (code << 6) | (next & 0x3F);
     }
     if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
         ++i;
-        return 0xFFFD;
+        return REPLACEMENT_CHARACTER;
     }
     i += extra + 1;
     return code;
@@ -92,7 +78,7 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
     switch (tag) {
         case MBEDTLS_ASN1_UTF8_STRING:
             for (size_t i = 0; i < length;) {
-                appendUtf8(out, nextUtf8(value, length, i));
+                appendShown(out, nextUtf8(value, length, i));
             }
             return out;
         case MBEDTLS_ASN1_BMP_STRING:
@@ -101,24 +87,24 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
                 if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < length) {
                     uint32_t low = (static_cast<uint32_t>(value[i + 2]) << 8) | value[i + 3];
                     if (low >= 0xDC00 && low <= 0xDFFF) {
-                        appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                        appendShown(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                         i += 2;
                         continue;
                     }
                 }
-                appendUtf8(out, unit);
+                appendShown(out, unit);
             }
             return out;
         case MBEDTLS_ASN1_UNIVERSAL_STRING:
             for (size_t i = 0; i + 3 < length; i += 4) {
-                appendUtf8(out, (static_cast<uint32_t>(value[i]) << 24) |
-                                    (static_cast<uint32_t>(value[i + 1]) << 16) |
-                                    (static_cast<uint32_t>(value[i + 2]) << 8) | value[i + 3]);
+                appendShown(out, (static_cast<uint32_t>(value[i]) << 24) |
+                                     (static_cast<uint32_t>(value[i + 1]) << 16) |
+                                     (static_cast<uint32_t>(value[i + 2]) << 8) | value[i + 3]);
             }
             return out;
         case MBEDTLS_ASN1_T61_STRING:
             for (size_t i = 0; i < length; ++i) {
-                appendUtf8(out, value[i]);  // Latin-1
+                appendShown(out, value[i]);  // Latin-1
             }
             return out;
         case MBEDTLS_ASN1_PRINTABLE_STRING:
@@ -126,7 +112,7 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
         case 0x12:  // NumericString
         case 0x1A:  // VisibleString
             for (size_t i = 0; i < length; ++i) {
-                appendUtf8(out, value[i] < 0x80 ? value[i] : 0xFFFD);
+                appendShown(out, value[i] < 0x80 ? value[i] : REPLACEMENT_CHARACTER);
             }
             return out;
         default:

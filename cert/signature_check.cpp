@@ -12,7 +12,12 @@ int verifyWithCertificateKey(const uint8_t* publicKey, size_t publicKeyLength,
     if (publicKey == nullptr || publicKeyLength != P256_PUBLIC_KEY_LENGTH) {
         return SIGNATURE_KEY_NOT_P256;
     }
-    return verifyEcdsaP256(signature, signatureLength, signedData, signedDataLength, publicKey);
+    // No signature at all reads as one whose r cannot be read.
+    const std::span<const uint8_t> signatureBytes =
+        signature != nullptr ? std::span(signature, signatureLength) : std::span<const uint8_t>();
+    return verifyEcdsaP256(
+        signatureBytes, std::span(signedData, signedDataLength),
+        std::span<const uint8_t, P256_PUBLIC_KEY_LENGTH>(publicKey, P256_PUBLIC_KEY_LENGTH));
 }
 
 }  // namespace

@@ -64,61 +64,59 @@ void u2fRegisterShortApdu(const uint8_t challenge[32], const uint8_t application
     std::memcpy(apdu + 37, application, 32);
 }
 
-std::optional<U2fRegistration> parseU2fRegistration(const uint8_t* response, size_t length) {
-    if (response == nullptr || length > U2F_RESPONSE_CAPACITY || length <= KEY_HANDLE_OFFSET) {
+std::optional<U2fRegistration> parseU2fRegistration(std::span<const uint8_t> response) {
+    const size_t length = response.size();
+    if (length > U2F_RESPONSE_CAPACITY || length <= KEY_HANDLE_OFFSET) {
         return std::nullopt;
     }
     U2fRegistration parts;
-    parts.userPublicKey = response + 1;
-    parts.keyHandleLength = response[KEY_HANDLE_LENGTH_OFFSET];
-    parts.keyHandle = response + KEY_HANDLE_OFFSET;
-    size_t certificateOffset = KEY_HANDLE_OFFSET + parts.keyHandleLength;
+    parts.userPublicKey = response.subspan(1, U2F_USER_KEY_LENGTH);
+    const size_t keyHandleLength = response[KEY_HANDLE_LENGTH_OFFSET];
+    const size_t certificateOffset = KEY_HANDLE_OFFSET + keyHandleLength;
     if (certificateOffset >= length) {
         return std::nullopt;
     }
+    parts.keyHandle = response.subspan(KEY_HANDLE_OFFSET, keyHandleLength);
     std::optional<size_t> certificateLength =
-        derSequenceLength(response + certificateOffset, length - certificateOffset);
+        derSequenceLength(response.data() + certificateOffset, length - certificateOffset);
     if (!certificateLength) {
         return std::nullopt;
     }
-    parts.certificate = response + certificateOffset;
-    parts.certificateLength = *certificateLength;
-    size_t signatureOffset = certificateOffset + parts.certificateLength;
-    parts.signature = response + signatureOffset;
-    parts.signatureLength = length - signatureOffset;
-    if (parts.signatureLength == 0 || parts.signatureLength > U2F_SIGNATURE_CAPACITY) {
+    parts.certificate = response.subspan(certificateOffset, *certificateLength);
+    parts.signature = response.subspan(certificateOffset + *certificateLength);
+    if (parts.signature.empty() || parts.signature.size() > U2F_SIGNATURE_CAPACITY) {
         return std::nullopt;
     }
     return parts;
 }
 
 std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
-                                      const uint8_t challenge[32], const uint8_t application[32]) {
+                                      std::span<const uint8_t, 32> challenge,
+                                      std::span<const uint8_t, 32> application) {
     std::vector<uint8_t> message;
-    message.reserve(1 + 32 + 32 + registration.keyHandleLength + U2F_USER_KEY_LENGTH);
+    message.reserve(1 + 32 + 32 + registration.keyHandle.size() + U2F_USER_KEY_LENGTH);
     message.push_back(0x00);
-    message.insert(message.end(), application, application + 32);
-    message.insert(message.end(), challenge, challenge + 32);
-    message.insert(message.end(), registration.keyHandle,
-                   registration.keyHandle + registration.keyHandleLength);
-    message.insert(message.end(), registration.userPublicKey,
-                   registration.userPublicKey + U2F_USER_KEY_LENGTH);
+    message.insert(message.end(), application.begin(), application.end());
+    message.insert(message.end(), challenge.begin(), challenge.end());
+    message.insert(message.end(), registration.keyHandle.begin(), registration.keyHandle.end());
+    message.insert(message.end(), registration.userPublicKey.begin(),
+                   registration.userPublicKey.end());
     return message;
 }
 
-FetchOutcome showU2fRegistration(U2fCertPage& page, const uint8_t* response, size_t length,
-                                 const uint8_t challenge[32], const uint8_t application[32],
-                                 UserPrompts& prompts) {
-    std::optional<U2fRegistration> registration = parseU2fRegistration(response, length);
+FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
+                                 std::span<const uint8_t, 32> challenge,
+                                 std::span<const uint8_t, 32> application, UserPrompts& prompts) {
+    std::optional<U2fRegistration> registration = parseU2fRegistration(response);
     if (!registration) {
         prompts.showMessage(U2F_BAD_RESPONSE_MESSAGE, MessageIcon::Error);
         return FetchOutcome::Failed;
     }
     std::vector<uint8_t> signedMessage = u2fSignedMessage(*registration, challenge, application);
-    if (showCertificateDetails(page, registration->certificate, registration->certificateLength,
-                               signedMessage.data(), signedMessage.size(), registration->signature,
-                               registration->signatureLength, CertificateVariant::U2f,
-                               prompts) != 0) {
+    if (showCertificateDetails(
+            page, registration->certificate.data(), registration->certificate.size(),
+            signedMessage.data(), signedMessage.size(), registration->signature.data(),
+            registration->signature.size(), CertificateVariant::U2f, prompts) != 0) {
         return FetchOutcome::Failed;  // "...6666!" has been shown
     }
     return FetchOutcome::Shown;
@@ -173,6 +171,8 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
     // Unsigned difference: a wrap of the tick counter does no harm.
     auto expired = [&]() { return session.clock().tickCount() - start > U2F_FETCH_TIMEOUT_MS; };
 
+    // A U2F key answers at once (0x6985 until touched); keepalives are no reason to wait.
+    QuickExchanges quick(session);
     uint16_t status = SW_CONDITIONS_NOT_SATISFIED;
     prompts.touchNeeded();
     for (;;) {
@@ -219,8 +219,8 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
             return fail(U2F_TRANSPORT_FAILED_MESSAGE);
         }
     }
-    return showU2fRegistration(page, collected.data(), collected.size(), U2F_CHALLENGE_PARAMETER,
-                               U2F_APPLICATION_PARAMETER, prompts);
+    return showU2fRegistration(page, collected, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER,
+                               prompts);
 }
 
 }  // namespace orvanta

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "cert/fetch_outcome.h"
@@ -49,32 +50,30 @@ void u2fRegisterShortApdu(const uint8_t challenge[32], const uint8_t application
 
 // The parts of a registration response, as views into it.
 struct U2fRegistration {
-    const uint8_t* userPublicKey = nullptr;  // 65 bytes from offset 1
-    const uint8_t* keyHandle = nullptr;
-    size_t keyHandleLength = 0;
-    const uint8_t* certificate = nullptr;
-    size_t certificateLength = 0;  // from the certificate's DER header, any length form
-    const uint8_t* signature = nullptr;
-    size_t signatureLength = 0;  // the rest of the response, 1 to 256 bytes
+    std::span<const uint8_t> userPublicKey;  // 65 bytes from offset 1
+    std::span<const uint8_t> keyHandle;
+    std::span<const uint8_t> certificate;  // length from its DER header, any length form
+    std::span<const uint8_t> signature;    // the rest of the response, 1 to 256 bytes
 };
 
 // Splits a registration response: reserved byte, user key, key-handle length and handle,
 // certificate (a DER SEQUENCE whose length is read in any form), signature. Nothing when a
 // part runs past the response, the certificate is no SEQUENCE, the signature is missing or
 // longer than 256 bytes, or the response is longer than 5000 bytes.
-std::optional<U2fRegistration> parseU2fRegistration(const uint8_t* response, size_t length);
+std::optional<U2fRegistration> parseU2fRegistration(std::span<const uint8_t> response);
 
 // The signed message of a registration: 0x00, application, challenge, key handle, user key.
 std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
-                                      const uint8_t challenge[32], const uint8_t application[32]);
+                                      std::span<const uint8_t, 32> challenge,
+                                      std::span<const uint8_t, 32> application);
 
 // Shows a registration response on the page: the certificate rows (U2F variant) with the
 // check of the registration signature. A response that cannot be split, or whose
 // certificate does not decode, shows "Fetch certifications failed6666!" (Failed). The
 // command line uses it to decode saved responses.
-FetchOutcome showU2fRegistration(U2fCertPage& page, const uint8_t* response, size_t length,
-                                 const uint8_t challenge[32], const uint8_t application[32],
-                                 UserPrompts& prompts);
+FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
+                                 std::span<const uint8_t, 32> challenge,
+                                 std::span<const uint8_t, 32> application, UserPrompts& prompts);
 
 // The whole fetch started by a double click on "Tips".
 FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts);

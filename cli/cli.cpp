@@ -1,6 +1,9 @@
 #include "cli/cli.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -30,12 +33,15 @@ Output:
   With --json (given before the command) standard output is one JSON document:
     {"pages": [{"page": TITLE, "rows": [{"item": TEXT, "value": TEXT or null}, ...],
                 "data": {...}}, ...]}
-  "data" (hardware info, and decode getinfo) holds the typed values the page is built from:
+  "data" holds the typed values a page is built from. hardware info (and decode getinfo):
   "device" {"product", "vendorId", "productId", "releaseNumber", "path"}, "appletVersions"
   {"identify", "fingerprintModule", "winHello", "otp", "piv", "gids", "u2f": TEXT or null,
   "ndef": true/false} and "authenticatorGetInfo": every member by its CTAP name (numbers
   as integers, "aaguid" in hex, "options" and "certifications" as objects, unnamed members
-  in "otherMembers" [{"key", "cbor" in hex}]), or null when the key gave no info.
+  in "otherMembers" [{"key", "cbor" in hex}]), or null when the key gave no info. The
+  certification pages (and decode makecred/u2f): "certificates" [{"version", "serialNumber",
+  "subject", "issuer", "notBefore", "notAfter" (UTC, ISO 8601), "publicKey", "transports"
+  (hex or null), "verified": true/false, or null when the signature was not checked}].
   export adds "export": {"path", "index", "format", "bytes"} (null when nothing was
   written); list prints {"interfaces": [{"path", "vendorId", "productId", "releaseNumber",
   "product", "usagePage", "usage", "fido", "accepted", "opened", "error", "fix"}, ...]}.
@@ -84,7 +90,7 @@ bool endsWith(const std::string& text, const std::string& end) {
 }  // namespace
 
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
-        Terminal& terminal, Clock& clock) {
+        Terminal& terminal, Clock& clock, int stdinFd) {
     CLI::App app{DESCRIPTION, "orvanta-cli"};
     app.footer(FOOTER);
     app.require_subcommand(1);
@@ -160,7 +166,9 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
         return code == 0 ? EXIT_DONE : EXIT_USAGE;
     }
 
-    Context context{in, out, err, terminal, o.json, PromptOptions{o.yes, o.pinStdin}, clock};
+    Context context{in,       out,    err,
+                    terminal, o.json, PromptOptions{o.yes, o.pinStdin, o.pinStdin ? stdinFd : -1},
+                    clock};
 
     if (decode->parsed()) {
         if (decodeGetinfo->parsed()) {
@@ -233,7 +241,9 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err) {
     ControllingTerminal terminal;
     SystemClock clock;
-    return run(argc, argv, in, out, err, terminal, clock);
+    // The PIN of --pin-stdin is read from the descriptor itself: the stream's buffer would
+    // keep a copy nobody wipes.
+    return run(argc, argv, in, out, err, terminal, clock, &in == &std::cin ? STDIN_FILENO : -1);
 }
 
 }  // namespace orvanta::cli

@@ -11,8 +11,10 @@ namespace orvanta::cli {
 
 // Parses the arguments and runs one command. Returns the exit status (cli/exit_codes.h).
 // Confirmations and the PIN are asked on the given terminal; every wait runs on the clock.
+// stdinFd: the descriptor behind `in` for reading the PIN of --pin-stdin, or -1 to read it
+// from `in`.
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
-        Terminal& terminal, Clock& clock);
+        Terminal& terminal, Clock& clock, int stdinFd = -1);
 // The same on the process's controlling terminal and the machine's clock.
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err);
 

@@ -13,6 +13,7 @@
 #include "cli/page_output.h"
 #include "cli/private_temp_dir.h"
 #include "info/getinfo_rows.h"
+#include "transport/terminal_text.h"
 
 namespace orvanta::cli {
 
@@ -21,13 +22,13 @@ namespace {
 constexpr uint8_t CBOR_MAJOR_MAP = 5;
 
 std::string displayName(const std::string& file) {
-    return file == "-" ? std::string("standard input") : file;
+    return file == "-" ? std::string("standard input") : terminalSafe(file);
 }
 
 bool readFile(Context& context, const std::string& file, Bytes& bytes) {
     InputResult input = readInput(file, context.in);
     if (!input.error.empty()) {
-        context.err << input.error << std::endl;
+        context.err << terminalSafe(input.error) << std::endl;
         return false;
     }
     bytes = std::move(input.bytes);
@@ -104,8 +105,10 @@ Bytes integerKeyed(const Bytes& map) {
     return out;
 }
 
-int finish(Context& context, const char* title, const PageModel& page, int status) {
-    printPages(context.out, {PageView{title, page.rows()}}, context.json);
+int finish(Context& context, const char* title, const CertificatePage& page, int status) {
+    PageView view{title, page.rows()};
+    view.data = certificatePageData(page);
+    printPages(context.out, {view}, context.json);
     return status;
 }
 
@@ -171,8 +174,8 @@ int decodeU2fRegistration(Context& context, const std::string& file,
     PrivateTempDir temp;
     U2fCertPage page;
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
-    FetchOutcome outcome =
-        showU2fRegistration(page, bytes.data(), bytes.size(), challenge, application, prompts);
+    FetchOutcome outcome = showU2fRegistration(page, bytes, std::span<const uint8_t, 32>(challenge),
+                                               std::span<const uint8_t, 32>(application), prompts);
     int status =
         outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE : EXIT_FAILED;
     return finish(context, U2F_TITLE, page, status);

@@ -21,6 +21,8 @@
 #include "transport/ctaphid.h"
 #include "transport/device_list.h"
 #include "transport/hex_text.h"
+#include "transport/terminal_text.h"
+#include "transport/unique_fd.h"
 
 namespace orvanta::cli {
 
@@ -48,7 +50,7 @@ void reportNoKey(Context& context, const DeviceChoice& choice, const DeviceList&
         context.err << "No security key found." << std::endl;
     }
     for (const OpenFailure& failure : devices.openFailures) {
-        context.err << openFailureText(failure.info, failure.reason) << std::endl;
+        context.err << terminalSafe(openFailureText(failure.info, failure.reason)) << std::endl;
     }
 }
 
@@ -67,6 +69,7 @@ bool recordPresent(const DeviceList& devices, const std::string& vidText,
 // of its exchanges wait out the reply limit, one after the other.
 bool keyAnswers(DeviceSession& session) {
     const uint8_t ping[8] = {'o', 'r', 'v', 'a', 'n', 't', 'a', '?'};
+    QuickExchanges quick(session);
     Result<Bytes> reply = ctaphidExchange(session, CTAPHID_PING, ping);
     return reply && reply->size() == sizeof ping &&
            std::equal(reply->begin(), reply->end(), std::begin(ping));
@@ -99,8 +102,8 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
             return EXIT_NO_KEY;
         }
         const DeviceRecord& key = device.session().device();
-        context.err << "The key " << key.productName << " (" << key.path << ") does not answer."
-                    << std::endl;
+        context.err << "The key " << terminalSafe(key.productName) << " (" << terminalSafe(key.path)
+                    << ") does not answer." << std::endl;
         return EXIT_FAILED;
     }
     ShowDeviceInfo(device, pages, choice.vidText, choice.pidText);
@@ -138,25 +141,24 @@ PageView view(const char* title, const PageModel& page) {
 }
 
 bool writeFile(const std::string& path, const std::string& data, std::string& error) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.valid()) {
         error = std::strerror(errno);
         return false;
     }
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             error = std::strerror(errno);
-            ::close(fd);
             return false;
         }
         done += static_cast<size_t>(n);
     }
-    if (::close(fd) != 0) {
+    if (!fd.close()) {
         error = std::strerror(errno);
         return false;
     }
@@ -267,9 +269,10 @@ int runList(Context& context, const DeviceChoice& choice) {
             if (!e.error.empty()) {
                 status += (status.empty() ? "" : ", ") + std::string("cannot open: ") + e.error;
             }
-            table.push_back({e.info.path, hex4(e.info.vendorId) + ":" + hex4(e.info.productId),
-                             hex4(e.info.usagePage) + ":" + hex4(e.info.usage),
-                             e.info.productString, status.empty() ? "-" : status});
+            table.push_back(
+                {terminalSafe(e.info.path), hex4(e.info.vendorId) + ":" + hex4(e.info.productId),
+                 hex4(e.info.usagePage) + ":" + hex4(e.info.usage),
+                 terminalSafe(e.info.productString), terminalSafe(status.empty() ? "-" : status)});
         }
         std::vector<size_t> widths(5, 0);
         for (const auto& line : table) {
@@ -354,9 +357,11 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
     }
     if (selection.fido2) {
         shown.push_back(view(FIDO2_TITLE, session.fido2));
+        shown.back().data = certificatePageData(session.fido2);
     }
     if (selection.u2f) {
         shown.push_back(view(U2F_TITLE, session.u2f));
+        shown.back().data = certificatePageData(session.u2f);
     }
     printPages(context.out, shown, context.json);
     return status;
@@ -386,12 +391,7 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
                                                 : static_cast<const CertificatePage&>(session.u2f);
     std::string error;
 
-    std::vector<std::string> certificates;
-    for (const Row& row : page.rows()) {
-        if (row.label == "Base64 encode") {
-            certificates.push_back(row.valueText());
-        }
-    }
+    const std::vector<PageCertificate>& certificates = page.certificates;
     nlohmann::json exported = nullptr;
     if (request.index < 1 || static_cast<size_t>(request.index) > certificates.size()) {
         if (status == EXIT_DONE) {
@@ -401,17 +401,17 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
         }
         status = EXIT_FAILED;
     } else {
-        const std::string& text = certificates[static_cast<size_t>(request.index - 1)];
-        std::vector<uint8_t> der = base64Decode(text.c_str(), text.size());
+        const std::vector<uint8_t>& der = certificates[static_cast<size_t>(request.index - 1)].der;
         std::string data = request.pem ? pemCertificate(der.data(), der.size())
                                        : std::string(der.begin(), der.end());
         if (!writeFile(request.path, data, error)) {
-            context.err << "Cannot write " << request.path << ": " << error << std::endl;
+            context.err << "Cannot write " << terminalSafe(request.path) << ": " << error
+                        << std::endl;
             status = EXIT_FAILED;
         } else {
-            context.err << "Certificate " << request.index << " written to " << request.path << " ("
-                        << (request.pem ? "PEM" : "DER") << ", " << der.size() << " bytes)."
-                        << std::endl;
+            context.err << "Certificate " << request.index << " written to "
+                        << terminalSafe(request.path) << " (" << (request.pem ? "PEM" : "DER")
+                        << ", " << der.size() << " bytes)." << std::endl;
             exported = {{"path", request.path},
                         {"index", request.index},
                         {"format", request.pem ? "pem" : "der"},
@@ -419,6 +419,7 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
         }
     }
     std::vector<PageView> shown{view(request.fido2 ? FIDO2_TITLE : U2F_TITLE, page)};
+    shown.back().data = certificatePageData(page);
     if (context.json) {
         nlohmann::json result = pagesJson(shown);
         result["export"] = exported;

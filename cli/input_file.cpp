@@ -5,6 +5,8 @@
 #include <fstream>
 #include <istream>
 
+#include "cert/base64.h"
+
 namespace orvanta::cli {
 
 namespace {
@@ -22,25 +24,6 @@ int hexValue(char c) {
     }
     if (c >= 'A' && c <= 'F') {
         return c - 'A' + 10;
-    }
-    return -1;
-}
-
-int base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
-    }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    if (c == '+' || c == '-') {
-        return 62;
-    }
-    if (c == '/' || c == '_') {
-        return 63;
     }
     return -1;
 }
@@ -116,46 +99,13 @@ std::optional<Bytes> parseHex(const std::string& text) {
     return out;
 }
 
-std::optional<Bytes> parseBase64(const std::string& text) {
-    Bytes out;
-    uint32_t accumulator = 0;
-    int bits = 0;
-    bool padding = false;
-    size_t symbols = 0;
-    for (char c : text) {
-        if (isSpace(c)) {
-            continue;
-        }
-        if (c == '=') {
-            padding = true;
-            continue;
-        }
-        int value = base64Value(c);
-        if (value < 0 || padding) {
-            return std::nullopt;  // a foreign character, or data after the padding
-        }
-        ++symbols;
-        accumulator = (accumulator << 6) | static_cast<uint32_t>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<uint8_t>(accumulator >> bits));
-            accumulator &= (1u << bits) - 1;
-        }
-    }
-    if (symbols % 4 == 1) {
-        return std::nullopt;  // one symbol cannot end a group
-    }
-    return out;
-}
-
 Bytes decodeInput(const Bytes& raw) {
     if (raw.empty() || !isPrintableText(raw)) {
         return raw;
     }
     std::string text(raw.begin(), raw.end());
     if (std::optional<std::string> body = pemBody(text)) {
-        if (std::optional<Bytes> der = parseBase64(*body)) {
+        if (std::optional<Bytes> der = base64DecodeStrict(*body)) {
             return *der;
         }
         return raw;
@@ -165,7 +115,7 @@ Bytes decodeInput(const Bytes& raw) {
             return *bytes;
         }
     }
-    if (std::optional<Bytes> bytes = parseBase64(text)) {
+    if (std::optional<Bytes> bytes = base64DecodeStrict(text)) {
         if (!bytes->empty()) {
             return *bytes;
         }

@@ -7,7 +7,10 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "cert/base64.h"
 
 namespace orvanta::cli {
 
@@ -34,7 +37,10 @@ Bytes decodeInput(const Bytes& raw);
 // Strict hexadecimal text (white space and ":" between bytes allowed, optional "0x").
 std::optional<Bytes> parseHex(const std::string& text);
 
-// Strict Base64 or Base64url (padding optional, white space ignored).
-std::optional<Bytes> parseBase64(const std::string& text);
+// Strict Base64 or Base64url (padding optional, white space ignored): the project's one
+// strict decoder, base64DecodeStrict.
+inline std::optional<Bytes> parseBase64(std::string_view text) {
+    return base64DecodeStrict(text);
+}
 
 }  // namespace orvanta::cli

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cert/certificate_details.h"
 #include "transport/hex_text.h"
 
 namespace orvanta::cli {
@@ -20,14 +21,29 @@ nlohmann::json optionalText(const std::optional<std::string>& text) {
     return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
 }
 
+nlohmann::json textArray(const TextList& texts) {
+    nlohmann::json array = nlohmann::json::array();
+    for (const std::string_view text : texts) {
+        array.push_back(text);
+    }
+    return array;
+}
+
+std::string isoTime(const CertificateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return text;
+}
+
 }  // namespace
 
 nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info) {
     nlohmann::json out = nlohmann::json::object();
     auto name = [](uint64_t key) { return std::string(authenticatorInfoMemberName(key)); };
-    out[name(1)] = info.versions;
+    out[name(1)] = textArray(info.versions);
     if (!info.extensions.empty()) {
-        out[name(2)] = info.extensions;
+        out[name(2)] = textArray(info.extensions);
     }
     if (info.aaguid) {
         out[name(3)] = hexText(*info.aaguid);
@@ -35,9 +51,10 @@ nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info) {
     if (!info.options.empty()) {
         // The first of a repeated name counts, as on the page.
         nlohmann::json options = nlohmann::json::object();
-        for (const NamedValue<bool>& option : info.options) {
-            if (!options.contains(option.name)) {
-                options[option.name] =
+        for (const NamedValue<bool, OptionName>& option : info.options) {
+            const std::string optionName(option.name.text());
+            if (!options.contains(optionName)) {
+                options[optionName] =
                     option.value ? nlohmann::json(*option.value) : nlohmann::json(nullptr);
             }
         }
@@ -50,7 +67,7 @@ nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info) {
     put(out, name(7), info.maxCredentialCountInList);
     put(out, name(8), info.maxCredentialIdLength);
     if (!info.transports.empty()) {
-        out[name(9)] = info.transports;
+        out[name(9)] = textArray(info.transports);
     }
     if (!info.algorithms.empty()) {
         nlohmann::json algorithms = nlohmann::json::array();
@@ -111,6 +128,29 @@ nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Fac
     data["authenticatorGetInfo"] =
         facts.info ? authenticatorInfoJson(*facts.info) : nlohmann::json(nullptr);
     return data;
+}
+
+nlohmann::json certificatePageData(const CertificatePage& page) {
+    nlohmann::json certificates = nlohmann::json::array();
+    for (const PageCertificate& shown : page.certificates) {
+        std::optional<CertificateDetails> details = describeCertificate(shown.der);
+        if (!details) {
+            continue;  // the page shows only certificates that decoded
+        }
+        certificates.push_back(
+            {{"version", details->version},
+             {"serialNumber", hexText(details->serialNumber)},
+             {"subject", details->subject},
+             {"issuer", details->issuer},
+             {"notBefore", isoTime(details->notBefore)},
+             {"notAfter", isoTime(details->notAfter)},
+             {"publicKey", hexText(details->publicKey)},
+             {"transports", details->transports ? nlohmann::json(hexText(*details->transports))
+                                                : nlohmann::json(nullptr)},
+             {"verified", shown.verified ? nlohmann::json(*shown.verified)
+                                         : nlohmann::json(nullptr)}});
+    }
+    return {{"certificates", certificates}};
 }
 
 }  // namespace orvanta::cli

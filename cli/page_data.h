@@ -8,15 +8,21 @@
 //    "authenticatorGetInfo": {"versions": [...], "options": {"rk": true, ...}, ...}}
 // A version that could not be read, and a getInfo member the key did not send, is null or
 // left out; numbers are unsigned integers; byte strings are upper-case hex.
+// The certification pages:
+//   {"certificates": [{"version": 3, "serialNumber": hex, "subject": ..., "issuer": ...,
+//                      "notBefore": "2024-01-01T00:00:00Z", "notAfter": ..., "publicKey": hex,
+//                      "transports": hex or null, "verified": true/false/null}, ...]}
 
 #include <nlohmann/json.hpp>
 
 #include "ctap/authenticator_info.h"
 #include "info/device_context.h"
+#include "info/page_model.h"
 
 namespace orvanta::cli {
 
 nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info);
 nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Facts& facts);
+nlohmann::json certificatePageData(const CertificatePage& page);
 
 }  // namespace orvanta::cli

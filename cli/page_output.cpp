@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ostream>
 
+#include "transport/terminal_text.h"
+
 namespace orvanta::cli {
 
 namespace {
@@ -37,9 +39,13 @@ void printPagesText(std::ostream& out, const std::vector<PageView>& pages) {
             out << '\n';
         }
         first = false;
+        // Labels and values may come from a key or a file: shown with controls escaped.
+        std::vector<std::pair<std::string, std::string>> shown;
+        shown.reserve(page.rows.size());
         size_t width = displayWidth("Item");
         for (const Row& row : page.rows) {
-            width = std::max(width, displayWidth(row.label));
+            shown.emplace_back(terminalSafe(row.label), terminalSafe(row.valueText()));
+            width = std::max(width, displayWidth(shown.back().first));
         }
         auto line = [&](const std::string& label, const std::string& value) {
             std::string text = label;
@@ -53,8 +59,8 @@ void printPagesText(std::ostream& out, const std::vector<PageView>& pages) {
         };
         out << page.title << '\n';
         line("Item", "Value");
-        for (const Row& row : page.rows) {
-            line(row.label, row.valueText());
+        for (const auto& [label, value] : shown) {
+            line(label, value);
         }
     }
     out.flush();

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "ctap/secure_wipe.h"
+#include "transport/unique_fd.h"
 
 namespace orvanta::cli {
 
@@ -17,21 +18,10 @@ namespace {
 // Longest line we take; a PIN is at most 63 bytes, answers are short.
 constexpr size_t MAX_LINE = 255;
 
-class TtyFile {
-  public:
-    TtyFile() : fd_(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
-    ~TtyFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    TtyFile(const TtyFile&) = delete;
-    TtyFile& operator=(const TtyFile&) = delete;
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-};
+// The controlling terminal, opened afresh for each use; not valid when there is none.
+UniqueFd openTty() {
+    return UniqueFd(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+}
 
 // The terminal mode to put back when a signal ends the program while echo is off.
 int interruptedFd = -1;
@@ -102,32 +92,32 @@ void writeAll(int fd, const std::string& text) {
 }  // namespace
 
 bool ControllingTerminal::available() {
-    TtyFile tty;
-    return tty.fd() >= 0 && ::isatty(tty.fd()) == 1;
+    UniqueFd tty = openTty();
+    return tty.valid() && ::isatty(tty.get()) == 1;
 }
 
 std::optional<std::string> ControllingTerminal::readLine(const std::string& prompt, bool echo) {
-    TtyFile tty;
-    if (tty.fd() < 0) {
+    UniqueFd tty = openTty();
+    if (!tty.valid()) {
         return std::nullopt;
     }
     // Echo goes off before the prompt shows: turning it off flushes pending input, so a
     // secret typed as soon as the prompt appears is neither echoed nor thrown away.
     std::optional<EchoOff> quiet;
     if (!echo) {
-        quiet.emplace(tty.fd());
+        quiet.emplace(tty.get());
         if (!quiet->active()) {
             return std::nullopt;  // never read a secret with echo on
         }
     }
-    writeAll(tty.fd(), prompt);
+    writeAll(tty.get(), prompt);
     // Read byte by byte into reserved storage, so no buffer of ours keeps a copy.
     std::string line;
     line.reserve(MAX_LINE + 1);
     bool ended = false;
     for (;;) {
         char c = 0;
-        ssize_t n = ::read(tty.fd(), &c, 1);
+        ssize_t n = ::read(tty.get(), &c, 1);
         if (n <= 0) {
             break;
         }
@@ -141,7 +131,7 @@ std::optional<std::string> ControllingTerminal::readLine(const std::string& prom
         secureWipe(&c, 1);
     }
     if (!echo) {
-        writeAll(tty.fd(), "\n");
+        writeAll(tty.get(), "\n");
     }
     if (!ended && line.empty()) {
         return std::nullopt;

@@ -1,11 +1,16 @@
 #include "cli/terminal_prompts.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cerrno>
 #include <istream>
 #include <ostream>
 
 #include "ctap/secure_wipe.h"
+#include "transport/terminal_text.h"
 
 namespace orvanta::cli {
 
@@ -20,7 +25,7 @@ bool isYes(std::string answer) {
 }  // namespace
 
 void TerminalPrompts::showMessage(const std::string& text, MessageIcon icon) {
-    err_ << text << std::endl;
+    err_ << terminalSafe(text) << std::endl;
     if (icon == MessageIcon::Error || icon == MessageIcon::Exclamation) {
         failureShown_ = true;
     }
@@ -44,12 +49,45 @@ bool TerminalPrompts::askOkCancel(const std::string& text) {
     return false;
 }
 
+namespace {
+
+// Longer than any PIN a key takes (63 bytes); more of the line is read and dropped.
+constexpr size_t PIN_LINE_CAPACITY = 256;
+
+// One line from the descriptor, a byte at a time, so that no library buffer ever holds the
+// PIN and nothing after the line is consumed. False at end of input before any byte.
+bool readPinLine(int fd, std::string& line) {
+    std::array<char, PIN_LINE_CAPACITY> buffer{};
+    size_t used = 0;
+    bool any = false;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || c == '\n') {
+            break;
+        }
+        any = true;
+        if (used < buffer.size()) {
+            buffer[used++] = c;
+        }
+    }
+    line.assign(buffer.data(), used);
+    secureWipe(buffer.data(), buffer.size());
+    return any || used > 0;
+}
+
+}  // namespace
+
 bool TerminalPrompts::askPin(std::string& pin) {
     secureWipe(pin);
     if (options_.pinStdin) {
         std::string line;
-        line.reserve(256);
-        bool got = static_cast<bool>(std::getline(in_, line));
+        line.reserve(PIN_LINE_CAPACITY);
+        const bool got = options_.pinFd >= 0 ? readPinLine(options_.pinFd, line)
+                                             : static_cast<bool>(std::getline(in_, line));
         if (!got && line.empty()) {
             err_ << "No PIN on standard input." << std::endl;
             cancelled_ = true;
@@ -80,7 +118,7 @@ bool TerminalPrompts::askPin(std::string& pin) {
 }
 
 void TerminalPrompts::openFile(const std::string& path) {
-    err_ << "Certificate written to " << path << std::endl;
+    err_ << "Certificate written to " << terminalSafe(path) << std::endl;
 }
 
 void TerminalPrompts::touchNeeded() {

@@ -16,6 +16,9 @@ inline constexpr const char* TOUCH_TEXT = "Touch your security key...";
 struct PromptOptions {
     bool yes = false;       // confirm without asking
     bool pinStdin = false;  // read the PIN as one line of standard input
+    // With pinStdin: the descriptor of standard input, read with read(2) into a buffer that
+    // is wiped; -1 reads the line from the stream instead (in-process runs).
+    int pinFd = -1;
 };
 
 class TerminalPrompts final : public UserPrompts {

@@ -15,10 +15,10 @@ namespace {
 constexpr unsigned char ECDH_PERSONALISATION[] = {'e', 'c', 'd', 'h', '\0'};
 
 // Loads a point from big-endian X and Y coordinates with Z = 1.
-int loadPoint(const uint8_t* x, const uint8_t* y, EcpPoint& point) {
-    int result = mbedtls_mpi_read_binary(&point.get()->X, x, P256_COORDINATE_LENGTH);
+int loadPoint(P256Coordinate x, P256Coordinate y, EcpPoint& point) {
+    int result = mbedtls_mpi_read_binary(&point.get()->X, x.data(), x.size());
     if (result == 0) {
-        result = mbedtls_mpi_read_binary(&point.get()->Y, y, P256_COORDINATE_LENGTH);
+        result = mbedtls_mpi_read_binary(&point.get()->Y, y.data(), y.size());
     }
     if (result == 0) {
         result = mbedtls_mpi_lset(&point.get()->Z, 1);
@@ -26,34 +26,38 @@ int loadPoint(const uint8_t* x, const uint8_t* y, EcpPoint& point) {
     return result;
 }
 
-int aesCbc(const uint8_t* key, const uint8_t* input, size_t length, uint8_t* output, int mode) {
-    if (length % AES_BLOCK_LENGTH != 0) {
+int aesCbc(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
+           std::span<uint8_t> output, int mode) {
+    if (input.size() % AES_BLOCK_LENGTH != 0 || output.size() < input.size()) {
         return MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH;
     }
     AesContext aes;
     constexpr unsigned int keyBits = AES_KEY_LENGTH * 8;
-    int result = mode == MBEDTLS_AES_ENCRYPT ? mbedtls_aes_setkey_enc(aes.get(), key, keyBits)
-                                             : mbedtls_aes_setkey_dec(aes.get(), key, keyBits);
+    int result = mode == MBEDTLS_AES_ENCRYPT
+                     ? mbedtls_aes_setkey_enc(aes.get(), key.data(), keyBits)
+                     : mbedtls_aes_setkey_dec(aes.get(), key.data(), keyBits);
     if (result != 0) {
         return result;
     }
     // A fresh zero IV for every call: the PIN protocol never chains between messages.
     unsigned char iv[AES_BLOCK_LENGTH] = {};
-    return mbedtls_aes_crypt_cbc(aes.get(), mode, length, iv, input, output);
+    return mbedtls_aes_crypt_cbc(aes.get(), mode, input.size(), iv, input.data(), output.data());
 }
 
 }  // namespace
 
-int computeSharedSecret(const uint8_t* peerX, const uint8_t* peerY, uint8_t* platformX,
-                        uint8_t* platformY, uint8_t* sharedSecret) {
+int computeSharedSecret(P256Coordinate peerX, P256Coordinate peerY, P256CoordinateOut platformX,
+                        P256CoordinateOut platformY,
+                        std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret) {
     EntropyContext entropy;
     return computeSharedSecret(peerX, peerY, platformX, platformY, sharedSecret,
                                mbedtls_entropy_func, entropy.get());
 }
 
-int computeSharedSecret(const uint8_t* peerX, const uint8_t* peerY, uint8_t* platformX,
-                        uint8_t* platformY, uint8_t* sharedSecret, EntropyFunction entropy,
-                        void* entropyContext) {
+int computeSharedSecret(P256Coordinate peerX, P256Coordinate peerY, P256CoordinateOut platformX,
+                        P256CoordinateOut platformY,
+                        std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret,
+                        EntropyFunction entropy, void* entropyContext) {
     CtrDrbgContext drbg;
     if (mbedtls_ctr_drbg_seed(drbg.get(), entropy, entropyContext, ECDH_PERSONALISATION,
                               sizeof(ECDH_PERSONALISATION)) != 0) {
@@ -94,61 +98,63 @@ int computeSharedSecret(const uint8_t* peerX, const uint8_t* peerY, uint8_t* pla
     WipeOnExit wipeSharedX(sharedXBytes);
     result = mbedtls_mpi_write_binary(sharedX.get(), sharedXBytes, sizeof(sharedXBytes));
     if (result == 0) {
-        result = mbedtls_mpi_write_binary(&publicKey.get()->X, platformX, P256_COORDINATE_LENGTH);
+        result = mbedtls_mpi_write_binary(&publicKey.get()->X, platformX.data(), platformX.size());
     }
     if (result == 0) {
-        result = mbedtls_mpi_write_binary(&publicKey.get()->Y, platformY, P256_COORDINATE_LENGTH);
+        result = mbedtls_mpi_write_binary(&publicKey.get()->Y, platformY.data(), platformY.size());
     }
     if (result == 0) {
-        result = sha256(sharedXBytes, sizeof(sharedXBytes), sharedSecret);
+        result = sha256(sharedXBytes, sharedSecret);
     }
     return result;
 }
 
-int sha256(const uint8_t* data, size_t length, uint8_t* digest) {
+int sha256(std::span<const uint8_t> data, std::span<uint8_t, SHA256_LENGTH> digest) {
     Sha256Context context;
     int result = mbedtls_sha256_starts_ret(context.get(), 0);
     if (result == 0) {
-        result = mbedtls_sha256_update_ret(context.get(), data, length);
+        result = mbedtls_sha256_update_ret(context.get(), data.data(), data.size());
     }
     if (result == 0) {
-        result = mbedtls_sha256_finish_ret(context.get(), digest);
+        result = mbedtls_sha256_finish_ret(context.get(), digest.data());
     }
     return result;
 }
 
-int aesCbcEncrypt(const uint8_t* key, const uint8_t* input, size_t length, uint8_t* output) {
-    return aesCbc(key, input, length, output, MBEDTLS_AES_ENCRYPT);
+int aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
+                  std::span<uint8_t> output) {
+    return aesCbc(key, input, output, MBEDTLS_AES_ENCRYPT);
 }
 
-int aesCbcDecrypt(const uint8_t* key, const uint8_t* input, size_t length, uint8_t* output) {
-    return aesCbc(key, input, length, output, MBEDTLS_AES_DECRYPT);
+int aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
+                  std::span<uint8_t> output) {
+    return aesCbc(key, input, output, MBEDTLS_AES_DECRYPT);
 }
 
-int hmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* data, size_t dataLength,
-               uint8_t* mac) {
+int hmacSha256(std::span<const uint8_t> key, std::span<const uint8_t> data,
+               std::span<uint8_t, SHA256_LENGTH> mac) {
     MdContext md;
     int result = mbedtls_md_setup(md.get(), mbedtls_md_info_from_type(MBEDTLS_MD_SHA256), 1);
     if (result == 0) {
-        result = mbedtls_md_hmac_starts(md.get(), key, keyLength);
+        result = mbedtls_md_hmac_starts(md.get(), key.data(), key.size());
     }
     if (result == 0) {
-        result = mbedtls_md_hmac_update(md.get(), data, dataLength);
+        result = mbedtls_md_hmac_update(md.get(), data.data(), data.size());
     }
     if (result == 0) {
-        result = mbedtls_md_hmac_finish(md.get(), mac);
+        result = mbedtls_md_hmac_finish(md.get(), mac.data());
     }
     return result;
 }
 
-int verifyEcdsaP256(const uint8_t* signature, size_t signatureLength, const uint8_t* message,
-                    size_t messageLength, const uint8_t* publicKey) {
-    if (signature == nullptr) {
+int verifyEcdsaP256(std::span<const uint8_t> signature, std::span<const uint8_t> message,
+                    std::span<const uint8_t, P256_PUBLIC_KEY_LENGTH> publicKey) {
+    if (signature.empty()) {
         return SIGNATURE_R_UNREADABLE;
     }
     // The ASN.1 reader only advances the cursor; it never writes through it.
-    auto* cursor = const_cast<unsigned char*>(signature);
-    const unsigned char* const end = signature + signatureLength;
+    auto* cursor = const_cast<unsigned char*>(signature.data());
+    const unsigned char* const end = signature.data() + signature.size();
 
     size_t sequenceLength = 0;
     if (mbedtls_asn1_get_tag(&cursor, end, &sequenceLength,
@@ -171,7 +177,7 @@ int verifyEcdsaP256(const uint8_t* signature, size_t signatureLength, const uint
     }
 
     uint8_t digest[SHA256_LENGTH];
-    int result = sha256(message, messageLength, digest);
+    int result = sha256(message, digest);
     if (result != 0) {
         return result;
     }
@@ -181,7 +187,9 @@ int verifyEcdsaP256(const uint8_t* signature, size_t signatureLength, const uint
         return result;
     }
     EcpPoint point;
-    result = loadPoint(publicKey + 1, publicKey + 1 + P256_COORDINATE_LENGTH, point);
+    result =
+        loadPoint(publicKey.subspan<1, P256_COORDINATE_LENGTH>(),
+                  publicKey.subspan<1 + P256_COORDINATE_LENGTH, P256_COORDINATE_LENGTH>(), point);
     if (result != 0) {
         return result;
     }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace orvanta {
 
@@ -31,41 +32,49 @@ inline constexpr int SIGNATURE_S_UNREADABLE = -2;
 // failure (the mbed TLS entropy callback form).
 using EntropyFunction = int (*)(void* context, unsigned char* output, size_t length);
 
+// A P-256 coordinate, big endian.
+using P256Coordinate = std::span<const uint8_t, P256_COORDINATE_LENGTH>;
+using P256CoordinateOut = std::span<uint8_t, P256_COORDINATE_LENGTH>;
+
 // Platform side of the PIN protocol 1 key agreement. Takes the authenticator's public
-// key coordinates (32 bytes each, big endian), makes a fresh P-256 key pair, and gives the
-// platform public key coordinates and the shared secret: SHA-256 of the 32-byte X
-// coordinate of the shared point. The generator is a CTR_DRBG seeded from the entropy
-// collector with the personalisation "ecdh\0". An authenticator point that is not on the
-// curve fails with the library's code. The ephemeral private key is wiped before return.
-int computeSharedSecret(const uint8_t* peerX, const uint8_t* peerY, uint8_t* platformX,
-                        uint8_t* platformY, uint8_t* sharedSecret);
+// key coordinates, makes a fresh P-256 key pair, and gives the platform public key
+// coordinates and the shared secret: SHA-256 of the X coordinate of the shared point. The
+// generator is a CTR_DRBG seeded from the entropy collector with the personalisation
+// "ecdh\0". An authenticator point that is not on the curve fails with the library's
+// code. The ephemeral private key is wiped before return.
+int computeSharedSecret(P256Coordinate peerX, P256Coordinate peerY, P256CoordinateOut platformX,
+                        P256CoordinateOut platformY,
+                        std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret);
 // The same, seeded from the given source instead of the entropy collector (deterministic
 // keys for tests and the virtual key).
-int computeSharedSecret(const uint8_t* peerX, const uint8_t* peerY, uint8_t* platformX,
-                        uint8_t* platformY, uint8_t* sharedSecret, EntropyFunction entropy,
-                        void* entropyContext);
+int computeSharedSecret(P256Coordinate peerX, P256Coordinate peerY, P256CoordinateOut platformX,
+                        P256CoordinateOut platformY,
+                        std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret,
+                        EntropyFunction entropy, void* entropyContext);
 
-// SHA-256 of `length` bytes into the 32-byte `digest`.
-int sha256(const uint8_t* data, size_t length, uint8_t* digest);
+// SHA-256 of the data.
+int sha256(std::span<const uint8_t> data, std::span<uint8_t, SHA256_LENGTH> digest);
 
-// AES-256-CBC with a 32-byte key and an all-zero IV that is fresh for every call. `length`
-// must be a multiple of 16 (else MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH); output and input
-// may be the same buffer.
-int aesCbcEncrypt(const uint8_t* key, const uint8_t* input, size_t length, uint8_t* output);
-int aesCbcDecrypt(const uint8_t* key, const uint8_t* input, size_t length, uint8_t* output);
+// AES-256-CBC with an all-zero IV that is fresh for every call. The input's length must be
+// a multiple of 16 and the output at least as long (else
+// MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH); output and input may be the same buffer.
+int aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
+                  std::span<uint8_t> output);
+int aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
+                  std::span<uint8_t> output);
 
 // HMAC-SHA-256 with a key of any length; gives 32 bytes (callers truncate).
-int hmacSha256(const uint8_t* key, size_t keyLength, const uint8_t* data, size_t dataLength,
-               uint8_t* mac);
+int hmacSha256(std::span<const uint8_t> key, std::span<const uint8_t> data,
+               std::span<uint8_t, SHA256_LENGTH> mac);
 
-// Verifies an ES256 signature: `signature` is a DER SEQUENCE of the INTEGERs r and s of
-// exactly `signatureLength` bytes (r and s of any length the encoding allows, leading zero
-// bytes included), `message` is hashed with SHA-256, `publicKey` is 65 bytes (0x04, X, Y;
-// the first byte is not examined, the point must be on the curve). Returns 0 when the
-// signature is valid; SIGNATURE_R_UNREADABLE when the sequence or r cannot be read;
-// SIGNATURE_S_UNREADABLE when s cannot be read; MBEDTLS_ERR_ASN1_LENGTH_MISMATCH when bytes
-// follow s or the sequence; otherwise the library's non-zero result.
-int verifyEcdsaP256(const uint8_t* signature, size_t signatureLength, const uint8_t* message,
-                    size_t messageLength, const uint8_t* publicKey);
+// Verifies an ES256 signature: `signature` is a DER SEQUENCE of the INTEGERs r and s,
+// exactly the span (r and s of any length the encoding allows, leading zero bytes
+// included), `message` is hashed with SHA-256, `publicKey` is 0x04, X, Y (the first byte is
+// not examined, the point must be on the curve). Returns 0 when the signature is valid;
+// SIGNATURE_R_UNREADABLE when the sequence or r cannot be read (an empty signature among
+// them); SIGNATURE_S_UNREADABLE when s cannot be read; MBEDTLS_ERR_ASN1_LENGTH_MISMATCH
+// when bytes follow s or the sequence; otherwise the library's non-zero result.
+int verifyEcdsaP256(std::span<const uint8_t> signature, std::span<const uint8_t> message,
+                    std::span<const uint8_t, P256_PUBLIC_KEY_LENGTH> publicKey);
 
 }  // namespace orvanta

@@ -1,6 +1,7 @@
 #include "ctap/pin_token.h"
 
 #include <cstring>
+#include <optional>
 
 #include "ctap/crypto.h"
 #include "ctap/ctap_protocol.h"
@@ -14,7 +15,6 @@ namespace {
 
 constexpr uint32_t PIN_PROTOCOL = 1;
 using namespace client_pin;
-constexpr uint32_t SUBCOMMAND_GET_KEY_AGREEMENT = GET_KEY_AGREEMENT;
 constexpr uint32_t SUBCOMMAND_GET_PIN_TOKEN = GET_PIN_TOKEN;
 
 // Result for a key-agreement reply that cannot be used (the CTAP "invalid CBOR" code, so
@@ -25,8 +25,9 @@ constexpr int USER_CANCELLED = 2;
 
 constexpr uint32_t RESPONSE_CAPACITY = 1024;
 constexpr uint32_t REQUEST_CAPACITY = 1024;
-constexpr uint32_t PIN_HASH_ENC_LENGTH = 16;
+constexpr size_t PIN_HASH_ENC_LENGTH = 16;
 
+// {1: 1 (protocol), 2: 2 (getKeyAgreement)}
 constexpr uint8_t GET_KEY_AGREEMENT_REQUEST[] = {
     AUTHENTICATOR_CLIENT_PIN, 0xA2, 0x01, 0x01, 0x02, 0x02};
 
@@ -54,16 +55,33 @@ int exchange(DeviceSession& session, std::span<const uint8_t> request,
 }
 
 // A COSE coordinate must be a byte string of exactly one coordinate's length.
-bool readCoordinate(CborSpan coseKey, int32_t key, const uint8_t** coordinate) {
+std::optional<P256Coordinate> readCoordinate(CborSpan coseKey, int32_t key) {
+    const uint8_t* coordinate = nullptr;
     uint32_t length = 0;
-    return readByteString(mapFindInt(coseKey, key), coordinate, &length) &&
-           *coordinate != nullptr && length == P256_COORDINATE_LENGTH;
+    if (!readByteString(mapFindInt(coseKey, key), &coordinate, &length) || coordinate == nullptr ||
+        length != P256_COORDINATE_LENGTH) {
+        return std::nullopt;
+    }
+    return P256Coordinate(coordinate, P256_COORDINATE_LENGTH);
 }
 
+struct AuthenticatorKey {
+    P256Coordinate x;
+    P256Coordinate y;
+};
+
 // The authenticator's key agreement key (reply key 1): x and y of its COSE key.
-bool readAuthenticatorKey(CborSpan response, const uint8_t** x, const uint8_t** y) {
+std::optional<AuthenticatorKey> readAuthenticatorKey(CborSpan response) {
     const CborSpan coseKey = mapFindInt(response, REPLY_KEY_AGREEMENT);
-    return readCoordinate(coseKey, cose::X, x) && readCoordinate(coseKey, cose::Y, y);
+    const std::optional<P256Coordinate> x = readCoordinate(coseKey, cose::X);
+    if (!x) {
+        return std::nullopt;
+    }
+    const std::optional<P256Coordinate> y = readCoordinate(coseKey, cose::Y);
+    if (!y) {
+        return std::nullopt;
+    }
+    return AuthenticatorKey{*x, *y};
 }
 
 // A generator that could not be seeded is reported like an unusable reply.
@@ -73,10 +91,11 @@ int agreementResult(int result) {
 
 // The getPINToken request: command byte, then {1: 1, 2: 5, 3: COSE key, 6: pinHashEnc}.
 // Returns its length, or 0 when it did not fit.
-uint32_t writeGetPinTokenRequest(uint8_t* buffer, const uint8_t* platformX,
-                                 const uint8_t* platformY, const uint8_t* pinHashEnc) {
+uint32_t writeGetPinTokenRequest(std::span<uint8_t, REQUEST_CAPACITY> buffer,
+                                 P256Coordinate platformX, P256Coordinate platformY,
+                                 std::span<const uint8_t, PIN_HASH_ENC_LENGTH> pinHashEnc) {
     buffer[0] = AUTHENTICATOR_CLIENT_PIN;
-    CborWriter writer{buffer + 1, 0, REQUEST_CAPACITY - 1};
+    CborWriter writer{buffer.data() + 1, 0, REQUEST_CAPACITY - 1};
     beginMap(writer, 4);
     putUnsigned(putUnsigned(writer, KEY_PIN_PROTOCOL), PIN_PROTOCOL);
     putUnsigned(putUnsigned(writer, KEY_SUBCOMMAND), SUBCOMMAND_GET_PIN_TOKEN);
@@ -85,37 +104,36 @@ uint32_t writeGetPinTokenRequest(uint8_t* buffer, const uint8_t* platformX,
     putUnsigned(putUnsigned(writer, cose::KTY), cose::KTY_EC2);
     putNegative(putUnsigned(writer, cose::ALG), cose::ALG_ECDH_ES_HKDF_256);
     putUnsigned(putNegative(writer, cose::CRV), cose::CRV_P256);
-    putBytes(putNegative(writer, cose::X), platformX, P256_COORDINATE_LENGTH);
-    putBytes(putNegative(writer, cose::Y), platformY, P256_COORDINATE_LENGTH);
-    putBytes(putUnsigned(writer, KEY_PIN_HASH_ENC), pinHashEnc, PIN_HASH_ENC_LENGTH);
+    putBytes(putNegative(writer, cose::X), platformX.data(), P256_COORDINATE_LENGTH);
+    putBytes(putNegative(writer, cose::Y), platformY.data(), P256_COORDINATE_LENGTH);
+    putBytes(putUnsigned(writer, KEY_PIN_HASH_ENC), pinHashEnc.data(), PIN_HASH_ENC_LENGTH);
     return writer.failed ? 0 : writer.length + 1;
 }
 
 }  // namespace
 
-int deriveSharedSecret(CborSpan response, uint8_t sharedSecret[32], uint8_t platformX[32],
-                       uint8_t platformY[32]) {
-    const uint8_t* x = nullptr;
-    const uint8_t* y = nullptr;
-    if (!readAuthenticatorKey(response, &x, &y)) {
+int deriveSharedSecret(CborSpan response, std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret,
+                       P256CoordinateOut platformX, P256CoordinateOut platformY) {
+    const std::optional<AuthenticatorKey> key = readAuthenticatorKey(response);
+    if (!key) {
         return KEY_AGREEMENT_UNUSABLE;
     }
-    return agreementResult(computeSharedSecret(x, y, platformX, platformY, sharedSecret));
+    return agreementResult(computeSharedSecret(key->x, key->y, platformX, platformY, sharedSecret));
 }
 
-int deriveSharedSecret(CborSpan response, uint8_t sharedSecret[32], uint8_t platformX[32],
-                       uint8_t platformY[32], EntropyFunction entropy, void* entropyContext) {
-    const uint8_t* x = nullptr;
-    const uint8_t* y = nullptr;
-    if (!readAuthenticatorKey(response, &x, &y)) {
+int deriveSharedSecret(CborSpan response, std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret,
+                       P256CoordinateOut platformX, P256CoordinateOut platformY,
+                       EntropyFunction entropy, void* entropyContext) {
+    const std::optional<AuthenticatorKey> key = readAuthenticatorKey(response);
+    if (!key) {
         return KEY_AGREEMENT_UNUSABLE;
     }
-    return agreementResult(
-        computeSharedSecret(x, y, platformX, platformY, sharedSecret, entropy, entropyContext));
+    return agreementResult(computeSharedSecret(key->x, key->y, platformX, platformY, sharedSecret,
+                                               entropy, entropyContext));
 }
 
 int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
-                  uint8_t token[PIN_TOKEN_SIZE]) {
+                  PinTokenOut token) {
     if (pin.empty()) {
         prompts.showMessage("PIN cannot be empty!", MessageIcon::Exclamation);
         return LOCAL_FAILURE;
@@ -148,11 +166,13 @@ int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& p
     }
 
     // The PIN goes out as its UTF-8 bytes, as CTAP2 requires.
-    result = sha256(reinterpret_cast<const uint8_t*>(pin.data()), pin.size(), pinHash);
+    result = sha256(std::span(reinterpret_cast<const uint8_t*>(pin.data()), pin.size()), pinHash);
     if (result != 0) {
         return result;
     }
-    result = aesCbcEncrypt(sharedSecret, pinHash, PIN_HASH_ENC_LENGTH, pinHashEnc);
+    // pinHashEnc encrypts the first 16 bytes of the hash.
+    result =
+        aesCbcEncrypt(sharedSecret, std::span(pinHash).first<PIN_HASH_ENC_LENGTH>(), pinHashEnc);
     if (result != 0) {
         return result;
     }
@@ -175,14 +195,15 @@ int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& p
         encryptedLength % AES_BLOCK_LENGTH != 0) {
         return LOCAL_FAILURE;
     }
-    result = aesCbcDecrypt(sharedSecret, encryptedToken, PIN_TOKEN_SIZE, token);
+    // The token is the first whole token's worth of blocks.
+    result = aesCbcDecrypt(sharedSecret, std::span(encryptedToken, PIN_TOKEN_SIZE), token);
     if (result != 0) {
-        secureWipe(token, PIN_TOKEN_SIZE);
+        secureWipe(token.data(), token.size());
     }
     return result;
 }
 
-int obtainPinToken(DeviceSession& session, UserPrompts& prompts, uint8_t token[PIN_TOKEN_SIZE]) {
+int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinTokenOut token) {
     std::string pin;
     // Room up front, so that typing a PIN of usual length leaves no copies behind in
     // released memory when the string would otherwise grow.

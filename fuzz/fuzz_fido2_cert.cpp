@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "cert/fido2_fetch.h"
-#include "fuzz_prompts.h"
 #include "fuzz_session.h"
 #include "info/getinfo_rows.h"
+#include "support/scripted_prompts.h"
 
 using namespace orvanta;
 using namespace orvanta::fuzz;
@@ -19,7 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 16384) {
         return 0;
     }
-    FuzzPrompts prompts;
+    // A user who answers at once: OK to every question, the same PIN to every request.
+    test::ScriptedPrompts prompts;
+    prompts.okCancelDefault = true;
+    prompts.pinDefault = "123456";
     {
         // The last message's CBOR (after its status byte) as a saved reply.
         std::vector<uint8_t> saved(data + 1, data + size);

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "ctap/pin_token.h"
-#include "fuzz_prompts.h"
 #include "fuzz_session.h"
+#include "support/scripted_prompts.h"
 
 using namespace orvanta;
 using namespace orvanta::fuzz;
@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Both exchanges: two bounded exchanges of clock time at most.
     FuzzSession session(Playback::Messages, data, size, 2 * EXCHANGE_LIMIT_MS + 2000);
-    FuzzPrompts prompts;
+    test::ScriptedPrompts prompts;
+    prompts.pinDefault = "123456";  // typed at once, as often as asked
     uint8_t token[PIN_TOKEN_SIZE];
     std::memset(token, 0xEE, sizeof token);
     const int result = obtainPinToken(session.session(), prompts, token);

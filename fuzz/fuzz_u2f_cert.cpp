@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cert/u2f_fetch.h"
-#include "fuzz_prompts.h"
 #include "fuzz_session.h"
+#include "support/scripted_prompts.h"
 
 using namespace orvanta;
 using namespace orvanta::fuzz;
@@ -17,18 +17,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 16384) {
         return 0;
     }
-    FuzzPrompts prompts;
+    test::ScriptedPrompts prompts;
+    prompts.okCancelDefault = true;  // every fetch confirmed at once
     {
         // The input as a saved registration response.
         std::vector<uint8_t> saved(data, data + size);
-        auto parts = parseU2fRegistration(saved.data(), saved.size());
-        if (parts && (parts->certificate + parts->certificateLength > saved.data() + saved.size() ||
-                      parts->signature + parts->signatureLength > saved.data() + saved.size())) {
+        auto parts = parseU2fRegistration(saved);
+        const uint8_t* end = saved.data() + saved.size();
+        if (parts && (parts->certificate.data() + parts->certificate.size() > end ||
+                      parts->signature.data() + parts->signature.size() > end)) {
             std::abort();  // a part that runs past the response
         }
         U2fCertPage page;
-        showU2fRegistration(page, saved.data(), saved.size(), U2F_CHALLENGE_PARAMETER,
-                            U2F_APPLICATION_PARAMETER, prompts);
+        showU2fRegistration(page, saved, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER,
+                            prompts);
         page.clearCertificatePage();
     }
     {

@@ -19,11 +19,11 @@
 #include "cert/u2f_fetch.h"
 #include "ctap/pin_token.h"
 #include "fuzz_hid.h"
-#include "fuzz_prompts.h"
 #include "info/device_context.h"
 #include "info/device_refresh.h"
 #include "info/getinfo_rows.h"
 #include "sim/virtual_backend.h"
+#include "support/scripted_prompts.h"
 #include "transport/clock.h"
 #include "transport/ctaphid.h"
 #include "transport/device_list.h"
@@ -261,7 +261,7 @@ int main(int argc, char** argv) {
     // The PIN token of a key with a PIN.
     {
         std::vector<Exchange> log = record("pin", [](DeviceContext& devices) {
-            fuzz::FuzzPrompts prompts;
+            test::ScriptedPrompts prompts;
             uint8_t token[PIN_TOKEN_SIZE];
             fetchPinToken(devices.session(), profileByName("pin").pin, prompts, token);
         });
@@ -303,8 +303,9 @@ int main(int argc, char** argv) {
     for (const std::string profile : {"default", "pin", "full"}) {
         const bool pin = profileByName(profile).pinSet;
         std::vector<Exchange> log = record(profile, [&](DeviceContext& devices) {
-            fuzz::FuzzPrompts prompts;
-            prompts.answer = profileByName(profile).pin;
+            test::ScriptedPrompts prompts;
+            prompts.okCancelDefault = true;
+            prompts.pinDefault = profileByName(profile).pin;
             Fido2CertPage page;
             fetchFido2Certificates(devices.session(), pin, page, prompts);
             page.clearCertificatePage();
@@ -327,7 +328,8 @@ int main(int argc, char** argv) {
     // waits for a few attempts before its touch.
     for (const std::string profile : {"default", "u2f-chained", "u2f-short-form", "u2f-only"}) {
         std::vector<Exchange> log = record(profile, [](DeviceContext& devices) {
-            fuzz::FuzzPrompts prompts;
+            test::ScriptedPrompts prompts;
+            prompts.okCancelDefault = true;
             U2fCertPage page;
             fetchU2fCertificate(devices.session(), page, prompts);
             page.clearCertificatePage();

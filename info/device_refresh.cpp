@@ -52,8 +52,13 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
     pages.fido2.showFido2Tips();
     pages.u2f.showU2fTips();
 
-    context.setVendorVersions(queryVendorVersions(session));
-    context.setAuthenticatorInfo(readAuthenticatorInfo(session));
+    {
+        // None of these queries waits for a touch; a key that does not answer the first
+        // costs one wait, not one per query.
+        QuickExchanges quick(session, true);
+        context.setVendorVersions(queryVendorVersions(session));
+        context.setAuthenticatorInfo(readAuthenticatorInfo(session));
+    }
     buildHardwarePage(device, context.facts().versions, context.facts().info, pages.hardware);
 }
 

@@ -1,8 +1,9 @@
 #include "info/getinfo_rows.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
-#include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -20,25 +21,29 @@ constexpr size_t OPTIONS_ROW_WIDTH = 85;
 constexpr uint32_t REPLY_CAPACITY = 5000;
 constexpr size_t AAGUID_ROW_LIMIT = 512;
 
+// Writes the decimal digits at out; returns the end.
+template <typename Integer>
+char* putDecimal(char* out, Integer value) {
+    return std::to_chars(out, out + 20, value).ptr;
+}
+
+char* putText(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
 void appendDecimal(std::string& out, long long value) {
     char text[24];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, end);
+    out.append(text, putDecimal(text, value));
 }
 
-void appendDecimal(std::string& out, uint64_t value) {
-    char text[24];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, end);
-}
-
-// The prefix, then the texts, each followed by two spaces.
-std::string textList(const char* prefix, const std::vector<std::string>& texts) {
-    std::string line(prefix);
-    line.reserve(128);  // one allocation for the usual lists
-    for (const std::string& text : texts) {
-        line += text;
-        line += "  ";
+// The prefix, then the texts, each followed by two spaces; sized once, so a line that fits
+// in the string itself costs no allocation and a longer one costs one.
+std::string textList(std::string_view prefix, const TextList& texts) {
+    std::string line(prefix.size() + texts.characters() + 2 * texts.size(), ' ');
+    char* out = putText(line.data(), prefix);
+    for (const std::string_view text : texts) {
+        out = putText(out, text) + 2;
     }
     return line;
 }
@@ -52,52 +57,64 @@ void prefixedRow(const RowSink& sink, std::string line, size_t prefixLength) {
 
 void unsignedRow(const RowSink& sink, const std::optional<uint64_t>& value, int32_t key) {
     if (value) {
-        std::string line;
-        appendDecimal(line, static_cast<long long>(key));
-        line += ": ";
-        appendDecimal(line, *value);
-        line += "  ";
-        sink(LABEL, std::move(line));
+        char text[48];
+        char* out = putText(putDecimal(text, key), ": ");
+        out = putText(putDecimal(out, *value), "  ");
+        sink(LABEL, std::string(text, out));
     }
 }
 
+// The longest options line: every known name once, with the longer of its two values.
+constexpr size_t OPTIONS_LINE_ROOM = [] {
+    size_t size = 3;
+    for (const std::string_view name : GETINFO_OPTION_NAMES) {
+        size += name.size() + 8;
+    }
+    return size;
+}();
+
 // The options the page knows, in the order it shows them; other names are left out.
 void optionRows(const RowSink& sink, const AuthenticatorInfo& info) {
-    // The value of each known name from one pass over the options (the first of a name
-    // counts), rather than a search per name.
+    // The value of each known name (the first of a name counts) from one pass over the
+    // options, by the index each name was decoded to.
     std::array<std::optional<bool>, GETINFO_OPTION_NAMES.size()> values{};
     std::array<bool, GETINFO_OPTION_NAMES.size()> seen{};
-    for (const NamedValue<bool>& option : info.options) {
-        for (size_t n = 0; n < GETINFO_OPTION_NAMES.size(); ++n) {
-            if (!seen[n] && GETINFO_OPTION_NAMES[n] == option.name) {
-                seen[n] = true;
-                values[n] = option.value;
-                break;
-            }
+    for (const NamedValue<bool, OptionName>& option : info.options) {
+        const uint8_t n = option.name.known();
+        if (n < seen.size() && !seen[n]) {
+            seen[n] = true;
+            values[n] = option.value;
         }
     }
-    std::string line = "4: ";
-    line.reserve(512);  // every option name fits
+    char line[OPTIONS_LINE_ROOM];
+    char* out = putText(line, "4: ");
     for (size_t n = 0; n < GETINFO_OPTION_NAMES.size(); ++n) {
-        const std::string_view name = GETINFO_OPTION_NAMES[n];
-        const std::optional<bool> value = values[n];
-        if (!value) {
-            continue;
+        if (values[n]) {
+            out = putText(out, GETINFO_OPTION_NAMES[n]);
+            out = putText(out, *values[n] ? "=true  " : "=false  ");
         }
-        line += name;
-        line += *value ? "=true  " : "=false  ";
     }
-    if (line.size() == 3) {
+    const auto size = static_cast<size_t>(out - line);
+    if (size == 3) {
         return;
     }
-    for (size_t start = 0; start < line.size(); start += OPTIONS_ROW_WIDTH) {
-        sink(LABEL, line.substr(start, OPTIONS_ROW_WIDTH));
+    for (size_t start = 0; start < size; start += OPTIONS_ROW_WIDTH) {
+        // Assigned, not constructed: the constructor's inlined copy compiles to a rep movs,
+        // slower for rows this short than the library's copy.
+        std::string row;
+        row.assign(line + start, std::min(OPTIONS_ROW_WIDTH, size - start));
+        sink(LABEL, std::move(row));
     }
 }
 
 std::string algorithmsLine(const std::vector<AuthenticatorAlgorithm>& algorithms) {
+    // Room for the longest "alg=...  type=" of every entry and its type text.
+    size_t room = 4;
+    for (const AuthenticatorAlgorithm& algorithm : algorithms) {
+        room += 31 + algorithm.type.size();
+    }
     std::string line = "10: ";
-    line.reserve(128);
+    line.reserve(room);
     for (const AuthenticatorAlgorithm& algorithm : algorithms) {
         // COSE algorithm identifiers of signatures are negative; others are not shown.
         if (algorithm.alg && *algorithm.alg < 0) {
@@ -116,14 +133,15 @@ constexpr std::array<std::string_view, 6> CERTIFICATION_NAMES = {
 };
 
 void certificationRows(const RowSink& sink, const AuthenticatorInfo& info) {
+    if (info.certifications.empty()) {
+        return;
+    }
     for (const std::string_view name : CERTIFICATION_NAMES) {
         if (const std::optional<uint64_t> level = info.certification(name)) {
-            std::string line = "19: ";
-            line += name;
-            line += " = ";
-            appendDecimal(line, *level);
-            line += "  ";
-            sink(LABEL, std::move(line));
+            char text[48];
+            char* out = putText(putText(putText(text, "19: "), name), " = ");
+            out = putText(putDecimal(out, *level), "  ");
+            sink(LABEL, std::string(text, out));
         }
     }
 }
@@ -138,16 +156,17 @@ void appendGetInfoRows(const AuthenticatorInfo& info, const RowSink& sink) {
     }
     optionRows(sink, info);
     if (info.maxMsgSize) {
-        std::string line = "5: ";
-        appendDecimal(line, *info.maxMsgSize);
-        sink(LABEL, std::move(line));
+        char text[24];
+        sink(LABEL, std::string(text, putDecimal(putText(text, "5: "), *info.maxMsgSize)));
     }
-    std::string protocols = "6: ";
-    for (uint64_t protocol : info.pinUvAuthProtocols) {
-        appendDecimal(protocols, protocol);
-        protocols += "  ";
+    if (!info.pinUvAuthProtocols.empty()) {
+        std::string protocols = "6: ";  // the usual one or two fit in the string itself
+        for (uint64_t protocol : info.pinUvAuthProtocols) {
+            char text[24];
+            protocols.append(text, putText(putDecimal(text, protocol), "  "));
+        }
+        sink(LABEL, std::move(protocols));
     }
-    prefixedRow(sink, protocols, 3);
     unsignedRow(sink, info.maxCredentialCountInList, 7);
     unsignedRow(sink, info.maxCredentialIdLength, 8);
     prefixedRow(sink, textList("9: ", info.transports), 3);

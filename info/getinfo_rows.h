@@ -2,7 +2,6 @@
 // The authenticatorGetInfo block of the hardware page: every member of the reply as rows
 // keyed by its CTAP integer key, built from the decoded reply.
 
-#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,29 +13,8 @@
 
 namespace orvanta {
 
-// The options the hardware page shows, in the order it shows them; other names are left
-// out.
-inline constexpr std::array<std::string_view, 19> GETINFO_OPTION_NAMES = {
-    "ep",
-    "rk",
-    "up",
-    "uv",
-    "plat",
-    "uvAcfg",
-    "alwaysUv",
-    "credMgmt",
-    "authnrCfg",
-    "bioEnroll",
-    "clientPin",
-    "largeBlobs",
-    "uvBioEnroll",
-    "pinUvAuthToken",
-    "setMinPINLength",
-    "makeCredUvNotRqd",
-    "credentialMgmtPreview",
-    "userVerificationMgmtPreview",
-    "noMcGaPermissionsWithClientPin",
-};
+// The options the hardware page shows are GETINFO_OPTION_NAMES (ctap/authenticator_info.h),
+// in that order; other names are left out.
 
 // Appends one row (label, value) at the end of a list; the value text is handed over, so a
 // page can keep it without a copy.

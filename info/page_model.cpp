@@ -19,14 +19,30 @@ std::string PageModel::valueAt(int index) const {
 }
 
 int PageModel::AppendRow(const std::string& label, std::optional<std::string> value) {
-    rows_.push_back(Row{label, std::move(value)});
+    return AppendRow(Row{label, std::move(value)});
+}
+
+int PageModel::AppendRow(Row row) {
+    rows_.push_back(std::move(row));
     changed();
     return rowCount() - 1;
 }
 
-void PageModel::insertFirst(const std::string& label, std::optional<std::string> value) {
-    rows_.insert(rows_.begin(), Row{label, std::move(value)});
+RowAction PageModel::actionAt(int index) const {
+    if (index < 0 || index >= rowCount()) {
+        return RowAction::None;
+    }
+    return rows_[static_cast<size_t>(index)].action;
+}
+
+void PageModel::insertFirst(Row row) {
+    rows_.insert(rows_.begin(), std::move(row));
     changed();
+}
+
+size_t CertificatePage::addCertificate(PageCertificate certificate) {
+    certificates.push_back(std::move(certificate));
+    return certificates.size() - 1;
 }
 
 void PageModel::deleteAllRows() {
@@ -42,17 +58,30 @@ void PageModel::changed() {
 
 void CertificatePage::clearCertificatePage() {
     deleteAllRows();
+    certificates.clear();
     if (!certificateFileName.empty()) {
         std::remove(certificateFileName.c_str());
     }
+    removeTemporaryFiles();
+}
+
+CertificatePage::~CertificatePage() {
+    removeTemporaryFiles();
+}
+
+void CertificatePage::removeTemporaryFiles() {
+    for (const std::string& path : temporaryFiles) {
+        std::remove(path.c_str());
+    }
+    temporaryFiles.clear();
 }
 
 void Fido2CertPage::showFido2Tips() {
-    insertFirst(TIPS_LABEL, std::string(TIPS_TEXT));
+    insertFirst(Row{TIPS_LABEL, std::string(TIPS_TEXT), RowAction::Fetch});
 }
 
 void U2fCertPage::showU2fTips() {
-    insertFirst(TIPS_LABEL, std::string(TIPS_TEXT));
+    insertFirst(Row{TIPS_LABEL, std::string(TIPS_TEXT), RowAction::Fetch});
     AppendRow(" ", std::string(" "));
 }
 

@@ -3,6 +3,7 @@
 // for the certification pages, the path of the last temporary certificate file. The Qt
 // views and the command line show these; all page behaviour is tested without a window.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,9 +15,18 @@ inline constexpr const char* TIPS_LABEL = "Tips";
 inline constexpr const char* TIPS_TEXT =
     "Double click and press button/verify fingerprint to fetch certifications!";
 
+// What a double click on a row does.
+enum class RowAction : uint8_t {
+    None,
+    Fetch,              // "Tips": start the page's fetch
+    ExportCertificate,  // "Base64 encode": open the row's certificate
+};
+
 struct Row {
     std::string label;
     std::optional<std::string> value;  // a row may have a label and no value
+    RowAction action = RowAction::None;
+    size_t certificate = 0;  // ExportCertificate: index into the page's certificates
     std::string valueText() const { return value.value_or(std::string()); }
 };
 
@@ -33,8 +43,11 @@ class PageModel {
 
     // Appends at the end; returns the new row's index.
     int AppendRow(const std::string& label, std::optional<std::string> value = std::nullopt);
+    int AppendRow(Row row);
+    // What a double click on row index does (outside the list: nothing).
+    RowAction actionAt(int index) const;
     // Inserts at index 0 (prompt rows go into an empty list).
-    void insertFirst(const std::string& label, std::optional<std::string> value);
+    void insertFirst(Row row);
     void deleteAllRows();
 
     // Called after every change of the rows.
@@ -48,14 +61,37 @@ class PageModel {
 
 class HardInfoPage : public PageModel {};
 
-// A certification page: remembers its last temporary certificate file.
+// A certificate a certification page shows: the bytes as the key sent them and the outcome
+// of its signature check (none when it was not checked).
+struct PageCertificate {
+    std::vector<uint8_t> der;
+    std::optional<bool> verified;
+};
+
+// A certification page: remembers its certificates and its last temporary certificate file.
 class CertificatePage : public PageModel {
   public:
+    CertificatePage() = default;
+    CertificatePage(const CertificatePage&) = delete;
+    CertificatePage& operator=(const CertificatePage&) = delete;
+    // The page's temporary files go with it.
+    ~CertificatePage() override;
+
+    // The certificates shown since the page was last cleared, in page order.
+    std::vector<PageCertificate> certificates;
+    // Keeps a certificate; returns its index for the rows that refer to it.
+    size_t addCertificate(PageCertificate certificate);
     // Only the last path is remembered; writing a new file replaces the path without
     // deleting the file the old path named.
     std::string certificateFileName;
-    // Deletes all rows and the remembered file (the name itself stays).
+    // Every temporary certificate file written for the page since it was last cleared.
+    std::vector<std::string> temporaryFiles;
+    // Deletes all rows, the certificates, the remembered file (the name itself stays) and
+    // every other temporary file of the page.
     void clearCertificatePage();
+
+  private:
+    void removeTemporaryFiles();
 };
 
 // "FIDO2 Certification"

@@ -36,21 +36,20 @@ std::vector<uint8_t> vendorAid(const uint8_t* suffix, size_t suffixLength) {
 struct Reply {
     bool failed = true;
     uint16_t status = 0;
-    uint32_t length = 0;
-    uint8_t data[1024] = {};
+    size_t length = 0;
+    Bytes data;
 };
 
-void exchange(DeviceSession& session, const std::vector<uint8_t>& apdu, uint32_t capacity,
+void exchange(DeviceSession& session, const std::vector<uint8_t>& apdu, size_t capacity,
               Reply& reply) {
     Result<ApduReply> answer = sendApdu(session, apdu, CTAPHID_MSG);
-    if (!answer || answer->data.size() > capacity || answer->data.size() > sizeof reply.data) {
-        reply.failed = true;
+    reply.failed = !answer || answer->data.size() > capacity;
+    if (reply.failed) {
         return;
     }
-    reply.failed = false;
     reply.status = answer->status;
-    reply.length = static_cast<uint32_t>(answer->data.size());
-    std::copy(answer->data.begin(), answer->data.end(), reply.data);
+    reply.length = answer->data.size();
+    reply.data = std::move(answer->data);
 }
 
 bool succeeded(const Reply& reply) {
@@ -92,7 +91,7 @@ int queryIdentify(DeviceSession& session, char* text) {
         return 1;
     }
     size_t used = 0;
-    for (uint32_t i = 0; i < reply.length && used + 2 < QUERY_TEXT_SIZE; ++i) {
+    for (size_t i = 0; i < reply.length && used + 2 < QUERY_TEXT_SIZE; ++i) {
         std::snprintf(text + used, QUERY_TEXT_SIZE - used, "%02X", reply.data[i]);
         used += 2;
     }

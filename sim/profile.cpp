@@ -26,6 +26,8 @@ const char* faultModeName(FaultMode mode) {
             return "short-u2f-response";
         case FaultMode::BadCertificate:
             return "bad-certificate";
+        case FaultMode::EndlessKeepalive:
+            return "endless-keepalive";
     }
     return "unknown";
 }

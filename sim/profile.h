@@ -53,6 +53,7 @@ enum class FaultMode : uint8_t {
     ShortPinToken,     // the encrypted pinToken holds 16 bytes instead of 32
     ShortU2fResponse,  // the U2F registration response stops inside its certificate
     BadCertificate,    // the attestation certificate does not decode
+    EndlessKeepalive,  // answers INIT, then only keepalives ("processing"), forever
 };
 const char* faultModeName(FaultMode mode);
 

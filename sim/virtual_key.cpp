@@ -68,6 +68,7 @@ void VirtualKey::powerCycle() {
     channels_.clear();
     assembly_ = Assembly{};
     pending_ = Pending{};
+    stalledChannel_.reset();
     queue_.clear();
     apdu_.reset();
     ctap2_.pin().powerCycle();
@@ -303,6 +304,10 @@ void VirtualKey::queueReply(uint32_t cid, uint8_t command, std::vector<uint8_t> 
     if (fault == FaultMode::Silence) {
         return;
     }
+    if (fault == FaultMode::EndlessKeepalive && kind != ReplyKind::Init) {
+        stalledChannel_ = cid;  // the answer never comes; keepalives do
+        return;
+    }
     uint16_t announced = static_cast<uint16_t>(payload.size());
     if (kind == ReplyKind::Message) {
         const bool cborData = command == CTAPHID_CBOR && payload.size() > 1 && payload[0] == 0;
@@ -348,9 +353,23 @@ void VirtualKey::queuePackets(uint32_t cid, uint8_t command, const std::vector<u
     }
 }
 
+void VirtualKey::queueKeepalive(uint32_t cid, uint8_t status) {
+    ++state_.counters.keepalives;
+    std::vector<uint8_t> keepalive(VIRTUAL_REPORT_LENGTH, 0);
+    writeCid(keepalive.data() + 1, cid);
+    keepalive[5] = CTAPHID_KEEPALIVE;
+    keepalive[7] = 1;
+    keepalive[8] = status;
+    queue_.push_back(std::move(keepalive));
+}
+
 int VirtualKey::readReport(uint8_t* report, size_t capacity, uint32_t timeoutMs) {
     if (!attached_) {
         return -1;
+    }
+    if (queue_.empty() && stalledChannel_ && state_.profile.fault == FaultMode::EndlessKeepalive) {
+        clock_.sleep(KEEPALIVE_INTERVAL_MS);
+        queueKeepalive(*stalledChannel_, CTAPHID_KEEPALIVE_PROCESSING);
     }
     if (queue_.empty() && pending_.active && state_.profile.fault != FaultMode::Silence) {
         // The key is waiting for a touch: time passes in keepalive steps.
@@ -364,13 +383,7 @@ int VirtualKey::readReport(uint8_t* report, size_t capacity, uint32_t timeoutMs)
             state_.presence.consume();
             queueReply(cid, command, {0x2F}, ReplyKind::Message);  // USER_ACTION_TIMEOUT
         } else {
-            ++state_.counters.keepalives;
-            std::vector<uint8_t> keepalive(VIRTUAL_REPORT_LENGTH, 0);
-            writeCid(keepalive.data() + 1, pending_.cid);
-            keepalive[5] = CTAPHID_KEEPALIVE;
-            keepalive[7] = 1;
-            keepalive[8] = CTAPHID_KEEPALIVE_UPNEEDED;
-            queue_.push_back(std::move(keepalive));
+            queueKeepalive(pending_.cid, CTAPHID_KEEPALIVE_UPNEEDED);
         }
     }
     if (queue_.empty()) {

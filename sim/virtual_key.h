@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -104,6 +105,7 @@ class VirtualKey {
     void handleCbor(uint32_t cid, const std::vector<uint8_t>& payload);
     void finishPending();
     void sendError(uint32_t cid, uint8_t code);
+    void queueKeepalive(uint32_t cid, uint8_t status);
     void queueReply(uint32_t cid, uint8_t command, std::vector<uint8_t> payload, ReplyKind kind);
     void queuePackets(uint32_t cid, uint8_t command, const std::vector<uint8_t>& payload,
                       uint16_t announced);
@@ -120,6 +122,7 @@ class VirtualKey {
     uint32_t nextChannel_;
     Assembly assembly_;
     Pending pending_;
+    std::optional<uint32_t> stalledChannel_;  // EndlessKeepalive: the channel kept waiting
     std::deque<std::vector<uint8_t>> queue_;
     std::vector<LoggedRequest> log_;
 };

@@ -43,8 +43,12 @@ class ExchangeLock {
 // the whole exchange ends at EXCHANGE_LIMIT_MS.
 class ReportReader {
   public:
-    ReportReader(HidHandle& handle, Clock& clock, size_t inputLength)
-        : handle_(handle), clock_(clock), inputLength_(inputLength), start_(clock.tickCount()) {
+    ReportReader(HidHandle& handle, Clock& clock, size_t inputLength, uint32_t limitMs)
+        : handle_(handle),
+          clock_(clock),
+          inputLength_(inputLength),
+          limitMs_(limitMs),
+          start_(clock.tickCount()) {
         restartWait();
     }
 
@@ -57,12 +61,12 @@ class ReportReader {
             uint32_t now = clock_.tickCount();
             uint32_t waited = now - waitStart_;
             uint32_t total = now - start_;
-            if (waited >= REPORT_WAIT_MS || total >= EXCHANGE_LIMIT_MS) {
+            if (waited >= REPORT_WAIT_MS || total >= limitMs_) {
                 return TransportCause::Timeout;
             }
             uint32_t timeout = REPORT_WAIT_MS - waited;
-            if (EXCHANGE_LIMIT_MS - total < timeout) {
-                timeout = EXCHANGE_LIMIT_MS - total;
+            if (limitMs_ - total < timeout) {
+                timeout = limitMs_ - total;
             }
             report.clear();
             int got = handle_.read(report.bytes.data(), inputLength_, timeout);
@@ -82,9 +86,25 @@ class ReportReader {
     HidHandle& handle_;
     Clock& clock_;
     size_t inputLength_;
+    uint32_t limitMs_;
     uint32_t start_;
     uint32_t waitStart_ = 0;
 };
+
+// Failures that say the key is not talking to us; a refused request (CTAPHID_ERROR) or a
+// request we would not send says nothing of the next one.
+bool endsTheRun(TransportCause cause) {
+    switch (cause) {
+        case TransportCause::Timeout:
+        case TransportCause::NoChannel:
+        case TransportCause::Framing:
+        case TransportCause::Read:
+        case TransportCause::Write:
+            return true;
+        default:
+            return false;
+    }
+}
 
 bool writeReport(HidHandle& handle, const Report& report, size_t length) {
     return handle.write(report.bytes.data(), length) == static_cast<int>(length);
@@ -104,7 +124,7 @@ TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t
     if (!writeReport(handle, report, outLength)) {
         return TransportCause::Write;
     }
-    ReportReader reader(handle, session.clock(), inLength);
+    ReportReader reader(handle, session.clock(), inLength, session.exchangeLimitMs());
     for (;;) {
         TransportCause cause = reader.next(std::span<const uint8_t, 4>(CTAPHID_BROADCAST), report);
         if (cause != TransportCause::None) {
@@ -118,6 +138,14 @@ TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t
             std::equal(nonce.begin(), nonce.end(), data.begin())) {
             std::array<uint8_t, 4> channel;
             std::copy_n(data.begin() + CTAPHID_INIT_NONCE_LENGTH, 4, channel.begin());
+            // The broadcast and the zero channel belong to no one: a key that hands them
+            // out has given us no channel of our own.
+            const bool reserved =
+                std::all_of(channel.begin(), channel.end(), [](uint8_t b) { return b == 0xFF; }) ||
+                std::all_of(channel.begin(), channel.end(), [](uint8_t b) { return b == 0x00; });
+            if (reserved) {
+                return TransportCause::NoChannel;
+            }
             session.setChannel(channel);
             return TransportCause::None;
         }
@@ -171,7 +199,7 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         offset += chunk;
     }
 
-    ReportReader reader(handle, session.clock(), inLength);
+    ReportReader reader(handle, session.clock(), inLength, session.exchangeLimitMs());
     uint32_t length = 0;
     for (;;) {
         TransportCause cause = reader.next(channel, report);
@@ -185,6 +213,15 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         }
         if (!packet.isInit()) {
             continue;  // a stray continuation of an earlier message
+        }
+        if (packet.command() == CTAPHID_ERROR) {
+            // The key refused the request at the transport level; its code is no CTAP
+            // status and no status word.
+            const uint16_t code = packet.length() > 0 ? packet.initData()[0] : 0;
+            return Error::transport(TransportCause::KeyError, code);
+        }
+        if (packet.command() != command) {
+            continue;  // only the answer to our request is the reply
         }
         length = packet.length();
         if (length == 0) {
@@ -227,12 +264,19 @@ Result<Bytes> ctaphidExchange(DeviceSession& session, uint8_t command,
         return Error::transport(TransportCause::NoDevice);
     }
     std::lock_guard<std::mutex> one(session.exchangeMutex());
+    if (session.gaveUp()) {
+        return Error::transport(TransportCause::GaveUp);
+    }
     ExchangeLock lock(*handle);
     if (!lock.locked()) {
         return Error::transport(TransportCause::Lock);
     }
     handle->flush();
-    return exchangeLocked(session, *handle, command, request);
+    Result<Bytes> reply = exchangeLocked(session, *handle, command, request);
+    if (!reply && session.giveUpAfterTransportFailure() && endsTheRun(reply.error().cause)) {
+        session.markGaveUp();
+    }
+    return reply;
 }
 
 Result<ApduReply> sendApdu(DeviceSession& session, std::span<const uint8_t> apdu, uint8_t command) {

@@ -20,8 +20,6 @@ inline constexpr uint32_t REPLY_BUFFER_SIZE = 4096;
 inline constexpr uint32_t MAX_REQUEST_LENGTH = CTAPHID_MAX_MESSAGE;  // 7609
 // How long a reply report may keep us waiting; every keepalive starts the wait again.
 inline constexpr uint32_t REPORT_WAIT_MS = 3000;
-// No exchange lasts longer than this, keepalives or not.
-inline constexpr uint32_t EXCHANGE_LIMIT_MS = 120000;
 
 // One CTAPHID message exchange: the request under `command`, the reply message's data
 // (its BCNT bytes).

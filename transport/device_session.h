@@ -14,6 +14,12 @@
 
 namespace orvanta {
 
+// No exchange lasts longer than this, keepalives or not: a key may wait this long for a touch.
+inline constexpr uint32_t EXCHANGE_LIMIT_MS = 120000;
+// The limit of exchanges that await no touch: a key that keeps sending keepalives to them
+// is stuck, not waiting for the user.
+inline constexpr uint32_t QUICK_EXCHANGE_LIMIT_MS = 5000;
+
 class DeviceSession {
   public:
     // A session on an opened collection; the session owns the handle from now on.
@@ -42,13 +48,55 @@ class DeviceSession {
     // Held for the length of one exchange.
     std::mutex& exchangeMutex() { return exchangeMutex_; }
 
+    // How long one exchange may last in all (EXCHANGE_LIMIT_MS unless a QuickExchanges scope
+    // says otherwise).
+    uint32_t exchangeLimitMs() const { return exchangeLimitMs_; }
+    // While set, the first exchange that fails at the transport level (no channel, no reply,
+    // broken framing, a failed read or write) makes every later one fail at once.
+    bool giveUpAfterTransportFailure() const { return giveUp_; }
+    bool gaveUp() const { return gaveUp_; }
+    void markGaveUp() { gaveUp_ = true; }
+
   private:
+    friend class QuickExchanges;
+
     DeviceRecord device_;
     std::unique_ptr<HidHandle> handle_;
     Clock& clock_;
     std::array<uint8_t, 4> channel_ = {0, 0, 0, 0};
     bool channelPending_ = true;
     std::mutex exchangeMutex_;
+    uint32_t exchangeLimitMs_ = EXCHANGE_LIMIT_MS;
+    bool giveUp_ = false;
+    bool gaveUp_ = false;
+};
+
+// For the length of a scope, the session's exchanges await no touch: each ends after
+// QUICK_EXCHANGE_LIMIT_MS, and with giveUp the first transport failure ends the rest. The
+// session's earlier limits come back when the scope ends.
+class QuickExchanges {
+  public:
+    explicit QuickExchanges(DeviceSession& session, bool giveUp = false)
+        : session_(session),
+          limitMs_(session.exchangeLimitMs_),
+          giveUp_(session.giveUp_),
+          gaveUp_(session.gaveUp_) {
+        session.exchangeLimitMs_ = QUICK_EXCHANGE_LIMIT_MS;
+        session.giveUp_ = giveUp_ || giveUp;
+    }
+    ~QuickExchanges() {
+        session_.exchangeLimitMs_ = limitMs_;
+        session_.giveUp_ = giveUp_;
+        session_.gaveUp_ = gaveUp_;
+    }
+    QuickExchanges(const QuickExchanges&) = delete;
+    QuickExchanges& operator=(const QuickExchanges&) = delete;
+
+  private:
+    DeviceSession& session_;
+    uint32_t limitMs_;
+    bool giveUp_;
+    bool gaveUp_;
 };
 
 // Opens a session on records[index] of an enumeration (the session takes the handle);

@@ -14,6 +14,8 @@
 #include <map>
 
 #include "transport/clock.h"
+#include "transport/unique_fd.h"
+#include "transport/utf8.h"
 
 namespace orvanta {
 
@@ -24,28 +26,14 @@ constexpr size_t FIDO_REPORT_LENGTH = 65;
 constexpr uint32_t LOCK_WAIT_MS = 3000;
 constexpr uint32_t LOCK_POLL_MS = 20;
 
+// hidapi hands product strings over as wide characters: UTF-32 code points on Linux.
 std::string toUtf8(const wchar_t* text) {
     std::string out;
     if (text == nullptr) {
         return out;
     }
     for (; *text != 0; ++text) {
-        uint32_t c = static_cast<uint32_t>(*text);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x110000) {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        appendUtf8(out, static_cast<uint32_t>(*text));
     }
     return out;
 }
@@ -70,9 +58,7 @@ class HidapiHandle final : public HidHandle {
         : device_(device), path_(std::move(path)), lengths_(lengths), clock_(clock) {}
     ~HidapiHandle() override {
         unlock();
-        if (lockFd_ >= 0) {
-            ::close(lockFd_);
-        }
+        lockFd_.close();
         hid_close(device_);
     }
 
@@ -110,14 +96,14 @@ class HidapiHandle final : public HidHandle {
     // The same advisory lock other FIDO clients take on the hidraw node, held only for
     // one exchange so their messages and ours never interleave.
     bool lockExclusive() override {
-        if (lockFd_ < 0) {
-            lockFd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            if (lockFd_ < 0) {
+        if (!lockFd_.valid()) {
+            lockFd_ = UniqueFd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+            if (!lockFd_.valid()) {
                 return true;  // nothing to lock on (not a device node): go on unlocked
             }
         }
         uint32_t start = clock_.tickCount();
-        while (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        while (::flock(lockFd_.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EINTR) {
                 continue;  // a signal is no reason to give up the exchange
             }
@@ -131,8 +117,8 @@ class HidapiHandle final : public HidHandle {
     }
 
     void unlock() override {
-        if (locked_ && lockFd_ >= 0) {
-            ::flock(lockFd_, LOCK_UN);
+        if (locked_ && lockFd_.valid()) {
+            ::flock(lockFd_.get(), LOCK_UN);
         }
         locked_ = false;
     }
@@ -142,7 +128,7 @@ class HidapiHandle final : public HidHandle {
     std::string path_;
     ReportLengths lengths_;
     Clock& clock_;
-    int lockFd_ = -1;
+    UniqueFd lockFd_;  // opened for the first exchange, kept until the handle ends
     bool locked_ = false;
 };
 
@@ -248,14 +234,14 @@ std::vector<HidInterfaceInfo> HidapiBackend::enumerate() {
 
 std::unique_ptr<HidHandle> HidapiBackend::open(const std::string& path, std::string* error) {
     // Ask the kernel first, so a refusal comes with its reason (hidapi does not say why).
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd probe(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    if (!probe.valid()) {
         if (error) {
             *error = errno == EACCES || errno == EPERM ? "permission denied" : std::strerror(errno);
         }
         return nullptr;
     }
-    ::close(fd);
+    probe.close();  // hidapi opens the node itself
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {
         if (error) {

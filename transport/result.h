@@ -21,6 +21,8 @@ enum class TransportCause : uint8_t {
     NoChannel,   // CTAPHID_INIT gave no channel
     Framing,     // report lengths, sequence or length fields the framing cannot take
     ShortReply,  // fewer bytes than a status word or status byte
+    KeyError,    // the key answered with CTAPHID_ERROR; Error::code holds its error code
+    GaveUp,      // an earlier exchange of the same run failed; nothing was sent
 };
 
 enum class ErrorKind : uint8_t {
@@ -37,7 +39,9 @@ struct Error {
     uint16_t code = 0;
     TransportCause cause = TransportCause::None;
 
-    static Error transport(TransportCause cause) { return {ErrorKind::Transport, 0, cause}; }
+    static Error transport(TransportCause cause, uint16_t code = 0) {
+        return {ErrorKind::Transport, code, cause};
+    }
     static Error ctapStatus(uint8_t status) { return {ErrorKind::CtapStatus, status}; }
     static Error isoStatus(uint16_t word) { return {ErrorKind::IsoStatus, word}; }
     static Error malformed() { return {ErrorKind::Malformed, 0}; }

@@ -5,11 +5,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
+
+#include "transport/unique_fd.h"
 
 namespace orvanta {
 
@@ -33,10 +35,7 @@ bool isLoopback(in_addr address) {
 // One UDP socket that stands for an open FIDO collection.
 class UdpHandle final : public HidHandle {
   public:
-    UdpHandle(int fd, sockaddr_in simulator) : fd_(fd), simulator_(simulator) {}
-    ~UdpHandle() override { ::close(fd_); }
-    UdpHandle(const UdpHandle&) = delete;
-    UdpHandle& operator=(const UdpHandle&) = delete;
+    UdpHandle(UniqueFd fd, sockaddr_in simulator) : fd_(std::move(fd)), simulator_(simulator) {}
 
     int write(const uint8_t* report, size_t length) override {
         if (report == nullptr || length == 0) {
@@ -48,7 +47,7 @@ class UdpHandle final : public HidHandle {
         std::memcpy(packet, report + 1, payload);
         ssize_t sent;
         do {
-            sent = ::sendto(fd_, packet, sizeof packet, MSG_DONTWAIT,
+            sent = ::sendto(fd_.get(), packet, sizeof packet, MSG_DONTWAIT,
                             reinterpret_cast<const sockaddr*>(&simulator_), sizeof simulator_);
         } while (sent < 0 && errno == EINTR);
         if (sent != static_cast<ssize_t>(sizeof packet)) {
@@ -74,7 +73,7 @@ class UdpHandle final : public HidHandle {
             if (left.count() <= 0) {
                 return 0;
             }
-            pollfd waiter{fd_, POLLIN, 0};
+            pollfd waiter{fd_.get(), POLLIN, 0};
             int ready = ::poll(&waiter, 1, static_cast<int>(left.count()));
             if (ready < 0 && errno != EINTR) {
                 return -1;
@@ -100,7 +99,7 @@ class UdpHandle final : public HidHandle {
             uint8_t packet[UDP_PACKET_LENGTH] = {};
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            ssize_t got = ::recvfrom(fd_, packet, sizeof packet, MSG_DONTWAIT,
+            ssize_t got = ::recvfrom(fd_.get(), packet, sizeof packet, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (got < 0) {
                 if (errno == EINTR) {
@@ -114,7 +113,10 @@ class UdpHandle final : public HidHandle {
                 dropQueuedErrors();
                 return -1;
             }
-            if (from.sin_family != AF_INET || from.sin_addr.s_addr != simulator_.sin_addr.s_addr) {
+            // Only the simulator speaks for the key: a datagram from any other address or
+            // port of the machine is not a report.
+            if (from.sin_family != AF_INET || from.sin_addr.s_addr != simulator_.sin_addr.s_addr ||
+                from.sin_port != simulator_.sin_port) {
                 continue;
             }
             // A longer datagram was cut to the packet length by recvfrom; a shorter one is
@@ -134,13 +136,13 @@ class UdpHandle final : public HidHandle {
             msghdr message{};
             message.msg_iov = &part;
             message.msg_iovlen = 1;
-            if (::recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+            if (::recvmsg(fd_.get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
                 return;
             }
         }
     }
 
-    int fd_;
+    UniqueFd fd_;
     sockaddr_in simulator_;
 };
 
@@ -218,23 +220,22 @@ std::unique_ptr<HidHandle> UdpBackend::open(const std::string& path, std::string
     if (!host) {
         return fail("not an IPv4 address: " + endpoints_.host);
     }
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) {
         return fail(std::string("socket: ") + std::strerror(errno));
     }
     // An unconnected socket hears of ICMP errors (nobody on the simulator's port) only
     // with IP_RECVERR; without it every read would wait out its whole limit.
     int on = 1;
-    ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    ::setsockopt(fd.get(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     // Replies from a simulator on this machine come to the loopback address; only a remote
     // simulator needs the port open on every interface.
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(endpoints_.replyPort);
     local.sin_addr.s_addr = htonl(isLoopback(*host) ? INADDR_LOOPBACK : INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        int saved = errno;
-        ::close(fd);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int saved = errno;
         return fail("cannot bind UDP port " + std::to_string(endpoints_.replyPort) + ": " +
                     std::strerror(saved));
     }
@@ -242,7 +243,7 @@ std::unique_ptr<HidHandle> UdpBackend::open(const std::string& path, std::string
     simulator.sin_family = AF_INET;
     simulator.sin_port = htons(endpoints_.simulatorPort);
     simulator.sin_addr = *host;
-    return std::make_unique<UdpHandle>(fd, simulator);
+    return std::make_unique<UdpHandle>(std::move(fd), simulator);
 }
 
 }  // namespace orvanta

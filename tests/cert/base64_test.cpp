@@ -136,5 +136,17 @@ TEST(Base64, PadLookAheadStaysWithinTheMaximum) {
     EXPECT_TRUE(base64Decode("Y==", 2).empty());
 }
 
+TEST(Base64, StrictDecoderTakesBothAlphabetsAndRefusesTheRest) {
+    EXPECT_EQ(base64DecodeStrict(" Y\tW\r\nJj\f\v"), bytesOf("abc"));
+    EXPECT_EQ(base64DecodeStrict("+/-_"), (Bytes{0xFB, 0xFF, 0xBF}));
+    EXPECT_EQ(base64DecodeStrict("YQ"), bytesOf("a"));
+    EXPECT_EQ(base64DecodeStrict("YQ===\n"), bytesOf("a"));  // pads optional, not counted
+    EXPECT_EQ(base64DecodeStrict(" "), Bytes{});
+    EXPECT_FALSE(base64DecodeStrict("YQ==YQ=="));  // a symbol after the padding
+    EXPECT_FALSE(base64DecodeStrict("YW.j"));
+    EXPECT_FALSE(base64DecodeStrict(std::string_view("YW\0j", 4)));
+    EXPECT_FALSE(base64DecodeStrict("YWJjZ"));  // a lone symbol cannot end a group
+}
+
 }  // namespace
 }  // namespace orvanta

@@ -7,7 +7,7 @@
 #include "cert/base64.h"
 #include "cert/name_text.h"
 #include "cert/x509_lenient.h"
-#include "recording_prompts.h"
+#include "support/scripted_prompts.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
 
@@ -39,7 +39,7 @@ class CertificateRowsTest : public ::testing::Test {
     ScopedEnvironment utc{"TZ", "UTC0"};
     TestKey issuerKey{11};
     TestKey subjectKey{22};
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
 
     std::string value(const std::vector<Row>& rows, const std::string& label) {
         for (const Row& row : rows) {
@@ -307,10 +307,10 @@ TEST_F(CertificateRowsTest, UndecodableCertificateShowsTheVariantsMessage) {
               1);
     EXPECT_EQ(u2f.rowCount(), 0);
     ASSERT_EQ(prompts.messages.size(), 2u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed2222!");
-    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
-    EXPECT_EQ(prompts.messages[1].first, "Fetch certifications failed6666!");
-    EXPECT_EQ(prompts.messages[1].second, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed2222!");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[1].text, "Fetch certifications failed6666!");
+    EXPECT_EQ(prompts.messages[1].icon, MessageIcon::Error);
     EXPECT_TRUE(temp.files().empty());
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "recording_prompts.h"
+#include "support/scripted_prompts.h"
 #include "temp_dir.h"
 
 namespace orvanta::test {
@@ -64,45 +64,55 @@ TEST(CertificateFile, NoTemporaryNameKeepsThePreviousPath) {
     EXPECT_FALSE(writeCertificateFile(page, &byte, 1));
     EXPECT_EQ(page.certificateFileName, "/tmp/previous.cer");
 
-    RecordingPrompts prompts;
-    exportBase64Row(page, "MAM=", prompts);
-    EXPECT_TRUE(prompts.opened.empty());  // nothing was written, nothing to open
+    ScriptedPrompts prompts;
+    page.addCertificate(PageCertificate{{0x30, 0x00}, std::nullopt});
+    exportCertificate(page, 0, prompts);
+    EXPECT_TRUE(prompts.openedFiles.empty());  // nothing was written, nothing to open
 }
 
-TEST(Export, DecodesTheRowTextWritesAndOpensIt) {
+TEST(Export, WritesTheHeldCertificateAndOpensIt) {
     TempDir temp;
     Fido2CertPage page;
-    RecordingPrompts prompts;
-    exportBase64Row(page, "YW\n Jj", prompts);
-    ASSERT_EQ(prompts.opened.size(), 1u);
-    EXPECT_EQ(prompts.opened[0], page.certificateFileName);
-    EXPECT_EQ(TempDir::read(prompts.opened[0]), (std::vector<uint8_t>{'a', 'b', 'c'}));
+    ScriptedPrompts prompts;
+    page.addCertificate(PageCertificate{{0x01}, std::nullopt});
+    page.addCertificate(PageCertificate{{'a', 'b', 'c'}, true});
+    exportCertificate(page, 1, prompts);
+    ASSERT_EQ(prompts.openedFiles.size(), 1u);
+    EXPECT_EQ(prompts.openedFiles[0], page.certificateFileName);
+    EXPECT_EQ(TempDir::read(prompts.openedFiles[0]), (std::vector<uint8_t>{'a', 'b', 'c'}));
 
-    // A text that does not decode gives an empty file, opened all the same.
-    exportBase64Row(page, "Y=", prompts);
-    ASSERT_EQ(prompts.opened.size(), 2u);
-    EXPECT_TRUE(TempDir::read(prompts.opened[1]).empty());
+    // An index the page does not hold writes and opens nothing.
+    exportCertificate(page, 2, prompts);
+    EXPECT_EQ(prompts.openedFiles.size(), 1u);
+    EXPECT_EQ(temp.files().size(), 1u);
 }
 
-TEST(Export, TwoExportsLeaveTwoFilesAndAClearDeletesOnlyTheLast) {
+TEST(Export, AClearAndThePageItselfRemoveEveryTemporaryFileOfThePage) {
     TempDir temp;
     U2fCertPage page;
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
     page.showU2fTips();
     page.clearCertificatePage();  // never shown a certificate: deletes nothing
     EXPECT_TRUE(temp.files().empty());
 
-    exportBase64Row(page, "MAMCAQU=", prompts);
-    exportBase64Row(page, "MAMCAQU=", prompts);
-    ASSERT_EQ(prompts.opened.size(), 2u);
+    page.addCertificate(PageCertificate{{0x30, 0x03, 0x02, 0x01, 0x05}, std::nullopt});
+    exportCertificate(page, 0, prompts);
+    exportCertificate(page, 0, prompts);
+    ASSERT_EQ(prompts.openedFiles.size(), 2u);
     EXPECT_EQ(temp.files().size(), 2u);
 
     page.clearCertificatePage();
-    EXPECT_TRUE(exists(prompts.opened[0]));
-    EXPECT_FALSE(exists(prompts.opened[1]));
-    EXPECT_EQ(page.certificateFileName, prompts.opened[1]);  // the name stays
-    page.clearCertificatePage();                             // a second clear fails silently
-    EXPECT_EQ(temp.files().size(), 1u);
+    EXPECT_TRUE(temp.files().empty());
+    EXPECT_EQ(page.certificateFileName, prompts.openedFiles[1]);  // the name stays
+    page.clearCertificatePage();                                  // a second clear fails silently
+
+    {
+        U2fCertPage other;
+        other.addCertificate(PageCertificate{{0x30, 0x00}, std::nullopt});
+        exportCertificate(other, 0, prompts);
+        EXPECT_EQ(temp.files().size(), 1u);
+    }
+    EXPECT_TRUE(temp.files().empty());  // gone with the page, as when the program ends
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "ctap/cbor.h"
-#include "recording_prompts.h"
+#include "support/scripted_prompts.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
 
@@ -49,10 +49,9 @@ TEST(DecodeRobustness, DamagedU2fRegistrationsGiveRowsOr6666) {
     for (int round = 0; round < 1500; ++round) {
         Bytes response = damage(reg.response, random);
         U2fCertPage page;
-        RecordingPrompts prompts;
-        FetchOutcome outcome =
-            showU2fRegistration(page, response.data(), response.size(), U2F_CHALLENGE_PARAMETER,
-                                U2F_APPLICATION_PARAMETER, prompts);
+        ScriptedPrompts prompts;
+        FetchOutcome outcome = showU2fRegistration(page, response, U2F_CHALLENGE_PARAMETER,
+                                                   U2F_APPLICATION_PARAMETER, prompts);
         if (outcome == FetchOutcome::Shown) {
             ++shown;
             ASSERT_TRUE(prompts.messages.empty());
@@ -62,7 +61,7 @@ TEST(DecodeRobustness, DamagedU2fRegistrationsGiveRowsOr6666) {
         } else {
             ASSERT_EQ(outcome, FetchOutcome::Failed);
             ASSERT_EQ(prompts.messages.size(), 1u);
-            ASSERT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+            ASSERT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
             ASSERT_EQ(page.rowCount(), 0);
         }
     }
@@ -108,7 +107,7 @@ TEST(DecodeRobustness, DamagedMakeCredentialResponsesEndInADocumentedWay) {
     for (int round = 0; round < 1500; ++round) {
         Bytes response = damage(buffer, random);
         Fido2CertPage page;
-        RecordingPrompts prompts;
+        ScriptedPrompts prompts;
         FetchOutcome outcome = showMakeCredentialResult(
             page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
             FIDO2_CLIENT_DATA_HASH, prompts);
@@ -120,14 +119,14 @@ TEST(DecodeRobustness, DamagedMakeCredentialResponsesEndInADocumentedWay) {
                 break;
             case FetchOutcome::NoCertificate:
                 ASSERT_EQ(prompts.messages.size(), 1u);
-                ASSERT_EQ(prompts.messages[0].first, "No certificate information returned!");
+                ASSERT_EQ(prompts.messages[0].text, "No certificate information returned!");
                 ASSERT_EQ(page.rowCount(), 0);
                 break;
             case FetchOutcome::Shown:
                 ASSERT_GE(page.rowCount(), 1);
                 ASSERT_EQ(page.labelAt(0), " ");
                 for (const auto& message : prompts.messages) {
-                    ASSERT_EQ(message.first, "Fetch certifications failed2222!");
+                    ASSERT_EQ(message.text, "Fetch certifications failed2222!");
                 }
                 if (!page.certificateFileName.empty()) {
                     unlink(page.certificateFileName.c_str());

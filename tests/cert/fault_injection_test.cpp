@@ -15,7 +15,7 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
-#include "recording_prompts.h"
+#include "support/scripted_prompts.h"
 #include "support/virtual_key_fixture.h"
 #include "temp_dir.h"
 
@@ -25,7 +25,8 @@ namespace {
 // A refresh makes about a dozen exchanges, each waiting at most REPORT_WAIT_MS for a
 // report that never comes; a fetch makes at most four (SELECT, two PIN steps, the
 // registration); the U2F retry loop ends 10 s after its start, after one last exchange.
-constexpr uint32_t REFRESH_BOUND_MS = 14 * (REPORT_WAIT_MS + 100);
+// One bounded wait: a refresh gives up after its first exchange fails.
+constexpr uint32_t REFRESH_BOUND_MS = QUICK_EXCHANGE_LIMIT_MS + REPORT_WAIT_MS;
 constexpr uint32_t FIDO2_BOUND_MS = 4 * (REPORT_WAIT_MS + 100);
 constexpr uint32_t U2F_BOUND_MS = U2F_FETCH_TIMEOUT_MS + U2F_RETRY_PAUSE_MS + REPORT_WAIT_MS + 500;
 
@@ -113,10 +114,20 @@ const Expectation EXPECTATIONS[] = {
      {FetchOutcome::Shown},
      {FetchOutcome::Failed},
      U2F_BAD_RESPONSE_MESSAGE},
+    // Keepalives and never an answer: no query that awaits no touch waits it out.
+    {FaultMode::EndlessKeepalive,
+     false,
+     false,
+     {FetchOutcome::Failed},
+     {FetchOutcome::Failed},
+     U2F_TRANSPORT_FAILED_MESSAGE},
 };
 
 class FaultInjection : public VirtualKeyFixture, public ::testing::WithParamInterface<Expectation> {
   protected:
+    // The user confirms every fetch.
+    void SetUp() override { prompts.okCancelDefault = true; }
+
     // The refresh as the window runs it; returns its clock time.
     uint32_t refresh() {
         const uint32_t start = clock.tickCount();
@@ -157,7 +168,7 @@ class FaultInjection : public VirtualKeyFixture, public ::testing::WithParamInte
     HardInfoPage hardware;
     Fido2CertPage fido2;
     U2fCertPage u2f;
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
 };
 
 TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
@@ -177,7 +188,7 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
 
     // The FIDO2 fetch, with the PIN the key expects (asked only when getInfo said so).
-    prompts.pins.push_back(profile.pin);
+    prompts.enterPin(profile.pin);
     uint32_t start = clock.tickCount();
     const FetchOutcome fido2Outcome = fetchFido2Certificates(session(), true, fido2, prompts);
     EXPECT_LE(clock.tickCount() - start, FIDO2_BOUND_MS);
@@ -196,7 +207,7 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     EXPECT_EQ(u2fOutcome == FetchOutcome::Shown, u2f.rowCount() > 2);
     if (e.u2fMessage != nullptr) {
         ASSERT_FALSE(prompts.messages.empty());
-        EXPECT_EQ(prompts.messages.back().first, e.u2fMessage);
+        EXPECT_EQ(prompts.messages.back().text, e.u2fMessage);
     }
 
     // With the fault gone the same key answers in full again: no state was left broken.
@@ -205,7 +216,7 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     EXPECT_TRUE(contains(labels(hardware), "authenticatorGetInfo"));
     EXPECT_TRUE(contains(labels(hardware), "U2F Version"));
     EXPECT_TRUE(devices->clientPinSet());
-    prompts.pins.push_back(profile.pin);
+    prompts.enterPin(profile.pin);
     EXPECT_EQ(fetchFido2Certificates(session(), true, fido2, prompts), FetchOutcome::Shown);
     EXPECT_EQ(fetchU2fCertificate(session(), u2f, prompts), FetchOutcome::Shown);
 }
@@ -224,8 +235,8 @@ TEST(FaultInjectionCoverage, EveryFaultModeHasAnExpectation) {
     for (const Expectation& e : EXPECTATIONS) {
         covered.insert(e.fault);
     }
-    // FaultMode runs from None to BadCertificate without gaps.
-    EXPECT_EQ(covered.size(), static_cast<size_t>(FaultMode::BadCertificate) + 1);
+    // FaultMode runs from None to EndlessKeepalive without gaps.
+    EXPECT_EQ(covered.size(), static_cast<size_t>(FaultMode::EndlessKeepalive) + 1);
 }
 
 }  // namespace

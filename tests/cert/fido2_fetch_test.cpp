@@ -4,7 +4,7 @@
 
 #include "cert/certificate_pages.h"
 #include "ctap/cbor.h"
-#include "recording_prompts.h"
+#include "support/scripted_prompts.h"
 #include "support/transport_fixture.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
@@ -145,6 +145,7 @@ class Fido2FetchTest : public TransportFixture {
   protected:
     void SetUp() override {
         TransportFixture::SetUp();
+        prompts.okCancelDefault = true;  // the user confirms every fetch
         device = connectKey();
         device->onMessage = [this](FakeDevice& d, uint8_t command, const Bytes& payload) {
             requests.emplace_back(command, payload);
@@ -179,7 +180,7 @@ class Fido2FetchTest : public TransportFixture {
     uint8_t status = 0x00;
     Bytes response;
     Fido2CertPage page;
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
     TestKey caKey{201};
     TestKey attestationKey{202};
     Bytes attestationCertificate;
@@ -206,7 +207,7 @@ TEST_F(Fido2FetchTest, TwoCertificateChainShowsTheCheckOnlyUnderTheAttestationCe
     EXPECT_EQ(page.rows()[14].valueText(), "US, Orvanta Test, Orvanta Test Root");
     // The page remembers the file of the last certificate.
     EXPECT_EQ(TempDir::read(page.certificateFileName), caCertificate);
-    EXPECT_EQ(prompts.touches, 1);
+    EXPECT_EQ(prompts.touchNotices, 1u);
     EXPECT_TRUE(prompts.messages.empty());
 }
 
@@ -223,8 +224,8 @@ TEST_F(Fido2FetchTest, SelfAttestationSaysNoCertificateInformation) {
     response = makeCredentialResponse({authData, signature, std::nullopt});
     EXPECT_EQ(fetch(), FetchOutcome::NoCertificate);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "No certificate information returned!");
-    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Exclamation);
+    EXPECT_EQ(prompts.messages[0].text, "No certificate information returned!");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Exclamation);
     EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
 
     // An x5c that holds no certificate says the same.
@@ -232,7 +233,7 @@ TEST_F(Fido2FetchTest, SelfAttestationSaysNoCertificateInformation) {
     response = makeCredentialResponse({authData, signature, std::vector<Bytes>{}});
     EXPECT_EQ(fetch(), FetchOutcome::NoCertificate);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "No certificate information returned!");
+    EXPECT_EQ(prompts.messages[0].text, "No certificate information returned!");
 }
 
 TEST_F(Fido2FetchTest, MissingOrEmptyAuthDataOrSignatureEndSilently) {
@@ -271,8 +272,8 @@ TEST_F(Fido2FetchTest, UndecodableCertificateShows2222AndTheNextOneFollows) {
         {authData, signature, std::vector<Bytes>{junk, attestationCertificate}});
     EXPECT_EQ(fetch(), FetchOutcome::Shown);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed2222!");
-    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed2222!");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(labels(page), join({{"Tips", " "}, ATTESTATION_BLOCK}));
     EXPECT_EQ(page.rows().back().valueText(), "YES");
 }
@@ -293,7 +294,7 @@ TEST_F(Fido2FetchTest, CancelLeavesTheRowsAndSendsNothing) {
     ASSERT_EQ(fetch(), FetchOutcome::Shown);
     auto before = labels(page);
     requests.clear();
-    prompts.confirm = false;
+    prompts.okCancelDefault = false;
     EXPECT_EQ(fetch(), FetchOutcome::Cancelled);
     EXPECT_EQ(labels(page), before);
     EXPECT_TRUE(requests.empty());
@@ -304,7 +305,7 @@ TEST_F(Fido2FetchTest, CancelledPinLeavesOnlyTheTipsRow) {
     response =
         makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
-    EXPECT_EQ(prompts.pinRequests, 1);
+    EXPECT_EQ(prompts.pinRequests, 1u);
     EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
     // Only the SELECT went out: no registration without a token.
     ASSERT_EQ(requests.size(), 1u);
@@ -325,16 +326,16 @@ TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
         onCertificateRowDoubleClick(devices, page, row, prompts);
     }
     EXPECT_TRUE(requests.empty());
-    EXPECT_TRUE(prompts.opened.empty());
+    EXPECT_TRUE(prompts.openedFiles.empty());
     EXPECT_EQ(temp.files().size(), files);
 
     // The second certificate's "Base64 encode" row writes and opens the second certificate.
     int row = 11 + 7;
     ASSERT_EQ(page.labelAt(row), "Base64 encode");
     onCertificateRowDoubleClick(devices, page, row, prompts);
-    ASSERT_EQ(prompts.opened.size(), 1u);
-    EXPECT_EQ(TempDir::read(prompts.opened[0]), caCertificate);
-    EXPECT_EQ(page.certificateFileName, prompts.opened[0]);
+    ASSERT_EQ(prompts.openedFiles.size(), 1u);
+    EXPECT_EQ(TempDir::read(prompts.openedFiles[0]), caCertificate);
+    EXPECT_EQ(page.certificateFileName, prompts.openedFiles[0]);
 }
 
 }  // namespace

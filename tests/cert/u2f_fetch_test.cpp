@@ -5,7 +5,7 @@
 #include <deque>
 
 #include "cert/certificate_pages.h"
-#include "recording_prompts.h"
+#include "support/scripted_prompts.h"
 #include "support/transport_fixture.h"
 #include "temp_dir.h"
 #include "test_certificates.h"
@@ -52,6 +52,7 @@ class U2fFetchTest : public TransportFixture {
   protected:
     void SetUp() override {
         TransportFixture::SetUp();
+        prompts.okCancelDefault = true;  // the user confirms every fetch
         device = connectKey();
         device->onMessage = [this](FakeDevice& d, uint8_t command, const Bytes& payload) {
             apdus.push_back(payload);
@@ -93,7 +94,7 @@ class U2fFetchTest : public TransportFixture {
     std::vector<Bytes> apdus;
     std::vector<uint32_t> times;
     U2fCertPage page;
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
     TestKey caKey{101};
     TestKey attestationKey{102};
     TestKey userKey{103};
@@ -170,8 +171,8 @@ TEST_F(U2fFetchTest, UntouchedKeyTimesOutWith4444AfterTheFirstLateAttempt) {
     EXPECT_EQ(apdus.size(), 52u);
     EXPECT_EQ(times.back() - times.front(), 51u * 200);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed4444!");
-    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed4444!");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
 }
 
@@ -182,7 +183,7 @@ TEST_F(U2fFetchTest, SuccessAfterTheLimitStillCounts4444) {
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     EXPECT_EQ(apdus.size(), 1u);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed4444!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed4444!");
 }
 
 TEST_F(U2fFetchTest, ShortFormThatNeverSucceedsTimesOutWith5555) {
@@ -194,8 +195,8 @@ TEST_F(U2fFetchTest, ShortFormThatNeverSucceedsTimesOutWith5555) {
     ASSERT_GE(apdus.size(), 2u);
     EXPECT_EQ(apdus.size(), 1u + 32u);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed5555!");
-    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed5555!");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
 }
 
@@ -203,8 +204,8 @@ TEST_F(U2fFetchTest, TransportFailureShows3333AfterThePause) {
     device->readFails = true;
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
-    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed3333!");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(clock.tickCount(), 1200u);
     EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
 }
@@ -223,7 +224,7 @@ TEST_F(U2fFetchTest, TransportFailureDuringGetResponseShows3333) {
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     EXPECT_EQ(apdus.size(), 2u);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed3333!");
 }
 
 TEST_F(U2fFetchTest, FailedExchangesInTheShortFormAreRetriedUntilTheLimit) {
@@ -239,7 +240,7 @@ TEST_F(U2fFetchTest, FailedExchangesInTheShortFormAreRetriedUntilTheLimit) {
     uint32_t start = clock.tickCount();
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed5555!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed5555!");
     EXPECT_GT(clock.tickCount() - start, U2F_FETCH_TIMEOUT_MS);
     EXPECT_GE(apdus.size(), 4u);
 }
@@ -259,8 +260,8 @@ TEST_F(U2fFetchTest, UndecodableCertificateShows6666) {
     script = {{reg.response, 0x9000}};
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
-    EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
     EXPECT_TRUE(temp.files().empty());
 }
@@ -281,7 +282,7 @@ TEST_F(U2fFetchTest, ResponsesShorterOrLongerThanAnnouncedShow6666) {
         script = {{response, 0x9000}};
         EXPECT_EQ(fetch(), FetchOutcome::Failed);
         ASSERT_EQ(prompts.messages.size(), 1u);
-        EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+        EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
         EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
     }
 }
@@ -295,7 +296,7 @@ TEST_F(U2fFetchTest, ChainsThatOutgrowTheResponseOrStallShow6666) {
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     EXPECT_LE(apdus.size(), 21u);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
 
     // A chain that announces more and delivers nothing.
     apdus.clear();
@@ -305,7 +306,7 @@ TEST_F(U2fFetchTest, ChainsThatOutgrowTheResponseOrStallShow6666) {
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     EXPECT_EQ(apdus.size(), 2u);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
 }
 
 TEST_F(U2fFetchTest, FlippedKeyHandleOrSwappedParametersGiveNo) {
@@ -330,7 +331,7 @@ TEST_F(U2fFetchTest, CancelLeavesPageAndFileUntouched) {
     auto rowsBefore = labels(page);
     std::string file = page.certificateFileName;
 
-    prompts.confirm = false;
+    prompts.okCancelDefault = false;
     EXPECT_EQ(fetch(), FetchOutcome::Cancelled);
     EXPECT_EQ(labels(page), rowsBefore);
     EXPECT_EQ(TempDir::read(file), reg.certificate);
@@ -351,12 +352,12 @@ TEST_F(U2fFetchTest, DoubleClicksOnTheU2fPage) {
     }
     EXPECT_EQ(apdus.size(), 1u);
     EXPECT_EQ(temp.files().size(), files);
-    EXPECT_TRUE(prompts.opened.empty());
+    EXPECT_TRUE(prompts.openedFiles.empty());
 
     // "Base64 encode" exports the certificate and opens the new file.
     onU2fRowDoubleClick(devices, page, 8, prompts);
-    ASSERT_EQ(prompts.opened.size(), 1u);
-    EXPECT_EQ(prompts.opened[0], page.certificateFileName);
+    ASSERT_EQ(prompts.openedFiles.size(), 1u);
+    EXPECT_EQ(prompts.openedFiles[0], page.certificateFileName);
     EXPECT_EQ(TempDir::read(page.certificateFileName), reg.certificate);
     EXPECT_EQ(temp.files().size(), files + 1);
 }
@@ -370,12 +371,12 @@ TEST(U2fRegistrationLayout, KeyHandleOf64PutsTheCertificateAt131) {
     Bytes certificate = {0x30, 0x81, 0x03, 0x01, 0x02, 0x03};
     response.insert(response.end(), certificate.begin(), certificate.end());
     response.insert(response.end(), {0x30, 0x06, 0x02, 0x01, 0x01, 0x02, 0x01, 0x01});
-    auto parts = parseU2fRegistration(response.data(), response.size());
+    auto parts = parseU2fRegistration(response);
     ASSERT_TRUE(parts.has_value());
-    EXPECT_EQ(parts->certificate - response.data(), 131);
-    EXPECT_EQ(parts->certificateLength, 6u);
-    EXPECT_EQ(parts->signatureLength, 8u);
-    EXPECT_EQ(parts->keyHandleLength, 64u);
+    EXPECT_EQ(parts->certificate.data() - response.data(), 131);
+    EXPECT_EQ(parts->certificate.size(), 6u);
+    EXPECT_EQ(parts->signature.size(), 8u);
+    EXPECT_EQ(parts->keyHandle.size(), 64u);
     Bytes message = u2fSignedMessage(*parts, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER);
     ASSERT_EQ(message.size(), 194u);
     EXPECT_EQ(message[0], 0x00);
@@ -401,10 +402,10 @@ TEST(U2fRegistrationLayout, CertificateLengthIsReadInEveryForm) {
         response.insert(response.end(), c.header.begin(), c.header.end());
         response.insert(response.end(), c.content, 0x42);
         response.insert(response.end(), {0x30, 0x00});
-        auto parts = parseU2fRegistration(response.data(), response.size());
+        auto parts = parseU2fRegistration(response);
         ASSERT_TRUE(parts.has_value()) << c.content;
-        EXPECT_EQ(parts->certificateLength, c.header.size() + c.content);
-        EXPECT_EQ(parts->signatureLength, 2u);
+        EXPECT_EQ(parts->certificate.size(), c.header.size() + c.content);
+        EXPECT_EQ(parts->signature.size(), 2u);
     }
     // Indefinite length, a length beyond the response, and no SEQUENCE do not split.
     for (const Bytes& header : {Bytes{0x30, 0x80}, Bytes{0x30, 0x82, 0xFF, 0xFF},
@@ -412,7 +413,7 @@ TEST(U2fRegistrationLayout, CertificateLengthIsReadInEveryForm) {
         Bytes response(67, 0x00);
         response.insert(response.end(), header.begin(), header.end());
         response.insert(response.end(), 8, 0x42);
-        EXPECT_FALSE(parseU2fRegistration(response.data(), response.size()).has_value());
+        EXPECT_FALSE(parseU2fRegistration(response).has_value());
     }
     Bytes tooLong(5001, 0x00);
     tooLong[66] = 0;
@@ -420,7 +421,7 @@ TEST(U2fRegistrationLayout, CertificateLengthIsReadInEveryForm) {
     tooLong[68] = 0x82;
     tooLong[69] = 0x10;
     tooLong[70] = 0x00;
-    EXPECT_FALSE(parseU2fRegistration(tooLong.data(), tooLong.size()).has_value());
+    EXPECT_FALSE(parseU2fRegistration(tooLong).has_value());
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
-#include "recording_prompts.h"
 #include "sim/virtual_backend.h"
+#include "support/scripted_prompts.h"
 #include "support/virtual_key_fixture.h"
 #include "temp_dir.h"
 
@@ -58,6 +58,9 @@ const std::vector<std::string> CA_BLOCK = {" ",          "Version",      "Serial
 
 class VirtualKeyFetchTest : public VirtualKeyFixture {
   protected:
+    // The user confirms every fetch.
+    void SetUp() override { prompts.okCancelDefault = true; }
+
     VirtualKey& connect(const Profile& profile) {
         VirtualKey& key = plug(profile);
         Pages pages{hardware, fido2, u2f};
@@ -72,7 +75,7 @@ class VirtualKeyFetchTest : public VirtualKeyFixture {
     HardInfoPage hardware;
     Fido2CertPage fido2;
     U2fCertPage u2f;
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
 };
 
 TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain) {
@@ -86,7 +89,7 @@ TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain)
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].size(), 171u);
     EXPECT_EQ(requests[0], buildMakeCredentialRequest(nullptr));
-    EXPECT_EQ(prompts.pinRequests, 0);
+    EXPECT_EQ(prompts.pinRequests, 0u);
 
     std::vector<std::string> expected = {"Tips"};
     expected.insert(expected.end(), ATTESTATION_BLOCK.begin(), ATTESTATION_BLOCK.end());
@@ -103,11 +106,11 @@ TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain)
 TEST_F(VirtualKeyFetchTest, Fido2WithPinSendsTheTokenAuthenticatedRequest) {
     VirtualKey& key = connect("pin");
     ASSERT_TRUE(devices->clientPinSet());
-    prompts.pins.push_back("1234");
+    prompts.enterPin("1234");
 
     onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
 
-    EXPECT_EQ(prompts.pinRequests, 1);
+    EXPECT_EQ(prompts.pinRequests, 1u);
     auto requests = makeCredentialRequests(key);
     ASSERT_EQ(requests.size(), 1u);
     const Bytes& request = requests[0];
@@ -128,7 +131,7 @@ TEST_F(VirtualKeyFetchTest, Fido2WithPinSendsTheTokenAuthenticatedRequest) {
 
 TEST_F(VirtualKeyFetchTest, Fido2WithWrongPinShowsOnlyTips) {
     VirtualKey& key = connect("pin");
-    prompts.pins.push_back("9999");
+    prompts.enterPin("9999");
     onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
     EXPECT_TRUE(makeCredentialRequests(key).empty());
     EXPECT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
@@ -141,7 +144,7 @@ TEST_F(VirtualKeyFetchTest, Fido2BadCertificateShows2222AndStillTheCaCertificate
     connect(profile);
     onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed2222!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed2222!");
     std::vector<std::string> expected = {"Tips", " "};
     expected.insert(expected.end(), CA_BLOCK.begin(), CA_BLOCK.end());
     EXPECT_EQ(labels(fido2), expected);
@@ -203,7 +206,7 @@ TEST_F(VirtualKeyFetchTest, U2fNeverTouchedTimesOutWith4444) {
     onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     EXPECT_EQ(key.counters().u2fRegisterApdus, 52u);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed4444!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed4444!");
     EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
 }
 
@@ -214,7 +217,7 @@ TEST_F(VirtualKeyFetchTest, U2fShortFormNeverTouchedTimesOutWith5555) {
     connect(profile);
     onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed5555!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed5555!");
 }
 
 TEST_F(VirtualKeyFetchTest, U2fBadOrShortResponsesShow6666) {
@@ -225,8 +228,8 @@ TEST_F(VirtualKeyFetchTest, U2fBadOrShortResponsesShow6666) {
         prompts.messages.clear();
         onU2fRowDoubleClick(*devices, u2f, 0, prompts);
         ASSERT_EQ(prompts.messages.size(), 1u);
-        EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed6666!");
-        EXPECT_EQ(prompts.messages[0].second, MessageIcon::Error);
+        EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
+        EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
         EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
     }
 }
@@ -246,7 +249,7 @@ TEST_F(VirtualKeyFetchTest, U2fUnpluggedKeyShows3333) {
     ASSERT_TRUE(virtualBackend->removeDevice(0));
     onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed3333!");
 
     // Once an enumeration has found no key, the session has none and fails the same way.
     devices->enumerate();
@@ -254,10 +257,10 @@ TEST_F(VirtualKeyFetchTest, U2fUnpluggedKeyShows3333) {
     prompts.messages.clear();
     onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].first, "Fetch certifications failed3333!");
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed3333!");
 }
 
-TEST_F(VirtualKeyFetchTest, ExportsLeaveOneFileEachAndAClearDeletesTheLast) {
+TEST_F(VirtualKeyFetchTest, ExportsWriteOneFileEachAndAClearDeletesThemAll) {
     connect("default");
     onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(u2f.labelAt(8), "Base64 encode");
@@ -265,19 +268,16 @@ TEST_F(VirtualKeyFetchTest, ExportsLeaveOneFileEachAndAClearDeletesTheLast) {
 
     onU2fRowDoubleClick(*devices, u2f, 8, prompts);
     onU2fRowDoubleClick(*devices, u2f, 8, prompts);
-    ASSERT_EQ(prompts.opened.size(), 2u);
-    EXPECT_NE(prompts.opened[0], prompts.opened[1]);
+    ASSERT_EQ(prompts.openedFiles.size(), 2u);
+    EXPECT_NE(prompts.openedFiles[0], prompts.openedFiles[1]);
     EXPECT_EQ(temp.files().size(), 3u);  // the shown copy and two exports
-    for (const std::string& file : prompts.opened) {
+    for (const std::string& file : prompts.openedFiles) {
         EXPECT_EQ(file.rfind(temp.path + "/f1d0", 0), 0u) << file;
         EXPECT_EQ(file.substr(file.size() - 4), ".cer");
     }
 
     u2f.clearCertificatePage();
-    auto left = temp.files();
-    EXPECT_EQ(left.size(), 2u);
-    EXPECT_EQ(std::count(left.begin(), left.end(), prompts.opened[1].substr(temp.path.size() + 1)),
-              0);
+    EXPECT_TRUE(temp.files().empty());
 }
 
 }  // namespace

@@ -32,13 +32,13 @@ Bytes fromText(std::string_view text) {
 
 Bytes sha256Of(const Bytes& data) {
     Bytes digest(SHA256_LENGTH);
-    EXPECT_EQ(sha256(data.data(), data.size(), digest.data()), 0);
+    EXPECT_EQ(sha256(data, std::span<uint8_t, SHA256_LENGTH>(digest)), 0);
     return digest;
 }
 
 Bytes hmacOf(const Bytes& key, const Bytes& data) {
     Bytes mac(SHA256_LENGTH);
-    EXPECT_EQ(hmacSha256(key.data(), key.size(), data.data(), data.size(), mac.data()), 0);
+    EXPECT_EQ(hmacSha256(key, data, std::span<uint8_t, SHA256_LENGTH>(mac)), 0);
     return mac;
 }
 
@@ -86,10 +86,10 @@ TEST(AesCbc, FirstBlockEqualsFips197Aes256) {
     Bytes key = fromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
     Bytes plain = fromHex("00112233445566778899aabbccddeeff");
     Bytes cipher(16);
-    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), cipher.data()), 0);
+    ASSERT_EQ(aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), plain, cipher), 0);
     EXPECT_EQ(cipher, fromHex("8ea2b7ca516745bfeafc49904b496089"));
     Bytes back(16);
-    ASSERT_EQ(aesCbcDecrypt(key.data(), cipher.data(), cipher.size(), back.data()), 0);
+    ASSERT_EQ(aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), cipher, back), 0);
     EXPECT_EQ(back, plain);
 }
 
@@ -108,11 +108,11 @@ TEST(AesCbc, Sp800_38aChainWithIvFoldedIntoFirstBlock) {
         "39f23369a9d9bacfa530e26304231461"
         "b2eb05e2c39be9fcda6c19078c6a9d1b");
     Bytes cipher(plain.size());
-    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), cipher.data()), 0);
+    ASSERT_EQ(aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), plain, cipher), 0);
     EXPECT_EQ(cipher, expected);
     // F.2.6 is the same vector decrypted.
     Bytes back(cipher.size());
-    ASSERT_EQ(aesCbcDecrypt(key.data(), cipher.data(), cipher.size(), back.data()), 0);
+    ASSERT_EQ(aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), cipher, back), 0);
     EXPECT_EQ(back, plain);
 }
 
@@ -121,13 +121,13 @@ TEST(AesCbc, IvIsFreshForEveryCallAndInPlaceWorks) {
     Bytes plain(32, 0x22);
     Bytes first(32);
     Bytes second(32);
-    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), first.data()), 0);
-    ASSERT_EQ(aesCbcEncrypt(key.data(), plain.data(), plain.size(), second.data()), 0);
+    ASSERT_EQ(aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), plain, first), 0);
+    ASSERT_EQ(aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), plain, second), 0);
     EXPECT_EQ(first, second);  // no IV carried over from the previous call
     EXPECT_NE(Bytes(first.begin(), first.begin() + 16), Bytes(first.begin() + 16, first.end()));
 
     Bytes buffer = first;
-    ASSERT_EQ(aesCbcDecrypt(key.data(), buffer.data(), buffer.size(), buffer.data()), 0);
+    ASSERT_EQ(aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), buffer, buffer), 0);
     EXPECT_EQ(buffer, plain);
 }
 
@@ -135,9 +135,10 @@ TEST(AesCbc, LengthNotAMultipleOfTheBlockFails) {
     Bytes key(32, 0);
     Bytes data(17, 0);
     Bytes out(17, 0xee);
-    EXPECT_EQ(aesCbcEncrypt(key.data(), data.data(), 17, out.data()),
+    EXPECT_EQ(aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), data, out),
               MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH);
-    EXPECT_EQ(aesCbcDecrypt(key.data(), data.data(), 15, out.data()),
+    EXPECT_EQ(aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key),
+                            std::span(data).first(15), out),
               MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH);
     EXPECT_EQ(out, Bytes(17, 0xee));  // nothing written
 }
@@ -153,8 +154,8 @@ struct Agreement {
 
 Agreement agreeWith(const std::array<uint8_t, 65>& peer) {
     Agreement a;
-    a.result = computeSharedSecret(peer.data() + 1, peer.data() + 33, a.x.data(), a.y.data(),
-                                   a.secret.data());
+    a.result = computeSharedSecret(std::span(peer).subspan<1, 32>(),
+                                   std::span(peer).subspan<33, 32>(), a.x, a.y, a.secret);
     return a;
 }
 
@@ -198,9 +199,10 @@ TEST(KeyAgreement, SeedFailureHasItsOwnCode) {
     test::P256TestKey authenticator(4);
     auto peer = authenticator.publicKey();
     Agreement a;
-    EXPECT_EQ(computeSharedSecret(peer.data() + 1, peer.data() + 33, a.x.data(), a.y.data(),
-                                  a.secret.data(), test::failingEntropy, nullptr),
-              KEY_AGREEMENT_SEED_FAILED);
+    EXPECT_EQ(
+        computeSharedSecret(std::span(peer).subspan<1, 32>(), std::span(peer).subspan<33, 32>(),
+                            a.x, a.y, a.secret, test::failingEntropy, nullptr),
+        KEY_AGREEMENT_SEED_FAILED);
 }
 
 TEST(KeyAgreement, SameSeedGivesSameKey) {
@@ -210,12 +212,13 @@ TEST(KeyAgreement, SameSeedGivesSameKey) {
     Agreement second;
     test::SeededEntropy e1{77};
     test::SeededEntropy e2{77};
-    ASSERT_EQ(computeSharedSecret(peer.data() + 1, peer.data() + 33, first.x.data(), first.y.data(),
-                                  first.secret.data(), test::SeededEntropy::fill, &e1),
-              0);
     ASSERT_EQ(
-        computeSharedSecret(peer.data() + 1, peer.data() + 33, second.x.data(), second.y.data(),
-                            second.secret.data(), test::SeededEntropy::fill, &e2),
+        computeSharedSecret(std::span(peer).subspan<1, 32>(), std::span(peer).subspan<33, 32>(),
+                            first.x, first.y, first.secret, test::SeededEntropy::fill, &e1),
+        0);
+    ASSERT_EQ(
+        computeSharedSecret(std::span(peer).subspan<1, 32>(), std::span(peer).subspan<33, 32>(),
+                            second.x, second.y, second.secret, test::SeededEntropy::fill, &e2),
         0);
     EXPECT_EQ(first.x, second.x);
     EXPECT_EQ(first.secret, second.secret);
@@ -233,8 +236,7 @@ TEST(KeyAgreement, PeerPointOffTheCurveFails) {
 class EcdsaVerify : public ::testing::Test {
   protected:
     int verify(const Bytes& signature, const Bytes& message) {
-        return verifyEcdsaP256(signature.data(), signature.size(), message.data(), message.size(),
-                               publicKey.data());
+        return verifyEcdsaP256(signature, message, publicKey);
     }
 
     test::P256TestKey key{42};
@@ -300,8 +302,7 @@ TEST_F(EcdsaVerify, EveryTruncationFailsCleanly) {
         EXPECT_NE(verify(truncated, message), 0) << "length " << length;
     }
     // The declared length is honoured even when more bytes follow in memory.
-    EXPECT_NE(verifyEcdsaP256(signature.data(), signature.size() - 1, message.data(),
-                              message.size(), publicKey.data()),
+    EXPECT_NE(verifyEcdsaP256(std::span(signature).first(signature.size() - 1), message, publicKey),
               0);
 }
 
@@ -343,7 +344,7 @@ TEST_F(EcdsaVerify, GarbageFails) {
     EXPECT_NE(verify(Bytes(72, 0xff), message), 0);
     EXPECT_NE(verify(Bytes{0x30, 0x84, 0xff, 0xff, 0xff, 0xff}, message), 0);
     EXPECT_NE(verify(Bytes{0x30, 0x00}, message), 0);
-    EXPECT_NE(verifyEcdsaP256(nullptr, 0, message.data(), message.size(), publicKey.data()), 0);
+    EXPECT_NE(verifyEcdsaP256({}, message, publicKey), 0);
     // r = 0 and s = 0 are outside [1, n-1].
     EXPECT_NE(verify(test::derSignature({0x00}, {0x00}), message), 0);
 }
@@ -352,9 +353,7 @@ TEST_F(EcdsaVerify, KeyOffTheCurveFails) {
     Bytes signature = key.sign(message);
     std::array<uint8_t, 65> bent = publicKey;
     bent[64] ^= 0x01;
-    EXPECT_NE(verifyEcdsaP256(signature.data(), signature.size(), message.data(), message.size(),
-                              bent.data()),
-              0);
+    EXPECT_NE(verifyEcdsaP256(signature, message, bent), 0);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ constexpr size_t PIN_HASH_ENC_AT = 87;
 
 Bytes sha256Of(const Bytes& data) {
     Bytes digest(32);
-    EXPECT_EQ(sha256(data.data(), data.size(), digest.data()), 0);
+    EXPECT_EQ(sha256(data, std::span<uint8_t, SHA256_LENGTH>(digest)), 0);
     return digest;
 }
 
@@ -79,7 +79,9 @@ struct FakeAuthenticator {
             key.agree(&payload[PLATFORM_X_AT], &payload[PLATFORM_Y_AT]);
         secret = sha256Of(Bytes(point.begin(), point.end()));
         Bytes pinHash(16);
-        EXPECT_EQ(aesCbcDecrypt(secret.data(), &payload[PIN_HASH_ENC_AT], 16, pinHash.data()), 0);
+        EXPECT_EQ(aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH>(secret),
+                                std::span(payload).subspan(PIN_HASH_ENC_AT, 16), pinHash),
+                  0);
         receivedPinHash = pinHash;
         if (pinTokenStatus != 0) {
             return {pinTokenStatus};
@@ -127,7 +129,9 @@ struct FakeAuthenticator {
         plain.resize(encryptedTokenLength, 0x77);
         const size_t encryptLength = plain.size() - plain.size() % 16;
         Bytes encrypted(plain.size());
-        EXPECT_EQ(aesCbcEncrypt(secret.data(), plain.data(), encryptLength, encrypted.data()), 0);
+        EXPECT_EQ(aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH>(secret),
+                                std::span(plain).first(encryptLength), encrypted),
+                  0);
         std::copy(plain.begin() + static_cast<long>(encryptLength), plain.end(),
                   encrypted.begin() + static_cast<long>(encryptLength));
         CborOut out;
@@ -185,7 +189,7 @@ class PinTokenTest : public TransportFixture {
         key.emplace(connectKey());
         token.fill(0xEE);
     }
-    int obtain() { return obtainPinToken(session(), prompts, token.data()); }
+    int obtain() { return obtainPinToken(session(), prompts, token); }
     Bytes tokenBytes() const { return Bytes(token.begin(), token.end()); }
     Bytes deviceToken() const { return Bytes(key->token.begin(), key->token.end()); }
 
@@ -232,9 +236,9 @@ TEST_F(PinTokenTest, PinHashIsTakenOverTheUtf8BytesOfThePin) {
 }
 
 TEST_F(PinTokenTest, TwoFetchesUseTwoPlatformKeysAndTwoPinHashEncryptions) {
-    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token.data()), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token), 0);
     const Bytes first = tokenBytes();
-    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token.data()), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token), 0);
     EXPECT_EQ(tokenBytes(), first);
 
     const std::vector<Bytes> requests = key->cborRequests();

@@ -31,7 +31,7 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
         std::array<uint8_t, 32> clientDataHash{};
         clientDataHash.fill(0x5A);
         uint8_t mac[32];
-        EXPECT_EQ(hmacSha256(pinToken, PIN_TOKEN_SIZE, clientDataHash.data(), 32, mac), 0);
+        EXPECT_EQ(hmacSha256(std::span(pinToken, PIN_TOKEN_SIZE), clientDataHash, mac), 0);
 
         uint8_t request[512] = {0x01};
         CborWriter w{request + 1, 0, sizeof(request) - 1};
@@ -80,7 +80,7 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
 
 TEST_F(PinTokenVirtualKeyTest, RightPinGivesATokenTheKeyAccepts) {
     prompts.enterPin("1234");
-    ASSERT_EQ(obtainPinToken(session(), prompts, token.data()), 0);
+    ASSERT_EQ(obtainPinToken(session(), prompts, token), 0);
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(makeCredentialWith(token.data()), 0x00);
 
@@ -93,15 +93,15 @@ TEST_F(PinTokenVirtualKeyTest, RightPinGivesATokenTheKeyAccepts) {
 TEST_F(PinTokenVirtualKeyTest, WrongPinShowsPinInvalidAndCostsARetry) {
     const uint8_t retries = key->pinRetries();
     prompts.enterPin("4321");
-    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), 0x31);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token), 0x31);
     EXPECT_EQ(prompts.messages, (std::vector<Message>{{"PIN Invalid.", MessageIcon::Error}}));
     EXPECT_EQ(key->pinRetries(), retries - 1);
 }
 
 TEST_F(PinTokenVirtualKeyTest, TwoFetchesUseTwoPlatformKeys) {
     std::array<uint8_t, PIN_TOKEN_SIZE> second{};
-    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token.data()), 0);
-    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, second.data()), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token), 0);
+    ASSERT_EQ(fetchPinToken(session(), "1234", prompts, second), 0);
 
     const std::vector<Bytes> requests = clientPinRequests();
     ASSERT_EQ(requests.size(), 4u);
@@ -118,7 +118,7 @@ TEST_F(PinTokenVirtualKeyTest, ShortTokenFromAFaultyKeyIsRefusedSilently) {
     key->setFault(FaultMode::ShortPinToken);
     token.fill(0xEE);
     prompts.enterPin("1234");
-    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), -1);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token), -1);
     EXPECT_TRUE(prompts.messages.empty());
     std::array<uint8_t, PIN_TOKEN_SIZE> untouched{};
     untouched.fill(0xEE);
@@ -128,7 +128,7 @@ TEST_F(PinTokenVirtualKeyTest, ShortTokenFromAFaultyKeyIsRefusedSilently) {
 TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {
     key->setFault(FaultMode::MalformedCbor);
     prompts.enterPin("1234");
-    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), 0x12);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token), 0x12);
     EXPECT_EQ(prompts.messages,
               (std::vector<Message>{{"Error when parsing CBOR.", MessageIcon::Error}}));
     EXPECT_EQ(clientPinRequests().size(), 1u);
@@ -137,7 +137,7 @@ TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {
 TEST_F(PinTokenVirtualKeyTest, SilentKeyEndsInATransportFailure) {
     key->setFault(FaultMode::Silence);
     prompts.enterPin("1234");
-    EXPECT_EQ(obtainPinToken(session(), prompts, token.data()), 0xFFFB);
+    EXPECT_EQ(obtainPinToken(session(), prompts, token), 0xFFFB);
     EXPECT_EQ(prompts.messages, (std::vector<Message>{{"Unknown Error", MessageIcon::Error}}));
 }
 

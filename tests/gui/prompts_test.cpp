@@ -8,7 +8,7 @@
 
 #include "app/dialog_pin.h"
 #include "app/qt_user_prompts.h"
-#include "gui/recording_prompts.h"
+#include "gui/modal_hook.h"
 
 namespace orvanta {
 namespace {

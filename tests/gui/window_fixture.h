@@ -8,9 +8,10 @@
 
 #include "app/orvanta_dlg.h"
 #include "app/page_table.h"
-#include "gui/recording_prompts.h"
+#include "gui/modal_hook.h"
 #include "info/device_context.h"
 #include "sim/virtual_backend.h"
+#include "support/scripted_prompts.h"
 #include "transport/clock.h"
 #include "transport/device_list.h"
 
@@ -50,7 +51,7 @@ class WindowFixture : public ::testing::Test {
     std::shared_ptr<TimedVirtualBackend> backend =
         std::make_shared<TimedVirtualBackend>(manualClock);
     DeviceContext devices{backend, manualClock};
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
     std::unique_ptr<COrvantaDlg> window;
 };
 

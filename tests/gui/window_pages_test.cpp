@@ -53,7 +53,7 @@ class PageClicks : public WindowFixture {
 };
 
 TEST_F(PageClicks, TipsOnTheFido2PageAsksBeforeFetchingAndCancelKeepsThePage) {
-    prompts.answerOk = false;
+    prompts.okCancelDefault = false;
     doubleClick(FIDO2, 0);
     ASSERT_EQ(prompts.questions.size(), 1u);
     EXPECT_EQ(prompts.questions[0], TIPS_TEXT);
@@ -62,7 +62,7 @@ TEST_F(PageClicks, TipsOnTheFido2PageAsksBeforeFetchingAndCancelKeepsThePage) {
 }
 
 TEST_F(PageClicks, Fido2FetchShowsCertificateRowsAndBase64RowOpensTheFile) {
-    prompts.answerOk = true;
+    prompts.okCancelDefault = true;
     doubleClick(FIDO2, 0);
     EXPECT_TRUE(prompts.messages.empty());
     ASSERT_GT(table(FIDO2)->rowCount(), 2);
@@ -77,7 +77,7 @@ TEST_F(PageClicks, Fido2FetchShowsCertificateRowsAndBase64RowOpensTheFile) {
 }
 
 TEST_F(PageClicks, U2fFetchShowsItsCertificate) {
-    prompts.answerOk = true;
+    prompts.okCancelDefault = true;
     doubleClick(U2F, 0);
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_GT(table(U2F)->rowCount(), 2);

@@ -9,8 +9,9 @@
 #include "app/orvanta_dlg.h"
 #include "app/page_table.h"
 #include "gui/lock_holder.h"
-#include "gui/recording_prompts.h"
+#include "gui/modal_hook.h"
 #include "support/fake_hid.h"
+#include "support/scripted_prompts.h"
 #include "transport/clock.h"
 #include "transport/device_list.h"
 
@@ -18,8 +19,8 @@ namespace orvanta {
 namespace {
 
 using test::LockHolder;
-using test::RecordingPrompts;
 using test::ScopedModalHook;
+using test::ScriptedPrompts;
 
 class StartUp : public ::testing::Test {
   protected:
@@ -34,7 +35,7 @@ class StartUp : public ::testing::Test {
     ManualClock manualClock{1000};
     std::shared_ptr<HidBackend> backend = std::make_shared<test::FakeHidBackend>(manualClock);
     std::filesystem::path dir;
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
 };
 
 TEST_F(StartUp, SecondInstanceIsRefusedWhileTheFirstRunsAndAllowedAfterItEnds) {

@@ -19,7 +19,7 @@ void ScriptedPrompts::showMessage(const std::string& text, MessageIcon icon) {
 bool ScriptedPrompts::askOkCancel(const std::string& text) {
     questions.push_back(text);
     if (okCancelAnswers.empty()) {
-        return false;
+        return okCancelDefault;
     }
     const bool answer = okCancelAnswers.front();
     okCancelAnswers.pop_front();
@@ -29,11 +29,11 @@ bool ScriptedPrompts::askOkCancel(const std::string& text) {
 bool ScriptedPrompts::askPin(std::string& pin) {
     ++pinRequests;
     pin.clear();
-    if (pinAnswers.empty()) {
-        return false;
+    std::optional<std::string> answer = pinDefault;
+    if (!pinAnswers.empty()) {
+        answer = pinAnswers.front();
+        pinAnswers.pop_front();
     }
-    std::optional<std::string> answer = pinAnswers.front();
-    pinAnswers.pop_front();
     if (!answer) {
         return false;
     }

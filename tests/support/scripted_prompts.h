@@ -1,6 +1,8 @@
 #pragma once
-// A UserPrompts for tests: it records every message and opened file, and answers the
-// questions from queues the test fills beforehand. An empty queue answers "Cancel".
+// The one UserPrompts of the tests, the fuzz harnesses and the seed writer: it records
+// every message, question, opened file, PIN request and touch notice, and answers from
+// queues filled beforehand; an empty queue gives the default answer, Cancel unless set
+// otherwise. Free of GoogleTest, so the harnesses link it too (orvanta_scripted_prompts).
 
 #include <cstddef>
 #include <deque>
@@ -25,6 +27,9 @@ class ScriptedPrompts : public UserPrompts {
     std::deque<bool> okCancelAnswers;
     // A PIN answer: a text confirms with OK, std::nullopt cancels.
     std::deque<std::optional<std::string>> pinAnswers;
+    // The answers once a queue is empty, as often as asked.
+    bool okCancelDefault = false;
+    std::optional<std::string> pinDefault;
 
     // What the code under test did.
     std::vector<Message> messages;

@@ -176,6 +176,16 @@ TEST_F(Ctaphid, InitReplyMustEchoOurNonce) {
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::NoChannel);
     EXPECT_NE(session().channel()[0], 0x55);
+
+    // Our own INIT reply that hands out the broadcast or the zero channel gives no channel.
+    d->autoInit = true;
+    for (uint8_t fill : {uint8_t{0xFF}, uint8_t{0x00}}) {
+        std::fill(std::begin(d->channel), std::end(d->channel), fill);
+        session().resetChannel();
+        reply = sendApdu(session(), apdu);
+        EXPECT_FALSE(reply.ok());
+        EXPECT_EQ(causeOf(reply), TransportCause::NoChannel);
+    }
 }
 
 TEST_F(Ctaphid, SilentDeviceFailsWithinTheBound) {
@@ -283,8 +293,15 @@ TEST_F(Ctaphid, SendApduResults) {
     EXPECT_EQ(reply->status, 0x6A82);
     EXPECT_TRUE(reply->data.empty());
 
-    // A one-byte CTAPHID_ERROR reply has no status word.
+    // A CTAPHID_ERROR reply ends the exchange with the key's error code.
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0xBF, {0x06}); };
+    reply = sendApdu(session(), apdu);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::KeyError);
+    EXPECT_EQ(reply.error().code, 0x06);
+
+    // A one-byte reply under the request's command has no status word.
+    d->onMessage = [](FakeDevice& dev, uint8_t command, const Bytes&) { dev.reply(command, {6}); };
     reply = sendApdu(session(), apdu);
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::ShortReply);
@@ -321,13 +338,20 @@ TEST_F(Ctaphid, SendCborResults) {
     EXPECT_EQ(reply->status, 0x31);
     EXPECT_TRUE(reply->data.empty());
 
-    // The code of a CTAPHID_ERROR reply reads as the status.
+    // The code of a CTAPHID_ERROR reply is a transport error, never a CTAP status.
     cmd = 0xBF;
     next = {0x0B};
     reply = sendCbor(session(), request);
-    ASSERT_TRUE(reply.ok());
-    EXPECT_EQ(reply->status, 0x0B);
-    EXPECT_TRUE(reply->data.empty());
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::KeyError);
+    EXPECT_EQ(reply.error().code, 0x0B);
+
+    // A reply under another command is not the answer: the exchange waits it out.
+    cmd = CTAPHID_MSG;
+    next = {0x00};
+    reply = sendCbor(session(), request);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Timeout);
 
     EXPECT_EQ(d->requests().back().first, 0x90);
 }

@@ -215,11 +215,13 @@ TEST(UdpBackend, ReadsOnlyTheSimulatorsDatagramsAsWholeReports) {
     // Nothing queued: no wait with a zero limit.
     EXPECT_EQ(handle->read(report, sizeof report, 0), 0);
 
-    // Another loopback address is not the simulator.
+    // Another loopback address is not the simulator, nor another port of its address.
     Socket stranger(0, "127.0.0.2");
     if (stranger.bound()) {
         stranger.sendTo(reply, Bytes(64, 0xEE));
     }
+    Socket neighbour;
+    neighbour.sendTo(reply, Bytes(64, 0xDD));
     // Short datagrams are padded, long ones cut to the packet length.
     simulator.sendTo(reply, Bytes{1, 2, 3});
     Bytes longer(100, 0x55);
