@@ -1,16 +1,24 @@
 #include "cli/cli.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <iostream>
 #include <istream>
+#include <iterator>
 #include <ostream>
+#include <string_view>
 
 #include "cli/context.h"
 #include "cli/decode_commands.h"
 #include "cli/device_commands.h"
+#include "cli/error_capture.h"
 #include "cli/exit_codes.h"
+#include "cli/page_output.h"
 #include "cli/virtual_key_backend.h"
 
 namespace orvanta::cli {
@@ -87,10 +95,11 @@ bool endsWith(const std::string& text, const std::string& end) {
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-}  // namespace
-
-int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
-        Terminal& terminal, Clock& clock, int stdinFd) {
+// Parses and runs one command. With --json (json set) the command leaves its document in
+// `document` instead of printing it.
+int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+               std::ostream& err, Terminal& terminal, Clock& clock, int stdinFd,
+               const std::atomic<bool>* interrupted, nlohmann::json& document, bool& json) {
     CLI::App app{DESCRIPTION, "orvanta-cli"};
     app.footer(FOOTER);
     app.require_subcommand(1);
@@ -163,12 +172,19 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int code = app.exit(e, out, err);
+        // A usage error asked for as JSON is still answered with a document.
+        json = code != 0 && std::any_of(argv + 1, argv + argc, [](const char* arg) {
+                   return std::string_view(arg) == "--json";
+               });
+        if (json) {
+            document = {{"error", std::string(e.what())}};
+        }
         return code == 0 ? EXIT_DONE : EXIT_USAGE;
     }
 
-    Context context{in,       out,    err,
-                    terminal, o.json, PromptOptions{o.yes, o.pinStdin, o.pinStdin ? stdinFd : -1},
-                    clock};
+    json = o.json;
+    const PromptOptions prompts{o.yes, o.pinStdin, o.pinStdin ? stdinFd : -1};
+    Context context{in, out, err, terminal, o.json, prompts, clock, document, interrupted};
 
     if (decode->parsed()) {
         if (decodeGetinfo->parsed()) {
@@ -238,12 +254,88 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
     return runExport(context, choice, request);
 }
 
+}  // namespace
+
+int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
+        Terminal& terminal, Clock& clock, int stdinFd, const std::atomic<bool>* interrupted) {
+    ErrorCapture capture(err);
+    std::ostream errors(&capture);
+    nlohmann::json document = nullptr;
+    bool json = false;
+    const int status = runCommand(argc, argv, in, out, errors, terminal, clock, stdinFd,
+                                  interrupted, document, json);
+    errors.flush();
+    if (json && (status != EXIT_DONE || !document.is_null())) {
+        // One document for every ending: what the command made, and what went wrong.
+        if (!document.is_object()) {
+            document = nlohmann::json::object();
+        }
+        if (!document.contains("error")) {
+            document["error"] = status == EXIT_DONE ? nlohmann::json(nullptr)
+                                                    : nlohmann::json(capture.lastLine().empty()
+                                                                         ? std::string("failed")
+                                                                         : capture.lastLine());
+        }
+        out << dumpJson(document) << std::endl;
+    }
+    return status;
+}
+
+namespace {
+
+// The process's interruption: set by the handler, read by every exchange of the run.
+std::atomic<bool> interruptedFlag{false};
+volatile std::sig_atomic_t interruptSignal = 0;
+
+extern "C" void onInterrupt(int signal) {
+    interruptSignal = signal;
+    interruptedFlag.store(true);
+}
+
+// SIGINT and SIGTERM end the run through its own paths: an exchange that waits sends
+// CTAPHID_CANCEL (a key stops blinking), pages and temporary files are cleaned up, and
+// then the signal ends the process as it would have.
+class InterruptHandling {
+  public:
+    InterruptHandling() {
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;  // no SA_RESTART: a waiting read returns at once
+        for (size_t i = 0; i < std::size(SIGNALS); ++i) {
+            ::sigaction(SIGNALS[i], &action, &previous_[i]);
+            if (previous_[i].sa_handler == SIG_IGN) {
+                ::sigaction(SIGNALS[i], &previous_[i], nullptr);  // ignored by whoever started us
+            }
+        }
+    }
+    ~InterruptHandling() {
+        for (size_t i = 0; i < std::size(SIGNALS); ++i) {
+            ::sigaction(SIGNALS[i], &previous_[i], nullptr);
+        }
+        if (interruptSignal != 0) {
+            ::signal(interruptSignal, SIG_DFL);
+            ::raise(interruptSignal);
+        }
+    }
+    InterruptHandling(const InterruptHandling&) = delete;
+    InterruptHandling& operator=(const InterruptHandling&) = delete;
+
+  private:
+    static constexpr int SIGNALS[] = {SIGINT, SIGTERM};
+    struct sigaction previous_[std::size(SIGNALS)]{};
+};
+
+}  // namespace
+
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err) {
     ControllingTerminal terminal;
     SystemClock clock;
+    InterruptHandling interrupts;
     // The PIN of --pin-stdin is read from the descriptor itself: the stream's buffer would
     // keep a copy nobody wipes.
-    return run(argc, argv, in, out, err, terminal, clock, &in == &std::cin ? STDIN_FILENO : -1);
+    return run(argc, argv, in, out, err, terminal, clock, &in == &std::cin ? STDIN_FILENO : -1,
+               &interruptedFlag);
 }
 
 }  // namespace orvanta::cli

@@ -2,7 +2,9 @@
 // What every command works with: the three streams, the terminal, the output form and the
 // answers given on the command line, and the clock every wait runs on.
 
+#include <atomic>
 #include <iosfwd>
+#include <nlohmann/json.hpp>
 
 #include "cli/terminal.h"
 #include "cli/terminal_prompts.h"
@@ -18,6 +20,11 @@ struct Context {
     bool json = false;
     PromptOptions prompts;
     Clock& clock;
+    // With json: the document the command makes; it is printed once, with "error", when
+    // the command ends.
+    nlohmann::json& document;
+    // Set when the user interrupts the program (SIGINT, SIGTERM); exchanges then end.
+    const std::atomic<bool>* interrupted = nullptr;
 };
 
 }  // namespace orvanta::cli

@@ -108,7 +108,7 @@ Bytes integerKeyed(const Bytes& map) {
 int finish(Context& context, const char* title, const CertificatePage& page, int status) {
     PageView view{title, page.rows()};
     view.data = certificatePageData(page);
-    printPages(context.out, {view}, context.json);
+    showPages(context, {view});
     return status;
 }
 
@@ -128,7 +128,7 @@ int decodeGetInfo(Context& context, const std::string& file) {
                                    });
     PageView view{HARDWARE_TITLE, page.rows()};
     view.data = {{"authenticatorGetInfo", authenticatorInfoJson(info)}};
-    printPages(context.out, {view}, context.json);
+    showPages(context, {view});
     return EXIT_DONE;
 }
 
@@ -191,7 +191,7 @@ int decodeCertificate(Context& context, const std::string& file) {
         context.err << displayName(file) << " is not an X.509 certificate." << std::endl;
         return EXIT_FAILED;
     }
-    printPages(context.out, {PageView{CERTIFICATE_TITLE, rows}}, context.json);
+    showPages(context, {PageView{CERTIFICATE_TITLE, rows}});
     return EXIT_DONE;
 }
 

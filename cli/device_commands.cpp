@@ -1,6 +1,7 @@
 #include "cli/device_commands.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -140,26 +141,39 @@ PageView view(const char* title, const PageModel& page) {
     return PageView{title, page.rows()};
 }
 
+// Writes the file whole or not at all: the data goes to a new file beside the target, which
+// then replaces it, so a failed write (a full disk, a file size limit) leaves an existing
+// file as it was.
 bool writeFile(const std::string& path, const std::string& data, std::string& error) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    std::string temporary =
+        directory + (slash == std::string::npos ? "/" : "") + ".orvanta-export-XXXXXX";
+    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd.valid()) {
         error = std::strerror(errno);
         return false;
     }
+    // mkostemp makes the file 0600; a certificate is no secret and gets the usual mode.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd.get(), 0644 & ~mask);
     size_t done = 0;
+    bool written = true;
     while (done < data.size()) {
         ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            error = std::strerror(errno);
-            return false;
+            written = false;
+            break;
         }
         done += static_cast<size_t>(n);
     }
-    if (!fd.close()) {
+    if (!written || !fd.close() || ::rename(temporary.c_str(), path.c_str()) != 0) {
         error = std::strerror(errno);
+        ::unlink(temporary.c_str());
         return false;
     }
     return true;
@@ -254,7 +268,7 @@ int runList(Context& context, const DeviceChoice& choice) {
                             {"error", error},
                             {"fix", fix}});
         }
-        context.out << dumpJson({{"interfaces", list}}) << std::endl;
+        context.document = {{"interfaces", list}};
     } else {
         std::vector<std::vector<std::string>> table;
         table.push_back({"Path", "VID:PID", "Usage", "Product", "Status"});
@@ -313,6 +327,7 @@ class KeySession {
     KeySession(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend)
         : device(std::move(backend), context.clock, choice.acceptAny),
           prompts(context.prompts, context.in, context.err, context.terminal) {
+        device.setCancelFlag(context.interrupted);
         status = openKey(context, choice, device, pages);
     }
 
@@ -342,6 +357,13 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
         return session.status;
     }
     int status = EXIT_DONE;
+    if (selection.hardware && session.device.facts().transportFailed) {
+        // Rows are missing because the key stopped talking, not because it lacks applets.
+        const DeviceRecord& key = session.device.session().device();
+        context.err << "The key " << terminalSafe(key.productName) << " (" << terminalSafe(key.path)
+                    << ") stopped answering; the page is incomplete." << std::endl;
+        status = EXIT_FAILED;
+    }
     if (selection.fido2) {
         status =
             std::max(status, fetch(context, session.prompts, session.device, session.pages, true));
@@ -363,7 +385,7 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
         shown.push_back(view(U2F_TITLE, session.u2f));
         shown.back().data = certificatePageData(session.u2f);
     }
-    printPages(context.out, shown, context.json);
+    showPages(context, shown);
     return status;
 }
 
@@ -423,7 +445,7 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
     if (context.json) {
         nlohmann::json result = pagesJson(shown);
         result["export"] = exported;
-        context.out << dumpJson(result) << std::endl;
+        context.document = std::move(result);
     } else {
         printPagesText(context.out, shown);
     }

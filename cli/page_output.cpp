@@ -82,11 +82,11 @@ nlohmann::json pagesJson(const std::vector<PageView>& pages) {
     return {{"pages", list}};
 }
 
-void printPages(std::ostream& out, const std::vector<PageView>& pages, bool json) {
-    if (json) {
-        out << dumpJson(pagesJson(pages)) << std::endl;
+void showPages(Context& context, const std::vector<PageView>& pages) {
+    if (context.json) {
+        context.document = pagesJson(pages);
     } else {
-        printPagesText(out, pages);
+        printPagesText(context.out, pages);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/context.h"
 #include "info/page_model.h"
 
 namespace orvanta::cli {
@@ -31,7 +32,8 @@ struct PageView {
 // separated by an empty line.
 void printPagesText(std::ostream& out, const std::vector<PageView>& pages);
 nlohmann::json pagesJson(const std::vector<PageView>& pages);
-void printPages(std::ostream& out, const std::vector<PageView>& pages, bool json);
+// Text on standard output, or (with --json) the command's document.
+void showPages(Context& context, const std::vector<PageView>& pages);
 
 // Indented JSON text; invalid UTF-8 in texts becomes U+FFFD.
 std::string dumpJson(const nlohmann::json& value);

@@ -24,15 +24,18 @@ int DeviceContext::select(uint32_t vendorId, uint32_t productId) {
     }
     if (chosen) {
         session_ = std::move(chosen);
+        session_->setCancelFlag(cancelFlag_);
     } else if (selection.result != 0) {
         // The handle went to an earlier session: a fresh enumeration is the way back.
         session_ = std::make_unique<DeviceSession>(clock_);
+        session_->setCancelFlag(cancelFlag_);
     }
     return selection.result;
 }
 
 void DeviceContext::close() {
     session_ = std::make_unique<DeviceSession>(clock_);
+    session_->setCancelFlag(cancelFlag_);
     devices_ = DeviceList();
     facts_ = Facts{};
 }

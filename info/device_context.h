@@ -3,6 +3,7 @@
 // the last enumeration and the session on the chosen key, and what the last refresh
 // learned from the key that the fetches need.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -35,6 +36,13 @@ class DeviceContext {
     // Ends the session and closes every handle.
     void close();
 
+    // Every session opened from now on also ends its exchanges when this flag is set (the
+    // command line sets it from its signal handler).
+    void setCancelFlag(const std::atomic<bool>* flag) {
+        cancelFlag_ = flag;
+        session_->setCancelFlag(flag);
+    }
+
     const DeviceList& devices() const { return devices_; }
     DeviceSession& session() { return *session_; }
 
@@ -42,7 +50,11 @@ class DeviceContext {
     struct Facts {
         VendorVersions versions;
         std::optional<AuthenticatorInfo> info;  // authenticatorGetInfo, when the key answered
+        // The key stopped answering (no channel, no reply, broken framing): what the page
+        // lacks is not the key's answer.
+        bool transportFailed = false;
     };
+    void setTransportFailed(bool failed) { facts_.transportFailed = failed; }
     void setVendorVersions(VendorVersions versions) { facts_.versions = std::move(versions); }
     const Facts& facts() const { return facts_; }
     void setAuthenticatorInfo(std::optional<AuthenticatorInfo> info) {
@@ -57,6 +69,7 @@ class DeviceContext {
     bool acceptAnyFido_;
     DeviceList devices_;
     std::unique_ptr<DeviceSession> session_;
+    const std::atomic<bool>* cancelFlag_ = nullptr;
     Facts facts_;
 };
 

@@ -58,6 +58,7 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
         QuickExchanges quick(session, true);
         context.setVendorVersions(queryVendorVersions(session));
         context.setAuthenticatorInfo(readAuthenticatorInfo(session));
+        context.setTransportFailed(session.gaveUp());
     }
     buildHardwarePage(device, context.facts().versions, context.facts().info, pages.hardware);
 }

@@ -10,6 +10,7 @@ namespace orvanta {
 namespace {
 
 constexpr size_t MIN_REPORT = 1 + CTAPHID_PACKET_SIZE;  // report ID + one packet
+constexpr uint32_t CANCEL_POLL_MS = 100;
 
 // A report buffer with the packet view after the report ID byte.
 struct Report {
@@ -43,8 +44,10 @@ class ExchangeLock {
 // the whole exchange ends at EXCHANGE_LIMIT_MS.
 class ReportReader {
   public:
-    ReportReader(HidHandle& handle, Clock& clock, size_t inputLength, uint32_t limitMs)
+    ReportReader(HidHandle& handle, const DeviceSession& session, Clock& clock, size_t inputLength,
+                 uint32_t limitMs)
         : handle_(handle),
+          session_(session),
           clock_(clock),
           inputLength_(inputLength),
           limitMs_(limitMs),
@@ -68,10 +71,17 @@ class ReportReader {
             if (limitMs_ - total < timeout) {
                 timeout = limitMs_ - total;
             }
+            // Short reads, so that a cancel is noticed within a slice also where a signal
+            // does not interrupt the read.
+            timeout = std::min(timeout, CANCEL_POLL_MS);
+            if (session_.cancelRequested()) {
+                return TransportCause::Cancelled;
+            }
             report.clear();
             int got = handle_.read(report.bytes.data(), inputLength_, timeout);
             if (got < 0) {
-                return TransportCause::Read;
+                return session_.cancelRequested() ? TransportCause::Cancelled
+                                                  : TransportCause::Read;
             }
             if (got == 0) {
                 continue;  // the loop head decides whether the wait is over
@@ -84,6 +94,7 @@ class ReportReader {
 
   private:
     HidHandle& handle_;
+    const DeviceSession& session_;
     Clock& clock_;
     size_t inputLength_;
     uint32_t limitMs_;
@@ -124,7 +135,7 @@ TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t
     if (!writeReport(handle, report, outLength)) {
         return TransportCause::Write;
     }
-    ReportReader reader(handle, session.clock(), inLength, session.exchangeLimitMs());
+    ReportReader reader(handle, session, session.clock(), inLength, session.exchangeLimitMs());
     for (;;) {
         TransportCause cause = reader.next(std::span<const uint8_t, 4>(CTAPHID_BROADCAST), report);
         if (cause != TransportCause::None) {
@@ -166,6 +177,9 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         return Error::transport(TransportCause::BadRequest);
     }
 
+    if (session.cancelRequested()) {
+        return Error::transport(TransportCause::Cancelled);
+    }
     if (session.channelPending()) {
         // One attempt per allocation: a failed INIT is not repeated by this exchange.
         session.setChannel({0, 0, 0, 0});
@@ -199,10 +213,17 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         offset += chunk;
     }
 
-    ReportReader reader(handle, session.clock(), inLength, session.exchangeLimitMs());
+    ReportReader reader(handle, session, session.clock(), inLength, session.exchangeLimitMs());
     uint32_t length = 0;
     for (;;) {
         TransportCause cause = reader.next(channel, report);
+        if (cause == TransportCause::Cancelled) {
+            // The key may be waiting for a touch and blinking: tell it we stopped waiting.
+            Report cancel;
+            std::copy(channel.begin(), channel.end(), cancel.packet().cid().begin());
+            cancel.packet().setCommand(CTAPHID_CANCEL, 0);
+            writeReport(handle, cancel, outLength);
+        }
         if (cause != TransportCause::None) {
             return Error::transport(cause);
         }

@@ -4,6 +4,7 @@
 // a key takes the session it works on, so several keys can be inspected side by side.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -48,6 +49,15 @@ class DeviceSession {
     // Held for the length of one exchange.
     std::mutex& exchangeMutex() { return exchangeMutex_; }
 
+    // Asks the running exchange (and every later one) to end: a key that waits is sent
+    // CTAPHID_CANCEL. Safe from another thread and from a signal handler.
+    void requestCancel() noexcept { cancel_.store(true); }
+    // Also ends when this flag (owned by the caller, e.g. set by a signal handler) is set.
+    void setCancelFlag(const std::atomic<bool>* flag) { externalCancel_ = flag; }
+    bool cancelRequested() const noexcept {
+        return cancel_.load() || (externalCancel_ != nullptr && externalCancel_->load());
+    }
+
     // How long one exchange may last in all (EXCHANGE_LIMIT_MS unless a QuickExchanges scope
     // says otherwise).
     uint32_t exchangeLimitMs() const { return exchangeLimitMs_; }
@@ -66,6 +76,9 @@ class DeviceSession {
     std::array<uint8_t, 4> channel_ = {0, 0, 0, 0};
     bool channelPending_ = true;
     std::mutex exchangeMutex_;
+    std::atomic<bool> cancel_{false};
+    const std::atomic<bool>* externalCancel_ = nullptr;
+    static_assert(std::atomic<bool>::is_always_lock_free, "set from signal handlers");
     uint32_t exchangeLimitMs_ = EXCHANGE_LIMIT_MS;
     bool giveUp_ = false;
     bool gaveUp_ = false;

@@ -23,6 +23,7 @@ enum class TransportCause : uint8_t {
     ShortReply,  // fewer bytes than a status word or status byte
     KeyError,    // the key answered with CTAPHID_ERROR; Error::code holds its error code
     GaveUp,      // an earlier exchange of the same run failed; nothing was sent
+    Cancelled,   // the exchange was cancelled (CTAPHID_CANCEL sent when the key was waiting)
 };
 
 enum class ErrorKind : uint8_t {

@@ -42,12 +42,14 @@ class CliDevices : public ::testing::Test {
         std::ostringstream out;
         std::ostringstream err;
         ScriptedTerminal terminal;
-        cli::Context context{in, out, err, terminal, json, {}, clock};
+        nlohmann::json document = nullptr;
+        cli::Context context{in, out, err, terminal, json, {}, clock, document};
         CliResult result;
         result.status =
             list ? cli::runList(context, choice)
                  : cli::runPages(context, choice, cli::PageSelection{true, false, false});
-        result.out = out.str();
+        // The command leaves its JSON document for the caller to print.
+        result.out = json ? document.dump() : out.str();
         result.err = err.str();
         return result;
     }
@@ -105,6 +107,27 @@ TEST_F(CliDevices, AnyAcceptsOtherFidoCollections) {
     EXPECT_NE(info.out.find("\nDevice name       Other Key\nVID               20A0\n"),
               std::string::npos)
         << info.out;
+}
+
+TEST_F(CliDevices, AKeyThatStopsAnsweringFailsInfoAndDeviceTextIsShownEscaped) {
+    choice.acceptAny = true;
+    backend->entries[0].info.productString = "Other\x1b]0;owned\x07 Key\r\nVerify Result  YES";
+    // Answers the ping, then nothing: the refresh stops after its first query.
+    other->onMessage = [](FakeDevice& d, uint8_t command, const Bytes& payload) {
+        if (command == 0x81) {
+            d.reply(0x81, payload);
+        }
+    };
+    CliResult info = run(false);
+    EXPECT_EQ(info.status, cli::EXIT_FAILED);
+    EXPECT_NE(info.err.find("stopped answering; the page is incomplete."), std::string::npos)
+        << info.err;
+    EXPECT_NE(info.out.find("Other\\x1b]0;owned\\x07 Key\\x0d\\x0aVerify Result  YES\n"),
+              std::string::npos)
+        << info.out;
+    EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
+    // The requests after the first that failed were never sent.
+    EXPECT_EQ(other->requests().size(), 2u);  // the ping and the first query
 }
 
 }  // namespace

@@ -58,6 +58,23 @@ TEST(SingleInstance, MissingDirectoryLetsTheProgramStartAsAFirstInstance) {
     EXPECT_FALSE(lock.held());
 }
 
+TEST(SingleInstance, LockNeitherFollowsLinksNorSharesANameInASharedDirectory) {
+    const fs::path dir = makeTempDir();
+    // A private directory keeps the fixed name; one that others can write to gets the
+    // user's own.
+    EXPECT_EQ(instanceLockName(dir.string()), INSTANCE_LOCK_NAME);
+    fs::permissions(dir, fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(instanceLockName(dir.string()),
+              std::string(INSTANCE_LOCK_NAME) + "-" + std::to_string(::geteuid()));
+    // A link under the lock's name is not followed.
+    const fs::path target = dir / "elsewhere";
+    fs::create_symlink(target, dir / instanceLockName(dir.string()));
+    InstanceLock lock;
+    EXPECT_EQ(lock.acquire(dir.string()), InstanceLock::Result::Unavailable);
+    EXPECT_FALSE(fs::exists(target));
+    fs::remove_all(dir);
+}
+
 TEST(SingleInstance, LockDirectoryPrefersTheRuntimeDirectory) {
     const char* saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string savedValue = saved != nullptr ? saved : "";
@@ -132,6 +149,20 @@ TEST(CrashDump, AbortOverwritesAnEarlierDump) {
     EXPECT_EQ(dump.rfind("Orvanta crash dump\n", 0), 0u);
     EXPECT_NE(dump.find("(SIGABRT)"), std::string::npos);
     EXPECT_EQ(dump.find("xxxx"), std::string::npos);
+
+    // A symbolic link planted under the dump's name is replaced, never written through.
+    const fs::path victim = dir / "victim";
+    {
+        std::ofstream file(victim);
+        file << "precious";
+    }
+    fs::remove(dir / CRASH_DUMP_FILE);
+    fs::create_symlink(victim, dir / CRASH_DUMP_FILE);
+    crashInChild(dir, false, [] { std::abort(); });
+    EXPECT_EQ(readFile(victim), "precious");
+    EXPECT_FALSE(fs::is_symlink(dir / CRASH_DUMP_FILE));
+    EXPECT_EQ(fs::status(dir / CRASH_DUMP_FILE).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     fs::remove_all(dir);
 }
 

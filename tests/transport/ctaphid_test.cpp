@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 
+#include "info/device_context.h"
 #include "support/transport_fixture.h"
 
 namespace orvanta::test {
@@ -400,6 +403,50 @@ TEST_F(Ctaphid, FailedReadFailsTheExchange) {
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::Read);
     EXPECT_FALSE(session().channelPending());  // an attempted INIT is not retried
+}
+
+// A clock that cancels the session's exchange once a given time has passed, as a signal
+// handler or the window's Cancel button would while the key waits.
+class CancellingClock final : public Clock {
+  public:
+    uint32_t tickCount() override { return now; }
+    void sleep(uint32_t ms) override {
+        now += ms;
+        if (now >= cancelAt) {
+            cancel.store(true);
+        }
+    }
+    uint32_t now = 1000;
+    uint32_t cancelAt = 1500;
+    std::atomic<bool> cancel{false};
+};
+
+TEST(CtaphidCancel, AWaitingExchangeSendsCancelOnItsChannelAndEnds) {
+    CancellingClock clock;
+    auto backend = std::make_shared<FakeHidBackend>(clock);
+    auto key = backend->add(0x1209, 0x0001, 0xF1D0);
+    key->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) { dev.keepalive(); };
+    DeviceContext devices(backend, clock);
+    devices.setCancelFlag(&clock.cancel);
+    devices.enumerate();
+    ASSERT_EQ(devices.select(0, 0), 1);
+
+    const uint8_t request[] = {0x01};
+    Result<CborReply> reply = sendCbor(devices.session(), request);
+    EXPECT_FALSE(reply.ok());
+    EXPECT_EQ(causeOf(reply), TransportCause::Cancelled);
+    EXPECT_LE(clock.now, clock.cancelAt + 200);  // noticed within a read slice
+    // The last report: CTAPHID_CANCEL, no data, on the channel of the request.
+    const Bytes& last = key->written.back();
+    EXPECT_EQ(Bytes(last.begin() + 1, last.begin() + 5), Bytes(key->channel, key->channel + 4));
+    EXPECT_EQ(last[5], CTAPHID_CANCEL);
+    EXPECT_EQ(last[6], 0);
+    EXPECT_EQ(last[7], 0);
+
+    // Later exchanges end at once, without touching the key.
+    const size_t written = key->written.size();
+    EXPECT_EQ(causeOf(sendCbor(devices.session(), request)), TransportCause::Cancelled);
+    EXPECT_EQ(key->written.size(), written);
 }
 
 }  // namespace

@@ -1,0 +1,123 @@
+// The command line against what users and keys can throw at it: one JSON document for every
+// ending, exports that never destroy the file they replace, and a PIN read from standard
+// input without a library buffer.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <nlohmann/json.hpp>
+
+#include "cli/exit_codes.h"
+#include "cli_harness.h"
+
+namespace orvanta::test {
+namespace {
+
+using nlohmann::json;
+
+TEST(CliJson, EveryEndingIsOneDocumentWithAnError) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"--json", "--virtual=silent", "info"}, cli::EXIT_FAILED},
+        {{"--json", "--virtual=nope", "info"}, cli::EXIT_USAGE},
+        {{"--json", "--bogus", "info"}, cli::EXIT_USAGE},
+        {{"--json", "decode", "cert", "/nonexistent/file"}, cli::EXIT_FAILED},
+        {{"--json", "--virtual", "info"}, cli::EXIT_DONE},
+    };
+    for (const Case& c : cases) {
+        CliResult result = runCli(c.args);
+        EXPECT_EQ(result.status, c.status) << c.args[1];
+        json document = json::parse(result.out);  // one document, whatever happened
+        ASSERT_TRUE(document.contains("error")) << result.out;
+        if (c.status == cli::EXIT_DONE) {
+            EXPECT_TRUE(document["error"].is_null());
+            EXPECT_TRUE(document.contains("pages"));
+        } else {
+            ASSERT_TRUE(document["error"].is_string());
+            EXPECT_NE(result.err.find(document["error"].get<std::string>()), std::string::npos);
+        }
+    }
+}
+
+TEST(CliExport, AFailedWriteLeavesTheExistingFileAsItWas) {
+    TempDir dir;
+    const std::string target = dir.file("attestation.der");
+    writeText(target, "the certificate exported yesterday");
+    // A file size limit below the certificate's size makes the write fail part way.
+    pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{100, 100};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        CliResult result = runCli({"--virtual", "--yes", "export", "u2f", target});
+        _exit(result.status);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), cli::EXIT_FAILED);
+    EXPECT_EQ(readText(target), "the certificate exported yesterday");
+    EXPECT_EQ(dir.entries().size(), 1u);  // no half-written file left beside it
+
+    CliResult written = runCli({"--virtual", "--yes", "export", "u2f", target});
+    EXPECT_EQ(written.status, cli::EXIT_DONE) << written.err;
+    EXPECT_GT(readText(target).size(), 100u);
+}
+
+TEST(CliBinary, PinFromStandardInputLeavesTheRestOfTheInputUnread) {
+    // What follows the PIN line belongs to whoever reads standard input next; a stream
+    // buffer would have taken it (and kept a copy of the PIN).
+    TempDir dir;
+    const std::string input = dir.file("input");
+    writeText(input, "1234\nnext line\n");
+    const std::string command =
+        std::string("( '") + ORVANTA_CLI_PATH +
+        "' --virtual=pin --yes --pin-stdin fido2 >/dev/null 2>&1; cat ) < '" + input + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[64] = {};
+    const size_t got = fread(buffer, 1, sizeof buffer - 1, pipe);
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(std::string(buffer, got), "next line\n");
+}
+
+TEST(CliBinary, TerminatedWhileTheKeyWaitsForATouchItCleansUpAndEndsByTheSignal) {
+    TempDir tmp;
+    int errPipe[2];
+    ASSERT_EQ(pipe(errPipe), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        setenv("TMPDIR", tmp.path().c_str(), 1);
+        dup2(errPipe[1], 2);
+        close(errPipe[0]);
+        close(errPipe[1]);
+        execl(ORVANTA_CLI_PATH, ORVANTA_CLI_PATH, "--virtual=slow-touch", "--yes", "fido2",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(errPipe[1]);
+    // Once the key waits for its touch, the user gives up.
+    std::string err;
+    char c = 0;
+    while (err.find("Touch your security key...\n") == std::string::npos &&
+           read(errPipe[0], &c, 1) == 1) {
+        err += c;
+    }
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(errPipe[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << err;
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_TRUE(tmp.entries().empty());  // its private directory went with it
+}
+
+}  // namespace
+}  // namespace orvanta::test
