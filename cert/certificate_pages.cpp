@@ -6,11 +6,14 @@
 
 namespace orvanta {
 
-void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, int row,
-                                 UserPrompts& prompts) {
+namespace {
+
+// What a row's action asks for; only the fetch differs between the two pages.
+template <typename Fetch>
+void onRowDoubleClick(CertificatePage& page, int row, UserPrompts& prompts, Fetch fetch) {
     switch (page.actionAt(row)) {
         case RowAction::Fetch:
-            fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts);
+            fetch();
             break;
         case RowAction::ExportCertificate:
             exportCertificate(page, page.rows()[static_cast<size_t>(row)].certificate, prompts);
@@ -20,17 +23,18 @@ void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, in
     }
 }
 
+}  // namespace
+
+void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, int row,
+                                 UserPrompts& prompts) {
+    onRowDoubleClick(page, row, prompts, [&] {
+        fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts);
+    });
+}
+
 void onU2fRowDoubleClick(DeviceContext& context, U2fCertPage& page, int row, UserPrompts& prompts) {
-    switch (page.actionAt(row)) {
-        case RowAction::Fetch:
-            fetchU2fCertificate(context.session(), page, prompts);
-            break;
-        case RowAction::ExportCertificate:
-            exportCertificate(page, page.rows()[static_cast<size_t>(row)].certificate, prompts);
-            break;
-        case RowAction::None:
-            break;
-    }
+    onRowDoubleClick(page, row, prompts,
+                     [&] { fetchU2fCertificate(context.session(), page, prompts); });
 }
 
 }  // namespace orvanta

@@ -19,21 +19,21 @@ CborSpan spanOf(const Bytes& bytes) {
 
 TEST(AuthenticatorInfoDecode, MembersByNameAndUnnamedMembersAsTheirItems) {
     const Bytes reply = {
-        0xA8,                                                                   // map of 8
-        0x01, 0x82, 0x68, 'F',  'I',  'D',  'O',  '_',  '2',  '_', '0',  0x05,  // 1: ["FIDO_2_0",
-                                                                                // 5]
-        0x04, 0xA4,                                                             // 4: options
-        0x62, 'r',  'k',  0xF5,                                                 //    rk: true
-        0x69, 'c',  'l',  'i',  'e',  'n',  't',  'P',  'i',  'n', 0xF4,  //    clientPin: false
-        0x62, 'r',  'k',  0xF4,                                           //    rk: false (repeated)
-        0x62, 'u',  'p',  0x01,                                           //    up: 1 (no boolean)
-        0x06, 0x83, 0x02, 0x61, 'x',  0x01,                               // 6: [2, "x", 1]
-        0x0A, 0x82,                                                       // 10: two algorithms
-        0xA2, 0x63, 'a',  'l',  'g',  0x26, 0x64, 't',  'y',  'p', 'e',  0x62, 'p',
-        'k',  0xA1, 0x63, 'a',  'l',  'g',  0x03, 0x0C, 0xF5,  // 12: true
-        0x0E, 0x1A, 0x80, 0x00, 0x00, 0x00,                    // 14: 2^31
-        0x16, 0x81, 0x66, 'p',  'a',  'c',  'k',  'e',  'd',   // 0x16: ["packed"]
-        0x18, 0x20, 0x42, 0x01, 0x02,                          // 0x20: h'0102'
+        0xA8,                                                            // map of 8
+        0x01, 0x82, 0x68, 'F', 'I', 'D', 'O', '_', '2', '_', '0', 0x05,  // 1: ["FIDO_2_0",
+                                                                         // 5]
+        0x04, 0xA4,                                                      // 4: options
+        0x62, 'r', 'k', 0xF5,                                            //    rk: true
+        0x69, 'c', 'l', 'i', 'e', 'n', 't', 'P', 'i', 'n', 0xF4,         //    clientPin: false
+        0x62, 'r', 'k', 0xF4,                                            //    rk: false (repeated)
+        0x62, 'u', 'p', 0x01,                                            //    up: 1 (no boolean)
+        0x06, 0x83, 0x02, 0x61, 'x', 0x01,                               // 6: [2, "x", 1]
+        0x0A, 0x82,                                                      // 10: two algorithms
+        0xA2, 0x63, 'a', 'l', 'g', 0x26, 0x64, 't', 'y', 'p', 'e', 0x62, 'p', 'k', 0xA1, 0x63, 'a',
+        'l', 'g', 0x03, 0x0C, 0xF5,                      // 12: true
+        0x0E, 0x1A, 0x80, 0x00, 0x00, 0x00,              // 14: 2^31
+        0x16, 0x81, 0x66, 'p', 'a', 'c', 'k', 'e', 'd',  // 0x16: ["packed"]
+        0x18, 0x20, 0x42, 0x01, 0x02,                    // 0x20: h'0102'
     };
     const AuthenticatorInfo info = decodeAuthenticatorInfo(spanOf(reply));
 
@@ -73,6 +73,39 @@ TEST(AuthenticatorInfoDecode, CutOrForeignRepliesGiveWhatWasReceived) {
     EXPECT_FALSE(cut.aaguid.has_value());
     // The map ends where its walk ends: the text item runs past the reply.
     EXPECT_LE(cut.versions.size(), 1u);
+}
+
+TEST(AuthenticatorInfoDecode, PlainAndIrregularEncodingsOfTheSameReplyAgree) {
+    // The same members, once in the plain form most keys send (read in one pass) and once
+    // with an indefinite-length transports list (read by the codec's general walk).
+    const Bytes head = {0xA6, 0x01, 0x82, 0x68, 'F',  'I',  'D',  'O',  '_',  '2',  '_', '0',
+                        0x66, 'U',  '2',  'F',  '_',  'V',  '2',  0x04, 0xA2, 0x62, 'r', 'k',
+                        0xF5, 0x62, 'u',  'p',  0xF4, 0x06, 0x82, 0x01, 0x02, 0x09};
+    const Bytes tail = {0x0A, 0x81, 0xA2, 0x63, 'a', 'l', 'g',  0x26, 0x64, 't',
+                        'y',  'p',  'e',  0x62, 'p', 'k', 0x16, 0x41, 0x01};
+    Bytes plain = head;
+    plain.insert(plain.end(), {0x81, 0x63, 'u', 's', 'b'});
+    plain.insert(plain.end(), tail.begin(), tail.end());
+    Bytes irregular = head;
+    irregular.insert(irregular.end(), {0x9F, 0x63, 'u', 's', 'b', 0xFF});
+    irregular.insert(irregular.end(), tail.begin(), tail.end());
+
+    const AuthenticatorInfo a = decodeAuthenticatorInfo(spanOf(plain));
+    const AuthenticatorInfo b = decodeAuthenticatorInfo(spanOf(irregular));
+    EXPECT_EQ(a.versions, (std::vector<std::string>{"FIDO_2_0", "U2F_V2"}));
+    EXPECT_EQ(a.versions, b.versions);
+    EXPECT_EQ(a.transports, (std::vector<std::string>{"usb"}));
+    EXPECT_EQ(a.transports, b.transports);
+    EXPECT_EQ(a.option("rk"), true);
+    EXPECT_EQ(b.option("rk"), true);
+    EXPECT_EQ(a.option("up"), b.option("up"));
+    EXPECT_EQ(a.pinUvAuthProtocols, b.pinUvAuthProtocols);
+    ASSERT_EQ(a.algorithms.size(), 1u);
+    ASSERT_EQ(b.algorithms.size(), 1u);
+    EXPECT_EQ(a.algorithms[0].alg, b.algorithms[0].alg);
+    EXPECT_EQ(a.algorithms[0].type, b.algorithms[0].type);
+    EXPECT_EQ(a.otherMembers, b.otherMembers);
+    ASSERT_EQ(a.otherMembers.size(), 1u);
 }
 
 }  // namespace
