@@ -360,8 +360,10 @@ TEST_F(CliDecode, BrokenFilesEndWithAMessageAndStatus1) {
             EXPECT_EQ(r.status, 1) << testing::PrintToString(args) << r.err;
             EXPECT_NE(r.err.find(c.message), std::string::npos)
                 << testing::PrintToString(args) << " said: " << r.err;
-            if (asJson && !r.out.empty()) {
-                EXPECT_NO_THROW(json::parse(r.out)) << r.out;  // still one JSON document
+            if (asJson) {
+                json document;  // still one JSON document, saying what went wrong
+                EXPECT_NO_THROW(document = json::parse(r.out)) << r.out;
+                EXPECT_TRUE(document.contains("error")) << r.out;
             }
         }
     }
