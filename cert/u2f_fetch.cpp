@@ -84,7 +84,8 @@ std::optional<U2fRegistration> parseU2fRegistration(std::span<const uint8_t> res
     }
     parts.certificate = response.subspan(certificateOffset, *certificateLength);
     parts.signature = response.subspan(certificateOffset + *certificateLength);
-    if (parts.signature.empty() || parts.signature.size() > U2F_SIGNATURE_CAPACITY) {
+    // A response that ends with the certificate still shows it; its check then says NO.
+    if (parts.signature.size() > U2F_SIGNATURE_CAPACITY) {
         return std::nullopt;
     }
     return parts;
@@ -130,9 +131,9 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
     page.showU2fTips();
 
     uint8_t extended[U2F_REGISTER_EXTENDED_LENGTH];
-    uint8_t shortForm[U2F_REGISTER_SHORT_LENGTH];
+    uint8_t shortRegister[U2F_REGISTER_SHORT_LENGTH];
     u2fRegisterApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, extended);
-    u2fRegisterShortApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, shortForm);
+    u2fRegisterShortApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, shortRegister);
 
     std::vector<uint8_t> collected;
     std::vector<uint8_t> receive(U2F_RECEIVE_CAPACITY + 1, 0);
@@ -175,9 +176,21 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
     QuickExchanges quick(session);
     uint16_t status = SW_CONDITIONS_NOT_SATISFIED;
     prompts.touchNeeded();
+    // Once the key refused the extended form, every register request is a short one.
+    bool shortForm = false;
     for (;;) {
         bool collectedThisStep = false;
-        if (status == SW_CONDITIONS_NOT_SATISFIED) {
+        bool shortAttempt = false;
+        if (shortForm && status != SW_NO_ERROR && (status >> 8) != 0x61) {
+            // Any answer but success or a chain, a failed exchange included, only leads to
+            // another attempt until the time limit, paced like the extended ones.
+            session.clock().sleep(U2F_RETRY_PAUSE_MS);
+            if (expired()) {
+                return fail(U2F_SHORT_TIMEOUT_MESSAGE);
+            }
+            status = send(shortRegister, sizeof shortRegister);
+            shortAttempt = true;
+        } else if (status == SW_CONDITIONS_NOT_SATISFIED) {
             status = send(extended, sizeof extended);
             // The limit is tested before the answer: a late success counts as a timeout.
             if (expired()) {
@@ -196,16 +209,10 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
                 collectedThisStep = true;
             }
         } else if (status == SW_WRONG_LENGTH || status == SW_NO_PRECISE_DIAGNOSIS) {
-            // The key does not take the extended form: the short form, without pause.
-            status = send(shortForm, sizeof shortForm);
-            // Any answer but success, a failed exchange included, only leads to another
-            // attempt until the time limit.
-            while (status != SW_NO_ERROR) {
-                if (expired()) {
-                    return fail(U2F_SHORT_TIMEOUT_MESSAGE);
-                }
-                status = send(shortForm, sizeof shortForm);
-            }
+            // The key does not take the extended form: the short form, at once.
+            shortForm = true;
+            status = send(shortRegister, sizeof shortRegister);
+            shortAttempt = true;
         } else {
             return FetchOutcome::Failed;  // the key refuses: no message
         }
@@ -215,7 +222,7 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
             }
             break;
         }
-        if (status == TRANSPORT_FAILED) {
+        if (status == TRANSPORT_FAILED && !shortAttempt) {
             return fail(U2F_TRANSPORT_FAILED_MESSAGE);
         }
     }

@@ -53,13 +53,13 @@ struct U2fRegistration {
     std::span<const uint8_t> userPublicKey;  // 65 bytes from offset 1
     std::span<const uint8_t> keyHandle;
     std::span<const uint8_t> certificate;  // length from its DER header, any length form
-    std::span<const uint8_t> signature;    // the rest of the response, 1 to 256 bytes
+    std::span<const uint8_t> signature;    // the rest of the response, at most 256 bytes
 };
 
 // Splits a registration response: reserved byte, user key, key-handle length and handle,
 // certificate (a DER SEQUENCE whose length is read in any form), signature. Nothing when a
-// part runs past the response, the certificate is no SEQUENCE, the signature is missing or
-// longer than 256 bytes, or the response is longer than 5000 bytes.
+// part runs past the response, the certificate is no SEQUENCE, the signature is longer
+// than 256 bytes, or the response is longer than 5000 bytes.
 std::optional<U2fRegistration> parseU2fRegistration(std::span<const uint8_t> response);
 
 // The signed message of a registration: 0x00, application, challenge, key handle, user key.

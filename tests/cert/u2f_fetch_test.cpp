@@ -149,6 +149,7 @@ TEST_F(U2fFetchTest, WrongLengthOrNoDiagnosisSwitchesToTheShortForm) {
     for (uint16_t refusal : {uint16_t{0x6700}, uint16_t{0x6F00}}) {
         U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
         apdus.clear();
+        times.clear();
         prompts.messages.clear();
         script = {{{}, refusal}, {{}, 0x6985}, {{}, 0x6985}, {reg.response, 0x9000}};
         uint32_t before = clock.tickCount();
@@ -158,8 +159,11 @@ TEST_F(U2fFetchTest, WrongLengthOrNoDiagnosisSwitchesToTheShortForm) {
         for (size_t i = 1; i < apdus.size(); ++i) {
             EXPECT_EQ(apdus[i], shortRegister());
         }
-        // One pause after the extended attempt; the short form repeats at once.
-        EXPECT_EQ(clock.tickCount() - before, 200u);
+        // The short form follows the refusal at once, then is paced like the extended one.
+        EXPECT_EQ(clock.tickCount() - before, 3 * U2F_RETRY_PAUSE_MS);
+        for (size_t i = 2; i < times.size(); ++i) {
+            EXPECT_GE(times[i] - times[i - 1], U2F_RETRY_PAUSE_MS);
+        }
         EXPECT_EQ(page.rows().back().valueText(), "YES");
         EXPECT_TRUE(prompts.messages.empty());
     }
@@ -191,9 +195,10 @@ TEST_F(U2fFetchTest, ShortFormThatNeverSucceedsTimesOutWith5555) {
     script = {{{}, 0x6700}};
     fallback = {{}, 0x6985};
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
-    // 300 + 200 pause, then short attempts of 300 each until more than 10000 have passed.
+    // 300 + 200 pause, then short attempts of 300 after a 200 pause each, until more than
+    // 10000 have passed: one request per 500 ms, not as fast as the key answers.
     ASSERT_GE(apdus.size(), 2u);
-    EXPECT_EQ(apdus.size(), 1u + 32u);
+    EXPECT_EQ(apdus.size(), 1u + 20u);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed5555!");
     EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
@@ -266,13 +271,12 @@ TEST_F(U2fFetchTest, UndecodableCertificateShows6666) {
     EXPECT_TRUE(temp.files().empty());
 }
 
-TEST_F(U2fFetchTest, ResponsesShorterOrLongerThanAnnouncedShow6666) {
+TEST_F(U2fFetchTest, ResponsesCutOrTooLongShow6666AndAMissingSignatureFailsItsCheck) {
     U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     std::vector<Bytes> broken = {
         Bytes(reg.response.begin(), reg.response.begin() + 60),             // inside the user key
         Bytes(reg.response.begin(), reg.response.begin() + 67 + 32),        // inside the key handle
         Bytes(reg.response.begin(), reg.response.begin() + 67 + 64 + 100),  // inside the cert
-        Bytes(reg.response.begin(), reg.response.begin() + 67 + 64 + reg.certificate.size()),
     };
     Bytes longSignature = reg.response;
     longSignature.resize(reg.response.size() + 300, 0x11);
@@ -285,6 +289,15 @@ TEST_F(U2fFetchTest, ResponsesShorterOrLongerThanAnnouncedShow6666) {
         EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
         EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
     }
+
+    // A response that ends with its certificate: the rows, and a check that fails.
+    prompts.messages.clear();
+    script = {{Bytes(reg.response.begin(), reg.response.begin() + 67 + 64 + reg.certificate.size()),
+               0x9000}};
+    EXPECT_EQ(fetch(), FetchOutcome::Shown);
+    EXPECT_TRUE(prompts.messages.empty());
+    ASSERT_EQ(pageLabels().back(), "Verify Result");
+    EXPECT_EQ(page.valueAt(page.rowCount() - 1), "NO");
 }
 
 TEST_F(U2fFetchTest, ChainsThatOutgrowTheResponseOrStallShow6666) {

@@ -199,6 +199,17 @@ TEST_F(VirtualKeyFetchTest, U2fChainedAndShortFormKeys) {
     }
 }
 
+TEST_F(VirtualKeyFetchTest, U2fShortFormKeyThatChainsIsRead) {
+    Profile profile = profileByName("u2f-short-form");
+    profile.u2fChaining = true;
+    VirtualKey& key = connect(profile);
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
+    EXPECT_TRUE(prompts.messages.empty());
+    ASSERT_EQ(u2f.rowCount(), 11);
+    EXPECT_EQ(u2f.valueAt(10), "YES");
+    EXPECT_GT(key.counters().getResponseApdus, 1u);
+}
+
 TEST_F(VirtualKeyFetchTest, U2fNeverTouchedTimesOutWith4444) {
     Profile profile = profileByName("default");
     profile.touch = TouchPolicy::never();
@@ -214,10 +225,12 @@ TEST_F(VirtualKeyFetchTest, U2fShortFormNeverTouchedTimesOutWith5555) {
     Profile profile = profileByName("u2f-short-form");
     profile.touch = TouchPolicy::never();
     profile.linkDelayMs = 5;  // every report takes time, so the short-form loop ends
-    connect(profile);
+    VirtualKey& key = connect(profile);
     onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed5555!");
+    // At most one register request per pause while the key waits for its touch.
+    EXPECT_LE(key.counters().u2fRegisterApdus, 1u + U2F_FETCH_TIMEOUT_MS / U2F_RETRY_PAUSE_MS + 1);
 }
 
 TEST_F(VirtualKeyFetchTest, U2fBadOrShortResponsesShow6666) {
