@@ -69,9 +69,10 @@ std::string transportsText(const uint8_t* value, size_t length);
 
 // Appends a certificate's rows to the page. FIDO2 variant: a separator row " " / " " first
 // (it stays when decoding fails); "Verify Result" only when the subject contains
-// "Attestation". U2F variant: "Verify Result" always. Before the rows, the certificate is
-// written to a new temporary ".cer" file that the page remembers. Returns 0 when the rows
-// were added, 1 when the certificate does not decode (after the error message
+// "Attestation". U2F variant: "Verify Result" always. A null signedData leaves the
+// signature unchecked in both variants: no "Verify Result". Before the rows, the
+// certificate is written to a new temporary ".cer" file that the page remembers. Returns 0
+// when the rows were added, 1 when the certificate does not decode (after the error message
 // "Fetch certifications failed2222!" or "...6666!").
 int showCertificateDetails(CertificatePage& page, const uint8_t* certificate,
                            size_t certificateLength, const uint8_t* signedData,

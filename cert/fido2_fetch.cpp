@@ -115,9 +115,13 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
     if (!attestation) {
         return FetchOutcome::Failed;
     }
-    // authData of any length: the signed data grows with it.
-    std::vector<uint8_t> signedData = attestation->authData;
-    signedData.insert(signedData.end(), clientDataHash, clientDataHash + 32);
+    // authData of any length: the signed data grows with it. Without the client data hash
+    // there is nothing to check the signature over.
+    std::vector<uint8_t> signedData;
+    if (clientDataHash != nullptr) {
+        signedData = attestation->authData;
+        signedData.insert(signedData.end(), clientDataHash, clientDataHash + 32);
+    }
 
     const std::vector<uint8_t>& signature = attestation->signature;
     int shown = 0;
@@ -130,7 +134,8 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
         }
         ++shown;
         // A certificate that does not decode has shown its message; the next one follows.
-        showCertificateDetails(page, certificate->data(), certificate->size(), signedData.data(),
+        showCertificateDetails(page, certificate->data(), certificate->size(),
+                               clientDataHash != nullptr ? signedData.data() : nullptr,
                                signedData.size(), signature.data(), signature.size(),
                                CertificateVariant::Fido2, prompts);
     }
@@ -157,14 +162,14 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
     std::vector<uint8_t> request;
     WipeVectorOnExit wipeRequest(request);
     if (clientPinSet) {
-        uint8_t token[PIN_TOKEN_SIZE] = {};
-        WipeOnExit<uint8_t[PIN_TOKEN_SIZE]> wipeToken(token);
+        PinToken token;
         if (obtainPinToken(session, prompts, token) != 0) {
             return FetchOutcome::Failed;  // the PIN step has told the user
         }
         uint8_t mac[SHA256_LENGTH] = {};
         WipeOnExit<uint8_t[SHA256_LENGTH]> wipeMac(mac);
-        if (hmacSha256(token, FIDO2_CLIENT_DATA_HASH, mac) != 0) {
+        // Keyed by the token at the length the key gave it.
+        if (hmacSha256(token.bytes(), FIDO2_CLIENT_DATA_HASH, mac) != 0) {
             return FetchOutcome::Failed;
         }
         request = buildMakeCredentialRequest(mac);  // pinAuth: the first 16 bytes

@@ -66,7 +66,8 @@ Result<Fido2Attestation> decodeMakeCredentialResponse(CborSpan response);
 // signature is attStmt "sig", and each of the first three x5c certificates goes to the
 // certificate rows (FIDO2 variant). Missing or empty authData or sig end silently (Failed);
 // an attestation without certificates shows "No certificate information returned!"
-// (NoCertificate). The command line uses it to decode saved responses.
+// (NoCertificate). A null clientDataHash shows the same certificate rows without the
+// signature check (no "Verify Result"). The command line uses it to decode saved responses.
 FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
                                       const uint8_t clientDataHash[32], UserPrompts& prompts);
 

@@ -57,6 +57,10 @@ Output:
 
 Input files of decode:
   binary, hexadecimal text, Base64 or Base64url text, or PEM; - reads standard input.
+  decode cert also reads PEM after other text (as "openssl x509 -text" writes it) and
+  shows every CERTIFICATE block of the file, in order, each on a "certificate" page of
+  its own. decode makecred without --client-data-hash shows the certificates without
+  "Verify Result" and says on standard error that the signature was not checked.
 
 Exit status:
   0 done, 1 device, protocol or file failure, 2 usage error, 3 no key found.)";
@@ -156,17 +160,18 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
     CLI::App* decodeMakecred = decode->add_subcommand(
         "makecred", "An authenticatorMakeCredential response or a WebAuthn attestationObject");
     decodeMakecred->add_option("FILE", o.file, "The response; - for standard input")->required();
-    decodeMakecred
-        ->add_option("--client-data-hash", o.clientDataHash, "SHA-256 of the client data (hex)")
-        ->required();
+    CLI::Option* clientDataHashOption = decodeMakecred->add_option(
+        "--client-data-hash", o.clientDataHash,
+        "SHA-256 of the client data (hex); without it the signature is not checked");
     CLI::App* decodeU2f = decode->add_subcommand("u2f", "A U2F registration response");
     decodeU2f->add_option("FILE", o.file, "The response; - for standard input")->required();
     decodeU2f->add_option("--challenge", o.challenge, "Challenge parameter (32 bytes hex)")
         ->required();
     decodeU2f->add_option("--application", o.application, "Application parameter (32 bytes hex)")
         ->required();
-    CLI::App* decodeCert = decode->add_subcommand("cert", "An X.509 certificate (DER or PEM)");
-    decodeCert->add_option("FILE", o.file, "The certificate; - for standard input")->required();
+    CLI::App* decodeCert = decode->add_subcommand(
+        "cert", "X.509 certificates (DER or PEM; each certificate of a PEM file on its own page)");
+    decodeCert->add_option("FILE", o.file, "The certificates; - for standard input")->required();
 
     try {
         app.parse(argc, argv);
@@ -191,7 +196,10 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
             return decodeGetInfo(context, o.file);
         }
         if (decodeMakecred->parsed()) {
-            return decodeMakeCredential(context, o.file, o.clientDataHash);
+            return decodeMakeCredential(context, o.file,
+                                        clientDataHashOption->count() > 0
+                                            ? std::optional<std::string>(o.clientDataHash)
+                                            : std::nullopt);
         }
         if (decodeU2f->parsed()) {
             return decodeU2fRegistration(context, o.file, o.challenge, o.application);

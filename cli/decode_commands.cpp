@@ -25,13 +25,16 @@ std::string displayName(const std::string& file) {
     return file == "-" ? std::string("standard input") : terminalSafe(file);
 }
 
-bool readFile(Context& context, const std::string& file, Bytes& bytes) {
+bool readFile(Context& context, const std::string& file, Bytes& bytes, Bytes* raw = nullptr) {
     InputResult input = readInput(file, context.in);
     if (!input.error.empty()) {
         context.err << terminalSafe(input.error) << std::endl;
         return false;
     }
     bytes = std::move(input.bytes);
+    if (raw != nullptr) {
+        *raw = std::move(input.raw);
+    }
     return true;
 }
 
@@ -133,9 +136,10 @@ int decodeGetInfo(Context& context, const std::string& file) {
 }
 
 int decodeMakeCredential(Context& context, const std::string& file,
-                         const std::string& clientDataHashHex) {
+                         const std::optional<std::string>& clientDataHashHex) {
     uint8_t clientDataHash[32];
-    if (!parameter32(context, "--client-data-hash", clientDataHashHex, clientDataHash)) {
+    if (clientDataHashHex &&
+        !parameter32(context, "--client-data-hash", *clientDataHashHex, clientDataHash)) {
         return EXIT_USAGE;
     }
     Bytes bytes;
@@ -148,10 +152,15 @@ int decodeMakeCredential(Context& context, const std::string& file,
     Fido2CertPage page;
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
     FetchOutcome outcome = showMakeCredentialResult(
-        page, CborSpan{response.data(), static_cast<uint32_t>(response.size())}, clientDataHash,
-        prompts);
+        page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
+        clientDataHashHex ? clientDataHash : nullptr, prompts);
     int status =
         outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE : EXIT_FAILED;
+    if (outcome == FetchOutcome::Shown && !clientDataHashHex) {
+        context.err << "The attestation signature was not checked: no --client-data-hash "
+                       "was given."
+                    << std::endl;
+    }
     if (outcome == FetchOutcome::Failed && !prompts.failureShown()) {
         context.err << displayName(file)
                     << " lacks the authenticator data or the attestation signature." << std::endl;
@@ -183,16 +192,40 @@ int decodeU2fRegistration(Context& context, const std::string& file,
 
 int decodeCertificate(Context& context, const std::string& file) {
     Bytes bytes;
-    if (!readFile(context, file, bytes)) {
+    Bytes raw;
+    if (!readFile(context, file, bytes, &raw)) {
         return EXIT_FAILED;
     }
-    std::vector<Row> rows;
-    if (!certificateRows(bytes.data(), bytes.size(), rows)) {
-        context.err << displayName(file) << " is not an X.509 certificate." << std::endl;
-        return EXIT_FAILED;
+    // PEM text may hold several certificates (a chain) and other text before them.
+    std::vector<Bytes> certificates =
+        pemCertificates(raw).value_or(std::vector<Bytes>{std::move(bytes)});
+    if (certificates.size() == 1) {
+        std::vector<Row> rows;
+        if (!certificateRows(certificates[0].data(), certificates[0].size(), rows)) {
+            context.err << displayName(file) << " is not an X.509 certificate." << std::endl;
+            return EXIT_FAILED;
+        }
+        showPages(context, {PageView{CERTIFICATE_TITLE, rows}});
+        return EXIT_DONE;
     }
-    showPages(context, {PageView{CERTIFICATE_TITLE, rows}});
-    return EXIT_DONE;
+    // One page per certificate, in the order of the file; one that does not decode is
+    // named and the others are still shown.
+    std::vector<PageView> views;
+    int status = EXIT_DONE;
+    for (size_t i = 0; i < certificates.size(); ++i) {
+        std::vector<Row> rows;
+        if (!certificateRows(certificates[i].data(), certificates[i].size(), rows)) {
+            context.err << displayName(file) << ": certificate " << i + 1 << " of "
+                        << certificates.size() << " is not an X.509 certificate." << std::endl;
+            status = EXIT_FAILED;
+            continue;
+        }
+        views.push_back(PageView{CERTIFICATE_TITLE, std::move(rows)});
+    }
+    if (!views.empty()) {
+        showPages(context, views);
+    }
+    return status;
 }
 
 }  // namespace orvanta::cli

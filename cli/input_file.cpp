@@ -67,7 +67,61 @@ bool isPrintableText(const Bytes& raw) {
     return true;
 }
 
+struct PemBlock {
+    std::string label;  // between "-----BEGIN " and "-----"
+    std::string body;   // the Base64 lines
+};
+
+// Every complete PEM block of the text, wherever it starts.
+std::vector<PemBlock> pemBlocks(const std::string& text) {
+    static const std::string BEGIN = "-----BEGIN ";
+    std::vector<PemBlock> blocks;
+    size_t at = 0;
+    while ((at = text.find(BEGIN, at)) != std::string::npos) {
+        size_t bodyStart = text.find('\n', at);
+        size_t end = text.find("-----END ", at);
+        if (bodyStart == std::string::npos || end == std::string::npos || end < bodyStart) {
+            break;
+        }
+        size_t labelStart = at + BEGIN.size();
+        size_t labelEnd = text.find("-----", labelStart);
+        PemBlock block;
+        if (labelEnd != std::string::npos && labelEnd < bodyStart) {
+            block.label = text.substr(labelStart, labelEnd - labelStart);
+        }
+        block.body = text.substr(bodyStart + 1, end - bodyStart - 1);
+        blocks.push_back(std::move(block));
+        at = end + 1;
+    }
+    return blocks;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 }  // namespace
+
+std::optional<std::vector<Bytes>> pemCertificates(const Bytes& raw) {
+    if (raw.empty() || !isPrintableText(raw)) {
+        return std::nullopt;
+    }
+    std::vector<PemBlock> blocks = pemBlocks(std::string(raw.begin(), raw.end()));
+    if (blocks.empty()) {
+        return std::nullopt;
+    }
+    std::vector<Bytes> certificates;
+    for (const PemBlock& block : blocks) {
+        if (endsWith(block.label, "CERTIFICATE")) {
+            certificates.push_back(base64DecodeStrict(block.body).value_or(Bytes{}));
+        }
+    }
+    if (certificates.empty()) {
+        certificates.push_back(base64DecodeStrict(blocks.front().body).value_or(Bytes{}));
+    }
+    return certificates;
+}
 
 std::optional<Bytes> parseHex(const std::string& text) {
     std::string digits;
@@ -147,6 +201,7 @@ InputResult readInput(const std::string& path, std::istream& in) {
         }
     }
     result.bytes = decodeInput(raw);
+    result.raw = std::move(raw);
     if (result.bytes.empty()) {
         result.error = (path == "-" ? std::string("standard input") : path) + " is empty";
     }

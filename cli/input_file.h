@@ -22,6 +22,7 @@ inline constexpr size_t MAX_INPUT_BYTES = 1 << 20;
 struct InputResult {
     Bytes bytes;
     std::string error;  // empty on success
+    Bytes raw;          // what was read, before decodeInput
 };
 
 // Reads the path ("-": the stream) and decodes its text forms (decodeInput).
@@ -33,6 +34,13 @@ InputResult readInput(const std::string& path, std::istream& in);
 //   only Base64 or Base64url characters, white space and "=" padding -> Base64;
 //   anything else -> the bytes as they are.
 Bytes decodeInput(const Bytes& raw);
+
+// The certificates of a PEM text, in order: the DER of every block whose label ends in
+// "CERTIFICATE", also after other text (as "openssl x509 -text" writes it); other blocks
+// (keys, requests) are skipped. When no block is labelled so, the first block whatever its
+// label, as decodeInput reads it. A block whose Base64 does not decode gives empty bytes.
+// Nothing when the text holds no PEM block.
+std::optional<std::vector<Bytes>> pemCertificates(const Bytes& raw);
 
 // Strict hexadecimal text (white space and ":" between bytes allowed, optional "0x").
 std::optional<Bytes> parseHex(const std::string& text);

@@ -1,5 +1,6 @@
 #include "ctap/pin_token.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -133,7 +134,7 @@ int deriveSharedSecret(CborSpan response, std::span<uint8_t, SHARED_SECRET_LENGT
 }
 
 int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
-                  PinTokenOut token) {
+                  PinToken& token) {
     if (pin.empty()) {
         prompts.showMessage("PIN cannot be empty!", MessageIcon::Exclamation);
         return LOCAL_FAILURE;
@@ -187,23 +188,28 @@ int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& p
         return result;
     }
 
-    // The encrypted token must hold a whole token in whole AES blocks, all of it received.
+    // The encrypted token: 16 to 64 bytes in whole AES blocks (keys choose the length), all
+    // of it received.
     const uint8_t* encryptedToken = nullptr;
     uint32_t encryptedLength = 0;
     if (!readByteString(mapFindInt(reply, REPLY_PIN_TOKEN), &encryptedToken, &encryptedLength) ||
-        encryptedToken == nullptr || encryptedLength < PIN_TOKEN_SIZE ||
-        encryptedLength % AES_BLOCK_LENGTH != 0) {
+        encryptedToken == nullptr || encryptedLength < PIN_TOKEN_MIN_SIZE ||
+        encryptedLength > PIN_TOKEN_MAX_SIZE || encryptedLength % AES_BLOCK_LENGTH != 0) {
         return LOCAL_FAILURE;
     }
-    // The token is the first whole token's worth of blocks.
-    result = aesCbcDecrypt(sharedSecret, std::span(encryptedToken, PIN_TOKEN_SIZE), token);
-    if (result != 0) {
-        secureWipe(token.data(), token.size());
+    // Decrypted at its own length, so that pinAuth is keyed by exactly the key's token.
+    std::array<uint8_t, PIN_TOKEN_MAX_SIZE> plain{};
+    WipeOnExit wipePlain(plain);
+    result = aesCbcDecrypt(sharedSecret, std::span(encryptedToken, encryptedLength),
+                           std::span(plain).first(encryptedLength));
+    if (result == 0) {
+        const std::span<uint8_t> out = token.resize(encryptedLength);
+        std::copy_n(plain.begin(), encryptedLength, out.begin());
     }
     return result;
 }
 
-int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinTokenOut token) {
+int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token) {
     std::string pin;
     // Room up front, so that typing a PIN of usual length leaves no copies behind in
     // released memory when the string would otherwise grow.

@@ -3,6 +3,7 @@
 // Nothing is remembered between calls: every fetch asks for the PIN again and makes a
 // fresh key agreement.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -10,26 +11,50 @@
 
 #include "ctap/cbor.h"
 #include "ctap/crypto.h"
+#include "ctap/secure_wipe.h"
 #include "ctap/user_prompts.h"
 #include "transport/device_session.h"
 
 namespace orvanta {
 
+// The usual token length; keys may choose any multiple of 16 bytes from 16 to 64.
 inline constexpr size_t PIN_TOKEN_SIZE = 32;
+inline constexpr size_t PIN_TOKEN_MIN_SIZE = 16;
+inline constexpr size_t PIN_TOKEN_MAX_SIZE = 64;
 
-// Where a PIN token is written.
-using PinTokenOut = std::span<uint8_t, PIN_TOKEN_SIZE>;
+// A PIN token at the length the key gave it; wiped when it ends.
+class PinToken {
+  public:
+    PinToken() = default;
+    PinToken(const PinToken&) = delete;
+    PinToken& operator=(const PinToken&) = delete;
+    ~PinToken() { secureWipe(bytes_.data(), bytes_.size()); }
+
+    std::span<const uint8_t> bytes() const { return {bytes_.data(), length_}; }
+    size_t size() const { return length_; }
+    // Room for a token of `length` bytes (at most PIN_TOKEN_MAX_SIZE), to be written.
+    std::span<uint8_t> resize(size_t length) {
+        secureWipe(bytes_.data(), bytes_.size());
+        length_ = length < bytes_.size() ? length : bytes_.size();
+        return {bytes_.data(), length_};
+    }
+
+  private:
+    std::array<uint8_t, PIN_TOKEN_MAX_SIZE> bytes_{};
+    size_t length_ = 0;
+};
 
 // Asks for the PIN and obtains the token. 0: token written; 2: the user cancelled (nothing
 // sent); otherwise the failure of fetchPinToken, a positive one shown to the user with its
 // status sentence (error icon).
-int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinTokenOut token);
+int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token);
 
 // The two exchanges for a confirmed PIN (UTF-8). 0, -1 (empty PIN, shown as
-// "PIN cannot be empty!"; or no usable pinToken in the reply), a CTAP status, a transport
-// result or a negative cryptographic library code.
+// "PIN cannot be empty!"; or no usable pinToken in the reply: not 16 to 64 bytes in whole
+// AES blocks), a CTAP status, a transport result or a negative cryptographic library code.
+// The token is changed only when one was obtained.
 int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
-                  PinTokenOut token);
+                  PinToken& token);
 
 // From a getKeyAgreement reply: the shared secret and the platform public key.
 // 0, 0x12 (no byte-string x or y, or the random generator could not be seeded) or a

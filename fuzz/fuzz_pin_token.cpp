@@ -31,9 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzSession session(Playback::Messages, data, size, 2 * EXCHANGE_LIMIT_MS + 2000);
     test::ScriptedPrompts prompts;
     prompts.pinDefault = "123456";  // typed at once, as often as asked
-    uint8_t token[PIN_TOKEN_SIZE];
-    std::memset(token, 0xEE, sizeof token);
+    PinToken token;
     const int result = obtainPinToken(session.session(), prompts, token);
-    (void)result;
+    // A token comes only with success, and only at a length a key may choose.
+    if (result == 0 ? token.size() < PIN_TOKEN_MIN_SIZE || token.size() > PIN_TOKEN_MAX_SIZE ||
+                          token.size() % 16 != 0
+                    : token.size() != 0) {
+        std::abort();
+    }
     return 0;
 }

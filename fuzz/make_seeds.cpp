@@ -262,7 +262,7 @@ int main(int argc, char** argv) {
     {
         std::vector<Exchange> log = record("pin", [](DeviceContext& devices) {
             test::ScriptedPrompts prompts;
-            uint8_t token[PIN_TOKEN_SIZE];
+            PinToken token;
             fetchPinToken(devices.session(), profileByName("pin").pin, prompts, token);
         });
         seeds.add("fuzz_pin_token", "pin", messages(log));

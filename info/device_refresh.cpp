@@ -17,6 +17,16 @@ uint32_t parseHexId(const std::string& text) {
     return static_cast<uint32_t>(std::strtol(text.c_str(), nullptr, 16));
 }
 
+// The USB release number; a simulator has none, so its CTAPHID device version (major and
+// minor as four hex digits, as a release number reads) stands in.
+std::string firmwareText(const DeviceRecord& device,
+                         const std::optional<DeviceSession::InitFacts>& initFacts) {
+    if (device.simulated && initFacts) {
+        return hex4((uint32_t{initFacts->major} << 8) | initFacts->minor);
+    }
+    return device.versionText;
+}
+
 void optionalRow(HardInfoPage& page, const char* label, const std::optional<std::string>& text) {
     if (text) {
         page.AppendRow(label, *text);
@@ -60,15 +70,18 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
         context.setAuthenticatorInfo(readAuthenticatorInfo(session));
         context.setTransportFailed(session.gaveUp());
     }
-    buildHardwarePage(device, context.facts().versions, context.facts().info, pages.hardware);
+    buildHardwarePage(device, session.initFacts(), context.facts().versions, context.facts().info,
+                      pages.hardware);
 }
 
-void buildHardwarePage(const DeviceRecord& device, const VendorVersions& versions,
-                       const std::optional<AuthenticatorInfo>& info, HardInfoPage& page) {
+void buildHardwarePage(const DeviceRecord& device,
+                       const std::optional<DeviceSession::InitFacts>& initFacts,
+                       const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
+                       HardInfoPage& page) {
     page.AppendRow("Device name", device.productName);
     page.AppendRow("VID", hex4(device.vendorId));
     page.AppendRow("PID", hex4(device.productId));
-    page.AppendRow("Firmware Version", device.versionText);
+    page.AppendRow("Firmware Version", firmwareText(device, initFacts));
     optionalRow(page, "IDentify", versions.identify);
     optionalRow(page, "Fingerprint Module Version", versions.fingerprintModule);
     page.AppendRow("    ");

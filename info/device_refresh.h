@@ -24,7 +24,9 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
                     const std::string& pidText);
 
 // The hardware page of a key from what was read of it.
-void buildHardwarePage(const DeviceRecord& device, const VendorVersions& versions,
-                       const std::optional<AuthenticatorInfo>& info, HardInfoPage& page);
+void buildHardwarePage(const DeviceRecord& device,
+                       const std::optional<DeviceSession::InitFacts>& initFacts,
+                       const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
+                       HardInfoPage& page);
 
 }  // namespace orvanta

@@ -40,7 +40,9 @@ ClientPin::ClientPin(VirtualKeyState& key) : key_(key) {
 
 void ClientPin::powerCycle() {
     agreement_.generate(key_.drbg);
-    key_.drbg.fill(token_.data(), token_.size());
+    const size_t length = key_.profile.pinTokenLength;
+    tokenLength_ = length >= 16 && length <= token_.size() && length % 16 == 0 ? length : 32;
+    key_.drbg.fill(token_.data(), tokenLength_);
     consecutiveFailures_ = 0;
 }
 
@@ -56,7 +58,7 @@ bool ClientPin::verifyPinAuth(const uint8_t* clientDataHash, const uint8_t* pinA
     if (length != 16) {
         return false;
     }
-    Sha256Digest mac = hmacSha256Of(token_.data(), token_.size(), clientDataHash, 32);
+    Sha256Digest mac = hmacSha256Of(token_.data(), tokenLength_, clientDataHash, 32);
     const bool same = std::memcmp(mac.data(), pinAuth, 16) == 0;
     secureWipe(mac.data(), mac.size());
     return same;
@@ -220,8 +222,9 @@ Bytes ClientPin::pinToken(CborSpan request) {
     }
     retries_ = PIN_RETRIES_MAX;
     consecutiveFailures_ = 0;
-    const size_t tokenLength = key_.fault() == FaultMode::ShortPinToken ? 16 : token_.size();
-    uint8_t encrypted[32];
+    // The fault sends the first block alone while the key keeps checking with all of it.
+    const size_t tokenLength = key_.fault() == FaultMode::ShortPinToken ? 16 : tokenLength_;
+    uint8_t encrypted[64];
     if (!aes256CbcEncrypt(shared.data(), token_.data(), tokenLength, encrypted)) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }

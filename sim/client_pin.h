@@ -42,7 +42,8 @@ class ClientPin {
 
     VirtualKeyState& key_;
     SimKeyPair agreement_;
-    std::array<uint8_t, 32> token_{};
+    std::array<uint8_t, 64> token_{};
+    size_t tokenLength_ = 32;  // the profile's, 16 to 64
     bool set_ = false;
     std::array<uint8_t, 16> pinHash_{};  // left half of SHA-256(PIN)
     uint8_t retries_ = PIN_RETRIES_MAX;

@@ -57,6 +57,12 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
              p.pinSet = true;
              p.pin = "1234";
          }},
+        {"pin-token16",
+         [](Profile& p) {
+             p.pinSet = true;
+             p.pin = "1234";
+             p.pinTokenLength = 16;
+         }},
         {"u2f-only",
          [](Profile& p) {
              p.ctap2 = false;

@@ -50,7 +50,7 @@ enum class FaultMode : uint8_t {
     WrongChannel,      // reply goes to another channel than the request's
     TruncatedCbor,     // successful CBOR replies lose the second half of their data
     MalformedCbor,     // successful CBOR replies carry broken CBOR
-    ShortPinToken,     // the encrypted pinToken holds 16 bytes instead of 32
+    ShortPinToken,     // sends 16 bytes of its 32-byte pinToken, checks with all 32
     ShortU2fResponse,  // the U2F registration response stops inside its certificate
     BadCertificate,    // the attestation certificate does not decode
     EndlessKeepalive,  // answers INIT, then only keepalives ("processing"), forever
@@ -98,7 +98,8 @@ struct Profile {
 
     // Client PIN (protocol 1).
     bool pinSet = false;
-    std::string pin;  // UTF-8
+    std::string pin;             // UTF-8
+    size_t pinTokenLength = 32;  // 16 to 64, a multiple of 16: keys choose
     uint8_t pinRetries = 8;
 
     // Vendor applets, indexed by Applet.

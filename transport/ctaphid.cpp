@@ -158,6 +158,9 @@ TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t
                 return TransportCause::NoChannel;
             }
             session.setChannel(channel);
+            // After nonce and channel: protocol version, device version, capabilities.
+            const auto at = [&](size_t offset) { return data[CTAPHID_INIT_NONCE_LENGTH + offset]; };
+            session.setInitFacts({at(4), at(5), at(6), at(7), at(8)});
             return TransportCause::None;
         }
     }

@@ -71,6 +71,7 @@ DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido) {
         record.versionText = version;
         record.usagePage = info.usagePage;
         record.usage = info.usage;
+        record.simulated = info.simulated;
         record.readHandle = handle.get();
         record.writeHandle = handle.get();
         record.path = info.path;

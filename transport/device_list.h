@@ -24,6 +24,7 @@ struct DeviceRecord {
     std::string versionText;  // release number as "%04X"
     uint16_t usagePage = 0;
     uint16_t usage = 0;
+    bool simulated = false;  // see HidInterfaceInfo::simulated
     HidHandle* readHandle = nullptr;
     HidHandle* writeHandle = nullptr;
     std::string path;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "transport/clock.h"
 #include "transport/device_list.h"
@@ -46,6 +47,17 @@ class DeviceSession {
     // The next exchange starts with CTAPHID_INIT.
     void resetChannel() { channelPending_ = true; }
 
+    // What the key's last CTAPHID_INIT reply said of itself.
+    struct InitFacts {
+        uint8_t protocolVersion = 0;
+        uint8_t major = 0;
+        uint8_t minor = 0;
+        uint8_t build = 0;
+        uint8_t capabilities = 0;
+    };
+    const std::optional<InitFacts>& initFacts() const { return initFacts_; }
+    void setInitFacts(const InitFacts& facts) { initFacts_ = facts; }
+
     // Held for the length of one exchange.
     std::mutex& exchangeMutex() { return exchangeMutex_; }
 
@@ -74,6 +86,7 @@ class DeviceSession {
     std::unique_ptr<HidHandle> handle_;
     Clock& clock_;
     std::array<uint8_t, 4> channel_ = {0, 0, 0, 0};
+    std::optional<InitFacts> initFacts_;
     bool channelPending_ = true;
     std::mutex exchangeMutex_;
     std::atomic<bool> cancel_{false};

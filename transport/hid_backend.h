@@ -20,6 +20,9 @@ struct HidInterfaceInfo {
     std::string productString;  // UTF-8
     uint16_t usagePage = 0;
     uint16_t usage = 0;
+    // A firmware simulator: it has no USB release number; its device version is the one
+    // its CTAPHID_INIT reply states.
+    bool simulated = false;
 };
 
 // An open collection. Reports always carry the report ID byte at offset 0, in both

@@ -97,7 +97,7 @@ const Expectation EXPECTATIONS[] = {
     // Broken CBOR replies: getInfo shows what it can, the registration shows nothing.
     {FaultMode::TruncatedCbor, true, true, {FetchOutcome::Failed}, {FetchOutcome::Shown}, nullptr},
     {FaultMode::MalformedCbor, true, true, {FetchOutcome::Failed}, {FetchOutcome::Shown}, nullptr},
-    // A pinToken of 16 bytes fails the PIN step: no registration is asked for.
+    // 16 bytes of a 32-byte pinToken: taken as sent, so the key refuses the pinAuth.
     {FaultMode::ShortPinToken, true, true, {FetchOutcome::Failed}, {FetchOutcome::Shown}, nullptr},
     // A registration response that stops inside its certificate cannot be split.
     {FaultMode::ShortU2fResponse,

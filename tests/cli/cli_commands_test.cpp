@@ -248,7 +248,7 @@ TEST_F(CliCommands, ExitCodes) {
              {"export", "fido2"},
              {"export", "tpm", "x.der"},
              {"decode", "cert"},
-             {"decode", "makecred", "-"},
+             {"decode", "makecred"},
              {"decode", "makecred", "-", "--client-data-hash", "00"},
              {"decode", "u2f", "-", "--challenge", "zz", "--application", "00"},
          }) {

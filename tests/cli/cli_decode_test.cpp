@@ -235,6 +235,22 @@ TEST_F(CliDecode, MakeCredentialGivesTheRowsOfTheFido2Page) {
     EXPECT_EQ(valueOf(rowsOf(wrong.out), "Verify Result"), "NO");
 }
 
+TEST_F(CliDecode, MakeCredentialWithoutClientDataHashLeavesTheSignatureUnchecked) {
+    std::vector<Row> expected;
+    for (const Row& row : tail(fido2, 1)) {
+        if (row.label != "Verify Result") {
+            expected.push_back(row);
+        }
+    }
+    CliResult r = runCli({"--json", "decode", "makecred", file("mc.bin", makeCredential)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expectSameRows(rowsOf(r.out), expected);
+    EXPECT_EQ(valueOf(rowsOf(r.out), "Verify Result"), "(none)");
+    EXPECT_TRUE(json::parse(r.out)["pages"][0]["data"]["certificates"][0]["verified"].is_null());
+    EXPECT_NE(r.err.find("signature was not checked: no --client-data-hash"), std::string::npos)
+        << r.err;
+}
+
 TEST_F(CliDecode, AttestationObjectWithTextKeysAsWebServicesStoreIt) {
     CborSpan response{makeCredential.data(), static_cast<uint32_t>(makeCredential.size())};
     CborSpan attStmt = mapFindInt(response, 3);
@@ -287,6 +303,26 @@ TEST_F(CliDecode, CertificateAsDerOrPem) {
         << fromPem.out;
     EXPECT_NE(fromPem.out.find("User             US, Orvanta Virtual, Orvanta Virtual Root CA\n"),
               std::string::npos);
+}
+
+TEST_F(CliDecode, PemAfterTextWithTwoCertificatesShowsBothInOrder) {
+    auto pem = [](const Bytes& der) {
+        return "-----BEGIN CERTIFICATE-----\n" + base64Encode(der.data(), der.size()) +
+               "\n-----END CERTIFICATE-----\n";
+    };
+    std::string text = "Certificate:\n    Data:\n        Version: 3 (0x2)\n" + pem(attestation) +
+                       "subject=CN = Root\n" + pem(caCertificate);
+    CliResult r = runCli({"--json", "decode", "cert", textFile("chain.pem", text)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json pages = json::parse(r.out)["pages"];
+    ASSERT_EQ(pages.size(), 2u) << r.out;
+    for (size_t i = 0; i < 2; ++i) {
+        const Bytes& der = i == 0 ? attestation : caCertificate;
+        CliResult alone = runCli({"--json", "decode", "cert", file("one.der", der)});
+        json single = json::parse(alone.out)["pages"][0];
+        EXPECT_EQ(pages[i]["page"], "certificate");
+        EXPECT_EQ(pages[i]["rows"], single["rows"]) << i;
+    }
 }
 
 TEST_F(CliDecode, BrokenFilesEndWithAMessageAndStatus1) {

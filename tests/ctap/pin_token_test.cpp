@@ -187,15 +187,16 @@ class PinTokenTest : public TransportFixture {
     void SetUp() override {
         TransportFixture::SetUp();
         key.emplace(connectKey());
-        token.fill(0xEE);
+        std::span<uint8_t> untouched = token.resize(32);
+        std::fill(untouched.begin(), untouched.end(), 0xEE);
     }
     int obtain() { return obtainPinToken(session(), prompts, token); }
-    Bytes tokenBytes() const { return Bytes(token.begin(), token.end()); }
+    Bytes tokenBytes() const { return Bytes(token.bytes().begin(), token.bytes().end()); }
     Bytes deviceToken() const { return Bytes(key->token.begin(), key->token.end()); }
 
     std::optional<FakeAuthenticator> key;
     ScriptedPrompts prompts;
-    std::array<uint8_t, PIN_TOKEN_SIZE> token{};
+    PinToken token;
 };
 
 // --- The requests, byte for byte ---
@@ -249,11 +250,13 @@ TEST_F(PinTokenTest, TwoFetchesUseTwoPlatformKeysAndTwoPinHashEncryptions) {
     EXPECT_NE(slice(requests[1], PIN_HASH_ENC_AT, 16), slice(requests[3], PIN_HASH_ENC_AT, 16));
 }
 
-TEST_F(PinTokenTest, LongerTokenInWholeBlocksGivesItsFirst32Bytes) {
+TEST_F(PinTokenTest, LongerTokenInWholeBlocksIsTakenWhole) {
     key->encryptedTokenLength = 48;
     prompts.enterPin("1234");
     ASSERT_EQ(obtain(), 0);
-    EXPECT_EQ(tokenBytes(), deviceToken());
+    Bytes expected = deviceToken();
+    expected.resize(48, 0x77);
+    EXPECT_EQ(tokenBytes(), expected);
 }
 
 // --- What the user sees, and what is sent, when it goes wrong ---
@@ -354,9 +357,9 @@ struct BadPinToken {
 TEST_F(PinTokenTest, UnusablePinTokenIsRefusedSilentlyAndLeavesTheBufferAlone) {
     const BadPinToken cases[] = {
         {"no pinToken", [](FakeAuthenticator& k) { k.omitToken = true; }},
-        {"16 bytes", [](FakeAuthenticator& k) { k.encryptedTokenLength = 16; }},
         {"0 bytes", [](FakeAuthenticator& k) { k.encryptedTokenLength = 0; }},
         {"40 bytes", [](FakeAuthenticator& k) { k.encryptedTokenLength = 40; }},
+        {"80 bytes", [](FakeAuthenticator& k) { k.encryptedTokenLength = 80; }},
         // Map, key, a 32-byte string header, then only 20 bytes of the string.
         {"cut off", [](FakeAuthenticator& k) { k.truncateTokenTo = 4 + 20; }},
         {"empty reply", [](FakeAuthenticator& k) { k.truncateTokenTo = 0; }},
@@ -371,6 +374,21 @@ TEST_F(PinTokenTest, UnusablePinTokenIsRefusedSilentlyAndLeavesTheBufferAlone) {
         EXPECT_EQ(obtain(), -1);
         EXPECT_TRUE(prompts.messages.empty());
         EXPECT_EQ(tokenBytes(), Bytes(32, 0xEE));
+    }
+}
+
+TEST_F(PinTokenTest, TokensAreTakenAtTheLengthTheKeyChose) {
+    // 16 bytes (CTAP 2.0 keys may choose it) and 64, the longest a key may send.
+    for (size_t length : {size_t{16}, size_t{64}}) {
+        SCOPED_TRACE(length);
+        std::shared_ptr<FakeDevice> device = key->device;
+        key.emplace(device);
+        key->encryptedTokenLength = length;
+        prompts.enterPin("1234");
+        ASSERT_EQ(obtain(), 0);
+        Bytes expected = deviceToken();
+        expected.resize(length, 0x77);  // the authenticator pads its 32 bytes with 0x77
+        EXPECT_EQ(tokenBytes(), expected);
     }
 }
 

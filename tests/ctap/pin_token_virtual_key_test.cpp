@@ -27,11 +27,11 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
 
     // authenticatorMakeCredential with pinAuth made from the token (protocol 1); returns
     // the key's status.
-    uint16_t makeCredentialWith(const uint8_t* pinToken) {
+    uint16_t makeCredentialWith(std::span<const uint8_t> pinToken) {
         std::array<uint8_t, 32> clientDataHash{};
         clientDataHash.fill(0x5A);
         uint8_t mac[32];
-        EXPECT_EQ(hmacSha256(std::span(pinToken, PIN_TOKEN_SIZE), clientDataHash, mac), 0);
+        EXPECT_EQ(hmacSha256(pinToken, clientDataHash, mac), 0);
 
         uint8_t request[512] = {0x01};
         CborWriter w{request + 1, 0, sizeof(request) - 1};
@@ -75,19 +75,20 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
 
     VirtualKey* key = nullptr;
     ScriptedPrompts prompts;
-    std::array<uint8_t, PIN_TOKEN_SIZE> token{};
+    PinToken token;
 };
 
 TEST_F(PinTokenVirtualKeyTest, RightPinGivesATokenTheKeyAccepts) {
     prompts.enterPin("1234");
     ASSERT_EQ(obtainPinToken(session(), prompts, token), 0);
     EXPECT_TRUE(prompts.messages.empty());
-    EXPECT_EQ(makeCredentialWith(token.data()), 0x00);
+    EXPECT_EQ(token.size(), PIN_TOKEN_SIZE);
+    EXPECT_EQ(makeCredentialWith(token.bytes()), 0x00);
 
     // The acceptance is the token's doing: a token off by one bit is refused.
-    std::array<uint8_t, PIN_TOKEN_SIZE> wrong = token;
+    Bytes wrong(token.bytes().begin(), token.bytes().end());
     wrong[0] ^= 0x01;
-    EXPECT_EQ(makeCredentialWith(wrong.data()), 0x33);
+    EXPECT_EQ(makeCredentialWith(wrong), 0x33);
 }
 
 TEST_F(PinTokenVirtualKeyTest, WrongPinShowsPinInvalidAndCostsARetry) {
@@ -99,7 +100,7 @@ TEST_F(PinTokenVirtualKeyTest, WrongPinShowsPinInvalidAndCostsARetry) {
 }
 
 TEST_F(PinTokenVirtualKeyTest, TwoFetchesUseTwoPlatformKeys) {
-    std::array<uint8_t, PIN_TOKEN_SIZE> second{};
+    PinToken second;
     ASSERT_EQ(fetchPinToken(session(), "1234", prompts, token), 0);
     ASSERT_EQ(fetchPinToken(session(), "1234", prompts, second), 0);
 
@@ -111,18 +112,25 @@ TEST_F(PinTokenVirtualKeyTest, TwoFetchesUseTwoPlatformKeys) {
     EXPECT_NE(Bytes(requests[1].begin() + 18, requests[1].begin() + 85),
               Bytes(requests[3].begin() + 18, requests[3].begin() + 85));
     // Both tokens work: the key keeps one token until it is power cycled.
-    EXPECT_EQ(makeCredentialWith(second.data()), 0x00);
+    EXPECT_EQ(makeCredentialWith(second.bytes()), 0x00);
 }
 
-TEST_F(PinTokenVirtualKeyTest, ShortTokenFromAFaultyKeyIsRefusedSilently) {
-    key->setFault(FaultMode::ShortPinToken);
-    token.fill(0xEE);
+TEST_F(PinTokenVirtualKeyTest, TokensOfSixteenBytesAreTakenAtTheirLength) {
+    // A key that gives 16-byte tokens (CTAP 2.0 lets it): pinAuth keyed by those 16 bytes.
+    plug("pin-token16");
     prompts.enterPin("1234");
-    EXPECT_EQ(obtainPinToken(session(), prompts, token), -1);
-    EXPECT_TRUE(prompts.messages.empty());
-    std::array<uint8_t, PIN_TOKEN_SIZE> untouched{};
-    untouched.fill(0xEE);
-    EXPECT_EQ(token, untouched);
+    ASSERT_EQ(obtainPinToken(session(), prompts, token), 0);
+    EXPECT_EQ(token.size(), 16u);
+    EXPECT_EQ(makeCredentialWith(token.bytes()), 0x00);
+
+    // A faulty key that sends 16 bytes of the 32 it checks with: taken as sent, refused by
+    // the key.
+    key = &plug("pin");
+    key->setFault(FaultMode::ShortPinToken);
+    prompts.enterPin("1234");
+    ASSERT_EQ(obtainPinToken(session(), prompts, token), 0);
+    EXPECT_EQ(token.size(), 16u);
+    EXPECT_EQ(makeCredentialWith(token.bytes()), 0x33);
 }
 
 TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {

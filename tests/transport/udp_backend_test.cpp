@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "info/device_context.h"
+#include "info/device_refresh.h"
 #include "support/fake_hid.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
@@ -311,7 +312,10 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
 TEST(UdpBackend, VirtualKeyServedOverLoopback) {
     // The key runs on the responder's thread and waits on a clock of its own.
     ManualClock keyClock;
-    VirtualKeySetup key = makeVirtualKey("default", keyClock);
+    Profile profile = profileByName("default");
+    profile.firmwareMajor = 5;
+    profile.firmwareMinor = 0x1A;
+    VirtualKeySetup key = makeVirtualKey(profile, keyClock);
     uint16_t reply = freePort();
     auto listed = key.backend->enumerate();
     ASSERT_FALSE(listed.empty());
@@ -336,6 +340,16 @@ TEST(UdpBackend, VirtualKeyServedOverLoopback) {
     Result<ApduReply> selected = sendApdu(devices.session(), selectU2f);
     ASSERT_TRUE(selected.ok());
     EXPECT_EQ(selected->status, 0x9000);
+
+    // A simulator has no USB release number: the page shows the version its INIT states.
+    HardInfoPage hardware;
+    Fido2CertPage fido2;
+    U2fCertPage u2f;
+    Pages pages{hardware, fido2, u2f};
+    ShowDeviceInfo(devices, pages, "", "");
+    ASSERT_GE(hardware.rowCount(), 4);
+    EXPECT_EQ(hardware.labelAt(3), "Firmware Version");
+    EXPECT_EQ(hardware.valueAt(3), "051A");
 
     devices.close();
     responder.reset();
