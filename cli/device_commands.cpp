@@ -237,6 +237,13 @@ int runList(Context& context, const DeviceChoice& choice) {
                     entry.error = reason.empty() ? "cannot open" : reason;
                 }
             }
+        } else if (info.simulated) {
+            // A socket opens whether or not a simulator listens: it counts as opened only
+            // once it answered.
+            device.select(info.vendorId, info.productId);
+            if (!keyAnswers(device.session())) {
+                entry.error = "no reply from the simulator";
+            }
         }
         if (entry.fido && entry.accepted && entry.error.empty()) {
             usable = true;

@@ -119,5 +119,13 @@ TEST(CliBinary, TerminatedWhileTheKeyWaitsForATouchItCleansUpAndEndsByTheSignal)
     EXPECT_TRUE(tmp.entries().empty());  // its private directory went with it
 }
 
+TEST(CliList, ASimulatorCountsAsOpenedOnlyOnceItAnswers) {
+    // Nothing listens on the simulator port: the socket opens, the simulator is not there.
+    CliResult result = runCli({"--udp", "127.0.0.1:9", "--udp-reply-port", "47119", "list"});
+    EXPECT_EQ(result.status, cli::EXIT_NO_KEY);
+    EXPECT_NE(result.out.find("cannot open: no reply from the simulator"), std::string::npos)
+        << result.out;
+}
+
 }  // namespace
 }  // namespace orvanta::test
