@@ -1,7 +1,5 @@
 #include "cli/device_choice.h"
 
-#include <cstdio>
-
 #include "cli/virtual_key_backend.h"
 #include "transport/hex_text.h"
 #include "transport/hidapi_backend.h"

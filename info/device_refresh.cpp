@@ -1,6 +1,5 @@
 #include "info/device_refresh.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "info/getinfo_rows.h"
