@@ -7,6 +7,7 @@
 
 #include "app/app_icon.h"
 #include "app/dialog_units.h"
+#include "orvanta_version.h"
 
 namespace orvanta {
 
@@ -17,7 +18,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* icon = new QLabel(this);
     icon->setPixmap(applicationIcon().pixmap(32, 32));
     icon->setAlignment(Qt::AlignTop);
-    auto* version = new QLabel(QStringLiteral("Orvanta, Version 1.0"), this);
+    auto* version = new QLabel(QStringLiteral("Orvanta, Version " ORVANTA_VERSION), this);
     version->setObjectName(QStringLiteral("versionText"));
     auto* notice = new QLabel(
         QStringLiteral(

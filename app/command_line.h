@@ -3,17 +3,28 @@
 
 #include <string>
 
+#include "report/device_choice.h"
+
 namespace orvanta {
 
 struct AppOptions {
-    bool virtualKey = false;  // --virtual[=PROFILE]: the built-in virtual key
+    bool virtualKey = false;  // --virtual[=PROFILE,...]: built-in virtual keys, one per profile
     std::string profile = "default";
+    bool udp = false;  // --udp [HOST:PORT] (and --udp-reply-port PORT): a simulator over UDP
+    UdpEndpoints udpEndpoints;
+    std::string vidText;  // --device VID:PID: the key shown first, as four-digit hex texts
+    std::string pidText;
     bool probe = false;  // --probe: say whether an accepted key is attached
     bool help = false;
-    std::string error;  // non-empty: the command line was not understood
+    bool version = false;  // --version: print versionText() and end
+    std::string error;     // non-empty: the command line was not understood
 };
 
 AppOptions parseCommandLine(int argc, const char* const* argv);
+// The keys the options ask for, as the command line's --virtual, --udp and --device take them.
+DeviceChoice deviceChoice(const AppOptions& options);
 std::string usageText();
+// "orvanta VERSION", the line --version prints.
+std::string versionText();
 
 }  // namespace orvanta

@@ -3,8 +3,6 @@
 #include <cctype>
 #include <cstdio>
 
-#include "transport/clock.h"
-
 namespace orvanta {
 
 std::string deviceTraceLine(const DeviceEvent& event) {
@@ -28,14 +26,8 @@ std::string normaliseUsbId(const std::string& text) {
     return id;
 }
 
-int onDeviceChange(const DeviceEvent& event, Clock& clock, const RefreshFunction& refresh) {
-    if (event.code != DEVICE_ARRIVAL && event.code != DEVICE_REMOVE_COMPLETE) {
-        return 0;
-    }
-    // Give the system time to set up (or tear down) the new device's HID nodes.
-    clock.sleep(DEVICE_SETTLE_MS);
-    refresh(event.vendorId, event.productId);
-    return 1;
+bool refreshesPages(const DeviceEvent& event) {
+    return event.code == DEVICE_ARRIVAL || event.code == DEVICE_REMOVE_COMPLETE;
 }
 
 }  // namespace orvanta

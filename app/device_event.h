@@ -3,10 +3,7 @@
 // for the new device to settle, then a refresh asking for the device's vendor and product.
 
 #include <cstdint>
-#include <functional>
 #include <string>
-
-#include "transport/clock.h"
 
 namespace orvanta {
 
@@ -29,10 +26,8 @@ std::string deviceTraceLine(const DeviceEvent& event);
 // upper-case hexadecimal digits; empty for a text that is not 1 to 4 hexadecimal digits.
 std::string normaliseUsbId(const std::string& text);
 
-using RefreshFunction = std::function<void(const std::string& vidText, const std::string& pidText)>;
-
-// Arrival and removal alike: waits DEVICE_SETTLE_MS on the clock and refreshes with the
-// event's IDs; returns 1. Any other event code: nothing happens, returns 0.
-int onDeviceChange(const DeviceEvent& event, Clock& clock, const RefreshFunction& refresh);
+// Arrival and removal refresh the pages, DEVICE_SETTLE_MS after the event, with its IDs;
+// any other event code does nothing.
+bool refreshesPages(const DeviceEvent& event);
 
 }  // namespace orvanta

@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/orvanta_app.h"
 #include "app/probe.h"
+#include "orvanta_version.h"
 
 namespace {
 
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
         std::cout << orvanta::usageText();
         return 0;
     }
+    if (options.version) {
+        std::cout << orvanta::versionText();
+        return 0;
+    }
     if (!options.error.empty()) {
         std::cerr << "orvanta: " << options.error << "\n" << orvanta::usageText();
         return 2;
@@ -43,7 +48,7 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("orvanta"));
     orvanta::COrvantaApp app;
     return app.InitInstance(options);

@@ -5,7 +5,6 @@
 #include "app/orvanta_dlg.h"
 #include "app/qt_user_prompts.h"
 #include "app/single_instance.h"
-#include "app/use_virtual_key.h"
 #include "info/device_context.h"
 #include "transport/hidapi_backend.h"
 
@@ -35,13 +34,15 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
         return 0;
     }
 
-    std::shared_ptr<HidBackend> backend = m_backend;
+    DeviceChoice choice = deviceChoice(options);
+    choice.backend = m_backend;
+    std::shared_ptr<HidBackend> backend = makeBackend(choice, m_clock, nullptr);
     if (!backend) {
-        backend = options.virtualKey ? makeVirtualKeyBackend(options.profile, m_clock)
-                                     : std::make_shared<HidapiBackend>(m_clock);
+        // Only an unknown virtual profile fails, and the options refuse those.
+        backend = std::make_shared<HidapiBackend>(m_clock);
     }
     DeviceContext devices(backend, m_clock);
-    COrvantaDlg dialog(devices, m_prompts);
+    COrvantaDlg dialog(devices, m_prompts, nullptr, choice.vidText, choice.pidText);
     dialog.registerDeviceNotifications();
     m_ranMainWindow = true;
     execModal(dialog);  // OK or Cancel: the program ends either way

@@ -1,36 +1,96 @@
 #include "app/orvanta_dlg.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
+#include "app/device_worker.h"
 #include "app/dialog_units.h"
 #include "app/modal.h"
-#include "app/page_views.h"
 #include "app/permission_hint.h"
 #include "app/qt_user_prompts.h"
 #include "app/udev_monitor.h"
+#include "report/page_report.h"
+#include "transport/ctaphid.h"
+#include "transport/terminal_text.h"
 
 namespace orvanta {
 
-COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* parent)
+namespace {
+
+// A button beside the tabs for an action: it shows the action's short text and follows its
+// enabled state.
+QToolButton* cornerButton(QWidget* parent, const char* name, QAction* action) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setDefaultAction(action);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);  // the action's shortcut is the keyboard's way
+    return button;
+}
+
+// "About Orvanta... (F1)"
+QString toolTipWithShortcut(const QAction& action) {
+    return QString(action.text()).remove(QLatin1Char('&')) + QStringLiteral(" (") +
+           action.shortcut().toString(QKeySequence::NativeText) + QStringLiteral(")");
+}
+
+}  // namespace
+
+COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* parent,
+                         const std::string& vidText, const std::string& pidText)
     : QDialog(parent), m_devices(devices) {
     if (prompts == nullptr) {
         m_ownPrompts = std::make_unique<QtUserPrompts>(this);
         prompts = m_ownPrompts.get();
     }
     m_prompts = prompts;
+    m_workerPrompts = std::make_unique<ForwardedPrompts>(
+        *m_prompts, [this] { showStatus(QString::fromUtf8(TOUCH_TEXT), true); });
+    m_worker = std::make_unique<DeviceWorker>();
+    // Cancel and closing the window end the exchange that runs (a waiting key is sent
+    // CTAPHID_CANCEL).
+    m_devices.setCancelFlag(&m_cancel);
 
     setWindowTitle(QString::fromUtf8(APP_NAME));
     setWindowIcon(applicationIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::WindowMinimizeButtonHint, true);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(true);
+
+    m_chooserRow = new QWidget(this);
+    m_chooserRow->setObjectName(QStringLiteral("keyChooserRow"));
+    auto* chooserLabel = new QLabel(QStringLiteral("&Key:"), m_chooserRow);
+    m_chooser = new QComboBox(m_chooserRow);
+    m_chooser->setObjectName(QStringLiteral("keyChooser"));
+    m_chooser->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    chooserLabel->setBuddy(m_chooser);
+    m_identify = new QPushButton(QStringLiteral("&Identify"), m_chooserRow);
+    m_identify->setObjectName(QStringLiteral("identifyButton"));
+    m_identify->setToolTip(QStringLiteral("Makes the chosen key blink"));
+    auto* chooserLayout = new QHBoxLayout(m_chooserRow);
+    chooserLayout->setContentsMargins(0, 0, 0, 0);
+    chooserLayout->addWidget(chooserLabel);
+    chooserLayout->addWidget(m_chooser, 1);
+    chooserLayout->addWidget(m_identify);
+    m_chooserRow->hide();  // one key: the window as it always looked
+    connect(m_chooser, &QComboBox::activated, this, &COrvantaDlg::chooseKey);
+    connect(m_identify, &QPushButton::clicked, this, &COrvantaDlg::identify);
 
     m_tab = new QTabWidget(this);
     m_tab->setObjectName(QStringLiteral("tabs"));
@@ -41,14 +101,38 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     m_about->setShortcutContext(Qt::WindowShortcut);
     addAction(m_about);
     connect(m_about, &QAction::triggered, this, &COrvantaDlg::showAbout);
-    auto* help = new QToolButton(m_tab);
-    help->setObjectName(QStringLiteral("aboutButton"));
-    help->setText(QStringLiteral("?"));
-    help->setToolTip(QStringLiteral("About Orvanta... (F1)"));
-    help->setAutoRaise(true);
-    help->setFocusPolicy(Qt::NoFocus);
-    connect(help, &QToolButton::clicked, m_about, &QAction::trigger);
-    m_tab->setCornerWidget(help, Qt::TopRightCorner);
+    m_saveReport = new QAction(QString::fromUtf8("&Save report…"), this);
+    m_saveReport->setShortcut(QKeySequence::Save);
+    m_saveReport->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_saveReport);
+    connect(m_saveReport, &QAction::triggered, this, &COrvantaDlg::onSaveReport);
+    m_about->setIconText(QStringLiteral("?"));
+    m_about->setToolTip(toolTipWithShortcut(*m_about));
+    m_saveReport->setIconText(QString::fromUtf8("Save report…"));
+    m_saveReport->setToolTip(toolTipWithShortcut(*m_saveReport));
+    auto* corner = new QWidget(m_tab);
+    auto* cornerLayout = new QHBoxLayout(corner);
+    cornerLayout->setContentsMargins(0, 0, 0, 0);
+    cornerLayout->setSpacing(0);
+    cornerLayout->addWidget(cornerButton(corner, "saveReportButton", m_saveReport));
+    cornerLayout->addWidget(cornerButton(corner, "aboutButton", m_about));
+    m_tab->setCornerWidget(corner, Qt::TopRightCorner);
+
+    m_statusLine = new QWidget(this);
+    m_statusLine->setObjectName(QStringLiteral("statusLine"));
+    m_statusLabel = new QLabel(m_statusLine);
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_cancelButton = new QPushButton(QStringLiteral("Cancel"), m_statusLine);
+    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    auto* statusLayout = new QHBoxLayout(m_statusLine);
+    statusLayout->setContentsMargins(2, 0, 0, 0);
+    statusLayout->addWidget(m_statusLabel, 1);
+    statusLayout->addWidget(m_cancelButton);
+    m_statusLine->hide();
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] {
+        m_cancel.store(true);
+        m_cancelButton->setEnabled(false);
+    });
 
     m_hint = new QLabel(this);
     m_hint->setObjectName(QStringLiteral("permissionHint"));
@@ -60,14 +144,31 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(2);
+    layout->addWidget(m_chooserRow);
     layout->addWidget(m_tab, 1);
+    layout->addWidget(m_statusLine);
     layout->addWidget(m_hint);
 
-    setFixedSize(dialogUnitsToPixels(*this, 418, 243));
+    m_settle = new QTimer(this);
+    m_settle->setObjectName(QStringLiteral("settleTimer"));
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(static_cast<int>(DEVICE_SETTLE_MS));
+    connect(m_settle, &QTimer::timeout, this,
+            [this] { ShowDeviceInfo(m_settleEvent.vendorId, m_settleEvent.productId); });
+
+    // The design size; the value column takes what the window gains.
+    resize(dialogUnitsToPixels(*this, 418, 243));
+    setMinimumSize(dialogUnitsToPixels(*this, 240, 140));
     OnInitDialog();
+    ShowDeviceInfo(vidText, pidText);
 }
 
 COrvantaDlg::~COrvantaDlg() {
+    // The running job ends first: its exchange is cancelled, its questions go unanswered.
+    m_cancel.store(true);
+    m_workerPrompts->abandon();
+    m_worker->stop();
+    m_devices.setCancelFlag(nullptr);
     // The pages observe the models: end the views while the models still exist.
     delete m_tab;
     m_tab = nullptr;
@@ -75,26 +176,205 @@ COrvantaDlg::~COrvantaDlg() {
 
 void COrvantaDlg::OnInitDialog() {
     m_hardware = new CPageHardInfo(m_hardwareModel);
-    m_fido2 = new CPageCertInfo(m_fido2Model, m_devices, *m_prompts);
-    m_u2f = new CPageU2FCert(m_u2fModel, m_devices, *m_prompts);
+    m_fido2 = new CPageCertInfo(m_fido2Model, *this);
+    m_u2f = new CPageU2FCert(m_u2fModel, *this);
     m_tab->addTab(m_hardware, QStringLiteral("hardware info"));
     m_tab->addTab(m_fido2, QStringLiteral("FIDO2 Certification"));
     m_tab->addTab(m_u2f, QStringLiteral("U2F Certification"));
     m_tab->setCurrentIndex(0);
-    ShowDeviceInfo(std::string(), std::string());
+    setTabOrder(m_chooser, m_identify);
+    setTabOrder(m_identify, m_tab);
+    setTabOrder(m_tab, m_hardware);
+    setTabOrder(m_hardware, m_fido2);
+    setTabOrder(m_fido2, m_u2f);
+    setTabOrder(m_u2f, m_cancelButton);
+    updateActions();
+}
+
+bool COrvantaDlg::isBusy() const {
+    return m_worker->busy();
+}
+
+bool COrvantaDlg::runDeviceJob(Job job) {
+    if (isBusy()) {
+        QApplication::beep();  // one device job at a time
+        return false;
+    }
+    return startJob([this, job = std::move(job)] { job(m_devices, *m_workerPrompts); }, {});
+}
+
+bool COrvantaDlg::startJob(std::function<void()> job, std::function<void()> done) {
+    m_cancel.store(false);
+    m_statusLine->hide();
+    m_cancelButton->setEnabled(true);
+    const bool started = m_worker->run(std::move(job), [this, done = std::move(done)] {
+        m_statusLine->hide();
+        if (done) {
+            done();
+        }
+        jobEnded();
+    });
+    updateActions();
+    return started;
+}
+
+void COrvantaDlg::jobEnded() {
+    if (m_pendingRefresh) {
+        // A device event or a choice came while the job ran.
+        auto [vid, pid] = *m_pendingRefresh;
+        m_pendingRefresh.reset();
+        ShowDeviceInfo(vid, pid);
+        return;
+    }
+    updateActions();
 }
 
 void COrvantaDlg::ShowDeviceInfo(const std::string& vidText, const std::string& pidText) {
-    Pages all = pages();
-    orvanta::ShowDeviceInfo(m_devices, all, vidText, pidText);
-    updatePermissionHint();
+    if (isBusy()) {
+        m_pendingRefresh = std::make_pair(vidText, pidText);
+        return;
+    }
+    const std::string preferred = m_chosenPath;
+    startJob(
+        [this, vidText, pidText, preferred] {
+            m_devices.setPreferredPath(preferred);
+            Pages all = pages();
+            orvanta::ShowDeviceInfo(m_devices, all, vidText, pidText);
+            const DeviceSession& session = m_devices.session();
+            RefreshOutcome outcome;
+            outcome.keys = acceptedKeys(m_devices.devices());
+            if (session.present()) {
+                outcome.shownPath = session.device().path;
+            }
+            outcome.canWink = session.initFacts() &&
+                              (session.initFacts()->capabilities & CTAPHID_CAPABILITY_WINK) != 0;
+            outcome.openFailures = m_devices.devices().openFailures;
+            m_outcome = std::move(outcome);
+        },
+        [this] { applyRefresh(); });
 }
 
-void COrvantaDlg::updatePermissionHint() {
-    const std::string hint = permissionHint(m_devices.devices().openFailures);
+void COrvantaDlg::applyRefresh() {
+    m_keys = std::move(m_outcome.keys);
+    m_keyShown = !m_outcome.shownPath.empty();
+    m_canWink = m_outcome.canWink;
+    if (!m_pendingRefresh) {
+        // A choice made while this refresh ran is still to be shown.
+        m_chosenPath = m_outcome.shownPath;
+    }
+    m_chooser->clear();
+    for (size_t i = 0; i < m_keys.size(); ++i) {
+        m_chooser->addItem(QString::fromStdString(terminalSafe(keyChoiceText(m_keys[i]))));
+        if (m_keys[i].path == m_outcome.shownPath) {
+            m_chooser->setCurrentIndex(static_cast<int>(i));
+        }
+    }
+    m_chooserRow->setVisible(m_keys.size() > 1);
+
+    const std::string hint = permissionHint(m_outcome.openFailures);
     m_hint->setText(QString::fromStdString(hint));
     m_hint->setToolTip(QString::fromStdString(hint));
     m_hint->setVisible(!hint.empty());
+}
+
+void COrvantaDlg::chooseKey(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= m_keys.size()) {
+        return;
+    }
+    m_chosenPath = m_keys[static_cast<size_t>(index)].path;
+    ShowDeviceInfo(std::string(), std::string());
+}
+
+void COrvantaDlg::identify() {
+    startJob(
+        [this] {
+            QuickExchanges quick(m_devices.session());
+            m_winkAnswered = ctaphidExchange(m_devices.session(), CTAPHID_WINK, {}).ok();
+        },
+        [this] {
+            if (!m_winkAnswered) {
+                showStatus(QString::fromUtf8(IDENTIFY_FAILED_TEXT), false);
+            }
+        });
+}
+
+void COrvantaDlg::showStatus(const QString& text, bool cancellable) {
+    m_statusLabel->setText(text);
+    m_cancelButton->setVisible(cancellable);
+    m_statusLine->show();
+}
+
+void COrvantaDlg::updateActions() {
+    const bool idle = !isBusy();
+    m_saveReport->setEnabled(idle && m_keyShown);
+    m_identify->setEnabled(idle && m_canWink);
+}
+
+bool COrvantaDlg::saveReport(const QString& path, ReportFormat format, QString* error) {
+    auto fail = [error](const QString& reason) {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return false;
+    };
+    if (isBusy()) {
+        return fail(QStringLiteral("the key is still being read"));
+    }
+    const DeviceRecord& device = m_devices.session().device();
+    const std::vector<report::PageView> pages =
+        report::allPages(device, m_devices.facts(), m_hardwareModel, m_fido2Model, m_u2fModel);
+    std::string text;
+    if (format == ReportFormat::Json) {
+        std::optional<std::string> problem;
+        if (m_devices.facts().transportFailed) {
+            // As the command line says it: rows are missing because the key stopped talking.
+            problem = "The key " + terminalSafe(device.productName) + " (" +
+                      terminalSafe(device.path) + ") stopped answering; the page is incomplete.";
+        }
+        text = report::reportJson(pages, problem);
+    } else {
+        text = report::reportText(pages);
+    }
+    // Written whole or not at all: an existing file stays as it was when writing fails.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        return fail(file.errorString());
+    }
+    return true;
+}
+
+void COrvantaDlg::onSaveReport() {
+    if (!m_saveReport->isEnabled()) {
+        return;
+    }
+    const QString textFilter = QStringLiteral("Text report (*.txt)");
+    const QString jsonFilter = QStringLiteral("JSON report (*.json)");
+    QFileDialog dialog(this, QStringLiteral("Save report"),
+                       QDir::home().filePath(QStringLiteral("orvanta-report.txt")));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({textFilter, jsonFilter});
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog, jsonFilter](const QString& f) {
+                dialog.setDefaultSuffix(f == jsonFilter ? QStringLiteral("json")
+                                                        : QStringLiteral("txt"));
+            });
+    if (execModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString path = dialog.selectedFiles().constFirst();
+    const bool json = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive) ||
+                      (!path.endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive) &&
+                       dialog.selectedNameFilter() == jsonFilter);
+    QString error;
+    if (!saveReport(path, json ? ReportFormat::Json : ReportFormat::Text, &error)) {
+        m_prompts->showMessage(terminalSafe(("Cannot write " + path + ": " + error).toStdString()),
+                               MessageIcon::Error);
+    }
 }
 
 bool COrvantaDlg::registerDeviceNotifications() {
@@ -107,9 +387,14 @@ bool COrvantaDlg::registerDeviceNotifications() {
 
 int COrvantaDlg::onDeviceEvent(const DeviceEvent& event) {
     qDebug().noquote().nospace() << QString::fromStdString(deviceTraceLine(event));
-    return onDeviceChange(
-        event, m_devices.clock(),
-        [this](const std::string& vid, const std::string& pid) { ShowDeviceInfo(vid, pid); });
+    if (!refreshesPages(event)) {
+        return 0;
+    }
+    // Give the system time to set up (or tear down) the device's HID nodes; the window
+    // stays responsive meanwhile.
+    m_settleEvent = event;
+    m_settle->start();
+    return 1;
 }
 
 void COrvantaDlg::showAbout() {

@@ -1,61 +1,108 @@
 #pragma once
-// The main window: a fixed-size dialog whose tab control holds the three pages, with the
-// About entry, the hint for keys that cannot be opened, and the refresh after every USB
-// arrival or removal.
+// The main window: a dialog whose tab control holds the three pages, with the About entry,
+// the report, the hint for keys that cannot be opened, and the refresh after every USB
+// arrival or removal. Every exchange with a key runs on the window's device worker, so the
+// window keeps answering while a key waits for a touch; a line below the tabs then says so
+// and offers Cancel. With several keys attached, a chooser above the tabs picks the one the
+// pages show.
 
 #include <QDialog>
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/device_event.h"
+#include "app/key_chooser.h"
+#include "app/page_views.h"
 #include "ctap/user_prompts.h"
 #include "info/device_refresh.h"
 #include "info/page_model.h"
 
 class QAction;
+class QComboBox;
 class QLabel;
+class QPushButton;
 class QTabWidget;
+class QTimer;
 
 namespace orvanta {
 
-class CPageHardInfo;
-class CPageCertInfo;
-class CPageU2FCert;
+class DeviceWorker;
+class ForwardedPrompts;
 class UdevMonitor;
 
-class COrvantaDlg : public QDialog {
+inline constexpr const char* TOUCH_TEXT = "Touch your security key…";
+inline constexpr const char* IDENTIFY_FAILED_TEXT = "The key did not answer the identify request.";
+
+enum class ReportFormat { Text, Json };
+
+class COrvantaDlg : public QDialog, private DeviceWork {
     Q_OBJECT
 
   public:
-    // devices: the keys the window looks at. prompts: who answers the pages' questions;
-    // null for the window's own message boxes.
+    // devices: the keys the window looks at (the window's worker uses it from now on).
+    // prompts: who answers the pages' questions; null for the window's own message boxes.
+    // vidText, pidText: the key to show first (empty: the first attached key).
     explicit COrvantaDlg(DeviceContext& devices, UserPrompts* prompts = nullptr,
-                         QWidget* parent = nullptr);
+                         QWidget* parent = nullptr, const std::string& vidText = std::string(),
+                         const std::string& pidText = std::string());
     ~COrvantaDlg() override;
 
-    // Rebuilds all three pages for the given vendor and product (empty: the first key),
-    // then shows or hides the hint about keys that cannot be opened.
+    // Rebuilds all three pages on the worker for the given vendor and product (empty: the
+    // first key; a key chosen in the chooser wins while it is attached), then updates the
+    // chooser and the hint about keys that cannot be opened. While other device work runs,
+    // the refresh waits for it (the latest request counts).
     void ShowDeviceInfo(const std::string& vidText, const std::string& pidText);
     // Listens to USB arrivals and removals; false when udev cannot be reached.
     bool registerDeviceNotifications();
 
+    // Writes the three pages as text or as the JSON document of `orvanta-cli --json all`.
+    // False (with the reason) when it cannot be written or device work is running.
+    bool saveReport(const QString& path, ReportFormat format, QString* error = nullptr);
+
+    // Device work is running (the pages belong to the worker until it ends).
+    bool isBusy() const;
+
     QTabWidget* tabs() const { return m_tab; }
     QLabel* permissionHintLabel() const { return m_hint; }
     QAction* aboutAction() const { return m_about; }
+    QAction* saveReportAction() const { return m_saveReport; }
+    QComboBox* keyChooser() const { return m_chooser; }
+    QWidget* keyChooserRow() const { return m_chooserRow; }
+    QPushButton* identifyButton() const { return m_identify; }
+    QWidget* statusLine() const { return m_statusLine; }
+    QLabel* statusLabel() const { return m_statusLabel; }
+    QPushButton* cancelButton() const { return m_cancelButton; }
+    QTimer* settleTimer() const { return m_settle; }
+    // The models; read them only while the window is not busy.
     Pages pages() { return Pages{m_hardwareModel, m_fido2Model, m_u2fModel}; }
     DeviceContext& devices() { return m_devices; }
 
   public slots:
-    // One USB arrival or removal (or any other device message): trace, wait, refresh.
+    // One USB arrival or removal (or any other device message): trace now, refresh
+    // DEVICE_SETTLE_MS later (a later event starts the wait again). Returns 1 for an
+    // arrival or removal, else 0.
     int onDeviceEvent(const orvanta::DeviceEvent& event);
     void showAbout();
+    // Asks for a file and writes the report there.
+    void onSaveReport();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void OnInitDialog();
-    void updatePermissionHint();
+    bool runDeviceJob(Job job) override;
+    bool startJob(std::function<void()> job, std::function<void()> done);
+    void jobEnded();
+    void applyRefresh();
+    void chooseKey(int index);
+    void identify();
+    void showStatus(const QString& text, bool cancellable);
+    void updateActions();
 
     DeviceContext& m_devices;
     // The models outlive the views (the tab control is deleted first).
@@ -64,13 +111,40 @@ class COrvantaDlg : public QDialog {
     U2fCertPage m_u2fModel;
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts* m_prompts;
+    std::unique_ptr<ForwardedPrompts> m_workerPrompts;
+    std::unique_ptr<DeviceWorker> m_worker;
+    std::atomic<bool> m_cancel{false};
 
+    // What the last refresh found, handed from the worker to the window's thread.
+    struct RefreshOutcome {
+        std::vector<KeyEntry> keys;
+        std::string shownPath;  // empty: no key shown
+        bool canWink = false;
+        std::vector<OpenFailure> openFailures;
+    };
+    RefreshOutcome m_outcome;
+    std::vector<KeyEntry> m_keys;
+    std::string m_chosenPath;
+    bool m_keyShown = false;
+    bool m_canWink = false;
+    bool m_winkAnswered = false;
+    std::optional<std::pair<std::string, std::string>> m_pendingRefresh;
+    DeviceEvent m_settleEvent;
+
+    QWidget* m_chooserRow = nullptr;
+    QComboBox* m_chooser = nullptr;
+    QPushButton* m_identify = nullptr;
     QTabWidget* m_tab = nullptr;
     CPageHardInfo* m_hardware = nullptr;
     CPageCertInfo* m_fido2 = nullptr;
     CPageU2FCert* m_u2f = nullptr;
+    QWidget* m_statusLine = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QPushButton* m_cancelButton = nullptr;
     QLabel* m_hint = nullptr;
     QAction* m_about = nullptr;
+    QAction* m_saveReport = nullptr;
+    QTimer* m_settle = nullptr;
     UdevMonitor* m_monitor = nullptr;
 };
 

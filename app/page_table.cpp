@@ -1,15 +1,27 @@
 #include "app/page_table.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QTextDocument>
+#include <QThread>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "report/page_report.h"
 #include "transport/terminal_text.h"
 
 namespace orvanta {
 
-PageTable::PageTable(PageModel& model, int itemWidth, int valueWidth, QWidget* parent)
-    : QWidget(parent), m_model(model), m_list(new QTableWidget(0, 2, this)) {
+PageTable::PageTable(PageModel& model, std::string title, int itemWidth, int valueWidth,
+                     QWidget* parent)
+    : QWidget(parent),
+      m_model(model),
+      m_title(std::move(title)),
+      m_list(new QTableWidget(0, 2, this)) {
     m_list->setObjectName(QStringLiteral("list"));
     m_list->setHorizontalHeaderLabels({QStringLiteral("Item"), QStringLiteral("Value")});
     m_list->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -17,34 +29,62 @@ PageTable::PageTable(PageModel& model, int itemWidth, int valueWidth, QWidget* p
     m_list->horizontalHeader()->setHighlightSections(false);
     m_list->setColumnWidth(0, itemWidth);
     m_list->setColumnWidth(1, valueWidth);
+    // A wider window widens the values, which are what gets cut.
+    m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->verticalHeader()->hide();
     m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
     m_list->setShowGrid(true);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setWordWrap(false);
     m_list->setTextElideMode(Qt::ElideRight);
+    m_list->setTabKeyNavigation(false);  // Tab leaves the table for the next control
+    m_list->installEventFilter(this);
+
+    m_copyValue = new QAction(QStringLiteral("Copy &value"), this);
+    m_copyRow = new QAction(QStringLiteral("Copy &row"), this);
+    m_copyRow->setShortcut(QKeySequence::Copy);
+    m_copyRow->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_copyPage = new QAction(QStringLiteral("Copy &page"), this);
+    m_list->addAction(m_copyRow);
+    auto copy = [](const QString& text) { QGuiApplication::clipboard()->setText(text); };
+    connect(m_copyValue, &QAction::triggered, this, [this, copy] { copy(valueText()); });
+    connect(m_copyRow, &QAction::triggered, this, [this, copy] { copy(rowsText()); });
+    connect(m_copyPage, &QAction::triggered, this, [this, copy] { copy(pageText()); });
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &PageTable::showContextMenu);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
+    setFocusProxy(m_list);
 
     connect(m_list, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int) { onRowDoubleClicked(row); });
-    m_model.setObserver([this] { reload(); });
-    reload();
+    m_model.setObserver([this] {
+        if (QThread::currentThread() == thread()) {
+            show(m_model.rows());
+            return;
+        }
+        // The worker changes the model: its rows as they are now go to the window's
+        // thread, queued behind the earlier changes.
+        QMetaObject::invokeMethod(
+            this, [this, rows = m_model.rows()]() mutable { show(std::move(rows)); },
+            Qt::QueuedConnection);
+    });
+    show(m_model.rows());
 }
 
 PageTable::~PageTable() {
     m_model.setObserver(nullptr);
 }
 
-void PageTable::reload() {
-    const std::vector<Row>& rows = m_model.rows();
-    m_list->setRowCount(static_cast<int>(rows.size()));
-    for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-        const Row& row = rows[static_cast<size_t>(i)];
+void PageTable::show(std::vector<Row> rows) {
+    m_rows = std::move(rows);
+    m_list->setRowCount(static_cast<int>(m_rows.size()));
+    for (int i = 0; i < static_cast<int>(m_rows.size()); ++i) {
+        const Row& row = m_rows[static_cast<size_t>(i)];
         // Long texts (keys, Base64, getInfo lines) are cut at the column's edge; the tool
         // tip shows them whole.
         for (int column = 0; column < 2; ++column) {
@@ -62,6 +102,71 @@ void PageTable::reload() {
             m_list->setItem(i, column, item);
         }
     }
+}
+
+QString PageTable::valueText() const {
+    const int row = m_list->currentRow();
+    if (row < 0 || row >= static_cast<int>(m_rows.size())) {
+        return {};
+    }
+    return QString::fromStdString(m_rows[static_cast<size_t>(row)].valueText());
+}
+
+QString PageTable::rowsText() const {
+    std::vector<int> selected;
+    for (const QModelIndex& index : m_list->selectionModel()->selectedRows()) {
+        selected.push_back(index.row());
+    }
+    if (selected.empty() && m_list->currentRow() >= 0) {
+        selected.push_back(m_list->currentRow());
+    }
+    std::sort(selected.begin(), selected.end());
+    QStringList lines;
+    for (int row : selected) {
+        if (row < 0 || row >= static_cast<int>(m_rows.size())) {
+            continue;
+        }
+        const Row& shown = m_rows[static_cast<size_t>(row)];
+        QString line = QString::fromStdString(shown.label);
+        if (shown.value) {
+            line += QLatin1Char('\t') + QString::fromStdString(*shown.value);
+        }
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString PageTable::pageText() const {
+    return QString::fromStdString(report::reportText({report::PageView{m_title, m_rows}}));
+}
+
+void PageTable::showContextMenu(const QPoint& at) {
+    const bool onRow = m_list->currentRow() >= 0 && !m_rows.empty();
+    m_copyValue->setEnabled(onRow);
+    m_copyRow->setEnabled(onRow);
+    m_copyPage->setEnabled(!m_rows.empty());
+    QMenu menu(this);
+    menu.addAction(m_copyValue);
+    menu.addAction(m_copyRow);
+    menu.addAction(m_copyPage);
+    menu.exec(m_list->viewport()->mapToGlobal(at));
+    for (QAction* action : {m_copyValue, m_copyRow, m_copyPage}) {
+        action->setEnabled(true);  // Ctrl+C stays available; an empty copy does no harm
+    }
+}
+
+bool PageTable::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+            m_list->currentRow() >= 0) {
+            // Enter on a row acts as a double click on it.
+            onRowDoubleClicked(m_list->currentRow());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PageTable::onRowDoubleClicked(int) {}

@@ -1,11 +1,20 @@
 #pragma once
 // A tab page as a view: a two-column table ("Item", "Value") that mirrors one page model.
-// Grid lines, whole-row selection, no editing; a double click goes to onRowDoubleClicked.
+// Grid lines, whole-row selection, no editing; a double click (or Enter on a row) goes to
+// onRowDoubleClicked. Rows are copied with Ctrl+C and the context menu ("Copy value",
+// "Copy row", "Copy page"); the value column takes the width the window gains.
+//
+// The model may change on the window's worker thread: every change hands a copy of the rows
+// to the window's thread, which shows them in the order they came.
 
 #include <QTableWidget>
 #include <QWidget>
+#include <string>
+#include <vector>
 
 #include "info/page_model.h"
+
+class QAction;
 
 namespace orvanta {
 
@@ -13,19 +22,41 @@ class PageTable : public QWidget {
     Q_OBJECT
 
   public:
-    PageTable(PageModel& model, int itemWidth, int valueWidth, QWidget* parent);
+    // title: the page's name in a copied page ("hardware info").
+    PageTable(PageModel& model, std::string title, int itemWidth, int valueWidth, QWidget* parent);
     ~PageTable() override;
 
     QTableWidget* table() const { return m_list; }
-    // Rebuilds the table from the model (the model's observer calls this on every change).
-    void reload();
+    const std::string& title() const { return m_title; }
+    // The rows as the table shows them.
+    const std::vector<Row>& shownRows() const { return m_rows; }
+
+    // The texts the copy actions put on the clipboard: the current row's whole value, the
+    // selected rows as "Item<TAB>Value" lines, and the whole page as report text.
+    QString valueText() const;
+    QString rowsText() const;
+    QString pageText() const;
+
+    QAction* copyValueAction() const { return m_copyValue; }
+    QAction* copyRowAction() const { return m_copyRow; }
+    QAction* copyPageAction() const { return m_copyPage; }
 
   protected:
     virtual void onRowDoubleClicked(int row);
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Rebuilds the table from these rows.
+    void show(std::vector<Row> rows);
+    void showContextMenu(const QPoint& at);
+
     PageModel& m_model;
+    std::string m_title;
     QTableWidget* m_list;
+    std::vector<Row> m_rows;
+    QAction* m_copyValue;
+    QAction* m_copyRow;
+    QAction* m_copyPage;
 };
 
 }  // namespace orvanta

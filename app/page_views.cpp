@@ -1,6 +1,7 @@
 #include "app/page_views.h"
 
 #include "cert/certificate_pages.h"
+#include "report/page_report.h"
 
 namespace orvanta {
 
@@ -11,37 +12,38 @@ constexpr int VALUE_WIDTH = 500;
 }  // namespace
 
 CPageHardInfo::CPageHardInfo(HardInfoPage& model, QWidget* parent)
-    : PageTable(model, HARDWARE_ITEM_WIDTH, VALUE_WIDTH, parent) {
+    : PageTable(model, report::HARDWARE_TITLE, HARDWARE_ITEM_WIDTH, VALUE_WIDTH, parent) {
     setObjectName(QStringLiteral("CPageHardInfo"));
     model.deleteAllRows();
 }
 
-CPageCertInfo::CPageCertInfo(Fido2CertPage& model, DeviceContext& devices, UserPrompts& prompts,
-                             QWidget* parent)
-    : PageTable(model, CERTIFICATE_ITEM_WIDTH, VALUE_WIDTH, parent),
+CPageCertInfo::CPageCertInfo(Fido2CertPage& model, DeviceWork& work, QWidget* parent)
+    : PageTable(model, report::FIDO2_TITLE, CERTIFICATE_ITEM_WIDTH, VALUE_WIDTH, parent),
       m_page(model),
-      m_devices(devices),
-      m_prompts(prompts) {
+      m_work(work) {
     setObjectName(QStringLiteral("CPageCertInfo"));
     m_page.clearCertificatePage();
 }
 
 void CPageCertInfo::onRowDoubleClicked(int row) {
-    onCertificateRowDoubleClick(m_devices, m_page, row, m_prompts);
+    // The row's action is looked up by the job: the worker owns the page while it runs.
+    m_work.runDeviceJob([this, row](DeviceContext& devices, UserPrompts& prompts) {
+        onCertificateRowDoubleClick(devices, m_page, row, prompts);
+    });
 }
 
-CPageU2FCert::CPageU2FCert(U2fCertPage& model, DeviceContext& devices, UserPrompts& prompts,
-                           QWidget* parent)
-    : PageTable(model, CERTIFICATE_ITEM_WIDTH, VALUE_WIDTH, parent),
+CPageU2FCert::CPageU2FCert(U2fCertPage& model, DeviceWork& work, QWidget* parent)
+    : PageTable(model, report::U2F_TITLE, CERTIFICATE_ITEM_WIDTH, VALUE_WIDTH, parent),
       m_page(model),
-      m_devices(devices),
-      m_prompts(prompts) {
+      m_work(work) {
     setObjectName(QStringLiteral("CPageU2FCert"));
     m_page.initialise();
 }
 
 void CPageU2FCert::onRowDoubleClicked(int row) {
-    onU2fRowDoubleClick(m_devices, m_page, row, m_prompts);
+    m_work.runDeviceJob([this, row](DeviceContext& devices, UserPrompts& prompts) {
+        onU2fRowDoubleClick(devices, m_page, row, prompts);
+    });
 }
 
 }  // namespace orvanta

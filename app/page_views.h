@@ -1,11 +1,22 @@
 #pragma once
 // The three tab pages: views over the page models.
 
+#include <functional>
+
 #include "app/page_table.h"
 #include "ctap/user_prompts.h"
 #include "info/device_context.h"
 
 namespace orvanta {
+
+// Where the pages' row actions run: on the window's device worker, with prompts that reach
+// the window. A job that cannot start (another one still runs) is dropped.
+class DeviceWork {
+  public:
+    using Job = std::function<void(DeviceContext& devices, UserPrompts& prompts)>;
+    virtual ~DeviceWork() = default;
+    virtual bool runDeviceJob(Job job) = 0;
+};
 
 // "hardware info": clicks and double clicks only select.
 class CPageHardInfo : public PageTable {
@@ -20,16 +31,14 @@ class CPageCertInfo : public PageTable {
     Q_OBJECT
 
   public:
-    CPageCertInfo(Fido2CertPage& model, DeviceContext& devices, UserPrompts& prompts,
-                  QWidget* parent = nullptr);
+    CPageCertInfo(Fido2CertPage& model, DeviceWork& work, QWidget* parent = nullptr);
 
   protected:
     void onRowDoubleClicked(int row) override;
 
   private:
     Fido2CertPage& m_page;
-    DeviceContext& m_devices;
-    UserPrompts& m_prompts;
+    DeviceWork& m_work;
 };
 
 // "U2F Certification".
@@ -37,16 +46,14 @@ class CPageU2FCert : public PageTable {
     Q_OBJECT
 
   public:
-    CPageU2FCert(U2fCertPage& model, DeviceContext& devices, UserPrompts& prompts,
-                 QWidget* parent = nullptr);
+    CPageU2FCert(U2fCertPage& model, DeviceWork& work, QWidget* parent = nullptr);
 
   protected:
     void onRowDoubleClicked(int row) override;
 
   private:
     U2fCertPage& m_page;
-    DeviceContext& m_devices;
-    UserPrompts& m_prompts;
+    DeviceWork& m_work;
 };
 
 }  // namespace orvanta

@@ -1,13 +1,15 @@
 #include "cert/certificate_details.h"
 
-#include <mbedtls/asn1.h>
+#include <openssl/asn1.h>
+#include <openssl/objects.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 #include "cert/base64.h"
 #include "cert/certificate_file.h"
+#include "cert/der.h"
 #include "cert/name_text.h"
 #include "cert/signature_check.h"
 #include "cert/x509_lenient.h"
@@ -19,13 +21,59 @@ namespace {
 
 static_assert(sizeof(time_t) >= 8, "certificate times up to the year 9999 need a 64-bit time_t");
 
-constexpr int SEQUENCE = MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE;
 // DER content of the object identifier 1.3.6.1.4.1.45724.2.1.1.
 constexpr uint8_t FIDO_TRANSPORTS_OID[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
                                            0xE5, 0x1C, 0x02, 0x01, 0x01};
 
-CertificateTime timeOf(const mbedtls_x509_time& t) {
-    return CertificateTime{t.year, t.mon, t.day, t.hour, t.min, t.sec};
+// Reads `count` decimal digits; false at anything else.
+bool readDigits(const unsigned char*& p, int count, int& value) {
+    value = 0;
+    for (int i = 0; i < count; ++i, ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        value = value * 10 + (*p - '0');
+    }
+    return true;
+}
+
+// A validity time: UTCTime YYMMDDhhmmss (years 50 to 99 are 19xx) or GeneralizedTime
+// YYYYMMDDhhmmss, each with an optional trailing "Z" and nothing else, naming an instant
+// that exists. Fractions, offsets and missing seconds are refused, as is a calendar date
+// that does not exist.
+std::optional<CertificateTime> certificateTime(const ASN1_TIME* time) {
+    if (time == nullptr) {
+        return std::nullopt;
+    }
+    const int type = ASN1_STRING_type(time);
+    const int yearDigits = type == V_ASN1_UTCTIME ? 2 : type == V_ASN1_GENERALIZEDTIME ? 4 : 0;
+    const int length = ASN1_STRING_length(time);
+    if (yearDigits == 0 || length < yearDigits + 10 || length > yearDigits + 11) {
+        return std::nullopt;
+    }
+    const unsigned char* p = ASN1_STRING_get0_data(time);
+    CertificateTime t;
+    if (!readDigits(p, yearDigits, t.year) || !readDigits(p, 2, t.month) ||
+        !readDigits(p, 2, t.day) || !readDigits(p, 2, t.hour) || !readDigits(p, 2, t.minute) ||
+        !readDigits(p, 2, t.second)) {
+        return std::nullopt;
+    }
+    if (length == yearDigits + 11 && *p != 'Z') {
+        return std::nullopt;
+    }
+    if (yearDigits == 2) {
+        t.year += t.year < 50 ? 2000 : 1900;
+    }
+    static constexpr int DAYS[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.month < 1 || t.month > 12 || t.hour > 23 || t.minute > 59 || t.second > 59) {
+        return std::nullopt;
+    }
+    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+    const int monthDays = DAYS[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+    if (t.day < 1 || t.day > monthDays) {
+        return std::nullopt;
+    }
+    return t;
 }
 
 std::string timeText(const CertificateTime& t) {
@@ -33,62 +81,36 @@ std::string timeText(const CertificateTime& t) {
 }
 
 // The BIT STRING content of subjectPublicKeyInfo, without its unused-bits octet.
-std::vector<uint8_t> subjectPublicKey(const mbedtls_x509_buf& spki) {
-    unsigned char* p = spki.p;
-    const unsigned char* end = spki.p + spki.len;
-    size_t len = 0;
-    if (p == nullptr || mbedtls_asn1_get_tag(&p, end, &len, SEQUENCE) != 0) {
-        return {};
+std::optional<std::vector<uint8_t>> subjectPublicKey(std::span<const uint8_t> spki) {
+    DerCursor outer(spki);
+    std::optional<DerElement> info = outer.next(der_tag::SEQUENCE);
+    if (!info) {
+        return std::nullopt;
     }
-    end = p + len;
-    if (mbedtls_asn1_get_tag(&p, end, &len, SEQUENCE) != 0) {
-        return {};
+    DerCursor inner(info->content);
+    std::optional<DerElement> key =
+        inner.next(der_tag::SEQUENCE) ? inner.next(der_tag::BIT_STRING) : std::nullopt;
+    if (!key || key->content.empty()) {
+        return std::nullopt;
     }
-    p += len;  // algorithm
-    if (mbedtls_asn1_get_tag(&p, end, &len, MBEDTLS_ASN1_BIT_STRING) != 0 || len == 0) {
-        return {};
-    }
-    return std::vector<uint8_t>(p + 1, p + len);
+    return std::vector<uint8_t>(key->content.begin() + 1, key->content.end());
 }
 
-// The extnValue content of the extension with the given OID among the raw v3 extensions
-// (the content of the [3] field: SEQUENCE OF Extension).
-std::optional<std::vector<uint8_t>> findExtension(const mbedtls_x509_buf& extensions,
-                                                  const uint8_t* oid, size_t oidLength) {
-    if (extensions.p == nullptr || extensions.len == 0) {
-        return std::nullopt;
-    }
-    unsigned char* p = extensions.p;
-    const unsigned char* end = extensions.p + extensions.len;
-    size_t len = 0;
-    if (mbedtls_asn1_get_tag(&p, end, &len, SEQUENCE) != 0) {
-        return std::nullopt;
-    }
-    end = p + len;
-    while (p < end) {
-        if (mbedtls_asn1_get_tag(&p, end, &len, SEQUENCE) != 0) {
-            return std::nullopt;
+// The extnValue content of the first extension with the given OID.
+std::optional<std::vector<uint8_t>> findExtension(const X509* certificate,
+                                                  std::span<const uint8_t> oid) {
+    const int count = X509_get_ext_count(certificate);
+    for (int i = 0; i < count; ++i) {
+        X509_EXTENSION* extension = X509_get_ext(certificate, i);
+        const ASN1_OBJECT* type = X509_EXTENSION_get_object(extension);
+        const unsigned char* typeBytes = OBJ_get0_data(type);
+        if (typeBytes == nullptr ||
+            !std::equal(oid.begin(), oid.end(), typeBytes, typeBytes + OBJ_length(type))) {
+            continue;
         }
-        const unsigned char* extensionEnd = p + len;
-        size_t oidLen = 0;
-        if (mbedtls_asn1_get_tag(&p, extensionEnd, &oidLen, MBEDTLS_ASN1_OID) != 0) {
-            return std::nullopt;
-        }
-        bool match = oidLen == oidLength && std::memcmp(p, oid, oidLength) == 0;
-        p += oidLen;
-        int critical = 0;
-        if (p < extensionEnd && *p == MBEDTLS_ASN1_BOOLEAN &&
-            mbedtls_asn1_get_bool(&p, extensionEnd, &critical) != 0) {
-            return std::nullopt;
-        }
-        size_t valueLen = 0;
-        if (mbedtls_asn1_get_tag(&p, extensionEnd, &valueLen, MBEDTLS_ASN1_OCTET_STRING) != 0) {
-            return std::nullopt;
-        }
-        if (match) {
-            return std::vector<uint8_t>(p, p + valueLen);
-        }
-        p = const_cast<unsigned char*>(extensionEnd);
+        const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(extension);
+        const unsigned char* bytes = ASN1_STRING_get0_data(value);
+        return std::vector<uint8_t>(bytes, bytes + ASN1_STRING_length(value));
     }
     return std::nullopt;
 }
@@ -147,21 +169,39 @@ std::string transportsText(const uint8_t* value, size_t length) {
 }
 
 std::optional<CertificateDetails> describeCertificate(std::span<const uint8_t> der) {
-    X509Certificate certificate;
-    if (der.empty() || parseCertificateLenient(der.data(), der.size(), certificate.get()) != 0) {
+    std::optional<CertificateFields> fields = certificateFields(der);
+    if (!fields) {
         return std::nullopt;
     }
-    const mbedtls_x509_crt& crt = *certificate.get();
+    X509Ptr certificate = parseCertificateLenient(der);
+    if (!certificate) {
+        return std::nullopt;
+    }
+    // Versions 1 to 3 are the layouts there are; another number is no certificate we know.
+    const long version = X509_get_version(certificate.get());
+    std::optional<std::vector<NameAttribute>> subject = nameAttributes(fields->subject);
+    std::optional<std::vector<NameAttribute>> issuer = nameAttributes(fields->issuer);
+    std::optional<CertificateTime> notBefore =
+        certificateTime(X509_get0_notBefore(certificate.get()));
+    std::optional<CertificateTime> notAfter =
+        certificateTime(X509_get0_notAfter(certificate.get()));
+    std::optional<std::vector<uint8_t>> publicKey = subjectPublicKey(fields->subjectPublicKeyInfo);
+    if (version < 0 || version > 2 || !subject || !issuer || !notBefore || !notAfter ||
+        !publicKey) {
+        return std::nullopt;
+    }
     CertificateDetails details;
-    details.version = crt.version;
-    details.serialNumber.assign(crt.serial.p, crt.serial.p + crt.serial.len);
-    details.subject = nameValuesText(&crt.subject);
-    details.issuer = nameDisplayText(&crt.issuer);
-    details.notBefore = timeOf(crt.valid_from);
-    details.notAfter = timeOf(crt.valid_to);
-    details.publicKey = subjectPublicKey(crt.pk_raw);
+    details.version = static_cast<int>(version) + 1;
+    details.serialNumber.assign(fields->serial.begin(), fields->serial.end());
+    details.subject = nameValuesText(*subject);
+    details.issuer = nameDisplayText(*issuer);
+    details.notBefore = *notBefore;
+    details.notAfter = *notAfter;
+    details.publicKey = std::move(*publicKey);
+    details.subjectPublicKeyInfo.assign(fields->subjectPublicKeyInfo.begin(),
+                                        fields->subjectPublicKeyInfo.end());
     details.der.assign(der.begin(), der.end());
-    details.transports = findExtension(crt.v3_ext, FIDO_TRANSPORTS_OID, sizeof FIDO_TRANSPORTS_OID);
+    details.transports = findExtension(certificate.get(), FIDO_TRANSPORTS_OID);
     return details;
 }
 
@@ -199,8 +239,8 @@ bool certificateRows(const uint8_t* der, size_t length, std::vector<Row>& rows) 
 int showCertificateDetails(CertificatePage& page, const uint8_t* certificate,
                            size_t certificateLength, const uint8_t* signedData,
                            size_t signedDataLength, const uint8_t* signature,
-                           size_t signatureLength, CertificateVariant variant,
-                           UserPrompts& prompts) {
+                           size_t signatureLength, CertificateVariant variant, UserPrompts& prompts,
+                           std::optional<int64_t> alg) {
     const bool fido2 = variant == CertificateVariant::Fido2;
     if (fido2) {
         page.AppendRow(" ", std::string(" "));
@@ -215,16 +255,19 @@ int showCertificateDetails(CertificatePage& page, const uint8_t* certificate,
     // The file keeps the bytes as received, also when only a patched copy decoded.
     writeCertificateFile(page, certificate, certificateLength);
 
-    const std::vector<uint8_t>& key = details->publicKey;
+    const std::vector<uint8_t>& key = details->subjectPublicKeyInfo;
+    // No signature at all is one that does not verify.
+    const std::span<const uint8_t> signatureBytes =
+        signature != nullptr ? std::span(signature, signatureLength) : std::span<const uint8_t>();
     std::optional<bool> verified;
     if (signedData == nullptr) {
         // Nothing to check the signature over: the rows alone, the check left open.
     } else if (!fido2) {
-        verified = verifyRegistrationSignature(key.data(), key.size(), signedData, signedDataLength,
-                                               signature, signatureLength) == 0;
+        verified =
+            verifyRegistrationSignature(key, {signedData, signedDataLength}, signatureBytes) == 0;
     } else if (details->subject.find("Attestation") != std::string::npos) {
-        verified = verifyAttestationSignature(key.data(), key.size(), signedData, signedDataLength,
-                                              signature, signatureLength) == 0;
+        verified = verifyAttestationSignature(key, alg, {signedData, signedDataLength},
+                                              signatureBytes) == 0;
     }
     std::vector<Row> rows = certificateRows(*details);
     const size_t index = page.addCertificate(PageCertificate{std::move(details->der), verified});

@@ -42,13 +42,17 @@ struct CertificateDetails {
     std::string issuer;   // the issuer's common name
     CertificateTime notBefore;
     CertificateTime notAfter;
-    std::vector<uint8_t> publicKey;  // subjectPublicKey without the unused-bits octet
-    std::vector<uint8_t> der;        // the whole certificate as given
+    std::vector<uint8_t> publicKey;             // subjectPublicKey without the unused-bits octet
+    std::vector<uint8_t> subjectPublicKeyInfo;  // as encoded: the key the signatures need
+    std::vector<uint8_t> der;                   // the whole certificate as given
     // The value of the FIDO transports extension, when present.
     std::optional<std::vector<uint8_t>> transports;
 };
 
-// Decodes a DER certificate (leniently, see x509_lenient.h); nothing when it is none.
+// Decodes a DER certificate with libcrypto (leniently, see x509_lenient.h): every key type
+// and every extension, known or not, critical or not. Nothing when the bytes are no
+// certificate, or one of a version other than 1 to 3, or with a validity time that names
+// no real instant.
 std::optional<CertificateDetails> describeCertificate(std::span<const uint8_t> der);
 
 // The rows "Version" ... "Base64 encode" and, when present, "Extentions".
@@ -70,14 +74,16 @@ std::string transportsText(const uint8_t* value, size_t length);
 // Appends a certificate's rows to the page. FIDO2 variant: a separator row " " / " " first
 // (it stays when decoding fails); "Verify Result" only when the subject contains
 // "Attestation". U2F variant: "Verify Result" always. A null signedData leaves the
-// signature unchecked in both variants: no "Verify Result". Before the rows, the
+// signature unchecked in both variants: no "Verify Result". The FIDO2 check takes the
+// attestation statement's algorithm `alg` when there is one (see signature_check.h); the
+// U2F check the algorithm of the certificate's key. Before the rows, the
 // certificate is written to a new temporary ".cer" file that the page remembers. Returns 0
 // when the rows were added, 1 when the certificate does not decode (after the error message
 // "Fetch certifications failed2222!" or "...6666!").
 int showCertificateDetails(CertificatePage& page, const uint8_t* certificate,
                            size_t certificateLength, const uint8_t* signedData,
                            size_t signedDataLength, const uint8_t* signature,
-                           size_t signatureLength, CertificateVariant variant,
-                           UserPrompts& prompts);
+                           size_t signatureLength, CertificateVariant variant, UserPrompts& prompts,
+                           std::optional<int64_t> alg = std::nullopt);
 
 }  // namespace orvanta

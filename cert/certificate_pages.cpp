@@ -28,7 +28,8 @@ void onRowDoubleClick(CertificatePage& page, int row, UserPrompts& prompts, Fetc
 void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, int row,
                                  UserPrompts& prompts) {
     onRowDoubleClick(page, row, prompts, [&] {
-        fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts);
+        fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts,
+                               context.pinProtocol());
     });
 }
 

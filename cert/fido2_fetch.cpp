@@ -38,10 +38,18 @@ std::optional<std::vector<uint8_t>> byteString(CborSpan item) {
 }  // namespace
 
 std::vector<uint8_t> buildMakeCredentialRequest(const uint8_t* pinAuth) {
+    return buildMakeCredentialRequest(
+        pinAuth != nullptr ? std::span(pinAuth, PIN_AUTH_LENGTH) : std::span<const uint8_t>(),
+        PinProtocol::One);
+}
+
+std::vector<uint8_t> buildMakeCredentialRequest(std::span<const uint8_t> pinUvAuthParam,
+                                                PinProtocol protocol) {
+    const bool withPin = !pinUvAuthParam.empty();
     std::vector<uint8_t> request(1 + MAKE_CREDENTIAL_CBOR_CAPACITY, 0);
     request[0] = AUTHENTICATOR_MAKE_CREDENTIAL;
     CborWriter w{request.data() + 1, 0, MAKE_CREDENTIAL_CBOR_CAPACITY, false};
-    beginMap(w, pinAuth != nullptr ? 6 : 4);
+    beginMap(w, withPin ? 6 : 4);
     putUnsigned(w, 1);
     putBytes(w, FIDO2_CLIENT_DATA_HASH, sizeof FIDO2_CLIENT_DATA_HASH);
     putUnsigned(w, 2);
@@ -65,11 +73,11 @@ std::vector<uint8_t> buildMakeCredentialRequest(const uint8_t* pinAuth) {
     putNegative(w, -7);
     putText(w, "type");
     putText(w, "public-key");
-    if (pinAuth != nullptr) {
+    if (withPin) {
         putUnsigned(w, 8);
-        putBytes(w, pinAuth, PIN_AUTH_LENGTH);
+        putBytes(w, pinUvAuthParam.data(), static_cast<uint32_t>(pinUvAuthParam.size()));
         putUnsigned(w, 9);
-        putUnsigned(w, 1);
+        putUnsigned(w, static_cast<uint32_t>(protocol));
     }
     // The map is far below the capacity; a failed writer would mean a broken build.
     request.resize(w.failed ? 0 : 1 + w.length);
@@ -137,7 +145,7 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
         showCertificateDetails(page, certificate->data(), certificate->size(),
                                clientDataHash != nullptr ? signedData.data() : nullptr,
                                signedData.size(), signature.data(), signature.size(),
-                               CertificateVariant::Fido2, prompts);
+                               CertificateVariant::Fido2, prompts, attestation->alg);
     }
     if (shown == 0) {
         // No x5c, or one that holds no certificate (self attestation).
@@ -148,7 +156,7 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
 }
 
 FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
-                                    UserPrompts& prompts) {
+                                    UserPrompts& prompts, PinProtocol protocol) {
     if (!prompts.askOkCancel(TIPS_TEXT)) {
         return FetchOutcome::Cancelled;
     }
@@ -163,16 +171,16 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
     WipeVectorOnExit wipeRequest(request);
     if (clientPinSet) {
         PinToken token;
-        if (obtainPinToken(session, prompts, token) != 0) {
+        if (obtainPinToken(session, prompts, token, protocol) != 0) {
             return FetchOutcome::Failed;  // the PIN step has told the user
         }
         uint8_t mac[SHA256_LENGTH] = {};
         WipeOnExit<uint8_t[SHA256_LENGTH]> wipeMac(mac);
         // Keyed by the token at the length the key gave it.
-        if (hmacSha256(token.bytes(), FIDO2_CLIENT_DATA_HASH, mac) != 0) {
+        if (pinAuthenticate(protocol, token.bytes(), FIDO2_CLIENT_DATA_HASH, mac) != 0) {
             return FetchOutcome::Failed;
         }
-        request = buildMakeCredentialRequest(mac);  // pinAuth: the first 16 bytes
+        request = buildMakeCredentialRequest(std::span(mac, pinAuthLength(protocol)), protocol);
     } else {
         request = buildMakeCredentialRequest(nullptr);
     }

@@ -13,6 +13,7 @@
 #include "cert/fetch_outcome.h"
 #include "ctap/cbor.h"
 #include "ctap/ctap_protocol.h"
+#include "ctap/pin_protocol.h"
 #include "ctap/user_prompts.h"
 #include "info/page_model.h"
 #include "transport/device_session.h"
@@ -46,6 +47,10 @@ inline constexpr const char* NO_CERTIFICATE_MESSAGE = "No certificate informatio
 // clientDataHash, rp, user and pubKeyCredParams (ES256); with pinAuth (16 bytes) also
 // keys 8 (pinAuth) and 9 (pinProtocol 1). 171 bytes without, 191 bytes with a pinAuth.
 std::vector<uint8_t> buildMakeCredentialRequest(const uint8_t* pinAuth);
+// The same with a pinUvAuthParam of the given protocol (16 bytes in protocol 1, 32 in
+// protocol 2) in key 8 and the protocol number in key 9; an empty span leaves both out.
+std::vector<uint8_t> buildMakeCredentialRequest(std::span<const uint8_t> pinUvAuthParam,
+                                                PinProtocol protocol);
 
 // The attestation of an authenticatorMakeCredential response.
 struct Fido2Attestation {
@@ -63,18 +68,20 @@ Result<Fido2Attestation> decodeMakeCredentialResponse(CborSpan response);
 
 // Shows what a successful authenticatorMakeCredential response (the CBOR map after the
 // status byte) attests: the signed data is authData followed by clientDataHash, the
-// signature is attStmt "sig", and each of the first three x5c certificates goes to the
-// certificate rows (FIDO2 variant). Missing or empty authData or sig end silently (Failed);
-// an attestation without certificates shows "No certificate information returned!"
-// (NoCertificate). A null clientDataHash shows the same certificate rows without the
-// signature check (no "Verify Result"). The command line uses it to decode saved responses.
+// signature is attStmt "sig" made with the algorithm attStmt "alg" names, and each of the
+// first three x5c certificates goes to the certificate rows (FIDO2 variant). Missing or
+// empty authData or sig end silently (Failed); an attestation without certificates shows
+// "No certificate information returned!" (NoCertificate). A null clientDataHash shows the
+// same certificate rows without the signature check (no "Verify Result"). The command line
+// uses it to decode saved responses.
 FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
                                       const uint8_t clientDataHash[32], UserPrompts& prompts);
 
 // The whole fetch started by a double click on "Tips": confirmation, page reset, SELECT,
 // PIN token when the key has a PIN (as its last authenticatorGetInfo said), the
 // registration (the key waits for a touch) and the rows.
+// `protocol`: the PIN/UV auth protocol the key's getInfo asks for (choosePinProtocol).
 FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
-                                    UserPrompts& prompts);
+                                    UserPrompts& prompts, PinProtocol protocol = PinProtocol::One);
 
 }  // namespace orvanta

@@ -1,16 +1,17 @@
 #include "cert/name_text.h"
 
-#include <mbedtls/asn1.h>
-#include <mbedtls/oid.h>
+#include <algorithm>
 
-#include <cstring>
-
+#include "cert/der.h"
 #include "transport/hex_text.h"
 #include "transport/utf8.h"
 
 namespace orvanta {
 
 namespace {
+
+// 2.5.4.3, id-at-commonName.
+constexpr uint8_t COMMON_NAME_OID[] = {0x55, 0x04, 0x03};
 
 // One character of a name as shown: control characters, which would break the line or the
 // terminal, become "?"; everything else goes through the shared encoder.
@@ -76,12 +77,12 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
         return out;
     }
     switch (tag) {
-        case MBEDTLS_ASN1_UTF8_STRING:
+        case der_tag::UTF8_STRING:
             for (size_t i = 0; i < length;) {
                 appendShown(out, nextUtf8(value, length, i));
             }
             return out;
-        case MBEDTLS_ASN1_BMP_STRING:
+        case der_tag::BMP_STRING:
             for (size_t i = 0; i + 1 < length; i += 2) {
                 uint32_t unit = (static_cast<uint32_t>(value[i]) << 8) | value[i + 1];
                 if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < length) {
@@ -95,22 +96,22 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
                 appendShown(out, unit);
             }
             return out;
-        case MBEDTLS_ASN1_UNIVERSAL_STRING:
+        case der_tag::UNIVERSAL_STRING:
             for (size_t i = 0; i + 3 < length; i += 4) {
                 appendShown(out, (static_cast<uint32_t>(value[i]) << 24) |
                                      (static_cast<uint32_t>(value[i + 1]) << 16) |
                                      (static_cast<uint32_t>(value[i + 2]) << 8) | value[i + 3]);
             }
             return out;
-        case MBEDTLS_ASN1_T61_STRING:
+        case der_tag::T61_STRING:
             for (size_t i = 0; i < length; ++i) {
                 appendShown(out, value[i]);  // Latin-1
             }
             return out;
-        case MBEDTLS_ASN1_PRINTABLE_STRING:
-        case MBEDTLS_ASN1_IA5_STRING:
-        case 0x12:  // NumericString
-        case 0x1A:  // VisibleString
+        case der_tag::PRINTABLE_STRING:
+        case der_tag::IA5_STRING:
+        case der_tag::NUMERIC_STRING:
+        case der_tag::VISIBLE_STRING:
             for (size_t i = 0; i < length; ++i) {
                 appendShown(out, value[i] < 0x80 ? value[i] : REPLACEMENT_CHARACTER);
             }
@@ -120,37 +121,62 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
     }
 }
 
-std::string nameValuesText(const mbedtls_x509_name* name) {
+std::optional<std::vector<NameAttribute>> nameAttributes(std::span<const uint8_t> name) {
+    DerCursor outer(name);
+    std::optional<DerElement> sequence = outer.next(der_tag::SEQUENCE);
+    if (!sequence || !outer.atEnd()) {
+        return std::nullopt;
+    }
+    std::vector<NameAttribute> attributes;
+    DerCursor rdns(sequence->content);
+    while (!rdns.atEnd()) {
+        std::optional<DerElement> rdn = rdns.next(der_tag::SET);
+        if (!rdn) {
+            return std::nullopt;
+        }
+        DerCursor members(rdn->content);
+        while (!members.atEnd()) {
+            std::optional<DerElement> member = members.next(der_tag::SEQUENCE);
+            if (!member) {
+                return std::nullopt;
+            }
+            DerCursor parts(member->content);
+            std::optional<DerElement> type = parts.next(der_tag::OID);
+            std::optional<DerElement> value = type ? parts.next() : std::nullopt;
+            if (!value || !parts.atEnd()) {
+                return std::nullopt;
+            }
+            attributes.push_back({type->content, value->tag, value->content, !members.atEnd()});
+        }
+    }
+    return attributes;
+}
+
+std::string nameValuesText(std::span<const NameAttribute> name) {
     std::string out;
-    bool mergedWithPrevious = false;
-    for (const mbedtls_x509_name* item = name; item != nullptr; item = item->next) {
-        if (item->oid.p == nullptr) {
-            continue;  // the empty head of an empty name
-        }
+    bool sameRdnAsPrevious = false;
+    for (const NameAttribute& attribute : name) {
         if (!out.empty()) {
-            out += mergedWithPrevious ? " + " : ", ";
+            out += sameRdnAsPrevious ? " + " : ", ";
         }
-        out += attributeValueText(item->val.tag, item->val.p, item->val.len);
-        mergedWithPrevious = item->next_merged != 0;
+        out += attributeValueText(attribute.tag, attribute.value.data(), attribute.value.size());
+        sameRdnAsPrevious = attribute.sameRdnAsNext;
     }
     return out;
 }
 
-std::string nameDisplayText(const mbedtls_x509_name* name) {
-    const mbedtls_x509_name* last = nullptr;
-    for (const mbedtls_x509_name* item = name; item != nullptr; item = item->next) {
-        if (item->oid.p == nullptr) {
-            continue;
+std::string nameDisplayText(std::span<const NameAttribute> name) {
+    auto commonName = std::find_if(name.begin(), name.end(), [](const NameAttribute& attribute) {
+        return std::equal(attribute.type.begin(), attribute.type.end(), std::begin(COMMON_NAME_OID),
+                          std::end(COMMON_NAME_OID));
+    });
+    if (commonName == name.end()) {
+        if (name.empty()) {
+            return std::string();
         }
-        if (MBEDTLS_OID_CMP(MBEDTLS_OID_AT_CN, &item->oid) == 0) {
-            return attributeValueText(item->val.tag, item->val.p, item->val.len);
-        }
-        last = item;
+        commonName = name.end() - 1;
     }
-    if (last == nullptr) {
-        return std::string();
-    }
-    return attributeValueText(last->val.tag, last->val.p, last->val.len);
+    return attributeValueText(commonName->tag, commonName->value.data(), commonName->value.size());
 }
 
 }  // namespace orvanta

@@ -20,6 +20,7 @@
 #include "cli/exit_codes.h"
 #include "cli/page_output.h"
 #include "cli/virtual_key_backend.h"
+#include "orvanta_version.h"
 
 namespace orvanta::cli {
 
@@ -31,9 +32,13 @@ const char* const DESCRIPTION =
 
 const char* const FOOTER = R"(Devices:
   Real keys are found through hidraw: the first accepted key, or --device VID:PID.
-  --virtual[=PROFILE] inspects the built-in virtual key instead, --udp [HOST:PORT] a
-  firmware simulator that exchanges CTAPHID packets over UDP (requests to 127.0.0.1:8111,
-  replies to local port 7112 unless changed).
+  --virtual[=PROFILE,...] inspects built-in virtual keys instead (one per profile of the
+  list; the first is shown), --udp [HOST:PORT] a firmware simulator that exchanges CTAPHID
+  packets over UDP (requests to 127.0.0.1:8111, replies to local port 7112 unless changed),
+  --pcsc [READER] a key held to an NFC reader or reached as a smart card through pcscd (the
+  first reader with a card, or the one named); its hardware page names the reader and shows
+  no USB IDs. With --pcsc, list shows the readers and their cards' ATRs, and --json gives
+  {"readers": [{"reader", "card", "atr", "fido", "version", "ctap2", "error"}, ...]}.
 
 Output:
   Each page is printed under its title ("hardware info", "FIDO2 Certification",
@@ -70,6 +75,7 @@ struct Options {
     std::string device;
     std::string virtualProfile;
     std::string udpAddress;
+    std::string pcscReader;
     uint16_t udpReplyPort = UDP_DEFAULT_REPLY_PORT;
     bool any = false;
     bool yes = false;
@@ -107,6 +113,8 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
     CLI::App app{DESCRIPTION, "orvanta-cli"};
     app.footer(FOOTER);
     app.require_subcommand(1);
+    app.set_version_flag("--version", "orvanta-cli " ORVANTA_VERSION,
+                         "Print the program's name and version");
     Options o;
 
     app.add_flag("--json", o.json, "Print the rows as JSON (before the command)");
@@ -114,9 +122,11 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
         ->type_name("VID:PID");
     CLI::Option* virtualOption =
         app.add_option("--virtual", o.virtualProfile,
-                       "Inspect the built-in virtual key (profiles: " + profileList() + ")")
+                       "Inspect built-in virtual keys, one per profile of a comma-separated "
+                       "list (profiles: " +
+                           profileList() + ")")
             ->expected(0, 1)
-            ->type_name("[PROFILE]");
+            ->type_name("[PROFILE,...]");
     CLI::Option* udpOption =
         app.add_option("--udp", o.udpAddress,
                        "Inspect a firmware simulator over UDP (default 127.0.0.1:8111)")
@@ -127,6 +137,13 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
         ->check(CLI::Range(1, 65535))
         ->type_name("PORT");
     virtualOption->excludes(udpOption);
+    CLI::Option* pcscOption =
+        app.add_option("--pcsc", o.pcscReader,
+                       "Inspect a key in a PC/SC reader (NFC or smart card), through pcscd")
+            ->expected(0, 1)
+            ->type_name("[READER]")
+            ->excludes(virtualOption)
+            ->excludes(udpOption);
     app.add_flag("--any", o.any,
                  "Accept any HID collection with usage page 0xF1D0, beyond the known keys");
     app.add_flag("-y,--yes", o.yes, "Start fetches without asking");
@@ -221,9 +238,9 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
     if (virtualOption->count() > 0) {
         choice.kind = DeviceChoice::Kind::Virtual;
         choice.profile = o.virtualProfile.empty() ? "default" : o.virtualProfile;
-        if (!isVirtualProfile(choice.profile)) {
-            err << "Unknown virtual key profile \"" << choice.profile
-                << "\"; profiles: " << profileList() << "." << std::endl;
+        if (std::optional<std::string> unknown = unknownVirtualProfile(choice.profile)) {
+            err << "Unknown virtual key profile \"" << *unknown << "\"; profiles: " << profileList()
+                << "." << std::endl;
             return EXIT_USAGE;
         }
     } else if (udpOption->count() > 0) {
@@ -237,6 +254,13 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
             return EXIT_USAGE;
         }
         choice.udp = *endpoints;
+    } else if (pcscOption->count() > 0) {
+        if (!o.device.empty()) {
+            err << "--device names a USB key; with --pcsc name the reader instead." << std::endl;
+            return EXIT_USAGE;
+        }
+        choice.kind = DeviceChoice::Kind::Pcsc;
+        choice.pcscReader = o.pcscReader;
     }
 
     if (list->parsed()) {

@@ -16,6 +16,7 @@
 #include "cli/exit_codes.h"
 #include "cli/page_data.h"
 #include "cli/page_output.h"
+#include "cli/pcsc_list.h"
 #include "cli/private_temp_dir.h"
 #include "info/device_refresh.h"
 #include "transport/ctaphid.h"
@@ -42,8 +43,11 @@ std::string udpAddress(const UdpEndpoints& endpoints) {
     return endpoints.host + ":" + std::to_string(endpoints.simulatorPort);
 }
 
-void reportNoKey(Context& context, const DeviceChoice& choice, const DeviceList& devices) {
-    if (!choice.vidText.empty()) {
+void reportNoKey(Context& context, const DeviceChoice& choice, DeviceContext& device) {
+    const DeviceList& devices = device.devices();
+    if (const std::string reason = pcscNoKeyReason(device.backend(), choice); !reason.empty()) {
+        context.err << reason << std::endl;
+    } else if (!choice.vidText.empty()) {
         context.err << "No security key " << choice.vidText << ":" << choice.pidText << " found."
                     << std::endl;
     } else {
@@ -82,7 +86,7 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
         // The refresh falls back to the first key when the asked one is missing; the
         // command line shows only the key it was asked for.
         if (!recordPresent(devices, choice.vidText, choice.pidText)) {
-            reportNoKey(context, choice, devices);
+            reportNoKey(context, choice, device);
             return EXIT_NO_KEY;
         }
         device.select(static_cast<uint32_t>(std::stoul(choice.vidText, nullptr, 16)),
@@ -91,7 +95,7 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
         device.select(0, 0);
     }
     if (!device.session().present()) {
-        reportNoKey(context, choice, devices);
+        reportNoKey(context, choice, device);
         return EXIT_NO_KEY;
     }
     if (!keyAnswers(device.session())) {
@@ -108,7 +112,7 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
     }
     ShowDeviceInfo(device, pages, choice.vidText, choice.pidText);
     if (!device.session().present()) {
-        reportNoKey(context, choice, device.devices());
+        reportNoKey(context, choice, device);
         return EXIT_NO_KEY;
     }
     return EXIT_DONE;
@@ -117,9 +121,10 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
 int fetch(Context& context, TerminalPrompts& prompts, DeviceContext& device, Pages& pages,
           bool fido2) {
     prompts.reset();
-    FetchOutcome outcome = fido2 ? fetchFido2Certificates(device.session(), device.clientPinSet(),
-                                                          pages.fido2, prompts)
-                                 : fetchU2fCertificate(device.session(), pages.u2f, prompts);
+    FetchOutcome outcome = fido2
+                               ? fetchFido2Certificates(device.session(), device.clientPinSet(),
+                                                        pages.fido2, prompts, device.pinProtocol())
+                               : fetchU2fCertificate(device.session(), pages.u2f, prompts);
     const char* name = fido2 ? "FIDO2" : "U2F";
     if (outcome == FetchOutcome::Cancelled) {
         context.err << "The " << name << " fetch was cancelled." << std::endl;
@@ -202,6 +207,9 @@ std::string openFailureText(const HidInterfaceInfo& info, const std::string& rea
 }
 
 int runList(Context& context, const DeviceChoice& choice) {
+    if (choice.kind == DeviceChoice::Kind::Pcsc) {
+        return runPcscList(context, choice);  // readers and cards rather than HID collections
+    }
     std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
     if (!backend) {
         return EXIT_USAGE;

@@ -1,44 +1,26 @@
 #pragma once
-// The pages on standard output: aligned two-column text under a title line and the header
-// "Item  Value", or the same rows as JSON:
-//   {"pages": [{"page": "hardware info", "rows": [{"item": "VID", "value": "1209"}, ...],
-//               "data": {...}}]}
-// A row without a value has "value": null (and an empty value column in text). "data" holds
-// what the page was built from, typed (see page_data.h); pages without it leave it out.
+// The pages on standard output: the report of report/page_report.h, as text or (with
+// --json) as the command's document.
 
-#include <iosfwd>
 #include <nlohmann/json.hpp>
-#include <string>
 #include <vector>
 
 #include "cli/context.h"
-#include "info/page_model.h"
+#include "report/page_report.h"
 
 namespace orvanta::cli {
 
-inline constexpr const char* HARDWARE_TITLE = "hardware info";
-inline constexpr const char* FIDO2_TITLE = "FIDO2 Certification";
-inline constexpr const char* U2F_TITLE = "U2F Certification";
-inline constexpr const char* CERTIFICATE_TITLE = "certificate";
+using report::CERTIFICATE_TITLE;
+using report::displayWidth;
+using report::dumpJson;
+using report::FIDO2_TITLE;
+using report::HARDWARE_TITLE;
+using report::pagesJson;
+using report::PageView;
+using report::printPagesText;
+using report::U2F_TITLE;
 
-struct PageView {
-    std::string title;
-    std::vector<Row> rows;
-    // What the page shows as typed values ("data" in JSON); null when the page has none.
-    nlohmann::json data = nullptr;
-};
-
-// Columns are aligned on the widest label (in characters, UTF-8 aware); pages are
-// separated by an empty line.
-void printPagesText(std::ostream& out, const std::vector<PageView>& pages);
-nlohmann::json pagesJson(const std::vector<PageView>& pages);
 // Text on standard output, or (with --json) the command's document.
 void showPages(Context& context, const std::vector<PageView>& pages);
-
-// Indented JSON text; invalid UTF-8 in texts becomes U+FFFD.
-std::string dumpJson(const nlohmann::json& value);
-
-// Number of characters (code points) of a UTF-8 text.
-size_t displayWidth(const std::string& text);
 
 }  // namespace orvanta::cli

@@ -5,17 +5,13 @@
 
 namespace orvanta::cli {
 
-std::shared_ptr<HidBackend> makeVirtualKeyBackend(const std::string& profile, Clock& clock) {
-    if (!isProfileName(profile)) {
-        return nullptr;
+std::optional<std::string> unknownVirtualProfile(const std::string& profiles) {
+    for (const std::string& name : splitProfileList(profiles)) {
+        if (!isProfileName(name)) {
+            return name;
+        }
     }
-    auto backend = std::make_shared<VirtualBackend>(clock);
-    backend->addDevice(profile);
-    return backend;
-}
-
-bool isVirtualProfile(const std::string& name) {
-    return isProfileName(name);
+    return std::nullopt;
 }
 
 std::vector<std::string> virtualProfileNames() {

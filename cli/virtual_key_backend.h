@@ -1,19 +1,15 @@
 #pragma once
-// The built-in virtual key as a HID backend for --virtual; the only file of the command
-// line that knows the sim headers.
+// The names of the built-in virtual keys for --virtual; the only file of the command line
+// that knows the sim headers.
 
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "transport/clock.h"
-#include "transport/hid_backend.h"
-
 namespace orvanta::cli {
 
-// A backend with one virtual key of the named profile; null for an unknown name.
-std::shared_ptr<HidBackend> makeVirtualKeyBackend(const std::string& profile, Clock& clock);
 std::vector<std::string> virtualProfileNames();
-bool isVirtualProfile(const std::string& name);
+// The first name of the comma-separated list that is no profile; nothing when all are.
+std::optional<std::string> unknownVirtualProfile(const std::string& profiles);
 
 }  // namespace orvanta::cli

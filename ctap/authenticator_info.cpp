@@ -6,7 +6,7 @@ namespace orvanta {
 
 namespace {
 
-constexpr size_t KNOWN_KEYS = 22;  // 0 to 21; 1 to 21 are named
+constexpr size_t KNOWN_KEYS = 32;  // 0 to 31; 1 to 31 are named
 
 constexpr std::array<std::string_view, KNOWN_KEYS> MEMBER_NAMES = {
     "",
@@ -31,6 +31,16 @@ constexpr std::array<std::string_view, KNOWN_KEYS> MEMBER_NAMES = {
     "certifications",
     "remainingDiscoverableCredentials",
     "vendorPrototypeConfigCommands",
+    "attestationFormats",
+    "uvCountSinceLastPinEntry",
+    "longTouchForReset",
+    "encIdentifier",
+    "transportsForReset",
+    "pinComplexityPolicy",
+    "pinComplexityPolicyURL",
+    "maxPINLength",
+    "encCredStoreState",
+    "authenticatorConfigCommands",
 };
 
 // Containers in a plain reply nest at most this deep below the reply's map (getInfo nests
@@ -324,14 +334,23 @@ uint32_t decodeOptions(CborSpan member, AuthenticatorInfo& info) {
     });
 }
 
+// The unsigned elements of a list member; other elements are left out.
 template <class Walk>
-uint32_t decodeProtocols(CborSpan member, AuthenticatorInfo& info) {
-    info.pinUvAuthProtocols.reserve(announced(member));
+uint32_t decodeUnsignedList(CborSpan member, std::vector<uint64_t>& list) {
+    list.reserve(announced(member));
     return forEachElement<Walk>(member, [&](CborSpan element) {
         if (std::optional<uint64_t> n = unsignedOf(element)) {
-            info.pinUvAuthProtocols.push_back(*n);
+            list.push_back(*n);
         }
     });
+}
+
+void decodeBytes(CborSpan member, std::optional<std::vector<uint8_t>>& bytes) {
+    const uint8_t* content = nullptr;
+    uint32_t length = 0;
+    if (readByteString(member, &content, &length)) {
+        bytes.emplace(content, content + length);
+    }
 }
 
 template <class Walk>
@@ -389,7 +408,7 @@ uint32_t decodeMember(uint32_t key, CborSpan value, AuthenticatorInfo& info) {
             info.maxMsgSize = unsignedOf(value);
             return NO_END;
         case 6:
-            return decodeProtocols<Walk>(value, info);
+            return decodeUnsignedList<Walk>(value, info.pinUvAuthProtocols);
         case 7:
             info.maxCredentialCountInList = unsignedOf(value);
             return NO_END;
@@ -432,6 +451,33 @@ uint32_t decodeMember(uint32_t key, CborSpan value, AuthenticatorInfo& info) {
         case 21:
             info.vendorPrototypeConfigCommands = unsignedOf(value);
             return NO_END;
+        case 22:
+            return decodeTextList<Walk>(value, info.attestationFormats);
+        case 23:
+            info.uvCountSinceLastPinEntry = unsignedOf(value);
+            return NO_END;
+        case 24:
+            info.longTouchForReset = booleanOf(value);
+            return NO_END;
+        case 25:
+            decodeBytes(value, info.encIdentifier);
+            return NO_END;
+        case 26:
+            return decodeTextList<Walk>(value, info.transportsForReset);
+        case 27:
+            info.pinComplexityPolicy = booleanOf(value);
+            return NO_END;
+        case 28:
+            decodeBytes(value, info.pinComplexityPolicyURL);
+            return NO_END;
+        case 29:
+            info.maxPINLength = unsignedOf(value);
+            return NO_END;
+        case 30:
+            decodeBytes(value, info.encCredStoreState);
+            return NO_END;
+        case 31:
+            return decodeUnsignedList<Walk>(value, info.authenticatorConfigCommands);
         default:
             return NO_END;
     }

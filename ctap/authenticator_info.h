@@ -195,28 +195,38 @@ struct NamedValue {
 struct AuthenticatorInfo {
     // Lists of text: an element that is no text string (or is missing) reads as empty, so
     // a list keeps its length as the key announced it.
-    TextList versions;                                         // 1
-    TextList extensions;                                       // 2
-    std::optional<std::vector<uint8_t>> aaguid;                // 3
-    std::vector<NamedValue<bool, OptionName>> options;         // 4, in reply order
-    std::optional<uint64_t> maxMsgSize;                        // 5
-    std::vector<uint64_t> pinUvAuthProtocols;                  // 6 (unsigned elements)
-    std::optional<uint64_t> maxCredentialCountInList;          // 7
-    std::optional<uint64_t> maxCredentialIdLength;             // 8
-    TextList transports;                                       // 9
-    std::vector<AuthenticatorAlgorithm> algorithms;            // 10
-    std::optional<uint64_t> maxSerializedLargeBlobArray;       // 11
-    std::optional<bool> forcePinChange;                        // 12
-    std::optional<uint64_t> minPINLength;                      // 13
-    std::optional<uint64_t> firmwareVersion;                   // 14
-    std::optional<uint64_t> maxCredBlobLength;                 // 15
-    std::optional<uint64_t> maxRPIDsForSetMinPINLength;        // 16
-    std::optional<uint64_t> preferredPlatformUvAttempts;       // 17
-    std::optional<uint64_t> uvModality;                        // 18
-    std::vector<NamedValue<uint64_t>> certifications;          // 19, in reply order
-    std::optional<uint64_t> remainingDiscoverableCredentials;  // 20
-    std::optional<uint64_t> vendorPrototypeConfigCommands;     // 21
-    // Members under any other key (0, or 22 and above, or a later duplicate is not kept):
+    TextList versions;                                           // 1
+    TextList extensions;                                         // 2
+    std::optional<std::vector<uint8_t>> aaguid;                  // 3
+    std::vector<NamedValue<bool, OptionName>> options;           // 4, in reply order
+    std::optional<uint64_t> maxMsgSize;                          // 5
+    std::vector<uint64_t> pinUvAuthProtocols;                    // 6 (unsigned elements)
+    std::optional<uint64_t> maxCredentialCountInList;            // 7
+    std::optional<uint64_t> maxCredentialIdLength;               // 8
+    TextList transports;                                         // 9
+    std::vector<AuthenticatorAlgorithm> algorithms;              // 10
+    std::optional<uint64_t> maxSerializedLargeBlobArray;         // 11
+    std::optional<bool> forcePinChange;                          // 12
+    std::optional<uint64_t> minPINLength;                        // 13
+    std::optional<uint64_t> firmwareVersion;                     // 14
+    std::optional<uint64_t> maxCredBlobLength;                   // 15
+    std::optional<uint64_t> maxRPIDsForSetMinPINLength;          // 16
+    std::optional<uint64_t> preferredPlatformUvAttempts;         // 17
+    std::optional<uint64_t> uvModality;                          // 18
+    std::vector<NamedValue<uint64_t>> certifications;            // 19, in reply order
+    std::optional<uint64_t> remainingDiscoverableCredentials;    // 20
+    std::optional<uint64_t> vendorPrototypeConfigCommands;       // 21
+    TextList attestationFormats;                                 // 22
+    std::optional<uint64_t> uvCountSinceLastPinEntry;            // 23
+    std::optional<bool> longTouchForReset;                       // 24
+    std::optional<std::vector<uint8_t>> encIdentifier;           // 25
+    TextList transportsForReset;                                 // 26
+    std::optional<bool> pinComplexityPolicy;                     // 27
+    std::optional<std::vector<uint8_t>> pinComplexityPolicyURL;  // 28
+    std::optional<uint64_t> maxPINLength;                        // 29
+    std::optional<std::vector<uint8_t>> encCredStoreState;       // 30
+    std::vector<uint64_t> authenticatorConfigCommands;           // 31 (unsigned elements)
+    // Members under any other key (0, or 32 and above, or a later duplicate is not kept):
     // the unsigned key and the member's CBOR item as received.
     std::vector<std::pair<uint64_t, std::vector<uint8_t>>> otherMembers;
 
@@ -227,7 +237,7 @@ struct AuthenticatorInfo {
     std::optional<uint64_t> certification(std::string_view name) const;
 };
 
-// The member names of keys 1 to 21, by key (index 0 is empty).
+// The member names of keys 1 to 31, by key (index 0 is empty).
 std::string_view authenticatorInfoMemberName(uint64_t key);
 
 // Decodes the CBOR map after the status byte. A reply that is no map gives an empty value.

@@ -1,203 +1,409 @@
 #include "ctap/crypto.h"
 
-#include <mbedtls/asn1.h>
-#include <mbedtls/ecdh.h>
-#include <mbedtls/ecdsa.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/kdf.h>
+#include <openssl/obj_mac.h>
+#include <openssl/params.h>
+#include <openssl/rand.h>
 
-#include "ctap/mbedtls_contexts.h"
+#include <array>
+#include <cstring>
+#include <memory>
+#include <optional>
+
 #include "ctap/secure_wipe.h"
 
 namespace orvanta {
 
 namespace {
 
-// Personalisation of the key-agreement generator: "ecdh" and its terminating zero.
-constexpr unsigned char ECDH_PERSONALISATION[] = {'e', 'c', 'd', 'h', '\0'};
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
+};
+using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX, BN_CTX_free>>;
+using Bignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
+// Private scalars live in bignums that are wiped when released.
+using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_clear_free>>;
+using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP, EC_GROUP_free>>;
+using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT, EC_POINT_clear_free>>;
+using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>>;
+using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using Pkey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
+using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using Kdf = std::unique_ptr<EVP_KDF, Deleter<EVP_KDF, EVP_KDF_free>>;
+using KdfCtx = std::unique_ptr<EVP_KDF_CTX, Deleter<EVP_KDF_CTX, EVP_KDF_CTX_free>>;
+using Mac = std::unique_ptr<EVP_MAC, Deleter<EVP_MAC, EVP_MAC_free>>;
+using MacCtx = std::unique_ptr<EVP_MAC_CTX, Deleter<EVP_MAC_CTX, EVP_MAC_CTX_free>>;
+using EcdsaSig = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
 
-// Loads a point from big-endian X and Y coordinates with Z = 1.
-int loadPoint(P256Coordinate x, P256Coordinate y, EcpPoint& point) {
-    int result = mbedtls_mpi_read_binary(&point.get()->X, x.data(), x.size());
-    if (result == 0) {
-        result = mbedtls_mpi_read_binary(&point.get()->Y, y.data(), y.size());
-    }
-    if (result == 0) {
-        result = mbedtls_mpi_lset(&point.get()->Z, 1);
-    }
-    return result;
+EcGroup p256() {
+    return EcGroup(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
 }
 
-int aesCbc(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
-           std::span<uint8_t> output, int mode) {
+// A point from big-endian X and Y; null when it is not on the curve.
+EcPoint loadPoint(const EC_GROUP* group, P256Coordinate x, P256Coordinate y, BN_CTX* ctx) {
+    uint8_t encoded[P256_PUBLIC_KEY_LENGTH];
+    encoded[0] = 0x04;
+    std::memcpy(encoded + 1, x.data(), x.size());
+    std::memcpy(encoded + 1 + x.size(), y.data(), y.size());
+    EcPoint point(EC_POINT_new(group));
+    if (!point || EC_POINT_oct2point(group, point.get(), encoded, sizeof encoded, ctx) != 1 ||
+        EC_POINT_is_on_curve(group, point.get(), ctx) != 1) {
+        return nullptr;
+    }
+    return point;
+}
+
+// Writes the affine coordinates of a point, each padded to 32 bytes.
+bool writeCoordinates(const EC_GROUP* group, const EC_POINT* point, P256CoordinateOut x,
+                      P256CoordinateOut y, BN_CTX* ctx) {
+    Bignum bx(BN_new());
+    Bignum by(BN_new());
+    return bx && by &&
+           EC_POINT_get_affine_coordinates(group, point, bx.get(), by.get(), ctx) == 1 &&
+           BN_bn2binpad(bx.get(), x.data(), static_cast<int>(x.size())) ==
+               static_cast<int>(x.size()) &&
+           BN_bn2binpad(by.get(), y.data(), static_cast<int>(y.size())) ==
+               static_cast<int>(y.size());
+}
+
+// The scalar as a bignum when it lies in [1, n-1].
+SecretBignum loadScalar(const EC_GROUP* group,
+                        std::span<const uint8_t, P256_SCALAR_LENGTH> scalar) {
+    SecretBignum k(BN_secure_new());
+    if (!k || BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), k.get()) == nullptr ||
+        BN_is_zero(k.get()) || BN_cmp(k.get(), EC_GROUP_get0_order(group)) >= 0) {
+        return nullptr;
+    }
+    return k;
+}
+
+int systemRandom(void*, unsigned char* output, size_t length) {
+    return RAND_priv_bytes(output, static_cast<int>(length)) == 1 ? 0 : -1;
+}
+
+int aesCbc(std::span<const uint8_t, AES_KEY_LENGTH> key,
+           std::span<const uint8_t, AES_BLOCK_LENGTH> iv, std::span<const uint8_t> input,
+           std::span<uint8_t> output, bool encrypt) {
     if (input.size() % AES_BLOCK_LENGTH != 0 || output.size() < input.size()) {
-        return MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH;
+        return CRYPTO_BAD_LENGTH;
     }
-    AesContext aes;
-    constexpr unsigned int keyBits = AES_KEY_LENGTH * 8;
-    int result = mode == MBEDTLS_AES_ENCRYPT
-                     ? mbedtls_aes_setkey_enc(aes.get(), key.data(), keyBits)
-                     : mbedtls_aes_setkey_dec(aes.get(), key.data(), keyBits);
-    if (result != 0) {
-        return result;
+    if (input.empty()) {
+        return 0;
     }
-    // A fresh zero IV for every call: the PIN protocol never chains between messages.
-    unsigned char iv[AES_BLOCK_LENGTH] = {};
-    return mbedtls_aes_crypt_cbc(aes.get(), mode, input.size(), iv, input.data(), output.data());
+    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    if (!ctx ||
+        EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, key.data(), iv.data(),
+                          encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
+        return CRYPTO_FAILED;
+    }
+    // In place is allowed: CBC in either direction reads each block before writing it.
+    int written = 0;
+    if (EVP_CipherUpdate(ctx.get(), output.data(), &written, input.data(),
+                         static_cast<int>(input.size())) != 1 ||
+        static_cast<size_t>(written) != input.size()) {
+        return CRYPTO_FAILED;
+    }
+    int tail = 0;
+    return EVP_CipherFinal_ex(ctx.get(), output.data() + written, &tail) == 1 && tail == 0
+               ? 0
+               : CRYPTO_FAILED;
 }
+
+constexpr std::array<uint8_t, AES_BLOCK_LENGTH> ZERO_IV{};
+
+// DER reading as lenient as the keys that write it: a definite length of up to four bytes,
+// INTEGER contents taken as unsigned big-endian numbers of any length.
+struct DerCursor {
+    const uint8_t* p;
+    const uint8_t* end;
+
+    // The contents of the next element with `tag`; nothing when it is not there whole.
+    std::optional<std::span<const uint8_t>> element(uint8_t tag) {
+        if (end - p < 2 || *p != tag) {
+            return std::nullopt;
+        }
+        ++p;
+        size_t length = *p++;
+        if (length & 0x80) {
+            const size_t count = length & 0x7F;
+            if (count == 0 || count > 4 || static_cast<size_t>(end - p) < count) {
+                return std::nullopt;
+            }
+            length = 0;
+            for (size_t i = 0; i < count; ++i) {
+                length = length << 8 | *p++;
+            }
+        }
+        if (static_cast<size_t>(end - p) < length) {
+            return std::nullopt;
+        }
+        const std::span<const uint8_t> contents(p, length);
+        p += length;
+        return contents;
+    }
+};
 
 }  // namespace
+
+int randomBytes(std::span<uint8_t> output) {
+    return output.empty() || RAND_bytes(output.data(), static_cast<int>(output.size())) == 1
+               ? 0
+               : CRYPTO_FAILED;
+}
+
+int p256PublicKey(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar, P256CoordinateOut x,
+                  P256CoordinateOut y) {
+    BnCtx ctx(BN_CTX_new());
+    EcGroup group = p256();
+    if (!ctx || !group) {
+        return CRYPTO_FAILED;
+    }
+    SecretBignum k = loadScalar(group.get(), scalar);
+    if (!k) {
+        return CRYPTO_SCALAR_INVALID;
+    }
+    EcPoint q(EC_POINT_new(group.get()));
+    if (!q || EC_POINT_mul(group.get(), q.get(), k.get(), nullptr, nullptr, ctx.get()) != 1 ||
+        !writeCoordinates(group.get(), q.get(), x, y, ctx.get())) {
+        return CRYPTO_FAILED;
+    }
+    return 0;
+}
+
+int p256SharedX(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar, P256Coordinate peerX,
+                P256Coordinate peerY, P256CoordinateOut sharedX) {
+    BnCtx ctx(BN_CTX_new());
+    EcGroup group = p256();
+    if (!ctx || !group) {
+        return CRYPTO_FAILED;
+    }
+    EcPoint peer = loadPoint(group.get(), peerX, peerY, ctx.get());
+    if (!peer) {
+        return CRYPTO_POINT_INVALID;
+    }
+    SecretBignum k = loadScalar(group.get(), scalar);
+    if (!k) {
+        return CRYPTO_SCALAR_INVALID;
+    }
+    EcPoint shared(EC_POINT_new(group.get()));
+    uint8_t sharedY[P256_COORDINATE_LENGTH];
+    WipeOnExit wipeY(sharedY);
+    if (!shared ||
+        EC_POINT_mul(group.get(), shared.get(), nullptr, peer.get(), k.get(), ctx.get()) != 1 ||
+        EC_POINT_is_at_infinity(group.get(), shared.get()) == 1 ||
+        !writeCoordinates(group.get(), shared.get(), sharedX, sharedY, ctx.get())) {
+        return CRYPTO_FAILED;
+    }
+    return 0;
+}
+
+int computeSharedPoint(P256Coordinate peerX, P256Coordinate peerY, P256CoordinateOut platformX,
+                       P256CoordinateOut platformY, P256CoordinateOut sharedX,
+                       EntropyFunction entropy, void* entropyContext) {
+    if (entropy == nullptr) {
+        entropy = systemRandom;
+    }
+    {
+        // The peer is checked before any randomness is spent on it.
+        BnCtx ctx(BN_CTX_new());
+        EcGroup group = p256();
+        if (!ctx || !group) {
+            return CRYPTO_FAILED;
+        }
+        if (!loadPoint(group.get(), peerX, peerY, ctx.get())) {
+            return CRYPTO_POINT_INVALID;
+        }
+    }
+    std::array<uint8_t, P256_SCALAR_LENGTH> scalar{};
+    WipeOnExit wipeScalar(scalar);
+    // A draw outside [1, n-1] is taken again; that happens about once in 2^32 draws.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (entropy(entropyContext, scalar.data(), scalar.size()) != 0) {
+            return KEY_AGREEMENT_SEED_FAILED;
+        }
+        const int result = p256PublicKey(scalar, platformX, platformY);
+        if (result == CRYPTO_SCALAR_INVALID) {
+            continue;
+        }
+        if (result != 0) {
+            return result;
+        }
+        return p256SharedX(scalar, peerX, peerY, sharedX);
+    }
+    return KEY_AGREEMENT_SEED_FAILED;
+}
 
 int computeSharedSecret(P256Coordinate peerX, P256Coordinate peerY, P256CoordinateOut platformX,
                         P256CoordinateOut platformY,
                         std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret) {
-    EntropyContext entropy;
-    return computeSharedSecret(peerX, peerY, platformX, platformY, sharedSecret,
-                               mbedtls_entropy_func, entropy.get());
+    return computeSharedSecret(peerX, peerY, platformX, platformY, sharedSecret, systemRandom,
+                               nullptr);
 }
 
 int computeSharedSecret(P256Coordinate peerX, P256Coordinate peerY, P256CoordinateOut platformX,
                         P256CoordinateOut platformY,
                         std::span<uint8_t, SHARED_SECRET_LENGTH> sharedSecret,
                         EntropyFunction entropy, void* entropyContext) {
-    CtrDrbgContext drbg;
-    if (mbedtls_ctr_drbg_seed(drbg.get(), entropy, entropyContext, ECDH_PERSONALISATION,
-                              sizeof(ECDH_PERSONALISATION)) != 0) {
-        return KEY_AGREEMENT_SEED_FAILED;
-    }
-
-    EcpGroup group;
-    int result = mbedtls_ecp_group_load(group.get(), MBEDTLS_ECP_DP_SECP256R1);
-    if (result != 0) {
-        return result;
-    }
-    EcpPoint peer;
-    result = loadPoint(peerX, peerY, peer);
-    if (result != 0) {
-        return result;
-    }
-    result = mbedtls_ecp_check_pubkey(group.get(), peer.get());
-    if (result != 0) {
-        return result;
-    }
-
-    // The private scalar lives only in `privateKey`, whose release zeroises it.
-    Mpi privateKey;
-    EcpPoint publicKey;
-    result = mbedtls_ecdh_gen_public(group.get(), privateKey.get(), publicKey.get(),
-                                     mbedtls_ctr_drbg_random, drbg.get());
-    if (result != 0) {
-        return result;
-    }
-    Mpi sharedX;
-    result = mbedtls_ecdh_compute_shared(group.get(), sharedX.get(), peer.get(), privateKey.get(),
-                                         mbedtls_ctr_drbg_random, drbg.get());
-    if (result != 0) {
-        return result;
-    }
-
-    uint8_t sharedXBytes[P256_COORDINATE_LENGTH];
-    WipeOnExit wipeSharedX(sharedXBytes);
-    result = mbedtls_mpi_write_binary(sharedX.get(), sharedXBytes, sizeof(sharedXBytes));
-    if (result == 0) {
-        result = mbedtls_mpi_write_binary(&publicKey.get()->X, platformX.data(), platformX.size());
-    }
-    if (result == 0) {
-        result = mbedtls_mpi_write_binary(&publicKey.get()->Y, platformY.data(), platformY.size());
-    }
-    if (result == 0) {
-        result = sha256(sharedXBytes, sharedSecret);
-    }
-    return result;
+    uint8_t sharedX[P256_COORDINATE_LENGTH];
+    WipeOnExit wipeSharedX(sharedX);
+    const int result =
+        computeSharedPoint(peerX, peerY, platformX, platformY, sharedX, entropy, entropyContext);
+    return result != 0 ? result : sha256(sharedX, sharedSecret);
 }
 
 int sha256(std::span<const uint8_t> data, std::span<uint8_t, SHA256_LENGTH> digest) {
-    Sha256Context context;
-    int result = mbedtls_sha256_starts_ret(context.get(), 0);
-    if (result == 0) {
-        result = mbedtls_sha256_update_ret(context.get(), data.data(), data.size());
+    unsigned int length = 0;
+    return EVP_Digest(data.data(), data.size(), digest.data(), &length, EVP_sha256(), nullptr) ==
+                       1 &&
+                   length == SHA256_LENGTH
+               ? 0
+               : CRYPTO_FAILED;
+}
+
+int hkdfSha256(std::span<const uint8_t> salt, std::span<const uint8_t> keyMaterial,
+               std::span<const uint8_t> info, std::span<uint8_t> output) {
+    Kdf kdf(EVP_KDF_fetch(nullptr, "HKDF", nullptr));
+    KdfCtx ctx(kdf ? EVP_KDF_CTX_new(kdf.get()) : nullptr);
+    if (!ctx) {
+        return CRYPTO_FAILED;
     }
-    if (result == 0) {
-        result = mbedtls_sha256_finish_ret(context.get(), digest.data());
-    }
-    return result;
+    char digest[] = "SHA256";
+    // OSSL_PARAM takes non-const pointers; the KDF only reads them.
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+        OSSL_PARAM_construct_octet_string(
+            OSSL_KDF_PARAM_KEY, const_cast<uint8_t*>(keyMaterial.data()), keyMaterial.size()),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<uint8_t*>(salt.data()),
+                                          salt.size()),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<uint8_t*>(info.data()),
+                                          info.size()),
+        OSSL_PARAM_construct_end()};
+    return EVP_KDF_derive(ctx.get(), output.data(), output.size(), params) == 1 ? 0 : CRYPTO_FAILED;
 }
 
 int aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
                   std::span<uint8_t> output) {
-    return aesCbc(key, input, output, MBEDTLS_AES_ENCRYPT);
+    return aesCbc(key, ZERO_IV, input, output, true);
 }
 
 int aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH> key, std::span<const uint8_t> input,
                   std::span<uint8_t> output) {
-    return aesCbc(key, input, output, MBEDTLS_AES_DECRYPT);
+    return aesCbc(key, ZERO_IV, input, output, false);
+}
+
+int aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH> key,
+                  std::span<const uint8_t, AES_BLOCK_LENGTH> iv, std::span<const uint8_t> input,
+                  std::span<uint8_t> output) {
+    return aesCbc(key, iv, input, output, true);
+}
+
+int aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH> key,
+                  std::span<const uint8_t, AES_BLOCK_LENGTH> iv, std::span<const uint8_t> input,
+                  std::span<uint8_t> output) {
+    return aesCbc(key, iv, input, output, false);
 }
 
 int hmacSha256(std::span<const uint8_t> key, std::span<const uint8_t> data,
                std::span<uint8_t, SHA256_LENGTH> mac) {
-    MdContext md;
-    int result = mbedtls_md_setup(md.get(), mbedtls_md_info_from_type(MBEDTLS_MD_SHA256), 1);
-    if (result == 0) {
-        result = mbedtls_md_hmac_starts(md.get(), key.data(), key.size());
+    Mac hmac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
+    MacCtx ctx(hmac ? EVP_MAC_CTX_new(hmac.get()) : nullptr);
+    if (!ctx) {
+        return CRYPTO_FAILED;
     }
-    if (result == 0) {
-        result = mbedtls_md_hmac_update(md.get(), data.data(), data.size());
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                                 OSSL_PARAM_construct_end()};
+    // An empty key is a valid HMAC key; the library wants a pointer all the same.
+    static const uint8_t noKey = 0;
+    size_t length = 0;
+    if (EVP_MAC_init(ctx.get(), key.empty() ? &noKey : key.data(), key.size(), params) != 1 ||
+        EVP_MAC_update(ctx.get(), data.data(), data.size()) != 1 ||
+        EVP_MAC_final(ctx.get(), mac.data(), &length, mac.size()) != 1 || length != SHA256_LENGTH) {
+        return CRYPTO_FAILED;
     }
-    if (result == 0) {
-        result = mbedtls_md_hmac_finish(md.get(), mac.data());
-    }
-    return result;
+    return 0;
 }
 
 int verifyEcdsaP256(std::span<const uint8_t> signature, std::span<const uint8_t> message,
                     std::span<const uint8_t, P256_PUBLIC_KEY_LENGTH> publicKey) {
-    if (signature.empty()) {
+    DerCursor outer{signature.data(), signature.data() + signature.size()};
+    const std::optional<std::span<const uint8_t>> sequence = outer.element(0x30);
+    if (!sequence) {
         return SIGNATURE_R_UNREADABLE;
     }
-    // The ASN.1 reader only advances the cursor; it never writes through it.
-    auto* cursor = const_cast<unsigned char*>(signature.data());
-    const unsigned char* const end = signature.data() + signature.size();
-
-    size_t sequenceLength = 0;
-    if (mbedtls_asn1_get_tag(&cursor, end, &sequenceLength,
-                             MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE) != 0) {
+    if (outer.p != outer.end) {
+        return SIGNATURE_TRAILING_BYTES;
+    }
+    DerCursor inner{sequence->data(), sequence->data() + sequence->size()};
+    const std::optional<std::span<const uint8_t>> r = inner.element(0x02);
+    if (!r) {
         return SIGNATURE_R_UNREADABLE;
     }
-    if (cursor + sequenceLength != end) {
-        return MBEDTLS_ERR_ASN1_LENGTH_MISMATCH;
-    }
-    Mpi r;
-    Mpi s;
-    if (mbedtls_asn1_get_mpi(&cursor, end, r.get()) != 0) {
-        return SIGNATURE_R_UNREADABLE;
-    }
-    if (mbedtls_asn1_get_mpi(&cursor, end, s.get()) != 0) {
+    const std::optional<std::span<const uint8_t>> s = inner.element(0x02);
+    if (!s) {
         return SIGNATURE_S_UNREADABLE;
     }
-    if (cursor != end) {
-        return MBEDTLS_ERR_ASN1_LENGTH_MISMATCH;
+    if (inner.p != inner.end) {
+        return SIGNATURE_TRAILING_BYTES;
     }
 
-    uint8_t digest[SHA256_LENGTH];
-    int result = sha256(message, digest);
-    if (result != 0) {
-        return result;
+    BnCtx ctx(BN_CTX_new());
+    EcGroup group = p256();
+    if (!ctx || !group) {
+        return CRYPTO_FAILED;
     }
-    EcpGroup group;
-    result = mbedtls_ecp_group_load(group.get(), MBEDTLS_ECP_DP_SECP256R1);
-    if (result != 0) {
-        return result;
+    if (!loadPoint(group.get(), publicKey.subspan<1, P256_COORDINATE_LENGTH>(),
+                   publicKey.subspan<1 + P256_COORDINATE_LENGTH, P256_COORDINATE_LENGTH>(),
+                   ctx.get())) {
+        return CRYPTO_POINT_INVALID;
     }
-    EcpPoint point;
-    result =
-        loadPoint(publicKey.subspan<1, P256_COORDINATE_LENGTH>(),
-                  publicKey.subspan<1 + P256_COORDINATE_LENGTH, P256_COORDINATE_LENGTH>(), point);
-    if (result != 0) {
-        return result;
+    // r and s are re-encoded canonically: the library accepts only minimal DER, keys do not
+    // always write it.
+    Bignum rn(BN_bin2bn(r->data(), static_cast<int>(r->size()), nullptr));
+    Bignum sn(BN_bin2bn(s->data(), static_cast<int>(s->size()), nullptr));
+    EcdsaSig sig(ECDSA_SIG_new());
+    if (!rn || !sn || !sig || ECDSA_SIG_set0(sig.get(), rn.get(), sn.get()) != 1) {
+        return CRYPTO_FAILED;
     }
-    result = mbedtls_ecp_check_pubkey(group.get(), point.get());
-    if (result != 0) {
-        return result;
+    rn.release();  // owned by sig now
+    sn.release();
+    unsigned char* der = nullptr;
+    const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
+    if (derLength <= 0) {
+        return CRYPTO_FAILED;
     }
-    return mbedtls_ecdsa_verify(group.get(), digest, sizeof(digest), point.get(), r.get(), s.get());
+    std::unique_ptr<unsigned char, void (*)(unsigned char*)> derOwner(
+        der, [](unsigned char* p) { OPENSSL_free(p); });
+
+    uint8_t encodedKey[P256_PUBLIC_KEY_LENGTH];
+    std::memcpy(encodedKey, publicKey.data(), sizeof encodedKey);
+    encodedKey[0] = 0x04;  // the first byte is not examined
+    char groupName[] = "prime256v1";
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, groupName, 0),
+        OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, encodedKey, sizeof encodedKey),
+        OSSL_PARAM_construct_end()};
+    PkeyCtx fromData(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* raw = nullptr;
+    if (!fromData || EVP_PKEY_fromdata_init(fromData.get()) != 1 ||
+        EVP_PKEY_fromdata(fromData.get(), &raw, EVP_PKEY_PUBLIC_KEY, params) != 1) {
+        return CRYPTO_POINT_INVALID;
+    }
+    Pkey key(raw);
+    MdCtx md(EVP_MD_CTX_new());
+    if (!md || EVP_DigestVerifyInit(md.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
+        return CRYPTO_FAILED;
+    }
+    return EVP_DigestVerify(md.get(), der, static_cast<size_t>(derLength), message.data(),
+                            message.size()) == 1
+               ? 0
+               : SIGNATURE_INVALID;
 }
 
 }  // namespace orvanta

@@ -67,6 +67,7 @@ inline constexpr uint8_t PIN_NOT_SET = 0x35;
 inline constexpr uint8_t PIN_REQUIRED = 0x36;
 inline constexpr uint8_t PIN_POLICY_VIOLATION = 0x37;
 inline constexpr uint8_t INVALID_SUBCOMMAND = 0x3E;
+inline constexpr uint8_t OTHER = 0x7F;
 }  // namespace ctap_status
 
 }  // namespace orvanta

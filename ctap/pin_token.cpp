@@ -6,6 +6,7 @@
 
 #include "ctap/crypto.h"
 #include "ctap/ctap_protocol.h"
+#include "ctap/pin_protocol.h"
 #include "ctap/secure_wipe.h"
 #include "ctap/status_messages.h"
 #include "transport/ctaphid.h"
@@ -14,7 +15,6 @@ namespace orvanta {
 
 namespace {
 
-constexpr uint32_t PIN_PROTOCOL = 1;
 using namespace client_pin;
 constexpr uint32_t SUBCOMMAND_GET_PIN_TOKEN = GET_PIN_TOKEN;
 
@@ -26,11 +26,15 @@ constexpr int USER_CANCELLED = 2;
 
 constexpr uint32_t RESPONSE_CAPACITY = 1024;
 constexpr uint32_t REQUEST_CAPACITY = 1024;
-constexpr size_t PIN_HASH_ENC_LENGTH = 16;
+// The left half of SHA-256(PIN) is what the key compares.
+constexpr size_t PIN_HASH_LENGTH = 16;
+// pinHashEnc of protocol 2: the IV, then the encrypted half hash.
+constexpr size_t PIN_HASH_ENC_MAX_LENGTH = AES_BLOCK_LENGTH + PIN_HASH_LENGTH;
 
-// {1: 1 (protocol), 2: 2 (getKeyAgreement)}
-constexpr uint8_t GET_KEY_AGREEMENT_REQUEST[] = {
-    AUTHENTICATOR_CLIENT_PIN, 0xA2, 0x01, 0x01, 0x02, 0x02};
+// {1: protocol, 2: 2 (getKeyAgreement)}
+std::array<uint8_t, 6> getKeyAgreementRequest(PinProtocol protocol) {
+    return {AUTHENTICATOR_CLIENT_PIN, 0xA2, 0x01, static_cast<uint8_t>(protocol), 0x02, 0x02};
+}
 
 // Sends one authenticatorClientPIN request into a freshly zeroed response buffer.
 // Returns the status (TRANSPORT_FAILED for a failed exchange); on 0, `reply` spans the
@@ -90,15 +94,15 @@ int agreementResult(int result) {
     return result == KEY_AGREEMENT_SEED_FAILED ? KEY_AGREEMENT_UNUSABLE : result;
 }
 
-// The getPINToken request: command byte, then {1: 1, 2: 5, 3: COSE key, 6: pinHashEnc}.
-// Returns its length, or 0 when it did not fit.
-uint32_t writeGetPinTokenRequest(std::span<uint8_t, REQUEST_CAPACITY> buffer,
+// The getPINToken request: command byte, then {1: protocol, 2: 5, 3: COSE key,
+// 6: pinHashEnc}. Returns its length, or 0 when it did not fit.
+uint32_t writeGetPinTokenRequest(std::span<uint8_t, REQUEST_CAPACITY> buffer, PinProtocol protocol,
                                  P256Coordinate platformX, P256Coordinate platformY,
-                                 std::span<const uint8_t, PIN_HASH_ENC_LENGTH> pinHashEnc) {
+                                 std::span<const uint8_t> pinHashEnc) {
     buffer[0] = AUTHENTICATOR_CLIENT_PIN;
     CborWriter writer{buffer.data() + 1, 0, REQUEST_CAPACITY - 1};
     beginMap(writer, 4);
-    putUnsigned(putUnsigned(writer, KEY_PIN_PROTOCOL), PIN_PROTOCOL);
+    putUnsigned(putUnsigned(writer, KEY_PIN_PROTOCOL), static_cast<uint32_t>(protocol));
     putUnsigned(putUnsigned(writer, KEY_SUBCOMMAND), SUBCOMMAND_GET_PIN_TOKEN);
     putUnsigned(writer, KEY_KEY_AGREEMENT);
     beginMap(writer, 5);
@@ -107,7 +111,8 @@ uint32_t writeGetPinTokenRequest(std::span<uint8_t, REQUEST_CAPACITY> buffer,
     putUnsigned(putNegative(writer, cose::CRV), cose::CRV_P256);
     putBytes(putNegative(writer, cose::X), platformX.data(), P256_COORDINATE_LENGTH);
     putBytes(putNegative(writer, cose::Y), platformY.data(), P256_COORDINATE_LENGTH);
-    putBytes(putUnsigned(writer, KEY_PIN_HASH_ENC), pinHashEnc.data(), PIN_HASH_ENC_LENGTH);
+    putBytes(putUnsigned(writer, KEY_PIN_HASH_ENC), pinHashEnc.data(),
+             static_cast<uint32_t>(pinHashEnc.size()));
     return writer.failed ? 0 : writer.length + 1;
 }
 
@@ -134,7 +139,7 @@ int deriveSharedSecret(CborSpan response, std::span<uint8_t, SHARED_SECRET_LENGT
 }
 
 int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
-                  PinToken& token) {
+                  PinToken& token, PinProtocol protocol) {
     if (pin.empty()) {
         prompts.showMessage("PIN cannot be empty!", MessageIcon::Exclamation);
         return LOCAL_FAILURE;
@@ -143,25 +148,33 @@ int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& p
     // Everything below that touches the PIN or the key agreement is wiped on every path.
     uint8_t response[RESPONSE_CAPACITY];
     uint8_t request[REQUEST_CAPACITY] = {};
-    uint8_t sharedSecret[SHARED_SECRET_LENGTH] = {};
+    PinSecret secret;  // wipes itself
+    uint8_t sharedX[P256_COORDINATE_LENGTH] = {};
     uint8_t platformX[P256_COORDINATE_LENGTH] = {};
     uint8_t platformY[P256_COORDINATE_LENGTH] = {};
     uint8_t pinHash[SHA256_LENGTH] = {};
-    uint8_t pinHashEnc[PIN_HASH_ENC_LENGTH] = {};
+    uint8_t pinHashEnc[PIN_HASH_ENC_MAX_LENGTH] = {};
     WipeOnExit wipeResponse(response);
     WipeOnExit wipeRequest(request);
-    WipeOnExit wipeSecret(sharedSecret);
+    WipeOnExit wipeSharedX(sharedX);
     WipeOnExit wipeX(platformX);
     WipeOnExit wipeY(platformY);
     WipeOnExit wipeHash(pinHash);
     WipeOnExit wipeHashEnc(pinHashEnc);
 
     CborSpan reply;
-    int result = exchange(session, GET_KEY_AGREEMENT_REQUEST, response, reply);
+    int result = exchange(session, getKeyAgreementRequest(protocol), response, reply);
     if (result != 0) {
         return result;
     }
-    result = deriveSharedSecret(reply, sharedSecret, platformX, platformY);
+    const std::optional<AuthenticatorKey> key = readAuthenticatorKey(reply);
+    if (!key) {
+        return KEY_AGREEMENT_UNUSABLE;
+    }
+    result = agreementResult(computeSharedPoint(key->x, key->y, platformX, platformY, sharedX));
+    if (result == 0) {
+        result = secret.derive(protocol, sharedX);
+    }
     if (result != 0) {
         return result;
     }
@@ -172,14 +185,16 @@ int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& p
         return result;
     }
     // pinHashEnc encrypts the first 16 bytes of the hash.
-    result =
-        aesCbcEncrypt(sharedSecret, std::span(pinHash).first<PIN_HASH_ENC_LENGTH>(), pinHashEnc);
+    const std::span<const uint8_t> pinHashEncBytes(pinHashEnc,
+                                                   pinCiphertextLength(protocol, PIN_HASH_LENGTH));
+    result = pinEncrypt(secret, std::span(pinHash).first<PIN_HASH_LENGTH>(),
+                        std::span(pinHashEnc, pinHashEncBytes.size()));
     if (result != 0) {
         return result;
     }
 
     const uint32_t requestLength =
-        writeGetPinTokenRequest(request, platformX, platformY, pinHashEnc);
+        writeGetPinTokenRequest(request, protocol, platformX, platformY, pinHashEncBytes);
     if (requestLength == 0) {
         return LOCAL_FAILURE;
     }
@@ -189,27 +204,32 @@ int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& p
     }
 
     // The encrypted token: 16 to 64 bytes in whole AES blocks (keys choose the length), all
-    // of it received.
+    // of it received; in protocol 2 after its IV.
     const uint8_t* encryptedToken = nullptr;
     uint32_t encryptedLength = 0;
     if (!readByteString(mapFindInt(reply, REPLY_PIN_TOKEN), &encryptedToken, &encryptedLength) ||
-        encryptedToken == nullptr || encryptedLength < PIN_TOKEN_MIN_SIZE ||
-        encryptedLength > PIN_TOKEN_MAX_SIZE || encryptedLength % AES_BLOCK_LENGTH != 0) {
+        encryptedToken == nullptr) {
+        return LOCAL_FAILURE;
+    }
+    const size_t tokenLength = pinPlainLength(protocol, encryptedLength);
+    if (tokenLength < PIN_TOKEN_MIN_SIZE || tokenLength > PIN_TOKEN_MAX_SIZE ||
+        tokenLength % AES_BLOCK_LENGTH != 0) {
         return LOCAL_FAILURE;
     }
     // Decrypted at its own length, so that pinAuth is keyed by exactly the key's token.
     std::array<uint8_t, PIN_TOKEN_MAX_SIZE> plain{};
     WipeOnExit wipePlain(plain);
-    result = aesCbcDecrypt(sharedSecret, std::span(encryptedToken, encryptedLength),
-                           std::span(plain).first(encryptedLength));
+    result = pinDecrypt(secret, std::span(encryptedToken, encryptedLength),
+                        std::span(plain).first(tokenLength));
     if (result == 0) {
-        const std::span<uint8_t> out = token.resize(encryptedLength);
-        std::copy_n(plain.begin(), encryptedLength, out.begin());
+        const std::span<uint8_t> out = token.resize(tokenLength);
+        std::copy_n(plain.begin(), tokenLength, out.begin());
     }
     return result;
 }
 
-int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token) {
+int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token,
+                   PinProtocol protocol) {
     std::string pin;
     // Room up front, so that typing a PIN of usual length leaves no copies behind in
     // released memory when the string would otherwise grow.
@@ -218,7 +238,7 @@ int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token
         secureWipe(pin);
         return USER_CANCELLED;
     }
-    const int result = fetchPinToken(session, pin, prompts, token);
+    const int result = fetchPinToken(session, pin, prompts, token, protocol);
     secureWipe(pin);
     if (result > 0) {
         prompts.showMessage(statusMessage(result), MessageIcon::Error);

@@ -1,5 +1,5 @@
 #pragma once
-// PIN entry and PIN token with CTAP2 PIN protocol 1: getKeyAgreement, then getPINToken.
+// PIN entry and PIN token with CTAP2 PIN protocol 1 or 2: getKeyAgreement, then getPINToken.
 // Nothing is remembered between calls: every fetch asks for the PIN again and makes a
 // fresh key agreement.
 
@@ -11,6 +11,7 @@
 
 #include "ctap/cbor.h"
 #include "ctap/crypto.h"
+#include "ctap/pin_protocol.h"
 #include "ctap/secure_wipe.h"
 #include "ctap/user_prompts.h"
 #include "transport/device_session.h"
@@ -47,14 +48,15 @@ class PinToken {
 // Asks for the PIN and obtains the token. 0: token written; 2: the user cancelled (nothing
 // sent); otherwise the failure of fetchPinToken, a positive one shown to the user with its
 // status sentence (error icon).
-int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token);
+int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token,
+                   PinProtocol protocol = PinProtocol::One);
 
 // The two exchanges for a confirmed PIN (UTF-8). 0, -1 (empty PIN, shown as
 // "PIN cannot be empty!"; or no usable pinToken in the reply: not 16 to 64 bytes in whole
 // AES blocks), a CTAP status, a transport result or a negative cryptographic library code.
 // The token is changed only when one was obtained.
 int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
-                  PinToken& token);
+                  PinToken& token, PinProtocol protocol = PinProtocol::One);
 
 // From a getKeyAgreement reply: the shared secret and the platform public key.
 // 0, 0x12 (no byte-string x or y, or the random generator could not be seeded) or a

@@ -1,16 +1,18 @@
 #include "ctap/secure_wipe.h"
 
-#include <mbedtls/platform_util.h>
+#include <openssl/crypto.h>
 
 namespace orvanta {
 
 void secureWipe(void* data, size_t length) {
-    mbedtls_platform_zeroize(data, length);
+    if (data != nullptr && length != 0) {
+        OPENSSL_cleanse(data, length);
+    }
 }
 
 void secureWipe(std::string& text) {
     if (!text.empty()) {
-        mbedtls_platform_zeroize(text.data(), text.size());
+        OPENSSL_cleanse(text.data(), text.size());
     }
     text.clear();
 }

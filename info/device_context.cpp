@@ -18,6 +18,15 @@ const DeviceList& DeviceContext::enumerate() {
 
 int DeviceContext::select(uint32_t vendorId, uint32_t productId) {
     Selection selection = selectDevice(devices_, vendorId, productId);
+    if (!preferredPath_.empty()) {
+        for (size_t i = 0; i < devices_.records.size(); ++i) {
+            const DeviceRecord& record = devices_.records[i];
+            if (record.path == preferredPath_ && record.usagePage == FIDO_USAGE_PAGE) {
+                selection = Selection{1, i};
+                break;
+            }
+        }
+    }
     std::unique_ptr<DeviceSession> chosen;
     if (selection.index) {
         chosen = openSession(devices_, *selection.index, clock_);

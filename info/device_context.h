@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "ctap/authenticator_info.h"
+#include "ctap/pin_protocol.h"
 #include "info/vendor_queries.h"
 #include "transport/clock.h"
 #include "transport/device_list.h"
@@ -33,6 +35,10 @@ class DeviceContext {
     // Chooses a FIDO collection of the last enumeration (selectDevice's rules and result)
     // and opens a session on it; without a choice the session has no key.
     int select(uint32_t vendorId, uint32_t productId);
+    // The key a user chose among several (its path): while the enumeration lists it, every
+    // select takes it whatever IDs it is given. Empty: selectDevice's rules alone.
+    void setPreferredPath(std::string path) { preferredPath_ = std::move(path); }
+    const std::string& preferredPath() const { return preferredPath_; }
     // Ends the session and closes every handle.
     void close();
 
@@ -62,6 +68,10 @@ class DeviceContext {
     }
     // Whether the last refresh's authenticatorGetInfo reported a client PIN.
     bool clientPinSet() const { return facts_.info && facts_.info->clientPin().value_or(false); }
+    // The PIN/UV auth protocol the last getInfo asks for (protocol 1 when it said nothing).
+    PinProtocol pinProtocol() const {
+        return facts_.info ? choosePinProtocol(facts_.info->pinUvAuthProtocols) : PinProtocol::One;
+    }
 
   private:
     std::shared_ptr<HidBackend> backend_;
@@ -70,6 +80,7 @@ class DeviceContext {
     DeviceList devices_;
     std::unique_ptr<DeviceSession> session_;
     const std::atomic<bool>* cancelFlag_ = nullptr;
+    std::string preferredPath_;
     Facts facts_;
 };
 

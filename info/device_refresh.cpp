@@ -26,6 +26,10 @@ std::string firmwareText(const DeviceRecord& device,
     return device.versionText;
 }
 
+const char* const PCSC_NO_USB_IDENTITY =
+    "The key is reached through a card reader (PC/SC, e.g. over NFC): it has no USB vendor "
+    "ID, product ID or release number to show.";
+
 void optionalRow(HardInfoPage& page, const char* label, const std::optional<std::string>& text) {
     if (text) {
         page.AppendRow(label, *text);
@@ -78,9 +82,18 @@ void buildHardwarePage(const DeviceRecord& device,
                        const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
                        HardInfoPage& page) {
     page.AppendRow("Device name", device.productName);
-    page.AppendRow("VID", hex4(device.vendorId));
-    page.AppendRow("PID", hex4(device.productId));
-    page.AppendRow("Firmware Version", firmwareText(device, initFacts));
+    if (device.pcsc) {
+        // The product name is the reader's; the key itself shows no USB identity.
+        for (const char* label : {"VID", "PID", "Firmware Version"}) {
+            Row row{label, std::nullopt};
+            row.tip = PCSC_NO_USB_IDENTITY;
+            page.AppendRow(std::move(row));
+        }
+    } else {
+        page.AppendRow("VID", hex4(device.vendorId));
+        page.AppendRow("PID", hex4(device.productId));
+        page.AppendRow("Firmware Version", firmwareText(device, initFacts));
+    }
     optionalRow(page, "IDentify", versions.identify);
     optionalRow(page, "Fingerprint Module Version", versions.fingerprintModule);
     page.AppendRow("    ");

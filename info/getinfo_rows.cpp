@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ctap/cbor_diagnostic.h"
 #include "transport/ctaphid.h"
 #include "transport/hex_text.h"
 
@@ -20,6 +21,8 @@ const std::string LABEL = " ";
 constexpr size_t OPTIONS_ROW_WIDTH = 85;
 constexpr uint32_t REPLY_CAPACITY = 5000;
 constexpr size_t AAGUID_ROW_LIMIT = 512;
+// Byte strings and unknown members longer than this are cut (their rows end in "...").
+constexpr size_t LONG_MEMBER_LIMIT = 1024;
 
 // Writes the decimal digits at out; returns the end.
 template <typename Integer>
@@ -132,6 +135,51 @@ constexpr std::array<std::string_view, 6> CERTIFICATION_NAMES = {
     "FIDO", "FIPS-CMVP-2", "FIPS-CMVP-3", "FIPS-CMVP-2-PHY", "FIPS-CMVP-3-PHY", "CC-EAL",
 };
 
+void booleanRow(const RowSink& sink, const std::optional<bool>& value, int32_t key) {
+    if (value) {
+        char text[24];
+        char* out = putText(putDecimal(text, key), *value ? ": true  " : ": false  ");
+        sink(LABEL, std::string(text, out));
+    }
+}
+
+// A long line in rows of the options row's width.
+void wrappedRows(const RowSink& sink, const std::string& line) {
+    for (size_t start = 0; start < line.size(); start += OPTIONS_ROW_WIDTH) {
+        sink(LABEL, line.substr(start, OPTIONS_ROW_WIDTH));
+    }
+}
+
+std::string keyPrefix(uint64_t key) {
+    char text[24];
+    return std::string(text, putText(putDecimal(text, key), ": "));
+}
+
+void bytesRows(const RowSink& sink, const std::optional<std::vector<uint8_t>>& bytes, int32_t key) {
+    if (!bytes) {
+        return;
+    }
+    const size_t shown = std::min(bytes->size(), LONG_MEMBER_LIMIT / 2);
+    std::string line =
+        keyPrefix(static_cast<uint64_t>(key)) + hexText(std::span(bytes->data(), shown));
+    if (shown < bytes->size()) {
+        line += "...";
+    }
+    wrappedRows(sink, line);
+}
+
+void unsignedListRow(const RowSink& sink, const std::vector<uint64_t>& list, int32_t key) {
+    if (list.empty()) {
+        return;
+    }
+    std::string line = keyPrefix(static_cast<uint64_t>(key));
+    for (uint64_t n : list) {
+        char text[24];
+        line.append(text, putText(putDecimal(text, n), "  "));
+    }
+    sink(LABEL, std::move(line));
+}
+
 void certificationRows(const RowSink& sink, const AuthenticatorInfo& info) {
     if (info.certifications.empty()) {
         return;
@@ -184,6 +232,20 @@ void appendGetInfoRows(const AuthenticatorInfo& info, const RowSink& sink) {
     certificationRows(sink, info);
     unsignedRow(sink, info.remainingDiscoverableCredentials, 20);
     unsignedRow(sink, info.vendorPrototypeConfigCommands, 21);
+    prefixedRow(sink, textList("22: ", info.attestationFormats), 4);
+    unsignedRow(sink, info.uvCountSinceLastPinEntry, 23);
+    booleanRow(sink, info.longTouchForReset, 24);
+    bytesRows(sink, info.encIdentifier, 25);
+    prefixedRow(sink, textList("26: ", info.transportsForReset), 4);
+    booleanRow(sink, info.pinComplexityPolicy, 27);
+    bytesRows(sink, info.pinComplexityPolicyURL, 28);
+    unsignedRow(sink, info.maxPINLength, 29);
+    bytesRows(sink, info.encCredStoreState, 30);
+    unsignedListRow(sink, info.authenticatorConfigCommands, 31);
+    // Members no version of the protocol names yet, as the key sent them.
+    for (const auto& [key, item] : info.otherMembers) {
+        wrappedRows(sink, keyPrefix(key) + cborDiagnostic(item, LONG_MEMBER_LIMIT));
+    }
 }
 
 AuthenticatorInfo appendGetInfoRowsFromReply(CborSpan reply, const RowSink& sink) {

@@ -27,6 +27,8 @@ struct Row {
     std::optional<std::string> value;  // a row may have a label and no value
     RowAction action = RowAction::None;
     size_t certificate = 0;  // ExportCertificate: index into the page's certificates
+    // Why the row reads as it does, for a tool tip (empty: the row speaks for itself).
+    std::string tip{};
     std::string valueText() const { return value.value_or(std::string()); }
 };
 

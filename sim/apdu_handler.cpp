@@ -270,8 +270,8 @@ Bytes ApduHandler::registrationResponse(const uint8_t* challenge, const uint8_t*
     toSign.insert(toSign.end(), challenge, challenge + 32);
     toSign.insert(toSign.end(), keyHandle.begin(), keyHandle.end());
     toSign.insert(toSign.end(), userKey.begin(), userKey.end());
-    const VirtualAttestation& att = key_.attestation();
-    const Bytes signature = att.key().signSha256(toSign.data(), toSign.size(), key_.drbg);
+    const VirtualAttestation& att = VirtualAttestation::forProfile(key_.profile);
+    const Bytes signature = att.sign(toSign.data(), toSign.size(), key_.drbg);
 
     const Bytes certificate =
         key_.fault() == FaultMode::BadCertificate ? undecodableCertificate() : att.certificate();

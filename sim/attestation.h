@@ -1,13 +1,15 @@
 #pragma once
 // The virtual key's attestation material: a root CA and an attestation certificate issued
-// by it, both written with mbed TLS from keys of a fixed-seed generator, so every run makes
-// the same certificates. The attestation certificate carries the FIDO transports
-// extension (USB) and the AAGUID extension of the key's model.
+// by it, both made from keys of a fixed-seed generator, so every run makes the same
+// certificates. The attestation certificate carries the FIDO transports extension (USB)
+// and the AAGUID extension of the key's model. P-256 material is written with mbed TLS
+// (ECDSA with the seeded nonce); Ed25519 material with libcrypto (deterministic anyway).
 
 #include <array>
 #include <cstdint>
 #include <memory>
 
+#include "sim/profile.h"
 #include "sim/sim_crypto.h"
 
 namespace orvanta {
@@ -18,11 +20,22 @@ inline constexpr const char* ROOT_CA_SUBJECT = "C=US,O=Orvanta Virtual,CN=Orvant
 
 class VirtualAttestation {
   public:
-    // The material of one AAGUID, made on first use and kept for the process.
-    static const VirtualAttestation& forAaguid(const std::array<uint8_t, 16>& aaguid);
+    // The material of one AAGUID and key type, made on first use and kept for the process.
+    static const VirtualAttestation& forAaguid(const std::array<uint8_t, 16>& aaguid,
+                                               AttestationKeyType type = AttestationKeyType::P256);
+    static const VirtualAttestation& forProfile(const Profile& profile) {
+        return forAaguid(profile.aaguid, profile.attestationKey);
+    }
 
     const Bytes& certificate() const { return certificate_; }      // DER
     const Bytes& caCertificate() const { return caCertificate_; }  // DER
+    AttestationKeyType type() const { return type_; }
+    // The COSE algorithm of the attestation signatures: -7 (ES256) or -8 (EdDSA).
+    int32_t algorithm() const;
+    // The attestation key's signature of the data: DER ECDSA over SHA-256 (the nonce from
+    // `drbg`) or Ed25519 over the data itself. Empty on failure.
+    Bytes sign(const uint8_t* data, size_t length, SeededDrbg& drbg) const;
+    // The P-256 keys (not generated for Ed25519 material).
     const SimKeyPair& key() const { return key_; }
     const SimKeyPair& caKey() const { return caKey_; }
 
@@ -30,9 +43,12 @@ class VirtualAttestation {
     VirtualAttestation& operator=(const VirtualAttestation&) = delete;
 
   private:
-    explicit VirtualAttestation(const std::array<uint8_t, 16>& aaguid);
+    VirtualAttestation(const std::array<uint8_t, 16>& aaguid, AttestationKeyType type);
+    AttestationKeyType type_;
     SimKeyPair caKey_;
     SimKeyPair key_;
+    SimEd25519Key edCaKey_;
+    SimEd25519Key edKey_;
     Bytes caCertificate_;
     Bytes certificate_;
 };

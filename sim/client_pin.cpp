@@ -1,5 +1,6 @@
 #include "sim/client_pin.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ctap/secure_wipe.h"
@@ -38,8 +39,22 @@ ClientPin::ClientPin(VirtualKeyState& key) : key_(key) {
     powerCycle();
 }
 
+void ClientPin::newAgreementKey() {
+    // A draw outside [1, n-1] (about once in 2^32) is taken again.
+    uint8_t x[P256_COORDINATE_LENGTH];
+    uint8_t y[P256_COORDINATE_LENGTH];
+    do {
+        key_.drbg.fill(agreement_.data(), agreement_.size());
+    } while (p256PublicKey(agreement_, x, y) == CRYPTO_SCALAR_INVALID);
+}
+
+bool ClientPin::speaks(uint64_t protocol) const {
+    const auto& list = key_.profile.pinProtocols;
+    return std::find(list.begin(), list.end(), protocol) != list.end();
+}
+
 void ClientPin::powerCycle() {
-    agreement_.generate(key_.drbg);
+    newAgreementKey();
     const size_t length = key_.profile.pinTokenLength;
     tokenLength_ = length >= 16 && length <= token_.size() && length % 16 == 0 ? length : 32;
     key_.drbg.fill(token_.data(), tokenLength_);
@@ -53,15 +68,16 @@ void ClientPin::clear() {
     powerCycle();
 }
 
-bool ClientPin::verifyPinAuth(const uint8_t* clientDataHash, const uint8_t* pinAuth,
-                              uint32_t length) const {
-    if (length != 16) {
+bool ClientPin::verifyPinAuth(PinProtocol protocol, const uint8_t* clientDataHash,
+                              const uint8_t* pinAuth, uint32_t length) const {
+    if (length != pinAuthLength(protocol)) {
         return false;
     }
-    Sha256Digest mac = hmacSha256Of(token_.data(), tokenLength_, clientDataHash, 32);
-    const bool same = std::memcmp(mac.data(), pinAuth, 16) == 0;
-    secureWipe(mac.data(), mac.size());
-    return same;
+    std::array<uint8_t, SHA256_LENGTH> mac{};
+    WipeOnExit wipeMac(mac);
+    return pinAuthenticate(protocol, std::span(token_.data(), tokenLength_),
+                           std::span(clientDataHash, 32), mac) == 0 &&
+           std::memcmp(mac.data(), pinAuth, length) == 0;
 }
 
 Bytes ClientPin::handle(CborSpan request) {
@@ -77,9 +93,10 @@ Bytes ClientPin::handle(CborSpan request) {
     if (!readUnsigned(mapFindInt(request, 1), protocol)) {
         return statusOnly(ctap_status::MISSING_PARAMETER);
     }
-    if (protocol != 1) {
+    if (!speaks(protocol)) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
+    const PinProtocol pinProtocol = protocol == 2 ? PinProtocol::Two : PinProtocol::One;
     switch (sub) {
         case 1: {  // getRetries
             CborOut out;
@@ -91,17 +108,21 @@ Bytes ClientPin::handle(CborSpan request) {
         case 2:
             return keyAgreement();
         case 3:
-            return setPin(request);
+            return setPin(request, pinProtocol);
         case 5:  // getPINToken
         case 9:  // getPinUvAuthTokenUsingPinWithPermissions: the same token here
-            return pinToken(request);
+            return pinToken(request, pinProtocol);
         default:
             return statusOnly(ctap_status::INVALID_SUBCOMMAND);
     }
 }
 
 Bytes ClientPin::keyAgreement() {
-    const auto point = agreement_.publicPoint();
+    uint8_t x[P256_COORDINATE_LENGTH];
+    uint8_t y[P256_COORDINATE_LENGTH];
+    if (p256PublicKey(agreement_, x, y) != 0) {
+        return statusOnly(ctap_status::OTHER);
+    }
     CborOut out;
     beginMap(out.w, 1);
     putUnsigned(out.w, 1);
@@ -110,13 +131,13 @@ Bytes ClientPin::keyAgreement() {
     out.integer(3).integer(-25);  // alg: ECDH-ES + HKDF-256
     out.integer(-1).integer(1);   // crv: P-256
     out.integer(-2);
-    putBytes(out.w, point.data() + 1, 32);
+    putBytes(out.w, x, 32);
     out.integer(-3);
-    putBytes(out.w, point.data() + 33, 32);
+    putBytes(out.w, y, 32);
     return out.reply();
 }
 
-bool ClientPin::sharedSecret(CborSpan request, Sha256Digest& secret) {
+bool ClientPin::sharedSecret(CborSpan request, PinProtocol protocol, PinSecret& secret) {
     const CborSpan cose = mapFindInt(request, 3);
     const uint8_t* x = nullptr;
     const uint8_t* y = nullptr;
@@ -126,41 +147,49 @@ bool ClientPin::sharedSecret(CborSpan request, Sha256Digest& secret) {
         !readByteString(mapFindInt(cose, -3), &y, &yLength) || xLength != 32 || yLength != 32) {
         return false;
     }
-    return agreement_.sharedSecret(x, y, secret, key_.drbg);
+    uint8_t sharedX[P256_COORDINATE_LENGTH];
+    WipeOnExit wipeSharedX(sharedX);
+    return p256SharedX(agreement_, P256Coordinate(x, 32), P256Coordinate(y, 32), sharedX) == 0 &&
+           secret.derive(protocol, sharedX) == 0;
 }
 
-Bytes ClientPin::setPin(CborSpan request) {
+Bytes ClientPin::setPin(CborSpan request, PinProtocol protocol) {
     const uint8_t* pinAuth = nullptr;
     const uint8_t* newPinEnc = nullptr;
-    uint32_t pinAuthLength = 0;
+    uint32_t authLength = 0;
     uint32_t newPinEncLength = 0;
     if (!mapFindInt(request, 3).found() ||
-        !readByteString(mapFindInt(request, 4), &pinAuth, &pinAuthLength) ||
+        !readByteString(mapFindInt(request, 4), &pinAuth, &authLength) ||
         !readByteString(mapFindInt(request, 5), &newPinEnc, &newPinEncLength)) {
         return statusOnly(ctap_status::MISSING_PARAMETER);
     }
     if (set_) {
         return statusOnly(ctap_status::PIN_AUTH_INVALID);
     }
-    Sha256Digest shared{};
-    WipeOnExit<Sha256Digest> wipeShared(shared);
-    if (!sharedSecret(request, shared)) {
+    PinSecret shared;
+    if (!sharedSecret(request, protocol, shared)) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
-    Sha256Digest mac = hmacSha256Of(shared.data(), shared.size(), newPinEnc, newPinEncLength);
-    const bool authentic = pinAuthLength == 16 && std::memcmp(mac.data(), pinAuth, 16) == 0;
+    uint8_t mac[SHA256_LENGTH];
+    WipeOnExit wipeMac(mac);
+    const bool authentic = authLength == pinAuthLength(protocol) &&
+                           pinAuthenticate(protocol, shared.hmacKey(),
+                                           std::span(newPinEnc, newPinEncLength), mac) == 0 &&
+                           std::memcmp(mac, pinAuth, authLength) == 0;
     if (!authentic) {
         return statusOnly(ctap_status::PIN_AUTH_INVALID);
     }
-    if (newPinEncLength < 64 || newPinEncLength % 16 != 0 || newPinEncLength > 256) {
+    const size_t paddedLength = pinPlainLength(protocol, newPinEncLength);
+    if (paddedLength < 64 || paddedLength % 16 != 0 || paddedLength > 256) {
         return statusOnly(ctap_status::PIN_POLICY_VIOLATION);
     }
     uint8_t padded[256];
-    if (!aes256CbcDecrypt(shared.data(), newPinEnc, newPinEncLength, padded)) {
+    if (pinDecrypt(shared, std::span(newPinEnc, newPinEncLength),
+                   std::span(padded, paddedLength)) != 0) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
     size_t length = 0;
-    while (length < newPinEncLength && padded[length] != 0) {
+    while (length < paddedLength && padded[length] != 0) {
         ++length;
     }
     Bytes status;
@@ -178,7 +207,7 @@ Bytes ClientPin::setPin(CborSpan request) {
     return status;
 }
 
-Bytes ClientPin::pinToken(CborSpan request) {
+Bytes ClientPin::pinToken(CborSpan request, PinProtocol protocol) {
     const uint8_t* pinHashEnc = nullptr;
     uint32_t pinHashEncLength = 0;
     if (!mapFindInt(request, 3).found() ||
@@ -194,23 +223,22 @@ Bytes ClientPin::pinToken(CborSpan request) {
     if (consecutiveFailures_ >= PIN_CONSECUTIVE_LIMIT) {
         return statusOnly(ctap_status::PIN_AUTH_BLOCKED);
     }
-    Sha256Digest shared{};
-    WipeOnExit<Sha256Digest> wipeShared(shared);
-    if (!sharedSecret(request, shared)) {
+    PinSecret shared;
+    if (!sharedSecret(request, protocol, shared)) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
-    if (pinHashEncLength != 16) {
+    if (pinHashEncLength != pinCiphertextLength(protocol, 16)) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
     uint8_t pinHash[16];
     WipeOnExit<uint8_t[16]> wipeHash(pinHash);
-    if (!aes256CbcDecrypt(shared.data(), pinHashEnc, 16, pinHash)) {
+    if (pinDecrypt(shared, std::span(pinHashEnc, pinHashEncLength), pinHash) != 0) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
     --retries_;
     if (std::memcmp(pinHash, pinHash_.data(), sizeof(pinHash)) != 0) {
         // A wrong PIN also spends the key agreement.
-        agreement_.generate(key_.drbg);
+        newAgreementKey();
         ++consecutiveFailures_;
         if (retries_ == 0) {
             return statusOnly(ctap_status::PIN_BLOCKED);
@@ -224,14 +252,16 @@ Bytes ClientPin::pinToken(CborSpan request) {
     consecutiveFailures_ = 0;
     // The fault sends the first block alone while the key keeps checking with all of it.
     const size_t tokenLength = key_.fault() == FaultMode::ShortPinToken ? 16 : tokenLength_;
-    uint8_t encrypted[64];
-    if (!aes256CbcEncrypt(shared.data(), token_.data(), tokenLength, encrypted)) {
+    uint8_t encrypted[AES_BLOCK_LENGTH + 64];
+    const size_t encryptedLength = pinCiphertextLength(protocol, tokenLength);
+    if (pinEncrypt(shared, std::span(token_.data(), tokenLength),
+                   std::span(encrypted, encryptedLength)) != 0) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
     CborOut out;
     beginMap(out.w, 1);
     putUnsigned(out.w, 2);
-    putBytes(out.w, encrypted, static_cast<uint32_t>(tokenLength));
+    putBytes(out.w, encrypted, static_cast<uint32_t>(encryptedLength));
     return out.reply();
 }
 

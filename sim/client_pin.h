@@ -1,6 +1,7 @@
 #pragma once
-// authenticatorClientPIN of a virtual key, PIN protocol 1 (CTAP 2.0): key agreement,
-// setting the PIN, retries that count down and block, and the PIN token.
+// authenticatorClientPIN of a virtual key, PIN/UV auth protocols 1 and 2 (those its profile
+// lists): key agreement, setting the PIN, retries that count down and block, and the PIN
+// token.
 
 #include <array>
 #include <cstddef>
@@ -8,6 +9,7 @@
 
 #include "ctap/cbor.h"
 #include "ctap/ctap_protocol.h"
+#include "ctap/pin_protocol.h"
 #include "sim/key_state.h"
 
 namespace orvanta {
@@ -25,8 +27,11 @@ class ClientPin {
 
     bool isSet() const { return set_; }
     uint8_t retries() const { return retries_; }
-    // pinAuth of protocol 1: the first 16 bytes of HMAC-SHA-256(pinToken, clientDataHash).
-    bool verifyPinAuth(const uint8_t* clientDataHash, const uint8_t* pinAuth,
+    // Whether the profile speaks the protocol of this number.
+    bool speaks(uint64_t protocol) const;
+    // pinUvAuthParam over the client data hash: HMAC-SHA-256(pinToken, clientDataHash), its
+    // first 16 bytes in protocol 1, all 32 in protocol 2.
+    bool verifyPinAuth(PinProtocol protocol, const uint8_t* clientDataHash, const uint8_t* pinAuth,
                        uint32_t length) const;
     // New key agreement key and token, as after plugging the key in again.
     void powerCycle();
@@ -35,13 +40,15 @@ class ClientPin {
 
   private:
     Bytes keyAgreement();
-    Bytes setPin(CborSpan request);
-    Bytes pinToken(CborSpan request);
+    Bytes setPin(CborSpan request, PinProtocol protocol);
+    Bytes pinToken(CborSpan request, PinProtocol protocol);
     // Shared secret with the platform key of request key 3; false when it is unusable.
-    bool sharedSecret(CborSpan request, Sha256Digest& secret);
+    bool sharedSecret(CborSpan request, PinProtocol protocol, PinSecret& secret);
+    void newAgreementKey();
 
     VirtualKeyState& key_;
-    SimKeyPair agreement_;
+    // The key agreement key: a P-256 scalar drawn from the key's generator.
+    std::array<uint8_t, P256_SCALAR_LENGTH> agreement_{};
     std::array<uint8_t, 64> token_{};
     size_t tokenLength_ = 32;  // the profile's, 16 to 64
     bool set_ = false;

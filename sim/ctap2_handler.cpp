@@ -145,13 +145,15 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
         if (protocol.headerLength == 0) {
             return status(ctap_status::MISSING_PARAMETER);
         }
-        if (protocol.majorType != 0 || protocol.argument != 1) {
+        if (protocol.majorType != 0 || !pin_.speaks(protocol.argument)) {
             return status(ctap_status::PIN_AUTH_INVALID);
         }
         if (!pin_.isSet()) {
             return status(ctap_status::PIN_NOT_SET);
         }
-        if (!pin_.verifyPinAuth(cdh, pinAuth, pinAuthLength)) {
+        const PinProtocol pinProtocol =
+            protocol.argument == 2 ? PinProtocol::Two : PinProtocol::One;
+        if (!pin_.verifyPinAuth(pinProtocol, cdh, pinAuth, pinAuthLength)) {
             return status(ctap_status::PIN_AUTH_INVALID);
         }
         verified = true;
@@ -194,8 +196,8 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
 
         Bytes signedData = authData;
         signedData.insert(signedData.end(), clientDataHash.begin(), clientDataHash.end());
-        const VirtualAttestation& att = key_.attestation();
-        const Bytes sig = att.key().signSha256(signedData.data(), signedData.size(), key_.drbg);
+        const VirtualAttestation& att = VirtualAttestation::forProfile(key_.profile);
+        const Bytes sig = att.sign(signedData.data(), signedData.size(), key_.drbg);
         const Bytes leaf = key_.fault() == FaultMode::BadCertificate ? undecodableCertificate()
                                                                      : att.certificate();
 
@@ -205,7 +207,7 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
         out.integer(2).bytes(authData);
         out.integer(3);
         beginMap(out.w, 3);
-        out.text("alg").integer(-7);
+        out.text("alg").integer(att.algorithm());
         out.text("sig").bytes(sig);
         out.text("x5c");
         beginArray(out.w, 2);

@@ -35,6 +35,13 @@ void putTexts(CborOut& out, const std::vector<std::string>& texts) {
     }
 }
 
+void putPinProtocols(CborOut& out, const Profile& p) {
+    beginArray(out.w, static_cast<uint32_t>(p.pinProtocols.size()));
+    for (const uint8_t protocol : p.pinProtocols) {
+        out.integer(protocol);
+    }
+}
+
 void putAlgorithm(CborOut& out, int32_t alg) {
     beginMap(out.w, 2);
     out.text("alg").integer(alg);
@@ -58,8 +65,7 @@ Bytes minimal(const Profile& p, bool pinSet) {
     putOptions(out, {{"rk", false}, {"up", true}, {"plat", false}, {"clientPin", pinSet}});
     out.integer(5).integer(static_cast<int32_t>(VIRTUAL_MAX_MSG_SIZE));
     out.integer(6);
-    beginArray(out.w, 1);
-    out.integer(1);
+    putPinProtocols(out, p);
     out.integer(9);
     putTexts(out, {"usb"});
     return out.reply();
@@ -92,8 +98,7 @@ Bytes standard(const Profile& p, bool pinSet) {
                      {"makeCredUvNotRqd", true}});
     out.integer(5).integer(static_cast<int32_t>(VIRTUAL_MAX_MSG_SIZE));
     out.integer(6);
-    beginArray(out.w, 1);
-    out.integer(1);
+    putPinProtocols(out, p);
     out.integer(7).integer(8);
     out.integer(8).integer(128);
     out.integer(9);
@@ -140,8 +145,7 @@ Bytes full(const Profile& p, bool pinSet) {
                      {"noMcGaPermissionsWithClientPin", false}});
     out.integer(5).integer(static_cast<int32_t>(VIRTUAL_MAX_MSG_SIZE));
     out.integer(6);
-    beginArray(out.w, 1);
-    out.integer(1);
+    putPinProtocols(out, p);
     out.integer(7).integer(8);
     out.integer(8).integer(128);
     out.integer(9);

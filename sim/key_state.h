@@ -41,7 +41,7 @@ struct VirtualKeyState {
           presence(clock, profile.touch) {}
 
     const VirtualAttestation& attestation() const {
-        return VirtualAttestation::forAaguid(profile.aaguid);
+        return VirtualAttestation::forProfile(profile);
     }
     FaultMode fault() const { return profile.fault; }
 

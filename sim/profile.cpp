@@ -63,6 +63,13 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
              p.pin = "1234";
              p.pinTokenLength = 16;
          }},
+        {"pin-protocol2",
+         [](Profile& p) {
+             p.pinSet = true;
+             p.pin = "1234";
+             p.pinProtocols = {2};
+         }},
+        {"eddsa", [](Profile& p) { p.attestationKey = AttestationKeyType::Ed25519; }},
         {"u2f-only",
          [](Profile& p) {
              p.ctap2 = false;

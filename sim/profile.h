@@ -57,6 +57,13 @@ enum class FaultMode : uint8_t {
 };
 const char* faultModeName(FaultMode mode);
 
+// The key type of the attestation key and its certificates (packed "alg" and the U2F
+// registration signature follow it).
+enum class AttestationKeyType : uint8_t {
+    P256,     // ES256
+    Ed25519,  // EdDSA
+};
+
 // How much authenticatorGetInfo tells.
 enum class GetInfoKind : uint8_t {
     Minimal,   // a CTAP 2.0 key: versions, aaguid, options, maxMsgSize, pinProtocols
@@ -95,8 +102,10 @@ struct Profile {
     uint8_t firmwareMajor = 5;
     uint8_t firmwareMinor = 4;
     uint8_t firmwareBuild = 3;
+    AttestationKeyType attestationKey = AttestationKeyType::P256;
 
-    // Client PIN (protocol 1).
+    // Client PIN: the PIN/UV auth protocols the key speaks, as getInfo member 6 lists them.
+    std::vector<uint8_t> pinProtocols = {1};
     bool pinSet = false;
     std::string pin;             // UTF-8
     size_t pinTokenLength = 32;  // 16 to 64, a multiple of 16: keys choose
@@ -122,8 +131,8 @@ struct Profile {
 };
 
 // Named profiles: "default", "full", "pin", "u2f-only", "ctap2-only", "no-applets",
-// "silent", "keyboard", "u2f-chained", "u2f-short-form", "slow-touch". An unknown name
-// gives the default profile.
+// "silent", "keyboard", "u2f-chained", "u2f-short-form", "slow-touch", "eddsa" (Ed25519
+// attestation). An unknown name gives the default profile.
 Profile profileByName(const std::string& name);
 std::vector<std::string> profileNames();
 bool isProfileName(const std::string& name);

@@ -161,6 +161,41 @@ bool SimKeyPair::sharedSecret(const uint8_t* x, const uint8_t* y, Sha256Digest& 
     return true;
 }
 
+bool SimEd25519Key::generate(SeededDrbg& drbg) {
+    uint8_t seed[32];
+    drbg.fill(seed, sizeof seed);
+    key_.reset(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed, sizeof seed));
+    secureWipe(seed, sizeof seed);
+    return key_ != nullptr;
+}
+
+std::array<uint8_t, 32> SimEd25519Key::publicKey() const {
+    std::array<uint8_t, 32> out{};
+    size_t length = out.size();
+    if (key_ == nullptr || EVP_PKEY_get_raw_public_key(key_.get(), out.data(), &length) != 1) {
+        out.fill(0);
+    }
+    return out;
+}
+
+Bytes SimEd25519Key::sign(const uint8_t* data, size_t length) const {
+    struct FreeContext {
+        void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+    };
+    std::unique_ptr<EVP_MD_CTX, FreeContext> context(EVP_MD_CTX_new());
+    Bytes signature(64);
+    size_t signatureLength = signature.size();
+    static constexpr uint8_t NOTHING[1] = {};
+    if (key_ == nullptr || context == nullptr ||
+        EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key_.get()) != 1 ||
+        EVP_DigestSign(context.get(), signature.data(), &signatureLength,
+                       length != 0 ? data : NOTHING, length) != 1) {
+        return {};
+    }
+    signature.resize(signatureLength);
+    return signature;
+}
+
 Sha256Digest sha256Of(const uint8_t* data, size_t length) {
     Sha256Digest out{};
     mbedtls_sha256_ret(data, length, out.data(), 0);

@@ -1,14 +1,19 @@
 #pragma once
-// The virtual key's own cryptography on mbed TLS: a deterministic random generator (runs are
-// reproducible), P-256 keys that sign and agree, and the hash, MAC and cipher helpers of
-// the PIN protocol. Every mbed TLS context is owned by one object and freed on every path.
+// The virtual key's own cryptography: a deterministic random generator (runs are
+// reproducible), P-256 keys that sign and agree, Ed25519 keys that sign, and the hash, MAC
+// and cipher helpers of the PIN protocol. The P-256 side stays on mbed TLS: its ECDSA draws
+// the nonce from the seeded generator, so signatures are reproducible, which OpenSSL 3.0's
+// ECDSA (always the system's randomness) cannot give. Ed25519 is deterministic by itself
+// and comes from libcrypto. Every context is owned by one object and freed on every path.
 
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/pk.h>
+#include <openssl/evp.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +64,26 @@ class SimKeyPair {
 
   private:
     mutable mbedtls_pk_context pk_;
+};
+
+// An Ed25519 key pair whose private key is 32 bytes of the seeded generator: the same seed
+// gives the same key and, Ed25519 signatures being deterministic, the same signatures.
+class SimEd25519Key {
+  public:
+    // Makes a fresh key pair; false when the library refuses.
+    bool generate(SeededDrbg& drbg);
+    std::array<uint8_t, 32> publicKey() const;
+    // The 64-byte signature of the data itself (Ed25519 hashes internally); empty on
+    // failure or without a key.
+    Bytes sign(const uint8_t* data, size_t length) const;
+
+    EVP_PKEY* pkey() const { return key_.get(); }
+
+  private:
+    struct Free {
+        void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+    };
+    std::unique_ptr<EVP_PKEY, Free> key_;
 };
 
 Sha256Digest sha256Of(const uint8_t* data, size_t length);

@@ -172,4 +172,36 @@ std::shared_ptr<VirtualKey> VirtualBackend::find(uint32_t serial) const {
     return nullptr;
 }
 
+std::vector<std::string> splitProfileList(const std::string& list) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        std::string name = list.substr(start, comma == std::string::npos ? comma : comma - start);
+        names.push_back(name.empty() ? std::string("default") : std::move(name));
+        if (comma == std::string::npos) {
+            return names;
+        }
+        start = comma + 1;
+    }
+}
+
+std::shared_ptr<VirtualBackend> makeVirtualBackend(const std::string& profileList, Clock& clock,
+                                                   std::string* error) {
+    const std::vector<std::string> names = splitProfileList(profileList);
+    for (const std::string& name : names) {
+        if (!isProfileName(name)) {
+            if (error != nullptr) {
+                *error = name;
+            }
+            return nullptr;
+        }
+    }
+    auto backend = std::make_shared<VirtualBackend>(clock);
+    for (const std::string& name : names) {
+        backend->addDevice(name);
+    }
+    return backend;
+}
+
 }  // namespace orvanta

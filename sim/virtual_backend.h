@@ -2,7 +2,8 @@
 // The `virtual` HID backend: one or more virtual security keys in the process, each listed
 // with its FIDO collection (usage page 0xF1D0, usage 1) and any extra collections of its
 // profile. Paths read "virtual:<serial>:<collection>". Everything runs on the caller's
-// thread; time passes only through the backend's clock.
+// thread (one thread at a time: the window's worker, or a test while the worker rests);
+// time passes only through the backend's clock.
 
 #include <cstddef>
 #include <cstdint>
@@ -52,5 +53,13 @@ class VirtualBackend : public HidBackend {
     std::vector<std::shared_ptr<VirtualKey>> removed_;  // keeps references given out valid
     uint32_t nextSerial_ = 0;
 };
+
+// "full,pin" -> {"full", "pin"}; an empty text or an empty item names the default profile.
+std::vector<std::string> splitProfileList(const std::string& list);
+
+// A backend with one key per profile of the comma-separated list, plugged in in that order;
+// null, with the unknown name in *error, when a name is no profile.
+std::shared_ptr<VirtualBackend> makeVirtualBackend(const std::string& profileList, Clock& clock,
+                                                   std::string* error = nullptr);
 
 }  // namespace orvanta

@@ -235,6 +235,26 @@ void VirtualKey::dispatch(uint32_t cid, uint8_t command, std::vector<uint8_t> pa
     }
 }
 
+std::vector<uint8_t> VirtualKey::cardApdu(const uint8_t* apdu, size_t length) {
+    log_.push_back({0, CTAPHID_MSG, std::vector<uint8_t>(apdu, apdu + length)});
+    ++state_.counters.msgRequests;
+    return apdu_.handle(apdu, length);
+}
+
+Ctap2Outcome VirtualKey::cardCtap2(const uint8_t* message, size_t length) {
+    log_.push_back({0, CTAPHID_CBOR, std::vector<uint8_t>(message, message + length)});
+    ++state_.counters.cborRequests;
+    return ctap2_.handle(message, length);
+}
+
+bool VirtualKey::cardTouched() {
+    if (!state_.presence.check()) {
+        return false;
+    }
+    state_.presence.consume();
+    return true;
+}
+
 void VirtualKey::handleInit(uint32_t cid, const uint8_t* nonce) {
     ++state_.counters.initRequests;
     uint32_t channel = cid;

@@ -80,6 +80,18 @@ class VirtualKey {
     void flushReports() { queue_.clear(); }
     size_t queuedReports() const { return queue_.size(); }
 
+    // --- The card side (sim/nfc_card.h): the same handlers, reached by APDUs. Each request
+    // is logged as over HID (channel 0, CTAPHID_MSG or CTAPHID_CBOR).
+    // One APDU for the applets and U2F, answered as over CTAPHID_MSG.
+    std::vector<uint8_t> cardApdu(const uint8_t* apdu, size_t length);
+    // One CTAP2 message (command byte and CBOR), as over CTAPHID_CBOR: the answer, or the
+    // work that waits for the user's touch.
+    Ctap2Outcome cardCtap2(const uint8_t* message, size_t length);
+    // One presence check; a touch that answers it is used up.
+    bool cardTouched();
+    // The request that waited for a touch is over (done, cancelled or timed out).
+    void cardWaitEnded() { state_.presence.consume(); }
+
   private:
     enum class ReplyKind { Init, Error, Message };
     struct Assembly {

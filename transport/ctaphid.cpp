@@ -176,7 +176,9 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         inLength > REPORT_BUFFER_SIZE) {
         return Error::transport(TransportCause::Framing);
     }
-    if (request.empty() || request.size() > MAX_REQUEST_LENGTH) {
+    // WINK and PING may carry nothing; every other command has data.
+    const bool emptyAllowed = command == CTAPHID_WINK || command == CTAPHID_PING;
+    if ((request.empty() && !emptyAllowed) || request.size() > MAX_REQUEST_LENGTH) {
         return Error::transport(TransportCause::BadRequest);
     }
 
@@ -196,7 +198,7 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
     Report report;
     size_t offset = 0;
     uint8_t sequence = 0;
-    while (offset < request.size()) {
+    do {  // one initialisation packet at least, so an empty request goes out too
         report.clear();
         CtaphidPacket packet = report.packet();
         std::copy(channel.begin(), channel.end(), packet.cid().begin());
@@ -214,7 +216,7 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
             return Error::transport(TransportCause::Write);
         }
         offset += chunk;
-    }
+    } while (offset < request.size());
 
     ReportReader reader(handle, session, session.clock(), inLength, session.exchangeLimitMs());
     uint32_t length = 0;
@@ -249,6 +251,9 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         }
         length = packet.length();
         if (length == 0) {
+            if (emptyAllowed) {
+                return Bytes{};  // WINK's answer, and PING's to an empty ping
+            }
             continue;
         }
         break;

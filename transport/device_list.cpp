@@ -46,8 +46,10 @@ DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido) {
     list.listed = backend.enumerate();
 
     for (const HidInterfaceInfo& info : list.listed) {
+        // A card in a reader has no IDs to accept it by; opening it selects its FIDO
+        // application.
         bool accepted = isAcceptedDevice(info.vendorId, info.productId) ||
-                        (acceptAnyFido && info.usagePage == FIDO_USAGE_PAGE);
+                        ((acceptAnyFido || info.pcsc) && info.usagePage == FIDO_USAGE_PAGE);
         std::string error;
         std::unique_ptr<HidHandle> handle = backend.open(info.path, &error);
         if (!handle) {
@@ -72,6 +74,7 @@ DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido) {
         record.usagePage = info.usagePage;
         record.usage = info.usage;
         record.simulated = info.simulated;
+        record.pcsc = info.pcsc;
         record.readHandle = handle.get();
         record.writeHandle = handle.get();
         record.path = info.path;

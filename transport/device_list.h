@@ -25,13 +25,15 @@ struct DeviceRecord {
     uint16_t usagePage = 0;
     uint16_t usage = 0;
     bool simulated = false;  // see HidInterfaceInfo::simulated
+    bool pcsc = false;       // see HidInterfaceInfo::pcsc
     HidHandle* readHandle = nullptr;
     HidHandle* writeHandle = nullptr;
     std::string path;
 
-    // Present: both IDs non-zero and both handles open.
+    // Present: both IDs non-zero (a card in a reader has none) and both handles open.
     bool present() const {
-        return vendorId != 0 && productId != 0 && readHandle != nullptr && writeHandle != nullptr;
+        return (pcsc || (vendorId != 0 && productId != 0)) && readHandle != nullptr &&
+               writeHandle != nullptr;
     }
 };
 

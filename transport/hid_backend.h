@@ -1,7 +1,8 @@
 #pragma once
 // The one small interface through which every device I/O goes. Backends: hidapi (real
 // keys through hidraw), virtual (the built-in virtual key of sim/), udp (firmware
-// simulators), and the scriptable fakes of the tests.
+// simulators), pcsc (keys as smart cards in PC/SC readers), and the scriptable fakes of the
+// tests.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +24,9 @@ struct HidInterfaceInfo {
     // A firmware simulator: it has no USB release number; its device version is the one
     // its CTAPHID_INIT reply states.
     bool simulated = false;
+    // A card in a PC/SC reader (the pcsc backend): reached through a reader, it has no USB
+    // identity; its IDs and release number are 0 and productString names the reader.
+    bool pcsc = false;
 };
 
 // An open collection. Reports always carry the report ID byte at offset 0, in both

@@ -1,10 +1,11 @@
 #include "cert/certificate_details.h"
 
 #include <gtest/gtest.h>
-#include <mbedtls/asn1.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 
 #include "cert/base64.h"
+#include "cert/der.h"
 #include "cert/name_text.h"
 #include "cert/x509_lenient.h"
 #include "support/scripted_prompts.h"
@@ -188,30 +189,161 @@ TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
 
 TEST_F(CertificateRowsTest, SignatureBitStringWithUnusedBitsStillDecodes) {
     std::vector<uint8_t> original = makeCertificate(CertificateShape{}, subjectKey, issuerKey);
-    std::vector<uint8_t> patched = withSignatureUnusedBits(original, 0x03);
-    {
-        X509Certificate strict;
-        ASSERT_NE(mbedtls_x509_crt_parse_der(strict.get(), patched.data(), patched.size()), 0)
-            << "the library should refuse the non-zero unused-bits octet";
-    }
-    ASSERT_TRUE(nonZeroSignatureUnusedBits(patched.data(), patched.size()).has_value());
     EXPECT_FALSE(nonZeroSignatureUnusedBits(original.data(), original.size()).has_value());
+    // 3 is a count the library takes; 0x80 is none, and only the lenient retry reads it.
+    for (uint8_t bits : {uint8_t{0x03}, uint8_t{0x80}}) {
+        std::vector<uint8_t> patched = withSignatureUnusedBits(original, bits);
+        ASSERT_TRUE(nonZeroSignatureUnusedBits(patched.data(), patched.size()).has_value());
+        if (bits == 0x80) {
+            const unsigned char* p = patched.data();
+            X509* strict = d2i_X509(nullptr, &p, static_cast<long>(patched.size()));
+            EXPECT_EQ(strict, nullptr) << "the library should refuse the unused-bits octet";
+            X509_free(strict);
+        }
 
-    U2fCertPage page;
-    std::vector<uint8_t> signedData(130, 0x01);
-    std::vector<uint8_t> signature = subjectKey.sign(signedData);
-    ASSERT_EQ(showCertificateDetails(page, patched.data(), patched.size(), signedData.data(),
-                                     signedData.size(), signature.data(), signature.size(),
-                                     CertificateVariant::U2f, prompts),
-              0);
-    EXPECT_TRUE(prompts.messages.empty());
-    EXPECT_EQ(labels(page), (std::vector<std::string>{"Version", "Serial number", "User", "Issuer",
-                                                      "Validity period", "Public key",
-                                                      "Base64 encode", "Verify Result"}));
-    EXPECT_EQ(page.rows()[7].valueText(), "YES");
-    // Base64 and file keep the bytes as received.
-    EXPECT_EQ(page.rows()[6].valueText(), base64Encode(patched.data(), patched.size()));
-    EXPECT_EQ(TempDir::read(page.certificateFileName), patched);
+        U2fCertPage page;
+        std::vector<uint8_t> signedData(130, 0x01);
+        std::vector<uint8_t> signature = subjectKey.sign(signedData);
+        ASSERT_EQ(showCertificateDetails(page, patched.data(), patched.size(), signedData.data(),
+                                         signedData.size(), signature.data(), signature.size(),
+                                         CertificateVariant::U2f, prompts),
+                  0);
+        EXPECT_TRUE(prompts.messages.empty());
+        EXPECT_EQ(labels(page), (std::vector<std::string>{"Version", "Serial number", "User",
+                                                          "Issuer", "Validity period", "Public key",
+                                                          "Base64 encode", "Verify Result"}));
+        EXPECT_EQ(page.rows()[7].valueText(), "YES");
+        // Base64 and file keep the bytes as received.
+        EXPECT_EQ(page.rows()[6].valueText(), base64Encode(patched.data(), patched.size()));
+        EXPECT_EQ(TempDir::read(page.certificateFileName), patched);
+    }
+}
+
+// Made with: openssl req -x509 -newkey ed25519 -nodes -days 9000 -subj "/C=US/O=Orvanta
+// Test/OU=Authenticator Attestation/CN=Ed25519 Attestation" -addext
+// "1.3.6.1.4.1.45724.2.1.1=DER:03020430" (the end of its validity is a GeneralizedTime).
+constexpr const char* ED25519_CERTIFICATE_PEM = R"(-----BEGIN CERTIFICATE-----
+MIIB+DCCAaqgAwIBAgIUN14RfOZzLLr5yMZibpIZr+aNp3EwBQYDK2VwMGYxCzAJ
+BgNVBAYTAlVTMRUwEwYDVQQKDAxPcnZhbnRhIFRlc3QxIjAgBgNVBAsMGUF1dGhl
+bnRpY2F0b3IgQXR0ZXN0YXRpb24xHDAaBgNVBAMME0VkMjU1MTkgQXR0ZXN0YXRp
+b24wIBcNMjYxMjA5MDAyMTAyWhgPMjA1MTA3MzEwMDIxMDJaMGYxCzAJBgNVBAYT
+AlVTMRUwEwYDVQQKDAxPcnZhbnRhIFRlc3QxIjAgBgNVBAsMGUF1dGhlbnRpY2F0
+b3IgQXR0ZXN0YXRpb24xHDAaBgNVBAMME0VkMjU1MTkgQXR0ZXN0YXRpb24wKjAF
+BgMrZXADIQBuneo4j9BcUEv2CV1GTgagG+exmrqbEYs7ZekWmNgMx6NoMGYwHQYD
+VR0OBBYEFA7lbx0pd3EJCLWua3Z1s4mFcRqKMB8GA1UdIwQYMBaAFA7lbx0pd3EJ
+CLWua3Z1s4mFcRqKMA8GA1UdEwEB/wQFMAMBAf8wEwYLKwYBBAGC5RwCAQEEBAMC
+BDAwBQYDK2VwA0EA3VCwyzy5huUAod9lryh1zXupEypAMuJXw8Fz0QSBX8uMp6ZO
+IqwtHdhv2IbTioTmB3lmBYQOOilA2MHnuXypBw==
+-----END CERTIFICATE-----
+)";
+
+TEST_F(CertificateRowsTest, Ed25519CertificateMadeByOpensslShowsEveryRow) {
+    std::string pem = ED25519_CERTIFICATE_PEM;
+    const size_t begin = pem.find('\n') + 1;
+    std::vector<uint8_t> der = base64Decode(pem.substr(begin, pem.find("-----END") - begin));
+    ASSERT_EQ(der.size(), 508u);
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Version", "V3"},
+        {"Serial number", "37 5E 11 7C E6 73 2C BA F9 C8 C6 62 6E 92 19 AF E6 8D A7 71 "},
+        {"User", "US, Orvanta Test, Authenticator Attestation, Ed25519 Attestation"},
+        {"Issuer", "Ed25519 Attestation"},
+        {"Validity period", "2026-12-09 00:21:02 - 2051-07-31 00:21:02"},
+        {"Public key",
+         "6E 9D EA 38 8F D0 5C 50 4B F6 09 5D 46 4E 06 A0 1B E7 B1 9A BA 9B 11 8B "
+         "3B 65 E9 16 98 D8 0C C7 "},
+        {"Base64 encode", base64Encode(der.data(), der.size())},
+        {"Extentions", "03 02 04 30 ( USB, NFC )"},
+    };
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].label, expected[i].first);
+        EXPECT_EQ(rows[i].valueText(), expected[i].second);
+    }
+}
+
+TEST_F(CertificateRowsTest, UnknownCriticalExtensionAndRsaOrEd25519KeysDecode) {
+    const std::vector<uint8_t> unknownOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x99, 0x17};
+    const std::vector<uint8_t> transportsOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
+                                                0xE5, 0x1C, 0x02, 0x01, 0x01};
+    HandmadeCertificate handmade;
+    handmade.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicPoint());
+    handmade.extensions = {derExtension(unknownOid, true, {0x05, 0x00}),
+                           derExtension(transportsOid, false, {0x03, 0x02, 0x05, 0x20})};
+    std::vector<uint8_t> der = assemble(handmade);
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(value(rows, "Public key"), hexText(subjectKey.publicPoint()));
+    EXPECT_EQ(value(rows, "Extentions"), "03 02 05 20 ( USB )");
+
+    // The key row shows the subjectPublicKey of any key type: the RSAPublicKey SEQUENCE,
+    // the 32 bytes of an Ed25519 key.
+    const LibcryptoKey rsa = LibcryptoKey::rsa2048();
+    const LibcryptoKey ed25519 = LibcryptoKey::ed25519(5);
+    for (const LibcryptoKey* key : {&rsa, &ed25519}) {
+        handmade.subjectPublicKeyInfo = key->subjectPublicKeyInfo();
+        der = assemble(handmade);
+        ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+        const std::vector<uint8_t>& spki = handmade.subjectPublicKeyInfo;
+        const size_t keyLength = key == &rsa ? 270 : 32;  // 2048-bit modulus, exponent 65537
+        EXPECT_EQ(value(rows, "Public key"),
+                  hexText(std::vector<uint8_t>(spki.end() - keyLength, spki.end())));
+    }
+}
+
+TEST_F(CertificateRowsTest, FieldsTheLibraryRefusesAreShownAsEncoded) {
+    HandmadeCertificate handmade;
+    handmade.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicPoint());
+    handmade.serial = {0x00, 0x01};  // a redundant leading octet
+    // Broken UTF-8, and a BMPString with a surrogate pair: neither converts for the library.
+    handmade.subject =
+        derName({{{OID_ORGANIZATION, der_tag::UTF8_STRING, {'K', 0xC3, 'y'}}},
+                 {{OID_COMMON_NAME, der_tag::BMP_STRING, textBytes("Attestation")}}});
+    handmade.issuer =
+        derName({{{OID_COMMON_NAME, der_tag::BMP_STRING, {0x00, 'R', 0xD8, 0x3D, 0xDE, 0x00}}}});
+    std::vector<uint8_t> der = assemble(handmade);
+    {
+        const unsigned char* p = der.data();
+        X509* strict = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        EXPECT_EQ(strict, nullptr) << "the library should refuse these fields";
+        X509_free(strict);
+    }
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    EXPECT_EQ(value(rows, "Serial number"), "00 01 ");
+    // The odd BMP bytes "At", "te", ... read as CJK code points; what counts is that the
+    // name shows at all and the UTF-8 slip becomes U+FFFD.
+    EXPECT_EQ(value(rows, "User").substr(0, 7), "K\xEF\xBF\xBDy, ");
+    EXPECT_EQ(value(rows, "Issuer"), "R\xF0\x9F\x98\x80");
+    EXPECT_EQ(value(rows, "Base64 encode"), base64Encode(der.data(), der.size()));
+}
+
+TEST_F(CertificateRowsTest, UnknownVersionsAndImpossibleTimesDoNotDecode) {
+    HandmadeCertificate good;
+    good.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicPoint());
+    std::vector<uint8_t> der = assemble(good);
+    std::vector<Row> rows;
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+
+    std::vector<HandmadeCertificate> bad(5, good);
+    bad[0].version = {0xA0, 0x03, 0x02, 0x01, 0x05};  // version 6
+    bad[1].notBefore = "200230080000Z";               // 30 February
+    bad[2].notBefore = "201331080000Z";               // month 13
+    bad[3].notAfter = "4501310800Z";                  // no seconds
+    bad[4].notAfter = "450131080000+0100";            // an offset
+    for (const HandmadeCertificate& certificate : bad) {
+        der = assemble(certificate);
+        rows.clear();
+        EXPECT_FALSE(certificateRows(der.data(), der.size(), rows));
+        EXPECT_TRUE(rows.empty());
+    }
+    // Leap days are real.
+    good.notBefore = "240229000000Z";
+    der = assemble(good);
+    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    EXPECT_EQ(value(rows, "Validity period").substr(0, 10), "2024-02-29");
 }
 
 TEST_F(CertificateRowsTest, BytesThatAreNoCertificateDoNotDecode) {
@@ -318,44 +450,43 @@ TEST_F(CertificateRowsTest, UndecodableCertificateShowsTheVariantsMessage) {
 
 TEST(NameText, AttributeValuesOfTheStringTypesBecomeUtf8) {
     const uint8_t utf8[] = {'K', 0xC3, 0xA4, 'y'};
-    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_UTF8_STRING, utf8, sizeof utf8), "K\xC3\xA4y");
+    EXPECT_EQ(attributeValueText(der_tag::UTF8_STRING, utf8, sizeof utf8), "K\xC3\xA4y");
     const uint8_t brokenUtf8[] = {'a', 0xC3, 'b', 0xFF, 0xE2, 0x82};
-    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_UTF8_STRING, brokenUtf8, sizeof brokenUtf8),
+    EXPECT_EQ(attributeValueText(der_tag::UTF8_STRING, brokenUtf8, sizeof brokenUtf8),
               "a\xEF\xBF\xBD"
               "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     const uint8_t bmp[] = {0x00, 'O', 0x00, 0xE4, 0xD8, 0x3D, 0xDE, 0x00};
-    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_BMP_STRING, bmp, sizeof bmp),
+    EXPECT_EQ(attributeValueText(der_tag::BMP_STRING, bmp, sizeof bmp),
               "O\xC3\xA4\xF0\x9F\x98\x80");
     const uint8_t latin1[] = {'c', 0xE9};
-    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_T61_STRING, latin1, sizeof latin1), "c\xC3\xA9");
+    EXPECT_EQ(attributeValueText(der_tag::T61_STRING, latin1, sizeof latin1), "c\xC3\xA9");
     const uint8_t control[] = {'a', 0x0A, 'b'};
-    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_PRINTABLE_STRING, control, sizeof control), "a?b");
+    EXPECT_EQ(attributeValueText(der_tag::PRINTABLE_STRING, control, sizeof control), "a?b");
     const uint8_t octets[] = {0x01, 0xAB};
-    EXPECT_EQ(attributeValueText(MBEDTLS_ASN1_OCTET_STRING, octets, sizeof octets), "#01AB");
+    EXPECT_EQ(attributeValueText(der_tag::OCTET_STRING, octets, sizeof octets), "#01AB");
 }
 
 TEST(NameText, MultiValuedRdnsJoinWithPlus) {
-    static const char CN[] = "\x55\x04\x03";
-    static const char OU[] = "\x55\x04\x0B";
-    const uint8_t a[] = {'A'};
-    const uint8_t b[] = {'B'};
-    const uint8_t c[] = {'C'};
-    mbedtls_x509_name third = {};
-    third.oid = {MBEDTLS_ASN1_OID, 3, reinterpret_cast<unsigned char*>(const_cast<char*>(OU))};
-    third.val = {MBEDTLS_ASN1_UTF8_STRING, 1, const_cast<uint8_t*>(c)};
-    mbedtls_x509_name second = third;
-    second.oid.p = reinterpret_cast<unsigned char*>(const_cast<char*>(CN));
-    second.val.p = const_cast<uint8_t*>(b);
-    second.next = &third;
-    mbedtls_x509_name first = third;
-    first.val.p = const_cast<uint8_t*>(a);
-    first.next = &second;
-    first.next_merged = 1;
-    EXPECT_EQ(nameValuesText(&first), "A + B, C");
-    EXPECT_EQ(nameDisplayText(&first), "B");
-    mbedtls_x509_name empty = {};
-    EXPECT_EQ(nameValuesText(&empty), "");
-    EXPECT_EQ(nameDisplayText(&empty), "");
+    const std::vector<uint8_t> ou = {0x55, 0x04, 0x0B};
+    const std::vector<uint8_t> name = derName(
+        {{{ou, der_tag::UTF8_STRING, {'A'}}, {OID_COMMON_NAME, der_tag::UTF8_STRING, {'B'}}},
+         {{ou, der_tag::UTF8_STRING, {'C'}}}});
+    std::optional<std::vector<NameAttribute>> attributes = nameAttributes(name);
+    ASSERT_TRUE(attributes.has_value());
+    EXPECT_EQ(nameValuesText(*attributes), "A + B, C");
+    EXPECT_EQ(nameDisplayText(*attributes), "B");
+    std::optional<std::vector<NameAttribute>> empty = nameAttributes(derName({}));
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_EQ(nameValuesText(*empty), "");
+    EXPECT_EQ(nameDisplayText(*empty), "");
+    // No Name: a value without its type, a cut, bytes after the Name.
+    EXPECT_FALSE(
+        nameAttributes(std::vector<uint8_t>{0x30, 0x06, 0x31, 0x04, 0x30, 0x02, 0x0C, 0x00})
+            .has_value());
+    EXPECT_FALSE(nameAttributes(std::vector<uint8_t>(name.begin(), name.end() - 1)).has_value());
+    std::vector<uint8_t> longer = name;
+    longer.push_back(0x00);
+    EXPECT_FALSE(nameAttributes(longer).has_value());
 }
 
 }  // namespace

@@ -86,6 +86,7 @@ struct Attestation {
     std::optional<Bytes> authData;
     std::optional<Bytes> sig;
     std::optional<std::vector<Bytes>> x5c;
+    int32_t alg = -7;
 };
 
 Bytes makeCredentialResponse(const Attestation& a) {
@@ -101,7 +102,7 @@ Bytes makeCredentialResponse(const Attestation& a) {
     putUnsigned(w, 3);
     beginMap(w, 1 + (a.sig ? 1 : 0) + (a.x5c ? 1 : 0));
     putText(w, "alg");
-    putNegative(w, -7);
+    putNegative(w, a.alg);
     if (a.sig) {
         putText(w, "sig");
         putBytes(w, a.sig->data(), static_cast<uint32_t>(a.sig->size()));
@@ -286,6 +287,36 @@ TEST_F(Fido2FetchTest, LongAuthDataIsSignedDataAllTheSame) {
     EXPECT_EQ(fetch(), FetchOutcome::Shown);
     EXPECT_EQ(page.rows().back().label, "Verify Result");
     EXPECT_EQ(page.rows().back().valueText(), "YES");
+}
+
+TEST_F(Fido2FetchTest, Rs256AndEdDsaAttestationsVerifyByTheirAlg) {
+    const LibcryptoKey rsa = LibcryptoKey::rsa2048();
+    const LibcryptoKey ed25519 = LibcryptoKey::ed25519(42);
+    const Bytes signedData = concat({authData, CLIENT_DATA_HASH});
+    const std::pair<const LibcryptoKey*, int32_t> cases[] = {{&rsa, -257}, {&ed25519, -8}};
+    for (const auto& [key, alg] : cases) {
+        SCOPED_TRACE(alg);
+        HandmadeCertificate handmade;
+        handmade.subjectPublicKeyInfo = key->subjectPublicKeyInfo();
+        const Bytes certificate = assemble(handmade);
+        Bytes sig = key->sign(signedData);
+        auto verifyResult = [&](int32_t statedAlg) {
+            Fido2CertPage shown;
+            const Bytes reply =
+                makeCredentialResponse({authData, sig, std::vector<Bytes>{certificate}, statedAlg});
+            EXPECT_EQ(showMakeCredentialResult(
+                          shown, CborSpan{reply.data(), static_cast<uint32_t>(reply.size())},
+                          FIDO2_CLIENT_DATA_HASH, prompts),
+                      FetchOutcome::Shown);
+            EXPECT_EQ(shown.rows().back().label, "Verify Result");
+            return shown.rows().back().valueText();
+        };
+        EXPECT_EQ(verifyResult(alg), "YES");
+        EXPECT_EQ(verifyResult(-7), "NO");  // the statement names another algorithm
+        sig[10] ^= 0x01;
+        EXPECT_EQ(verifyResult(alg), "NO");
+    }
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 TEST_F(Fido2FetchTest, CancelLeavesTheRowsAndSendsNothing) {

@@ -1,12 +1,14 @@
 #include "test_certificates.h"
 
-#include <mbedtls/asn1.h>
 #include <mbedtls/ecp.h>
 #include <mbedtls/sha256.h>
 #include <mbedtls/x509_crt.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <stdexcept>
 
+#include "cert/der.h"
 #include "cert/u2f_fetch.h"
 
 namespace orvanta::test {
@@ -130,17 +132,164 @@ U2fTestRegistration makeU2fRegistration(TestKey& attestationKey, TestKey& userKe
 }
 
 std::vector<uint8_t> withSignatureUnusedBits(std::vector<uint8_t> der, uint8_t bits) {
-    unsigned char* p = der.data();
-    const unsigned char* end = der.data() + der.size();
-    size_t len = 0;
-    const int sequence = MBEDTLS_ASN1_CONSTRUCTED | MBEDTLS_ASN1_SEQUENCE;
-    check(mbedtls_asn1_get_tag(&p, end, &len, sequence), "outer sequence");
-    for (int i = 0; i < 2; ++i) {
-        check(mbedtls_asn1_get_tag(&p, end, &len, sequence), "inner sequence");
-        p += len;
+    DerCursor outer(der);
+    std::optional<DerElement> certificate = outer.next(der_tag::SEQUENCE);
+    if (!certificate) {
+        throw std::runtime_error("no certificate");
     }
-    check(mbedtls_asn1_get_tag(&p, end, &len, MBEDTLS_ASN1_BIT_STRING), "bit string");
-    *p = bits;
+    DerCursor inner(certificate->content);
+    inner.next(der_tag::SEQUENCE);  // tbsCertificate
+    inner.next(der_tag::SEQUENCE);  // signatureAlgorithm
+    std::optional<DerElement> signature = inner.next(der_tag::BIT_STRING);
+    if (!signature || signature->content.empty()) {
+        throw std::runtime_error("no signature");
+    }
+    der[static_cast<size_t>(signature->content.data() - der.data())] = bits;
+    return der;
+}
+
+namespace {
+
+struct FreeContext {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+}  // namespace
+
+LibcryptoKey LibcryptoKey::ed25519(uint8_t seed) {
+    uint8_t privateKey[32];
+    for (size_t i = 0; i < sizeof privateKey; ++i) {
+        privateKey[i] = static_cast<uint8_t>(seed + 7 * i);
+    }
+    EVP_PKEY* key =
+        EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, privateKey, sizeof privateKey);
+    if (key == nullptr) {
+        throw std::runtime_error("Ed25519 key");
+    }
+    return LibcryptoKey(key);
+}
+
+LibcryptoKey LibcryptoKey::rsa2048() {
+    EVP_PKEY* key = EVP_RSA_gen(2048);
+    if (key == nullptr) {
+        throw std::runtime_error("RSA key");
+    }
+    return LibcryptoKey(key);
+}
+
+LibcryptoKey LibcryptoKey::p384() {
+    EVP_PKEY* key = EVP_EC_gen("P-384");
+    if (key == nullptr) {
+        throw std::runtime_error("P-384 key");
+    }
+    return LibcryptoKey(key);
+}
+
+std::vector<uint8_t> LibcryptoKey::subjectPublicKeyInfo() const {
+    unsigned char* der = nullptr;
+    const int length = i2d_PUBKEY(key_.get(), &der);
+    if (length <= 0) {
+        throw std::runtime_error("public key");
+    }
+    std::vector<uint8_t> out(der, der + length);
+    OPENSSL_free(der);
+    return out;
+}
+
+std::vector<uint8_t> LibcryptoKey::sign(const std::vector<uint8_t>& message) const {
+    const int type = EVP_PKEY_get_base_id(key_.get());
+    const EVP_MD* digest = type == EVP_PKEY_ED25519 ? nullptr
+                           : type == EVP_PKEY_RSA   ? EVP_sha256()
+                                                    : EVP_sha384();
+    std::unique_ptr<EVP_MD_CTX, FreeContext> context(EVP_MD_CTX_new());
+    size_t length = 0;
+    if (!context || EVP_DigestSignInit(context.get(), nullptr, digest, nullptr, key_.get()) != 1 ||
+        EVP_DigestSign(context.get(), nullptr, &length, message.data(), message.size()) != 1) {
+        throw std::runtime_error("sign");
+    }
+    std::vector<uint8_t> signature(length);
+    if (EVP_DigestSign(context.get(), signature.data(), &length, message.data(), message.size()) !=
+        1) {
+        throw std::runtime_error("sign");
+    }
+    signature.resize(length);
+    return signature;
+}
+
+std::vector<uint8_t> p256SubjectPublicKeyInfo(const std::vector<uint8_t>& point) {
+    // SEQUENCE { SEQUENCE { id-ecPublicKey, prime256v1 }, BIT STRING }
+    static const std::vector<uint8_t> ALGORITHM = {0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48,
+                                                   0xCE, 0x3D, 0x02, 0x01, 0x06, 0x08, 0x2A,
+                                                   0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+    std::vector<uint8_t> key{0x00};
+    key.insert(key.end(), point.begin(), point.end());
+    std::vector<uint8_t> content = ALGORITHM;
+    appendDer(content, der_tag::BIT_STRING, key);
+    std::vector<uint8_t> spki;
+    appendDer(spki, der_tag::SEQUENCE, content);
+    return spki;
+}
+
+std::vector<uint8_t> derName(const std::vector<std::vector<NameValue>>& rdns) {
+    std::vector<uint8_t> sets;
+    for (const std::vector<NameValue>& rdn : rdns) {
+        std::vector<uint8_t> members;
+        for (const NameValue& value : rdn) {
+            std::vector<uint8_t> pair;
+            appendDer(pair, der_tag::OID, value.type);
+            appendDer(pair, value.tag, value.value);
+            appendDer(members, der_tag::SEQUENCE, pair);
+        }
+        appendDer(sets, der_tag::SET, members);
+    }
+    std::vector<uint8_t> name;
+    appendDer(name, der_tag::SEQUENCE, sets);
+    return name;
+}
+
+std::vector<uint8_t> derExtension(const std::vector<uint8_t>& oid, bool critical,
+                                  const std::vector<uint8_t>& value) {
+    std::vector<uint8_t> content;
+    appendDer(content, der_tag::OID, oid);
+    if (critical) {
+        appendDer(content, der_tag::BOOLEAN, std::vector<uint8_t>{0xFF});
+    }
+    appendDer(content, der_tag::OCTET_STRING, value);
+    std::vector<uint8_t> extension;
+    appendDer(extension, der_tag::SEQUENCE, content);
+    return extension;
+}
+
+std::vector<uint8_t> assemble(const HandmadeCertificate& c) {
+    // ecdsa-with-SHA256
+    static const std::vector<uint8_t> ALGORITHM = {0x30, 0x0A, 0x06, 0x08, 0x2A, 0x86,
+                                                   0x48, 0xCE, 0x3D, 0x04, 0x03, 0x02};
+    std::vector<uint8_t> tbs = c.version;
+    appendDer(tbs, der_tag::INTEGER, c.serial);
+    tbs.insert(tbs.end(), ALGORITHM.begin(), ALGORITHM.end());
+    tbs.insert(tbs.end(), c.issuer.begin(), c.issuer.end());
+    std::vector<uint8_t> validity;
+    appendDer(validity, 0x17, textBytes(c.notBefore));
+    appendDer(validity, 0x17, textBytes(c.notAfter));
+    appendDer(tbs, der_tag::SEQUENCE, validity);
+    tbs.insert(tbs.end(), c.subject.begin(), c.subject.end());
+    tbs.insert(tbs.end(), c.subjectPublicKeyInfo.begin(), c.subjectPublicKeyInfo.end());
+    if (!c.extensions.empty()) {
+        std::vector<uint8_t> list;
+        for (const std::vector<uint8_t>& extension : c.extensions) {
+            list.insert(list.end(), extension.begin(), extension.end());
+        }
+        std::vector<uint8_t> sequence;
+        appendDer(sequence, der_tag::SEQUENCE, list);
+        appendDer(tbs, 0xA3, sequence);
+    }
+    std::vector<uint8_t> content;
+    appendDer(content, der_tag::SEQUENCE, tbs);
+    content.insert(content.end(), ALGORITHM.begin(), ALGORITHM.end());
+    appendDer(content, der_tag::BIT_STRING,
+              std::vector<uint8_t>{0x00, 0x30, 0x06, 0x02, 0x01, 0x01, 0x02, 0x01, 0x01});
+    std::vector<uint8_t> der;
+    appendDer(der, der_tag::SEQUENCE, content);
     return der;
 }
 

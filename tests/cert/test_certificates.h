@@ -1,16 +1,22 @@
 #pragma once
-// Certificates for the certificate tests, made with the mbed TLS certificate writer from
-// seeded keys, so every run sees the same bytes.
+// Certificates for the certificate tests. The P-256 and P-384 ones come from the mbed TLS
+// certificate writer and seeded keys: its ECDSA takes the seeded nonce, so every run sees
+// the same bytes (OpenSSL 3.0 always signs ECDSA with fresh randomness). Keys of the other
+// types (Ed25519, RSA) come from libcrypto, and certificates that no writer would make are
+// assembled element by element.
 
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/pk.h>
+#include <openssl/evp.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "ctap/mbedtls_contexts.h"
+#include "support/mbedtls_contexts.h"
 #include "support/p256_test_key.h"
 
 namespace orvanta::test {
@@ -67,5 +73,63 @@ U2fTestRegistration makeU2fRegistration(TestKey& attestationKey, TestKey& userKe
 
 // The certificate with the unused-bits octet of its signature BIT STRING set to `bits`.
 std::vector<uint8_t> withSignatureUnusedBits(std::vector<uint8_t> der, uint8_t bits);
+
+// A libcrypto key of a type attestation certificates carry besides P-256.
+class LibcryptoKey {
+  public:
+    static LibcryptoKey ed25519(uint8_t seed);  // the same key for the same seed
+    static LibcryptoKey rsa2048();              // a fresh key
+    static LibcryptoKey p384();                 // a fresh key
+
+    std::vector<uint8_t> subjectPublicKeyInfo() const;
+    // The key's attestation signature of the message: EdDSA (the message itself), RS256
+    // (PKCS#1 v1.5, SHA-256) or ES384 (DER ECDSA, SHA-384).
+    std::vector<uint8_t> sign(const std::vector<uint8_t>& message) const;
+
+  private:
+    struct Free {
+        void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+    };
+    explicit LibcryptoKey(EVP_PKEY* key) : key_(key) {}
+    std::unique_ptr<EVP_PKEY, Free> key_;
+};
+
+// subjectPublicKeyInfo of an uncompressed P-256 point.
+std::vector<uint8_t> p256SubjectPublicKeyInfo(const std::vector<uint8_t>& point);
+
+inline std::vector<uint8_t> textBytes(std::string_view text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// One AttributeTypeAndValue: the OID's content, the value's tag and content.
+struct NameValue {
+    std::vector<uint8_t> type;
+    uint8_t tag;
+    std::vector<uint8_t> value;
+};
+inline const std::vector<uint8_t> OID_COUNTRY = {0x55, 0x04, 0x06};
+inline const std::vector<uint8_t> OID_ORGANIZATION = {0x55, 0x04, 0x0A};
+inline const std::vector<uint8_t> OID_COMMON_NAME = {0x55, 0x04, 0x03};
+// A Name of the given RDNs, each a SET of its values in the given order.
+std::vector<uint8_t> derName(const std::vector<std::vector<NameValue>>& rdns);
+// A whole Extension element.
+std::vector<uint8_t> derExtension(const std::vector<uint8_t>& oid, bool critical,
+                                  const std::vector<uint8_t>& value);
+
+// A certificate assembled from its elements, so a test can give it what a writer would
+// not: any serial octets, names of any string type, any key, any extensions. Its
+// signature is not made by anyone (decoding does not check it).
+struct HandmadeCertificate {
+    std::vector<uint8_t> version = {0xA0, 0x03, 0x02, 0x01, 0x02};  // whole element or none
+    std::vector<uint8_t> serial = {0x01};                           // INTEGER content
+    std::vector<uint8_t> issuer = derName({{{OID_COMMON_NAME, 0x0C, textBytes("Hand Root")}}});
+    std::vector<uint8_t> subject =
+        derName({{{OID_COMMON_NAME, 0x0C, textBytes("Hand Attestation")}}});
+    std::string notBefore = "200131080000Z";  // UTCTime
+    std::string notAfter = "450131080000Z";
+    std::vector<uint8_t> subjectPublicKeyInfo;
+    std::vector<std::vector<uint8_t>> extensions;  // whole Extension elements
+};
+std::vector<uint8_t> assemble(const HandmadeCertificate& certificate);
 
 }  // namespace orvanta::test

@@ -157,6 +157,27 @@ TEST_F(VirtualKeyFetchTest, Fido2OnAU2fOnlyKeyEndsSilently) {
     EXPECT_EQ(labels(fido2), std::vector<std::string>{"Tips"});
 }
 
+TEST_F(VirtualKeyFetchTest, Ed25519AttestationVerifiesOnBothPages) {
+    connect("eddsa");
+    onCertificateRowDoubleClick(*devices, fido2, 0, prompts);
+    onU2fRowDoubleClick(*devices, u2f, 0, prompts);
+    EXPECT_TRUE(prompts.messages.empty());
+
+    std::vector<std::string> expected = {"Tips"};
+    expected.insert(expected.end(), ATTESTATION_BLOCK.begin(), ATTESTATION_BLOCK.end());
+    expected.insert(expected.end(), CA_BLOCK.begin(), CA_BLOCK.end());
+    ASSERT_EQ(labels(fido2), expected);
+    // An Ed25519 key, the same in every run: it comes from a fixed seed.
+    EXPECT_EQ(fido2.valueAt(7),
+              "DB 62 67 73 6E 75 40 02 CB 94 B9 39 9F C1 24 15 AA 98 9D 2F 37 08 FB 08 5D 23 24 "
+              "54 17 22 42 B6 ");
+    EXPECT_EQ(fido2.valueAt(9), "03 02 05 20 ( USB )");
+    EXPECT_EQ(fido2.valueAt(10), "YES");
+    ASSERT_EQ(u2f.rowCount(), 2 + 9);
+    EXPECT_EQ(u2f.valueAt(7), fido2.valueAt(7));
+    EXPECT_EQ(u2f.valueAt(10), "YES");
+}
+
 TEST_F(VirtualKeyFetchTest, U2fTouchedOnTheFourthAttempt) {
     Profile profile = profileByName("default");
     profile.touch = TouchPolicy::afterRequests(4);

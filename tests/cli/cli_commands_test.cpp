@@ -13,6 +13,7 @@
 #include "cli_harness.h"
 #include "info/device_context.h"
 #include "info/device_refresh.h"
+#include "orvanta_version.h"
 #include "support/scripted_prompts.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
@@ -191,6 +192,16 @@ TEST_F(CliCommands, PinFromStandardInputIsNeverEchoed) {
     EXPECT_EQ(refused.out.find(wrong), std::string::npos);
     EXPECT_EQ(refused.err.find(wrong), std::string::npos);
 
+    // Keys that give 16-byte tokens, and keys that speak only PIN/UV auth protocol 2.
+    for (const char* profile : {"--virtual=pin-token16", "--virtual=pin-protocol2"}) {
+        CliResult other = runCli({profile, "--yes", "--pin-stdin", "fido2"}, pin + "\n");
+        EXPECT_EQ(other.status, 0) << profile << other.err;
+        EXPECT_NE(other.out.find("Verify Result    YES"), std::string::npos) << profile;
+        CliResult otherWrong = runCli({profile, "--yes", "--pin-stdin", "fido2"}, wrong + "\n");
+        EXPECT_EQ(otherWrong.status, 1) << profile;
+        EXPECT_NE(otherWrong.err.find("PIN Invalid."), std::string::npos) << profile;
+    }
+
     // No PIN given at all.
     CliResult missing = runCli({"--virtual=pin", "--yes", "--pin-stdin", "fido2"});
     EXPECT_EQ(missing.status, 1);
@@ -263,12 +274,22 @@ TEST_F(CliCommands, HelpDescribesCommandsJsonAndExitCodes) {
     EXPECT_EQ(r.status, 0);
     for (const char* text :
          {"list", "info", "fido2", "u2f", "all", "export", "decode", "--virtual", "--udp", "--any",
-          "--pin-stdin", "--json", "\"pages\"", "Exit status", "3 no key found"}) {
+          "--pin-stdin", "--json", "--version", "\"pages\"", "Exit status", "3 no key found"}) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
     CliResult decodeHelp = runCli({"decode", "--help"});
     EXPECT_EQ(decodeHelp.status, 0);
     EXPECT_NE(decodeHelp.out.find("makecred"), std::string::npos);
+}
+
+TEST_F(CliCommands, VersionNeedsNoCommandAndIsPlainTextEvenWithJson) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--version"}, {"--json", "--version"}}) {
+        CliResult r = runCli(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "orvanta-cli " ORVANTA_VERSION "\n");
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 TEST_F(CliCommands, ListMarksAcceptedFidoCollections) {

@@ -55,13 +55,14 @@ TEST(AuthenticatorInfoDecode, MembersByNameAndUnnamedMembersAsTheirItems) {
     EXPECT_FALSE(info.maxMsgSize.has_value());
     EXPECT_FALSE(info.aaguid.has_value());
 
-    ASSERT_EQ(info.otherMembers.size(), 2u);
-    EXPECT_EQ(info.otherMembers[0].first, 0x16u);
-    EXPECT_EQ(info.otherMembers[0].second, (Bytes{0x81, 0x66, 'p', 'a', 'c', 'k', 'e', 'd'}));
-    EXPECT_EQ(info.otherMembers[1].first, 0x20u);
-    EXPECT_EQ(info.otherMembers[1].second, (Bytes{0x42, 0x01, 0x02}));
+    EXPECT_EQ(info.attestationFormats, (std::vector<std::string>{"packed"}));
+    ASSERT_EQ(info.otherMembers.size(), 1u);
+    EXPECT_EQ(info.otherMembers[0].first, 0x20u);
+    EXPECT_EQ(info.otherMembers[0].second, (Bytes{0x42, 0x01, 0x02}));
     EXPECT_EQ(authenticatorInfoMemberName(6), "pinUvAuthProtocols");
-    EXPECT_EQ(authenticatorInfoMemberName(0x16), "");
+    EXPECT_EQ(authenticatorInfoMemberName(0x16), "attestationFormats");
+    EXPECT_EQ(authenticatorInfoMemberName(0x1F), "authenticatorConfigCommands");
+    EXPECT_EQ(authenticatorInfoMemberName(0x20), "");
 }
 
 TEST(AuthenticatorInfoDecode, CutOrForeignRepliesGiveWhatWasReceived) {
@@ -82,7 +83,7 @@ TEST(AuthenticatorInfoDecode, PlainAndIrregularEncodingsOfTheSameReplyAgree) {
                         0x66, 'U',  '2',  'F',  '_',  'V',  '2',  0x04, 0xA2, 0x62, 'r', 'k',
                         0xF5, 0x62, 'u',  'p',  0xF4, 0x06, 0x82, 0x01, 0x02, 0x09};
     const Bytes tail = {0x0A, 0x81, 0xA2, 0x63, 'a', 'l', 'g',  0x26, 0x64, 't',
-                        'y',  'p',  'e',  0x62, 'p', 'k', 0x16, 0x41, 0x01};
+                        'y',  'p',  'e',  0x62, 'p', 'k', 0x18, 0x20, 0x41, 0x01};
     Bytes plain = head;
     plain.insert(plain.end(), {0x81, 0x63, 'u', 's', 'b'});
     plain.insert(plain.end(), tail.begin(), tail.end());

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "ctap/cbor_diagnostic.h"
+
 namespace orvanta {
 namespace {
 
@@ -23,6 +25,40 @@ long offsetIn(const Bytes& b, CborSpan s) {
 std::string textAt(CborSpan s) {
     std::string_view text;
     return readTextString(s, &text) ? std::string(text) : std::string("<none>");
+}
+
+// RFC 8949 appendix A examples and what a hostile member can do.
+TEST(CborDiagnostic, PublishedExamplesAndBoundedOutput) {
+    const std::vector<std::pair<Bytes, std::string>> examples = {
+        {{0x1B, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "18446744073709551615"},
+        {{0x3B, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "-18446744073709551616"},
+        {{0x38, 0x63}, "-100"},
+        {{0xF9, 0x7C, 0x00}, "Infinity"},
+        {{0xFB, 0x3F, 0xF1, 0x99, 0x99, 0x99, 0x99, 0x99, 0x9A}, "1.1"},
+        {{0xFA, 0x47, 0xC3, 0x50, 0x00}, "100000.0"},
+        {{0xF0}, "simple(16)"},
+        {{0xF6}, "null"},
+        {{0xC1, 0x1A, 0x51, 0x4B, 0x67, 0xB0}, "1(1363896240)"},
+        {{0x44, 0x01, 0x02, 0x03, 0x04}, "h'01020304'"},
+        {{0x62, 0x22, 0x5C}, "\"\\\"\\\\\""},
+        {{0x62, 0xC3, 0xBC}, "\"\xC3\xBC\""},
+        {{0x83, 0x01, 0x82, 0x02, 0x03, 0x82, 0x04, 0x05}, "[1, [2, 3], [4, 5]]"},
+        {{0xA2, 0x61, 0x61, 0x01, 0x61, 0x62, 0x82, 0x02, 0x03}, "{\"a\": 1, \"b\": [2, 3]}"},
+        {{0x9F, 0x01, 0x82, 0x02, 0x03, 0xFF}, "[_ 1, [2, 3]]"},
+        {{0x5F, 0x42, 0x01, 0x02, 0x43, 0x03, 0x04, 0x05, 0xFF}, "(_ h'0102', h'030405')"},
+        {{0x61, 0x1B}, "\"\\u001b\""},  // no escape sequence reaches a terminal
+    };
+    for (const auto& [bytes, text] : examples) {
+        EXPECT_EQ(cborDiagnostic(bytes, 100), text);
+    }
+    // Cut, truncated, nested too deep, a lone break: bounded, ending in "...".
+    EXPECT_EQ(cborDiagnostic(Bytes{0x83, 0x01, 0x02, 0x03}, 5), "[1...");
+    EXPECT_EQ(cborDiagnostic(Bytes{0x83, 0x01, 0x02}, 100), "[1, 2, ...");
+    EXPECT_EQ(cborDiagnostic(Bytes{0x5A, 0xFF, 0xFF, 0xFF, 0xFF}, 100), "...");
+    const Bytes deep(1000, 0x81);
+    EXPECT_EQ(cborDiagnostic(deep, 100), std::string(17, '[') + "...");
+    EXPECT_EQ(cborDiagnostic(Bytes{0xFF}, 100), "...");
+    EXPECT_EQ(cborDiagnostic(Bytes(100000, 0x9F), 50).size(), 50u);
 }
 
 TEST(CborReadHeader, ArgumentForms) {

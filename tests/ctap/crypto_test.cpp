@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ctap/pin_protocol.h"
 #include "support/p256_test_key.h"
 
 namespace orvanta {
@@ -114,6 +115,80 @@ TEST(AesCbc, Sp800_38aChainWithIvFoldedIntoFirstBlock) {
     Bytes back(cipher.size());
     ASSERT_EQ(aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), cipher, back), 0);
     EXPECT_EQ(back, plain);
+
+    // With the IV given, the published plaintext itself gives the same blocks.
+    const Bytes iv = fromHex("000102030405060708090a0b0c0d0e0f");
+    Bytes published = plain;
+    for (size_t i = 0; i < 16; ++i) {
+        published[i] ^= iv[i];
+    }
+    const std::span<const uint8_t, AES_KEY_LENGTH> k(key);
+    const std::span<const uint8_t, AES_BLOCK_LENGTH> ivSpan(iv);
+    ASSERT_EQ(aesCbcEncrypt(k, ivSpan, published, cipher), 0);
+    EXPECT_EQ(cipher, expected);
+    ASSERT_EQ(aesCbcDecrypt(k, ivSpan, cipher, back), 0);
+    EXPECT_EQ(back, published);
+}
+
+TEST(Hkdf, Rfc5869Case1) {
+    Bytes okm(42);
+    ASSERT_EQ(hkdfSha256(fromHex("000102030405060708090a0b0c"),
+                         Bytes(22, 0x0b), fromHex("f0f1f2f3f4f5f6f7f8f9"), okm),
+              0);
+    EXPECT_EQ(okm, fromHex("3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf"
+                           "34007208d5b887185865"));
+}
+
+// --- PIN/UV auth protocols ---
+
+TEST(PinProtocols, ProtocolTwoOnlyWhenTheKeyListsItWithoutOne) {
+    EXPECT_EQ(choosePinProtocol({}), PinProtocol::One);
+    const std::array<uint64_t, 1> one{1};
+    const std::array<uint64_t, 1> two{2};
+    const std::array<uint64_t, 2> both{2, 1};
+    const std::array<uint64_t, 2> twoAndUnknown{2, 3};
+    EXPECT_EQ(choosePinProtocol(one), PinProtocol::One);
+    EXPECT_EQ(choosePinProtocol(two), PinProtocol::Two);
+    EXPECT_EQ(choosePinProtocol(both), PinProtocol::One);
+    EXPECT_EQ(choosePinProtocol(twoAndUnknown), PinProtocol::Two);
+}
+
+TEST(PinProtocols, ProtocolTwoKeysComeFromHkdfAndCiphertextsCarryARandomIv) {
+    std::array<uint8_t, 32> z{};
+    z.fill(0x42);
+    PinSecret one;
+    PinSecret two;
+    ASSERT_EQ(one.derive(PinProtocol::One, z), 0);
+    ASSERT_EQ(two.derive(PinProtocol::Two, z), 0);
+    EXPECT_EQ(Bytes(one.bytes().begin(), one.bytes().end()), sha256Of(Bytes(z.begin(), z.end())));
+    ASSERT_EQ(two.bytes().size(), 64u);
+    Bytes hmacKey(32);
+    Bytes aesKey(32);
+    ASSERT_EQ(hkdfSha256(Bytes(32, 0), z, fromText("CTAP2 HMAC key"), hmacKey), 0);
+    ASSERT_EQ(hkdfSha256(Bytes(32, 0), z, fromText("CTAP2 AES key"), aesKey), 0);
+    EXPECT_EQ(Bytes(two.hmacKey().begin(), two.hmacKey().end()), hmacKey);
+    EXPECT_EQ(Bytes(two.aesKey().begin(), two.aesKey().end()), aesKey);
+
+    const Bytes plain(16, 0x33);
+    Bytes first(32);
+    Bytes second(32);
+    ASSERT_EQ(pinEncrypt(two, plain, first), 0);
+    ASSERT_EQ(pinEncrypt(two, plain, second), 0);
+    EXPECT_NE(first, second);  // a fresh IV each time
+    Bytes back(16);
+    ASSERT_EQ(pinDecrypt(two, first, back), 0);
+    EXPECT_EQ(back, plain);
+    EXPECT_EQ(pinDecrypt(two, std::span(first).first(15), back), CRYPTO_BAD_LENGTH);
+    EXPECT_EQ(pinEncrypt(two, plain, std::span(first).first(31)), CRYPTO_BAD_LENGTH);
+
+    // pinUvAuthParam: the cut HMAC in protocol 1, all of it in protocol 2.
+    Bytes mac(32, 0);
+    ASSERT_EQ(pinAuthenticate(PinProtocol::One, hmacKey, plain, mac), 0);
+    const Bytes full = hmacOf(hmacKey, plain);
+    EXPECT_EQ(Bytes(mac.begin(), mac.begin() + 16), Bytes(full.begin(), full.begin() + 16));
+    EXPECT_EQ(Bytes(mac.begin() + 16, mac.end()), Bytes(16, 0));
+    ASSERT_EQ(pinAuthenticate(PinProtocol::Two, hmacKey, plain, mac), 0);
+    EXPECT_EQ(mac, full);
 }
 
 TEST(AesCbc, IvIsFreshForEveryCallAndInPlaceWorks) {
@@ -136,10 +211,10 @@ TEST(AesCbc, LengthNotAMultipleOfTheBlockFails) {
     Bytes data(17, 0);
     Bytes out(17, 0xee);
     EXPECT_EQ(aesCbcEncrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key), data, out),
-              MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH);
+              CRYPTO_BAD_LENGTH);
     EXPECT_EQ(aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH>(key),
                             std::span(data).first(15), out),
-              MBEDTLS_ERR_AES_INVALID_INPUT_LENGTH);
+              CRYPTO_BAD_LENGTH);
     EXPECT_EQ(out, Bytes(17, 0xee));  // nothing written
 }
 
@@ -228,7 +303,7 @@ TEST(KeyAgreement, PeerPointOffTheCurveFails) {
     std::array<uint8_t, 65> bogus{0x04};
     bogus[32] = 1;  // X = 1
     bogus[64] = 1;  // Y = 1: not a P-256 point
-    EXPECT_EQ(agreeWith(bogus).result, MBEDTLS_ERR_ECP_INVALID_KEY);
+    EXPECT_EQ(agreeWith(bogus).result, CRYPTO_POINT_INVALID);
 }
 
 // --- ECDSA P-256 verification ---
@@ -309,7 +384,7 @@ TEST_F(EcdsaVerify, EveryTruncationFailsCleanly) {
 TEST_F(EcdsaVerify, TrailingBytesFail) {
     Bytes signature = key.sign(message);
     signature.push_back(0x00);
-    EXPECT_EQ(verify(signature, message), MBEDTLS_ERR_ASN1_LENGTH_MISMATCH);
+    EXPECT_EQ(verify(signature, message), SIGNATURE_TRAILING_BYTES);
 
     // Bytes after s inside the sequence.
     test::RawSignature raw = key.signRaw(message.data(), message.size());
@@ -317,7 +392,7 @@ TEST_F(EcdsaVerify, TrailingBytesFail) {
     inner[1] += 2;
     inner.push_back(0x05);
     inner.push_back(0x00);
-    EXPECT_EQ(verify(inner, message), MBEDTLS_ERR_ASN1_LENGTH_MISMATCH);
+    EXPECT_EQ(verify(inner, message), SIGNATURE_TRAILING_BYTES);
 }
 
 TEST_F(EcdsaVerify, UnreadableIntegersGiveTheirCodes) {

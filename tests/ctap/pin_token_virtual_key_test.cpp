@@ -25,13 +25,13 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
   protected:
     void SetUp() override { key = &plug("pin"); }
 
-    // authenticatorMakeCredential with pinAuth made from the token (protocol 1); returns
-    // the key's status.
-    uint16_t makeCredentialWith(std::span<const uint8_t> pinToken) {
+    // authenticatorMakeCredential with pinAuth made from the token; returns the key's status.
+    uint16_t makeCredentialWith(std::span<const uint8_t> pinToken,
+                                PinProtocol protocol = PinProtocol::One) {
         std::array<uint8_t, 32> clientDataHash{};
         clientDataHash.fill(0x5A);
         uint8_t mac[32];
-        EXPECT_EQ(hmacSha256(pinToken, clientDataHash, mac), 0);
+        EXPECT_EQ(pinAuthenticate(protocol, pinToken, clientDataHash, mac), 0);
 
         uint8_t request[512] = {0x01};
         CborWriter w{request + 1, 0, sizeof(request) - 1};
@@ -49,8 +49,8 @@ class PinTokenVirtualKeyTest : public VirtualKeyFixture {
         beginMap(w, 2);
         putNegative(putText(w, "alg"), -7);
         putText(putText(w, "type"), "public-key");
-        putBytes(putUnsigned(w, 8), mac, 16);
-        putUnsigned(putUnsigned(w, 9), 1);
+        putBytes(putUnsigned(w, 8), mac, static_cast<uint32_t>(pinAuthLength(protocol)));
+        putUnsigned(putUnsigned(w, 9), static_cast<uint32_t>(protocol));
         EXPECT_FALSE(w.failed);
 
         const Result<CborReply> reply =
@@ -131,6 +131,33 @@ TEST_F(PinTokenVirtualKeyTest, TokensOfSixteenBytesAreTakenAtTheirLength) {
     ASSERT_EQ(obtainPinToken(session(), prompts, token), 0);
     EXPECT_EQ(token.size(), 16u);
     EXPECT_EQ(makeCredentialWith(token.bytes()), 0x33);
+}
+
+TEST_F(PinTokenVirtualKeyTest, KeysOfProtocolTwoOnlyAreSpokenToInProtocolTwo) {
+    key = &plug("pin-protocol2");
+    const std::array<uint64_t, 1> listed{2};
+    ASSERT_EQ(choosePinProtocol(listed), PinProtocol::Two);
+    prompts.enterPin("1234");
+    ASSERT_EQ(obtainPinToken(session(), prompts, token, PinProtocol::Two), 0);
+    EXPECT_EQ(token.size(), 32u);
+
+    const std::vector<Bytes> requests = clientPinRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], (Bytes{0x06, 0xA2, 0x01, 0x02, 0x02, 0x02}));
+    const CborSpan getToken{requests[1].data() + 1, static_cast<uint32_t>(requests[1].size() - 1)};
+    EXPECT_EQ(readHeader(mapFindInt(getToken, 1)).argument, 2u);
+    const uint8_t* pinHashEnc = nullptr;
+    uint32_t pinHashEncLength = 0;
+    ASSERT_TRUE(readByteString(mapFindInt(getToken, 6), &pinHashEnc, &pinHashEncLength));
+    EXPECT_EQ(pinHashEncLength, 32u);  // IV and one block
+
+    // The 32-byte pinUvAuthParam of protocol 2 is accepted; protocol 1's is not spoken.
+    EXPECT_EQ(makeCredentialWith(token.bytes(), PinProtocol::Two), 0x00);
+    EXPECT_EQ(makeCredentialWith(token.bytes(), PinProtocol::One), 0x33);
+
+    prompts.enterPin("4321");
+    EXPECT_EQ(obtainPinToken(session(), prompts, token, PinProtocol::Two), 0x31);
+    EXPECT_EQ(prompts.messages.back().text, "PIN Invalid.");
 }
 
 TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {

@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
 
 #include "app/about_dlg.h"
 #include "app/dialog_units.h"
@@ -22,12 +23,15 @@ using test::WindowFixture;
 enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
 
 TEST_F(WindowFixture, CaptionSizeAndTabTitles) {
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Orvanta"));
     EXPECT_FALSE(dlg.windowIcon().isNull());
+    // Opens at its design size and can be made larger and smaller.
     const QSize expected = dialogUnitsToPixels(dlg, 418, 243);
-    EXPECT_EQ(dlg.minimumSize(), expected);
-    EXPECT_EQ(dlg.maximumSize(), expected);
+    EXPECT_EQ(dlg.size(), expected);
+    EXPECT_LT(dlg.minimumSize().width(), expected.width());
+    EXPECT_LT(dlg.minimumSize().height(), expected.height());
+    EXPECT_GT(dlg.maximumSize().width(), expected.width());
     QTabWidget* tabs = dlg.tabs();
     ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), QStringLiteral("hardware info"));
@@ -40,7 +44,7 @@ TEST_F(WindowFixture, CaptionSizeAndTabTitles) {
 }
 
 TEST_F(WindowFixture, SwitchingTabsShowsOnlyTheChosenPage) {
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     dlg.show();
     QTabWidget* tabs = dlg.tabs();
     EXPECT_TRUE(tabs->widget(HARDWARE)->isVisible());
@@ -56,25 +60,42 @@ TEST_F(WindowFixture, SwitchingTabsShowsOnlyTheChosenPage) {
 }
 
 TEST_F(WindowFixture, PagesAreTwoColumnTablesWithTheirWidths) {
-    open();
+    COrvantaDlg& dlg = openSettled();
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     const int itemWidths[] = {150, 120, 120};
     for (int tab = 0; tab < 3; ++tab) {
+        dlg.tabs()->setCurrentIndex(tab);
         QTableWidget* list = table(tab);
         ASSERT_NE(list, nullptr);
         ASSERT_EQ(list->columnCount(), 2);
         EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QStringLiteral("Item"));
         EXPECT_EQ(list->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
         EXPECT_EQ(list->columnWidth(0), itemWidths[tab]);
-        EXPECT_EQ(list->columnWidth(1), 500);
+        // The value column fills the rest of the table, and is at least its design width.
+        EXPECT_EQ(list->columnWidth(1),
+                  std::max(500, list->viewport()->width() - list->columnWidth(0)));
         EXPECT_TRUE(list->showGrid());
         EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
         EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     }
+    // A wider window widens the values only, up to the table's edge.
+    QTableWidget* hardware = table(HARDWARE);
+    dlg.tabs()->setCurrentIndex(HARDWARE);
+    const int before = hardware->columnWidth(1);
+    dlg.resize(dlg.width() + 300, dlg.height());
+    ASSERT_TRUE(test::waitUntil([&] {
+        return hardware->columnWidth(0) + hardware->columnWidth(1) == hardware->viewport()->width();
+    })) << hardware->columnWidth(1)
+        << " in " << hardware->viewport()->width();
+    EXPECT_GT(hardware->columnWidth(1), before);
+    EXPECT_EQ(hardware->columnWidth(0), 150);
+    dlg.hide();
 }
 
 TEST_F(WindowFixture, VirtualKeyRowsAreShownOnTheHardwarePage) {
     backend->addDevice("default");
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     QTableWidget* hardware = table(HARDWARE);
     ASSERT_GE(hardware->rowCount(), 5);
     EXPECT_EQ(cell(HARDWARE, 0, 0), QStringLiteral("Device name"));
@@ -102,10 +123,13 @@ TEST_F(WindowFixture, VirtualKeyRowsAreShownOnTheHardwarePage) {
     ASSERT_EQ(table(U2F)->rowCount(), 2);
     EXPECT_EQ(cell(U2F, 1, 0), QStringLiteral(" "));
     EXPECT_FALSE(dlg.permissionHintLabel()->isVisibleTo(&dlg));
+    // One key: no chooser, no status line; the window looks as it always did.
+    EXPECT_FALSE(dlg.keyChooserRow()->isVisibleTo(&dlg));
+    EXPECT_FALSE(dlg.statusLine()->isVisibleTo(&dlg));
 }
 
 TEST_F(WindowFixture, NoKeyLeavesAllThreePagesEmpty) {
-    open();
+    openSettled();
     for (int tab = 0; tab < 3; ++tab) {
         EXPECT_EQ(table(tab)->rowCount(), 0) << tab;
     }
@@ -130,11 +154,10 @@ class TraceCapture {
 };
 
 TEST_F(WindowFixture, ArrivalEventRefreshesAfterTheWait) {
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     ASSERT_EQ(table(HARDWARE)->rowCount(), 0);
     backend->addDevice("default");
     backend->enumeratedAt.clear();
-    const uint32_t before = manualClock.tickCount();
     int result = 0;
     {
         TraceCapture trace;
@@ -144,19 +167,40 @@ TEST_F(WindowFixture, ArrivalEventRefreshesAfterTheWait) {
                   QStringLiteral("message: 00000219, wparam: 00008000, lparam: 00000007\r\n"));
     }
     EXPECT_EQ(result, 1);
-    ASSERT_EQ(backend->enumeratedAt.size(), 1u);
-    EXPECT_EQ(backend->enumeratedAt[0], before + DEVICE_SETTLE_MS);
+    // The wait is a timer: the window goes on with its events, the key is not looked at.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(backend->enumeratedAt.empty());
+    EXPECT_FALSE(dlg.isBusy());
+    fireSettleTimer();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(backend->enumeratedAt.size(), 1u);
     EXPECT_EQ(cell(HARDWARE, 0, 1), QStringLiteral("Orvanta Virtual Key"));
     EXPECT_EQ(table(FIDO2)->rowCount(), 1);
 }
 
+TEST_F(WindowFixture, EventsWithinTheWaitRefreshOnceWithTheLastIds) {
+    COrvantaDlg& dlg = openSettled();
+    backend->addDevice("default");
+    backend->enumeratedAt.clear();
+    TraceCapture trace;
+    dlg.onDeviceEvent({DEVICE_ARRIVAL, "046D", "C52B", 1});
+    dlg.onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 2});
+    EXPECT_EQ(TraceCapture::lines().size(), 2);
+    fireSettleTimer();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(backend->enumeratedAt.size(), 1u);
+    EXPECT_EQ(cell(HARDWARE, 0, 1), QStringLiteral("Orvanta Virtual Key"));
+}
+
 TEST_F(WindowFixture, RemovalEventEmptiesThePages) {
     backend->addDevice("default");
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     ASSERT_GT(table(HARDWARE)->rowCount(), 0);
     backend->removeDevice(0);
     TraceCapture trace;
     EXPECT_EQ(dlg.onDeviceEvent({DEVICE_REMOVE_COMPLETE, "1209", "0001", 8}), 1);
+    fireSettleTimer();
+    ASSERT_TRUE(settle());
     for (int tab = 0; tab < 3; ++tab) {
         EXPECT_EQ(table(tab)->rowCount(), 0) << tab;
     }
@@ -164,11 +208,12 @@ TEST_F(WindowFixture, RemovalEventEmptiesThePages) {
 
 TEST_F(WindowFixture, OtherDeviceEventIsTracedButDoesNotRefresh) {
     backend->addDevice("default");
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     backend->enumeratedAt.clear();
     TraceCapture trace;
     EXPECT_EQ(dlg.onDeviceEvent({0x0007, "", "", 9}), 0);
     EXPECT_EQ(TraceCapture::lines().size(), 1);
+    EXPECT_FALSE(dlg.settleTimer()->isActive());
     EXPECT_TRUE(backend->enumeratedAt.empty());
 }
 
@@ -192,7 +237,7 @@ ScopedModalHook aboutHook(AboutSeen& seen) {
 }
 
 TEST_F(WindowFixture, AboutBoxOpensFromTheHelpButton) {
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     AboutSeen seen;
     auto hook = aboutHook(seen);
     EXPECT_EQ(dlg.aboutAction()->text(), QStringLiteral("&About Orvanta..."));
@@ -203,7 +248,7 @@ TEST_F(WindowFixture, AboutBoxOpensFromTheHelpButton) {
 }
 
 TEST_F(WindowFixture, AboutBoxOpensWithF1) {
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     dlg.activateWindow();
@@ -216,7 +261,7 @@ TEST_F(WindowFixture, AboutBoxOpensWithF1) {
 }
 
 TEST_F(WindowFixture, EnterAndEscapeEndTheWindow) {
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     dlg.show();
     QTest::keyClick(&dlg, Qt::Key_Return);
     EXPECT_FALSE(dlg.isVisible());
@@ -231,7 +276,7 @@ TEST_F(WindowFixture, KeyThatCannotBeOpenedShowsTheHintAndEmptyPages) {
     Profile locked = profileByName("default");
     locked.openError = "permission denied";
     backend->addDevice(locked);
-    COrvantaDlg& dlg = open();
+    COrvantaDlg& dlg = openSettled();
     QLabel* hint = dlg.permissionHintLabel();
     EXPECT_TRUE(hint->isVisibleTo(&dlg));
     EXPECT_TRUE(
@@ -248,6 +293,8 @@ TEST_F(WindowFixture, KeyThatCannotBeOpenedShowsTheHintAndEmptyPages) {
     backend->addDevice("default");
     TraceCapture trace;
     dlg.onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 1});
+    fireSettleTimer();
+    ASSERT_TRUE(settle());
     EXPECT_FALSE(hint->isVisibleTo(&dlg));
     EXPECT_GT(table(HARDWARE)->rowCount(), 4);
 }

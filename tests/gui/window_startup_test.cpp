@@ -10,6 +10,7 @@
 #include "app/page_table.h"
 #include "gui/lock_holder.h"
 #include "gui/modal_hook.h"
+#include "gui/window_fixture.h"
 #include "support/fake_hid.h"
 #include "support/scripted_prompts.h"
 #include "transport/clock.h"
@@ -67,6 +68,8 @@ TEST_F(StartUp, VirtualOptionOpensTheWindowOnTheVirtualKey) {
     QString firstRow;
     ScopedModalHook hook([&](QDialog& dialog) {
         auto& window = static_cast<COrvantaDlg&>(dialog);
+        // The window is up before its first refresh ends.
+        EXPECT_TRUE(test::settle(window));
         auto* page = qobject_cast<PageTable*>(window.tabs()->widget(0));
         if (page != nullptr && page->table()->rowCount() > 0) {
             firstRow = page->table()->item(0, 1)->text();

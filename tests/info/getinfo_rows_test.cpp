@@ -10,6 +10,7 @@
 #include "transport/clock.h"
 #include "transport/ctaphid.h"
 #include "transport/device_session.h"
+#include "transport/hex_text.h"
 
 namespace orvanta {
 namespace {
@@ -386,6 +387,64 @@ TEST_F(GetInfoRows, MembersInKeyOrder) {
                                        {" ", "6: 1  "},
                                        {" ", "12: false  "},
                                        {" ", "20: 25  "}}));
+}
+
+TEST_F(GetInfoRows, NewerMembersAndUnknownOnesInDiagnosticNotation) {
+    Reply r;
+    beginMap(r.w, 13);
+    putUnsigned(r.w, 1);
+    beginArray(r.w, 1);
+    putText(r.w, "FIDO_2_2");
+    putUnsigned(r.w, 0x16);
+    beginArray(r.w, 2);
+    putText(r.w, "packed");
+    putText(r.w, "none");
+    putUnsigned(putUnsigned(r.w, 0x17), 5);
+    putBool(putUnsigned(r.w, 0x18), true);
+    const uint8_t id[3] = {0x0A, 0xBC, 0xFF};
+    putBytes(putUnsigned(r.w, 0x19), id, 3);
+    putUnsigned(r.w, 0x1A);
+    beginArray(r.w, 1);
+    putText(r.w, "usb");
+    putBool(putUnsigned(r.w, 0x1B), false);
+    const std::string url = "https://example.org/policy";
+    putBytes(putUnsigned(r.w, 0x1C), reinterpret_cast<const uint8_t*>(url.data()),
+             static_cast<uint32_t>(url.size()));
+    putUnsigned(putUnsigned(r.w, 0x1D), 63);
+    const std::vector<uint8_t> state(50, 0x11);  // 100 hex digits: two rows
+    putBytes(putUnsigned(r.w, 0x1E), state.data(), 50);
+    putUnsigned(r.w, 0x1F);
+    beginArray(r.w, 2);
+    putUnsigned(r.w, 1);
+    putUnsigned(r.w, 3);
+    // Unknown: 0x40: {"a": [-2, h'00'], 1: 6("x")}, and 0: a half-precision 1.5.
+    putUnsigned(r.w, 0x40);
+    beginMap(r.w, 2);
+    putText(r.w, "a");
+    beginArray(r.w, 2);
+    putNegative(r.w, -2);
+    const uint8_t zero[1] = {0};
+    putBytes(r.w, zero, 1);
+    putUnsigned(r.w, 1);
+    Bytes reply = r.bytes();
+    for (uint8_t b : {0xC6, 0x61, 0x78, 0x00, 0xF9, 0x3E, 0x00}) {
+        reply.push_back(b);  // 6("x"), then key 0: 1.5
+    }
+    EXPECT_EQ(restOf(reply),
+              (Rows{{" ", "22: packed  none  "},
+                    {" ", "23: 5  "},
+                    {" ", "24: true  "},
+                    {" ", "25: 0ABCFF"},
+                    {" ", "26: usb  "},
+                    {" ", "27: false  "},
+                    {" ", "28: " + hexText(std::span(reinterpret_cast<const uint8_t*>(url.data()),
+                                                     url.size()))},
+                    {" ", "29: 63  "},
+                    {" ", "30: " + std::string(81, '1')},
+                    {" ", std::string(19, '1')},
+                    {" ", "31: 1  3  "},
+                    {" ", "64: {\"a\": [-2, h'00'], 1: 6(\"x\")}"},
+                    {" ", "0: 1.5"}}));
 }
 
 TEST_F(GetInfoRows, IrregularArrays) {

@@ -208,6 +208,22 @@ TEST_F(PeerTest, PinProfileRequiresThePinAndAcceptsIt) {
     fido_cred_free(&cred);
 }
 
+TEST_F(PeerTest, ProtocolTwoOnlyKeySetsAndChecksItsPinInProtocolTwo) {
+    Profile profile = profileByName("pin-protocol2");
+    profile.pinSet = false;
+    VirtualKey& key = plug(profile);
+    ASSERT_EQ(fido_dev_set_pin(dev, "5678", nullptr), FIDO_OK);  // newPinEnc with its IV
+    EXPECT_TRUE(key.pinSet());
+    fido_cred_t* cred = newCredential();
+    EXPECT_EQ(fido_dev_make_cred(dev, cred, "0000"), FIDO_ERR_PIN_INVALID);
+    fido_cred_free(&cred);
+    cred = newCredential();
+    ASSERT_EQ(fido_dev_make_cred(dev, cred, "5678"), FIDO_OK);  // 32-byte pinUvAuthParam
+    EXPECT_EQ(fido_cred_verify(cred), FIDO_OK);
+    EXPECT_EQ(fido_cred_flags(cred) & 0x04, 0x04);
+    fido_cred_free(&cred);
+}
+
 TEST_F(PeerTest, FullProfileServesTokensWithPermissions) {
     Profile profile = profileByName("full");
     profile.pinSet = true;

@@ -1,63 +1,73 @@
 #include "x509_check.h"
 
-#include <mbedtls/pk.h>
-#include <mbedtls/sha256.h>
-#include <mbedtls/x509_crt.h>
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
 
 namespace orvanta::test {
 
 namespace {
 
-struct Crt {
-    Crt() { mbedtls_x509_crt_init(&v); }
-    ~Crt() { mbedtls_x509_crt_free(&v); }
-    Crt(const Crt&) = delete;
-    Crt& operator=(const Crt&) = delete;
-    bool parse(const std::vector<uint8_t>& der) {
-        return mbedtls_x509_crt_parse_der(&v, der.data(), der.size()) == 0;
-    }
-    mbedtls_x509_crt v;
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
 };
+using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
+using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using Bio = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
+
+// The certificate when the bytes are exactly one.
+X509Ptr parse(const std::vector<uint8_t>& der) {
+    const unsigned char* p = der.data();
+    X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    if (certificate && p != der.data() + der.size()) {
+        certificate.reset();
+    }
+    return certificate;
+}
 
 }  // namespace
 
 bool signatureVerifies(const std::vector<uint8_t>& certificate, const std::vector<uint8_t>& message,
                        const std::vector<uint8_t>& signature) {
-    Crt crt;
-    if (!crt.parse(certificate)) {
+    X509Ptr crt = parse(certificate);
+    EVP_PKEY* key = crt ? X509_get0_pubkey(crt.get()) : nullptr;
+    if (key == nullptr) {
         return false;
     }
-    unsigned char hash[32];
-    mbedtls_sha256_ret(message.data(), message.size(), hash, 0);
-    return mbedtls_pk_verify(&crt.v.pk, MBEDTLS_MD_SHA256, hash, sizeof(hash), signature.data(),
-                             signature.size()) == 0;
+    const EVP_MD* digest = EVP_PKEY_get_base_id(key) == EVP_PKEY_ED25519 ? nullptr : EVP_sha256();
+    MdCtx context(EVP_MD_CTX_new());
+    return context && EVP_DigestVerifyInit(context.get(), nullptr, digest, nullptr, key) == 1 &&
+           EVP_DigestVerify(context.get(), signature.data(), signature.size(), message.data(),
+                            message.size()) == 1;
 }
 
 bool issuedBy(const std::vector<uint8_t>& leaf, const std::vector<uint8_t>& issuer) {
-    Crt l;
-    Crt ca;
-    if (!l.parse(leaf) || !ca.parse(issuer)) {
-        return false;
-    }
-    uint32_t flags = 0;
-    const int rc = mbedtls_x509_crt_verify(&l.v, &ca.v, nullptr, nullptr, &flags, nullptr, nullptr);
-    // Validity times are not judged here: only the signature chain.
-    return rc == 0 || (flags & ~(MBEDTLS_X509_BADCERT_EXPIRED | MBEDTLS_X509_BADCERT_FUTURE)) == 0;
+    X509Ptr l = parse(leaf);
+    X509Ptr ca = parse(issuer);
+    // Validity times are not judged here: only names, key identifiers and the signature.
+    return l && ca && X509_check_issued(ca.get(), l.get()) == X509_V_OK &&
+           X509_verify(l.get(), X509_get0_pubkey(ca.get())) == 1;
 }
 
 std::string subjectOf(const std::vector<uint8_t>& certificate) {
-    Crt crt;
-    if (!crt.parse(certificate)) {
+    X509Ptr crt = parse(certificate);
+    Bio out(BIO_new(BIO_s_mem()));
+    if (!crt || !out ||
+        X509_NAME_print_ex(out.get(), X509_get_subject_name(crt.get()), 0,
+                           XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_FN_SN | ASN1_STRFLGS_RFC2253) < 0) {
         return {};
     }
-    char text[512];
-    const int n = mbedtls_x509_dn_gets(text, sizeof(text), &crt.v.subject);
-    return n > 0 ? std::string(text, static_cast<size_t>(n)) : std::string();
+    char* text = nullptr;
+    const long length = BIO_get_mem_data(out.get(), &text);
+    return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
 }
 
 bool decodes(const std::vector<uint8_t>& certificate) {
-    Crt crt;
-    return crt.parse(certificate);
+    return parse(certificate) != nullptr;
 }
 
 }  // namespace orvanta::test

@@ -1,5 +1,5 @@
 #pragma once
-// Test-side checks of what the virtual key signs, made with the mbed TLS parser directly.
+// Test-side checks of what the virtual key signs, made with libcrypto directly.
 
 #include <cstdint>
 #include <string>
@@ -7,13 +7,13 @@
 
 namespace orvanta::test {
 
-// True when the DER certificate decodes and its key verifies the DER ECDSA signature of
-// SHA-256(message).
+// True when the DER certificate decodes and its key verifies the signature of the message:
+// DER ECDSA over SHA-256 for an EC key, Ed25519 over the message itself.
 bool signatureVerifies(const std::vector<uint8_t>& certificate, const std::vector<uint8_t>& message,
                        const std::vector<uint8_t>& signature);
-// True when leaf decodes and is signed by the key of issuer.
+// True when leaf decodes, names issuer's subject as its issuer and is signed by its key.
 bool issuedBy(const std::vector<uint8_t>& leaf, const std::vector<uint8_t>& issuer);
-// The subject as mbed TLS prints it; empty when the certificate does not decode.
+// The subject as "C=US, O=..., CN=..."; empty when the certificate does not decode.
 std::string subjectOf(const std::vector<uint8_t>& certificate);
 bool decodes(const std::vector<uint8_t>& certificate);
 

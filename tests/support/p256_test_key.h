@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ctap/mbedtls_contexts.h"
+#include "support/mbedtls_contexts.h"
 
 namespace orvanta::test {
 

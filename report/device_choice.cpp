@@ -1,10 +1,11 @@
-#include "cli/device_choice.h"
+#include "report/device_choice.h"
 
-#include "cli/virtual_key_backend.h"
+#include "sim/virtual_backend.h"
 #include "transport/hex_text.h"
 #include "transport/hidapi_backend.h"
+#include "transport/pcsc_backend.h"
 
-namespace orvanta::cli {
+namespace orvanta {
 
 namespace {
 
@@ -62,18 +63,22 @@ std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, Clock& clock
     }
     switch (choice.kind) {
         case DeviceChoice::Kind::Virtual: {
-            std::shared_ptr<HidBackend> backend = makeVirtualKeyBackend(choice.profile, clock);
+            std::string unknown;
+            std::shared_ptr<HidBackend> backend =
+                makeVirtualBackend(choice.profile, clock, &unknown);
             if (!backend && error != nullptr) {
-                *error = "unknown virtual key profile \"" + choice.profile + "\"";
+                *error = "unknown virtual key profile \"" + unknown + "\"";
             }
             return backend;
         }
         case DeviceChoice::Kind::Udp:
             return std::make_shared<UdpBackend>(choice.udp);
+        case DeviceChoice::Kind::Pcsc:
+            return std::make_shared<PcscBackend>(clock, choice.pcscReader);
         case DeviceChoice::Kind::Hid:
             break;
     }
     return std::make_shared<HidapiBackend>(clock);
 }
 
-}  // namespace orvanta::cli
+}  // namespace orvanta

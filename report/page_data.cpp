@@ -1,4 +1,4 @@
-#include "cli/page_data.h"
+#include "report/page_data.h"
 
 #include <cstdio>
 #include <string>
@@ -6,7 +6,7 @@
 #include "cert/certificate_details.h"
 #include "transport/hex_text.h"
 
-namespace orvanta::cli {
+namespace orvanta::report {
 
 namespace {
 
@@ -147,10 +147,10 @@ nlohmann::json certificatePageData(const CertificatePage& page) {
              {"publicKey", hexText(details->publicKey)},
              {"transports", details->transports ? nlohmann::json(hexText(*details->transports))
                                                 : nlohmann::json(nullptr)},
-             {"verified", shown.verified ? nlohmann::json(*shown.verified)
-                                         : nlohmann::json(nullptr)}});
+             {"verified",
+              shown.verified ? nlohmann::json(*shown.verified) : nlohmann::json(nullptr)}});
     }
     return {{"certificates", certificates}};
 }
 
-}  // namespace orvanta::cli
+}  // namespace orvanta::report

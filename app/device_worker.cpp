@@ -1,0 +1,143 @@
+#include "app/device_worker.h"
+
+#include <QDebug>
+#include <exception>
+
+#include "ctap/secure_wipe.h"
+
+namespace orvanta {
+
+DeviceWorker::DeviceWorker(QObject* parent)
+    : QObject(parent), m_inThread(std::make_unique<QObject>()) {
+    m_thread.setObjectName(QStringLiteral("device worker"));
+    m_inThread->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+DeviceWorker::~DeviceWorker() {
+    stop();
+}
+
+bool DeviceWorker::run(std::function<void()> job, std::function<void()> done) {
+    if (m_busy || m_stopped) {
+        return false;
+    }
+    m_busy = true;
+    QMetaObject::invokeMethod(
+        m_inThread.get(),
+        [this, job = std::move(job), done = std::move(done)]() mutable {
+            try {
+                job();
+            } catch (const std::exception& e) {
+                // The job's own code reports what it can; the window stays usable.
+                qWarning() << "device job failed:" << e.what();
+            }
+            // Queued behind every row the job handed over: done sees all of them shown.
+            QMetaObject::invokeMethod(
+                this,
+                [this, done = std::move(done)] {
+                    m_busy = false;
+                    if (done) {
+                        done();
+                    }
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void DeviceWorker::stop() {
+    if (m_stopped) {
+        return;
+    }
+    m_stopped = true;
+    m_thread.quit();
+    m_thread.wait();
+    m_inThread.reset();
+}
+
+ForwardedPrompts::ForwardedPrompts(UserPrompts& target, std::function<void()> onTouch)
+    : m_target(target), m_onTouch(std::move(onTouch)), m_context(std::make_unique<QObject>()) {}
+
+ForwardedPrompts::~ForwardedPrompts() {
+    abandon();
+}
+
+void ForwardedPrompts::abandon() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_abandoned = true;
+    m_answered.notify_all();
+}
+
+bool ForwardedPrompts::onWindowThread(const std::function<void()>& call) {
+    if (QThread::currentThread() == m_context->thread()) {
+        call();
+        return true;
+    }
+    struct State {
+        bool running = false;
+        bool done = false;
+    };
+    auto state = std::make_shared<State>();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_abandoned) {
+            return false;
+        }
+    }
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [this, state, &call] {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_abandoned) {
+                    return;  // the job no longer waits: call may be gone
+                }
+                state->running = true;
+            }
+            call();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            state->done = true;
+            m_answered.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    // A call that has started is waited for even when abandoned: it writes into the job's
+    // variables.
+    m_answered.wait(lock, [&] { return state->done || (m_abandoned && !state->running); });
+    return state->done;
+}
+
+void ForwardedPrompts::showMessage(const std::string& text, MessageIcon icon) {
+    onWindowThread([&] { m_target.showMessage(text, icon); });
+}
+
+bool ForwardedPrompts::askOkCancel(const std::string& text) {
+    bool ok = false;
+    onWindowThread([&] { ok = m_target.askOkCancel(text); });
+    return ok;
+}
+
+bool ForwardedPrompts::askPin(std::string& pin) {
+    bool confirmed = false;
+    if (!onWindowThread([&] { confirmed = m_target.askPin(pin); })) {
+        secureWipe(pin);
+    }
+    return confirmed;
+}
+
+void ForwardedPrompts::openFile(const std::string& path) {
+    onWindowThread([&] { m_target.openFile(path); });
+}
+
+void ForwardedPrompts::touchNeeded() {
+    onWindowThread([&] {
+        if (m_onTouch) {
+            m_onTouch();
+        }
+        m_target.touchNeeded();
+    });
+}
+
+}  // namespace orvanta

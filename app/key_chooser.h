@@ -1,0 +1,26 @@
+#pragma once
+// The keys the window can show when several are attached, as its key chooser lists them.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "transport/device_list.h"
+
+namespace orvanta {
+
+struct KeyEntry {
+    std::string path;
+    std::string productName;
+    uint32_t vendorId = 0;
+    uint32_t productId = 0;
+};
+
+// The accepted FIDO collections of an enumeration, in its order.
+std::vector<KeyEntry> acceptedKeys(const DeviceList& devices);
+
+// "Orvanta Virtual Key (1209:0001, virtual 1)": the product, VID:PID and where the key is
+// reached: its hidraw path, "virtual N" for the N-th virtual key plugged in, or "UDP".
+std::string keyChoiceText(const KeyEntry& key);
+
+}  // namespace orvanta

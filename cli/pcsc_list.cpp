@@ -1,0 +1,149 @@
+#include "cli/pcsc_list.h"
+
+#include <algorithm>
+#include <ostream>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "cli/page_output.h"
+#include "transport/clock.h"
+#include "transport/nfc_bridge.h"
+#include "transport/pcsc_backend.h"
+#include "transport/terminal_text.h"
+
+namespace orvanta::cli {
+
+namespace {
+
+struct Entry {
+    PcscReader reader;
+    bool fido = false;
+    std::string version;  // what the FIDO SELECT answered
+    bool ctap2 = false;
+    std::string error;  // a card that could not be opened: why
+};
+
+std::string statusText(const Entry& e) {
+    if (!e.reader.cardPresent) {
+        return "no card";
+    }
+    if (!e.fido) {
+        return "cannot open: " + e.error;
+    }
+    std::string text = "FIDO";
+    if (!e.version.empty()) {
+        text += " (" + e.version + (e.ctap2 && e.version != "FIDO_2_0" ? ", CTAP2" : "") + ")";
+    }
+    return text;
+}
+
+void printTable(std::ostream& out, const std::vector<Entry>& entries) {
+    std::vector<std::vector<std::string>> table;
+    table.push_back({"Reader", "ATR", "Status"});
+    for (const Entry& e : entries) {
+        table.push_back({terminalSafe(e.reader.name),
+                         e.reader.cardPresent ? atrText(e.reader.atr) : std::string("-"),
+                         terminalSafe(statusText(e))});
+    }
+    std::vector<size_t> widths(3, 0);
+    for (const auto& line : table) {
+        for (size_t i = 0; i < line.size(); ++i) {
+            widths[i] = std::max(widths[i], displayWidth(line[i]));
+        }
+    }
+    for (const auto& line : table) {
+        std::string text;
+        for (size_t i = 0; i < line.size(); ++i) {
+            text += line[i];
+            if (i + 1 < line.size()) {
+                text.append(widths[i] + 2 - displayWidth(line[i]), ' ');
+            }
+        }
+        out << text << '\n';
+    }
+    out.flush();
+}
+
+nlohmann::json entriesJson(const std::vector<Entry>& entries) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const Entry& e : entries) {
+        const bool card = e.reader.cardPresent;
+        list.push_back(
+            {{"reader", e.reader.name},
+             {"card", card},
+             {"atr", card ? nlohmann::json(atrText(e.reader.atr)) : nullptr},
+             {"fido", e.fido},
+             {"version", e.fido ? nlohmann::json(e.version) : nullptr},
+             {"ctap2", e.ctap2},
+             {"error", e.error.empty() ? nlohmann::json(nullptr) : nlohmann::json(e.error)}});
+    }
+    return list;
+}
+
+}  // namespace
+
+int runPcscList(Context& context, const DeviceChoice& choice) {
+    PcscBackend backend(context.clock, choice.pcscReader);
+    std::string error;
+    const std::vector<PcscReader> readers = backend.readers(&error);
+    if (!error.empty()) {
+        context.err << "Cannot reach the PC/SC service: " << terminalSafe(error) << "."
+                    << std::endl;
+        return EXIT_NO_KEY;
+    }
+    std::vector<Entry> entries;
+    bool usable = false;
+    for (const PcscReader& reader : readers) {
+        Entry entry;
+        entry.reader = reader;
+        if (reader.cardPresent) {
+            std::unique_ptr<HidHandle> handle =
+                backend.open(PCSC_PATH_PREFIX + reader.name, &entry.error);
+            if (const auto* bridge = dynamic_cast<const NfcBridge*>(handle.get())) {
+                entry.fido = true;
+                entry.version = bridge->versionText();
+                entry.ctap2 = bridge->ctap2();
+                usable = true;
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    if (context.json) {
+        context.document = {{"readers", entriesJson(entries)}};
+    } else {
+        printTable(context.out, entries);
+    }
+    if (!usable) {
+        const std::string reason = pcscNoKeyReason(backend, choice);
+        context.err << (reason.empty() ? std::string("No security key found.") : reason)
+                    << std::endl;
+        return EXIT_NO_KEY;
+    }
+    return EXIT_DONE;
+}
+
+std::string pcscNoKeyReason(HidBackend& backend, const DeviceChoice& choice) {
+    auto* pcsc = dynamic_cast<PcscBackend*>(&backend);
+    if (pcsc == nullptr) {
+        return {};
+    }
+    std::string error;
+    const std::vector<PcscReader> readers = pcsc->readers(&error);
+    if (!error.empty()) {
+        return "Cannot reach the PC/SC service: " + terminalSafe(error) + ".";
+    }
+    if (readers.empty()) {
+        return choice.pcscReader.empty()
+                   ? std::string("No PC/SC reader found.")
+                   : "No PC/SC reader named \"" + terminalSafe(choice.pcscReader) + "\".";
+    }
+    if (std::none_of(readers.begin(), readers.end(),
+                     [](const PcscReader& r) { return r.cardPresent; })) {
+        return choice.pcscReader.empty()
+                   ? std::string("No card in any PC/SC reader.")
+                   : "No card in the reader \"" + terminalSafe(choice.pcscReader) + "\".";
+    }
+    return {};
+}
+
+}  // namespace orvanta::cli

@@ -1,0 +1,449 @@
+#include "mds/metadata_blob.h"
+
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+namespace orvanta {
+
+namespace {
+
+using json = nlohmann::json;
+
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const { Free(p); }
+};
+using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
+using StorePtr = std::unique_ptr<X509_STORE, Deleter<X509_STORE, X509_STORE_free>>;
+using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX, X509_STORE_CTX_free>>;
+using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using SigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
+using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
+
+void freeX509Stack(STACK_OF(X509) * stack) {
+    sk_X509_pop_free(stack, X509_free);
+}
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), freeX509Stack>>;
+
+// A real BLOB is a few megabytes; anything far beyond is not one.
+constexpr std::streamsize MAX_FILE_SIZE = 64 * 1024 * 1024;
+
+X509Ptr certificateFromDer(std::span<const uint8_t> der) {
+    const unsigned char* p = der.data();
+    X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    if (certificate && p != der.data() + der.size()) {
+        return nullptr;  // bytes after the certificate
+    }
+    return certificate;
+}
+
+// One certificate in PEM (text around the block allowed) or DER.
+X509Ptr certificateFromFile(std::span<const uint8_t> bytes) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (text.find("-----BEGIN CERTIFICATE-----") != std::string_view::npos) {
+        BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+        return X509Ptr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    }
+    return certificateFromDer(bytes);
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        bytes.append(buffer, static_cast<size_t>(in.gcount()));
+        if (static_cast<std::streamsize>(bytes.size()) > MAX_FILE_SIZE) {
+            return std::nullopt;
+        }
+    }
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::string today(std::time_t now) {
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &parts);
+    return text;
+}
+
+// Base64 in either alphabet, padded or not (JWS parts are base64url without padding, x5c
+// entries standard base64); nothing for any other character.
+std::optional<std::vector<uint8_t>> base64DecodeStrict(std::string_view text) {
+    std::string normal;
+    normal.reserve(text.size() + 3);
+    for (char c : text) {
+        if (c == '-') {
+            normal.push_back('+');
+        } else if (c == '_') {
+            normal.push_back('/');
+        } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/') {
+            normal.push_back(c);
+        } else if (c != '=') {
+            return std::nullopt;
+        }
+    }
+    if (normal.size() % 4 == 1) {
+        return std::nullopt;
+    }
+    const size_t symbols = normal.size();
+    while (normal.size() % 4 != 0) {
+        normal.push_back('=');
+    }
+    std::vector<uint8_t> out(normal.size() / 4 * 3 + 1);
+    const int length =
+        EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(normal.data()),
+                        static_cast<int>(normal.size()));
+    if (length < 0) {
+        return std::nullopt;
+    }
+    // EVP_DecodeBlock counts the padding as zero bytes.
+    out.resize(symbols * 3 / 4);
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> base64Field(const json& value) {
+    if (!value.is_string()) {
+        return std::nullopt;
+    }
+    return base64DecodeStrict(value.get_ref<const std::string&>());
+}
+
+// A JWS ES256/ES384 signature is r and s side by side; libcrypto wants them in DER.
+std::optional<std::vector<uint8_t>> rawToDerSignature(std::span<const uint8_t> raw) {
+    if (raw.empty() || raw.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    const size_t half = raw.size() / 2;
+    BnPtr r(BN_bin2bn(raw.data(), static_cast<int>(half), nullptr));
+    BnPtr s(BN_bin2bn(raw.data() + half, static_cast<int>(half), nullptr));
+    SigPtr sig(ECDSA_SIG_new());
+    if (!r || !s || !sig || ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) {
+        return std::nullopt;
+    }
+    r.release();
+    s.release();
+    unsigned char* der = nullptr;
+    const int length = i2d_ECDSA_SIG(sig.get(), &der);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> out(der, der + length);
+    OPENSSL_free(der);
+    return out;
+}
+
+bool verifyJws(std::string_view alg, EVP_PKEY* key, std::string_view signingInput,
+               std::span<const uint8_t> signature) {
+    const EVP_MD* md = nullptr;
+    std::vector<uint8_t> encoded(signature.begin(), signature.end());
+    const int type = EVP_PKEY_get_base_id(key);
+    if (alg == "ES256" || alg == "ES384") {
+        if (type != EVP_PKEY_EC) {
+            return false;
+        }
+        md = alg == "ES256" ? EVP_sha256() : EVP_sha384();
+        std::optional<std::vector<uint8_t>> der = rawToDerSignature(signature);
+        if (!der) {
+            return false;
+        }
+        encoded = std::move(*der);
+    } else if (alg == "RS256") {
+        if (type != EVP_PKEY_RSA) {
+            return false;
+        }
+        md = EVP_sha256();
+    } else if (alg == "EdDSA") {
+        if (type != EVP_PKEY_ED25519) {
+            return false;
+        }
+    } else {
+        return false;
+    }
+    MdCtxPtr ctx(EVP_MD_CTX_new());
+    return ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) == 1 &&
+           EVP_DigestVerify(ctx.get(), encoded.data(), encoded.size(),
+                            reinterpret_cast<const unsigned char*>(signingInput.data()),
+                            signingInput.size()) == 1;
+}
+
+std::optional<std::array<uint8_t, 16>> parseAaguid(const json& value) {
+    if (!value.is_string()) {
+        return std::nullopt;
+    }
+    std::string hex;
+    for (char c : value.get_ref<const std::string&>()) {
+        if (c != '-') {
+            hex.push_back(c);
+        }
+    }
+    if (hex.size() != 32) {
+        return std::nullopt;
+    }
+    std::array<uint8_t, 16> out{};
+    for (size_t i = 0; i < 16; ++i) {
+        unsigned int byte = 0;
+        for (int j = 0; j < 2; ++j) {
+            const char c = hex[2 * i + static_cast<size_t>(j)];
+            unsigned int digit = 0;
+            if (c >= '0' && c <= '9') {
+                digit = static_cast<unsigned>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            } else {
+                return std::nullopt;
+            }
+            byte = byte << 4 | digit;
+        }
+        out[i] = static_cast<uint8_t>(byte);
+    }
+    return out;
+}
+
+std::string text(const json& object, const char* name) {
+    if (!object.is_object()) {
+        return {};
+    }
+    const auto it = object.find(name);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+MetadataEntry decodeEntry(const json& entry) {
+    MetadataEntry out;
+    if (const auto it = entry.find("aaguid"); it != entry.end()) {
+        out.aaguid = parseAaguid(*it);
+    }
+    if (const auto it = entry.find("attestationCertificateKeyIdentifiers");
+        it != entry.end() && it->is_array()) {
+        for (const json& id : *it) {
+            if (id.is_string()) {
+                std::string lower = id.get<std::string>();
+                std::transform(lower.begin(), lower.end(), lower.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                out.keyIdentifiers.push_back(std::move(lower));
+            }
+        }
+    }
+    if (const auto it = entry.find("metadataStatement"); it != entry.end() && it->is_object()) {
+        out.description = text(*it, "description");
+        if (out.aaguid == std::nullopt) {
+            if (const auto a = it->find("aaguid"); a != it->end()) {
+                out.aaguid = parseAaguid(*a);
+            }
+        }
+        if (const auto roots = it->find("attestationRootCertificates");
+            roots != it->end() && roots->is_array()) {
+            for (const json& root : *roots) {
+                if (std::optional<std::vector<uint8_t>> der = base64Field(root)) {
+                    out.attestationRoots.push_back(std::move(*der));
+                }
+            }
+        }
+    }
+    if (const auto reports = entry.find("statusReports");
+        reports != entry.end() && reports->is_array()) {
+        for (const json& report : *reports) {
+            StatusReport r{text(report, "status"), text(report, "effectiveDate")};
+            if (r.status.empty()) {
+                continue;
+            }
+            if (!out.latestStatus || r.effectiveDate >= out.latestStatus->effectiveDate) {
+                out.latestStatus = std::move(r);
+            }
+        }
+    }
+    return out;
+}
+
+MetadataLoad refuse(std::string message) {
+    MetadataLoad load;
+    load.error = std::move(message);
+    return load;
+}
+
+}  // namespace
+
+bool isCompromiseStatus(std::string_view status) {
+    constexpr std::string_view suffix = "_COMPROMISE";
+    return status == "REVOKED" || (status.size() >= suffix.size() &&
+                                   status.substr(status.size() - suffix.size()) == suffix);
+}
+
+const MetadataEntry* MetadataBlob::findByAaguid(std::span<const uint8_t> aaguid) const {
+    if (aaguid.size() != 16) {
+        return nullptr;
+    }
+    for (const MetadataEntry& entry : entries) {
+        if (entry.aaguid && std::equal(aaguid.begin(), aaguid.end(), entry.aaguid->begin())) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+const MetadataEntry* MetadataBlob::findByKeyIdentifier(
+    std::span<const uint8_t, 20> identifier) const {
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string hex;
+    for (uint8_t b : identifier) {
+        hex.push_back(HEX[b >> 4]);
+        hex.push_back(HEX[b & 0x0F]);
+    }
+    for (const MetadataEntry& entry : entries) {
+        if (std::find(entry.keyIdentifiers.begin(), entry.keyIdentifiers.end(), hex) !=
+            entry.keyIdentifiers.end()) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+MetadataLoad loadMetadataBlob(std::string_view jwt, std::span<const uint8_t> trustedRoot,
+                              std::time_t now) {
+    while (!jwt.empty() && std::isspace(static_cast<unsigned char>(jwt.back()))) {
+        jwt.remove_suffix(1);
+    }
+    while (!jwt.empty() && std::isspace(static_cast<unsigned char>(jwt.front()))) {
+        jwt.remove_prefix(1);
+    }
+    const size_t firstDot = jwt.find('.');
+    const size_t secondDot =
+        firstDot == std::string_view::npos ? firstDot : jwt.find('.', firstDot + 1);
+    if (secondDot == std::string_view::npos ||
+        jwt.find('.', secondDot + 1) != std::string_view::npos) {
+        return refuse("The metadata BLOB is no signed JWT (three dot-separated parts).");
+    }
+    const std::optional<std::vector<uint8_t>> headerBytes =
+        base64DecodeStrict(jwt.substr(0, firstDot));
+    const std::optional<std::vector<uint8_t>> payloadBytes =
+        base64DecodeStrict(jwt.substr(firstDot + 1, secondDot - firstDot - 1));
+    const std::optional<std::vector<uint8_t>> signature =
+        base64DecodeStrict(jwt.substr(secondDot + 1));
+    if (!headerBytes || !payloadBytes || !signature) {
+        return refuse("The metadata BLOB is no signed JWT (a part is not base64url).");
+    }
+    const json header = json::parse(headerBytes->begin(), headerBytes->end(), nullptr, false);
+    if (!header.is_object()) {
+        return refuse("The metadata BLOB's header cannot be read.");
+    }
+    const std::string alg = text(header, "alg");
+    const auto x5c = header.find("x5c");
+    if (x5c == header.end() || !x5c->is_array() || x5c->empty()) {
+        return refuse("The metadata BLOB's header has no certificate chain (x5c).");
+    }
+
+    X509Ptr root = certificateFromFile(trustedRoot);
+    if (!root) {
+        return refuse("The trusted root certificate cannot be read.");
+    }
+    X509Ptr leaf;
+    X509StackPtr intermediates(sk_X509_new_null());
+    for (size_t i = 0; i < x5c->size(); ++i) {
+        const std::optional<std::vector<uint8_t>> der = base64Field((*x5c)[i]);
+        X509Ptr certificate = der ? certificateFromDer(*der) : nullptr;
+        if (!certificate) {
+            return refuse("The metadata BLOB's certificate " + std::to_string(i + 1) +
+                          " cannot be read.");
+        }
+        if (i == 0) {
+            leaf = std::move(certificate);
+        } else if (!intermediates || sk_X509_push(intermediates.get(), certificate.get()) == 0) {
+            return refuse("The metadata BLOB's certificate chain cannot be read.");
+        } else {
+            certificate.release();  // owned by the stack
+        }
+    }
+
+    StorePtr store(X509_STORE_new());
+    StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (!store || !ctx || X509_STORE_add_cert(store.get(), root.get()) != 1 ||
+        X509_STORE_CTX_init(ctx.get(), store.get(), leaf.get(), intermediates.get()) != 1) {
+        return refuse("The metadata BLOB's certificate chain cannot be checked.");
+    }
+    X509_VERIFY_PARAM_set_time(X509_STORE_CTX_get0_param(ctx.get()), now);
+    if (X509_verify_cert(ctx.get()) != 1) {
+        return refuse(std::string("The metadata BLOB's certificate chain does not lead to the "
+                                  "trusted root: ") +
+                      X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get())) + ".");
+    }
+    EVP_PKEY* key = X509_get0_pubkey(leaf.get());
+    if (key == nullptr || !verifyJws(alg, key, jwt.substr(0, secondDot), *signature)) {
+        return refuse("The metadata BLOB's signature does not verify.");
+    }
+
+    const json payload = json::parse(payloadBytes->begin(), payloadBytes->end(), nullptr, false);
+    if (!payload.is_object() || !payload.contains("entries") || !payload["entries"].is_array()) {
+        return refuse("The metadata BLOB's content cannot be read.");
+    }
+    MetadataLoad load;
+    MetadataBlob& blob = load.blob.emplace();
+    if (const auto no = payload.find("no"); no != payload.end() && no->is_number_unsigned()) {
+        blob.serial = no->get<uint64_t>();
+    }
+    blob.nextUpdate = text(payload, "nextUpdate");
+    for (const json& entry : payload["entries"]) {
+        if (entry.is_object()) {
+            blob.entries.push_back(decodeEntry(entry));
+        }
+    }
+    if (!blob.nextUpdate.empty() && blob.nextUpdate < today(now)) {
+        load.warning =
+            "The metadata BLOB is out of date: its next update was due on " + blob.nextUpdate + ".";
+    }
+    return load;
+}
+
+MetadataLoad loadMetadataBlobFiles(const std::string& blobPath, const std::string& rootPath,
+                                   std::time_t now) {
+    const std::optional<std::string> blob = readFile(blobPath);
+    if (!blob) {
+        return refuse("Cannot read the metadata BLOB " + blobPath + ".");
+    }
+    const std::string root = rootPath.empty() ? DEFAULT_METADATA_ROOT : rootPath;
+    const std::optional<std::string> rootBytes = readFile(root);
+    if (!rootBytes) {
+        return refuse("Cannot read the trusted root certificate " + root + ".");
+    }
+    return loadMetadataBlob(
+        *blob, std::span(reinterpret_cast<const uint8_t*>(rootBytes->data()), rootBytes->size()),
+        now);
+}
+
+std::optional<std::array<uint8_t, 20>> attestationKeyIdentifier(std::span<const uint8_t> der) {
+    const unsigned char* p = der.data();
+    X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    if (!certificate) {
+        return std::nullopt;
+    }
+    const ASN1_BIT_STRING* bits = X509_get0_pubkey_bitstr(certificate.get());
+    if (bits == nullptr) {
+        return std::nullopt;
+    }
+    std::array<uint8_t, 20> id{};
+    SHA1(ASN1_STRING_get0_data(bits), static_cast<size_t>(ASN1_STRING_length(bits)), id.data());
+    return id;
+}
+
+}  // namespace orvanta

@@ -1,0 +1,145 @@
+// Device work on the window's worker: the window keeps answering while a key waits for a
+// touch or does not answer, Cancel ends the wait with CTAPHID_CANCEL, and device events
+// wait for a running fetch.
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+
+#include "gui/window_fixture.h"
+#include "transport/ctaphid_protocol.h"
+
+namespace orvanta {
+namespace {
+
+using test::WindowFixture;
+
+enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
+
+bool received(const VirtualKey& key, uint8_t command) {
+    const std::vector<LoggedRequest>& log = key.requestLog();
+    return std::any_of(log.begin(), log.end(),
+                       [command](const LoggedRequest& r) { return r.command == command; });
+}
+
+class DeviceWork : public WindowFixture {
+  protected:
+    // Starts the fetch of a certification page on the slow-touch key and returns once the
+    // key waits for the touch, with the worker held in that wait.
+    void startHeldFetch(int tab) {
+        prompts.okCancelDefault = true;
+        prompts.onTouch = [this] { clock.hold(); };
+        window->tabs()->setCurrentIndex(tab);
+        emit table(tab)->cellDoubleClicked(0, 0);
+        ASSERT_TRUE(test::waitUntil([this] { return clock.sleeperHeld(); }));
+        prompts.onTouch = nullptr;
+    }
+};
+
+TEST_F(DeviceWork, WindowAnswersWhileTheKeyWaitsForATouch) {
+    backend->addDevice("slow-touch");
+    openSettled().show();
+    startHeldFetch(FIDO2);
+
+    bool fired = false;
+    QTimer::singleShot(0, window.get(), [&fired] { fired = true; });
+    ASSERT_TRUE(test::waitUntil([&fired] { return fired; }));
+    EXPECT_TRUE(window->isBusy());
+    EXPECT_TRUE(window->statusLine()->isVisible());
+    EXPECT_EQ(window->statusLabel()->text(), QString::fromUtf8("Touch your security key…"));
+    EXPECT_TRUE(window->cancelButton()->isVisible());
+    EXPECT_EQ(prompts.touchNotices, 1u);
+
+    clock.release();  // the key's touch comes 1.5 s into the wait
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(window->statusLine()->isVisible());
+    EXPECT_GE(rowWithLabel(FIDO2, QStringLiteral("Base64 encode")), 0);
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(DeviceWork, CancelSendsCtaphidCancelAndEndsTheFetch) {
+    VirtualKey& key = backend->addDevice("slow-touch");
+    openSettled().show();
+    startHeldFetch(FIDO2);
+    key.clearLog();
+    window->cancelButton()->click();
+    EXPECT_FALSE(window->cancelButton()->isEnabled());
+    clock.release();
+    ASSERT_TRUE(settle());
+
+    EXPECT_TRUE(received(key, CTAPHID_CANCEL));
+    EXPECT_FALSE(key.waitingForTouch());
+    // The FIDO2 fetch ends as for any failed registration: silently, the Tips row alone.
+    ASSERT_EQ(table(FIDO2)->rowCount(), 1);
+    EXPECT_EQ(cell(FIDO2, 0, 0), QStringLiteral("Tips"));
+    EXPECT_FALSE(window->statusLine()->isVisible());
+
+    // The cancel was for that fetch: the next one waits for its touch again.
+    activateRow(FIDO2, 0);
+    EXPECT_GE(rowWithLabel(FIDO2, QStringLiteral("Base64 encode")), 0);
+}
+
+TEST_F(DeviceWork, CancelOfTheU2fFetchEndsItWithItsMessage) {
+    VirtualKey& key = backend->addDevice("slow-touch");
+    openSettled();
+    startHeldFetch(U2F);
+    window->cancelButton()->click();
+    clock.release();
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(key.waitingForTouch());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed3333!");
+    EXPECT_EQ(rowWithLabel(U2F, QStringLiteral("Base64 encode")), -1);
+}
+
+TEST_F(DeviceWork, SilentKeyDoesNotKeepTheWindowFromShowing) {
+    backend->addDevice("silent");
+    clock.hold();  // the refresh waits for the key's answer until released
+    QElapsedTimer elapsed;
+    elapsed.start();
+    open().show();
+    const bool exposed = test::waitUntil(
+        [this] { return window->windowHandle() != nullptr && window->windowHandle()->isExposed(); },
+        1000);
+    EXPECT_TRUE(exposed);
+    EXPECT_LT(elapsed.elapsed(), 1000);
+    ASSERT_TRUE(test::waitUntil([this] { return clock.sleeperHeld(); }));
+    EXPECT_TRUE(window->isBusy());
+
+    clock.release();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(cell(HARDWARE, 0, 0), QStringLiteral("Device name"));
+}
+
+TEST_F(DeviceWork, DeviceEventDuringAFetchIsHandledAfterIt) {
+    backend->addDevice("slow-touch");
+    openSettled();
+    startHeldFetch(FIDO2);
+    backend->enumeratedAt.clear();
+    window->onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 3});
+    fireSettleTimer();
+    EXPECT_TRUE(backend->enumeratedAt.empty());  // the fetch still runs
+
+    clock.release();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(backend->enumeratedAt.size(), 1u);
+    // The refresh came after the fetch: its page is back to the Tips row.
+    ASSERT_EQ(table(FIDO2)->rowCount(), 1);
+    EXPECT_EQ(cell(FIDO2, 0, 0), QStringLiteral("Tips"));
+}
+
+TEST_F(DeviceWork, ClosingTheWindowDuringAFetchEndsIt) {
+    VirtualKey& key = backend->addDevice("slow-touch");
+    openSettled();
+    startHeldFetch(FIDO2);
+    // Held until the window cancels the exchange, which it does before waiting for the worker.
+    DeviceContext& context = devices;
+    clock.setReleaseIf([&context] { return context.session().cancelRequested(); });
+    window.reset();
+    EXPECT_TRUE(received(key, CTAPHID_CANCEL));
+}
+
+}  // namespace
+}  // namespace orvanta

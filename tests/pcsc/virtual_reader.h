@@ -1,0 +1,77 @@
+#pragma once
+// A real pcscd with the vpcd virtual reader, and orvanta-vicc putting a virtual key into it,
+// for the tests that go through the PC/SC service end to end. As root (CI) the tests start
+// a pcscd of their own (in the foreground, reading only a reader file of theirs); a user
+// who cannot start one may let the system's pcscd run with vsmartcard-vpcd installed, and
+// the tests use that one. Every process a test starts ends with it (and with the test
+// program, should that die first).
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transport/pcsc_backend.h"
+
+namespace orvanta::test {
+
+// A child process whose standard output and error go to files.
+class ChildProcess {
+  public:
+    ChildProcess(const std::vector<std::string>& argv, const std::string& outPath,
+                 const std::string& errPath);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // Waits up to ms for the process to end: its exit status, or nothing while it runs
+    // (-1 when a signal ended it).
+    std::optional<int> wait(uint32_t ms);
+    // SIGTERM, and SIGKILL when it has not ended after a few seconds.
+    void stop();
+
+  private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+std::string readFile(const std::string& path);
+
+class VirtualReader {
+  public:
+    // Finds or starts the service with the vpcd reader; null with the reason why the tests
+    // must skip when there is neither.
+    static std::unique_ptr<VirtualReader> open(std::string* skipReason);
+    ~VirtualReader();
+    VirtualReader(const VirtualReader&) = delete;
+    VirtualReader& operator=(const VirtualReader&) = delete;
+
+    // Starts orvanta-vicc with the profile and waits until a reader holds its card; false
+    // (with what vicc said) when no card came.
+    bool insertCard(const std::string& profile, std::string* error);
+    // Ends orvanta-vicc and waits until the card is gone.
+    void removeCard();
+    // The reader that holds (or last held) the card.
+    const std::string& cardReader() const { return cardReader_; }
+    // A reader of the service that holds no card (vpcd offers two slots); empty if none.
+    std::string emptyReader();
+    std::vector<PcscReader> readers();
+    // A file in the test's own directory.
+    std::string file(const std::string& name) const { return directory_ + "/" + name; }
+
+  private:
+    VirtualReader() = default;
+
+    std::string directory_;
+    int lockFd_ = -1;
+    uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> pcscd_;
+    std::unique_ptr<ChildProcess> vicc_;
+    std::string cardReader_;
+};
+
+}  // namespace orvanta::test

@@ -1,0 +1,273 @@
+#include "transport/pcsc_backend.h"
+
+#include <winscard.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "transport/hex_text.h"
+#include "transport/nfc_bridge.h"
+
+namespace orvanta {
+
+namespace {
+
+constexpr uint16_t FIDO_PAGE = 0xF1D0;
+constexpr uint16_t FIDO_USAGE_CTAPHID = 0x01;
+const char* const NO_SERVICE = "pcscd is not running";
+
+bool serviceGone(LONG rv) {
+    return rv == SCARD_E_NO_SERVICE || rv == SCARD_E_SERVICE_STOPPED ||
+           rv == SCARD_E_INVALID_HANDLE;
+}
+
+bool cardGone(LONG rv) {
+    return rv == SCARD_W_REMOVED_CARD || rv == SCARD_E_NO_SMARTCARD ||
+           rv == SCARD_E_READER_UNAVAILABLE || rv == SCARD_E_UNKNOWN_READER || serviceGone(rv);
+}
+
+std::string serviceText(LONG rv) {
+    return serviceGone(rv) ? std::string(NO_SERVICE) : std::string(pcsc_stringify_error(rv));
+}
+
+}  // namespace
+
+std::string atrText(const std::vector<uint8_t>& atr) {
+    std::string text = hexText(atr, " ");
+    if (!text.empty()) {
+        text.pop_back();
+    }
+    return text;
+}
+
+struct PcscBackend::Context {
+    SCARDCONTEXT handle = 0;
+    Context() = default;
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+    ~Context() { SCardReleaseContext(handle); }
+};
+
+namespace {
+
+// One connection to a card. It keeps the service context alive, so a handle may outlive
+// the backend that opened it.
+class PcscChannel final : public CardChannel {
+  public:
+    PcscChannel(std::shared_ptr<void> context, SCARDHANDLE card, DWORD protocol)
+        : context_(std::move(context)), card_(card), protocol_(protocol) {}
+    ~PcscChannel() override { SCardDisconnect(card_, SCARD_LEAVE_CARD); }
+    PcscChannel(const PcscChannel&) = delete;
+    PcscChannel& operator=(const PcscChannel&) = delete;
+
+    CardReply transmit(std::span<const uint8_t> apdu) override {
+        CardReply reply;
+        if (apdu.empty() || apdu.size() > MAX_BUFFER_SIZE_EXTENDED) {
+            reply.failure = CardFailure::Failed;
+            return reply;
+        }
+        std::vector<uint8_t> buffer(MAX_BUFFER_SIZE_EXTENDED);
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const SCARD_IO_REQUEST send{protocol_, sizeof(SCARD_IO_REQUEST)};
+        const LONG rv = SCardTransmit(card_, &send, apdu.data(), static_cast<DWORD>(apdu.size()),
+                                      nullptr, buffer.data(), &length);
+        if (rv == SCARD_S_SUCCESS) {
+            buffer.resize(std::min<size_t>(length, buffer.size()));
+            reply.bytes = std::move(buffer);
+            return reply;
+        }
+        reply.failure = stillThere(rv) ? CardFailure::Failed : CardFailure::Removed;
+        return reply;
+    }
+
+  private:
+    // Whether the card is still there after a failed exchange.
+    bool stillThere(LONG rv) {
+        if (cardGone(rv)) {
+            return false;
+        }
+        if (rv == SCARD_W_RESET_CARD) {
+            // Another program reset the card: reconnect; the applet selection is gone.
+            DWORD protocol = 0;
+            if (SCardReconnect(card_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                               SCARD_LEAVE_CARD, &protocol) != SCARD_S_SUCCESS) {
+                return false;
+            }
+            protocol_ = protocol;
+            return true;
+        }
+        // Some readers report a card lost in mid-command as a plain failure: ask.
+        DWORD nameLength = 0;
+        DWORD state = 0;
+        DWORD protocol = 0;
+        BYTE atr[MAX_ATR_SIZE];
+        DWORD atrLength = sizeof atr;
+        const LONG status =
+            SCardStatus(card_, nullptr, &nameLength, &state, &protocol, atr, &atrLength);
+        return status == SCARD_S_SUCCESS && (state & SCARD_PRESENT) != 0;
+    }
+
+    std::shared_ptr<void> context_;
+    SCARDHANDLE card_;
+    DWORD protocol_;
+};
+
+}  // namespace
+
+PcscBackend::PcscBackend(Clock& clock, std::string readerName)
+    : clock_(clock), readerName_(std::move(readerName)) {}
+
+PcscBackend::~PcscBackend() = default;
+
+std::shared_ptr<PcscBackend::Context> PcscBackend::context(std::string* error) {
+    if (!context_) {
+        auto context = std::make_shared<Context>();
+        const LONG rv =
+            SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context->handle);
+        if (rv != SCARD_S_SUCCESS) {
+            if (error != nullptr) {
+                *error = serviceText(rv);
+            }
+            return nullptr;
+        }
+        context_ = std::move(context);
+    }
+    return context_;
+}
+
+std::vector<PcscReader> PcscBackend::readers(std::string* error) {
+    auto fail = [error](const std::string& reason) {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return std::vector<PcscReader>();
+    };
+    std::shared_ptr<Context> ctx = context(error);
+    if (!ctx) {
+        return {};
+    }
+    DWORD size = 0;
+    LONG rv = SCardListReaders(ctx->handle, nullptr, nullptr, &size);
+    if (serviceGone(rv)) {
+        // The service restarted since the context was made (pcscd ends when idle): once
+        // more with a new one.
+        context_.reset();
+        ctx = context(error);
+        if (!ctx) {
+            return {};
+        }
+        rv = SCardListReaders(ctx->handle, nullptr, nullptr, &size);
+    }
+    std::vector<char> names;
+    if (rv == SCARD_S_SUCCESS) {
+        names.resize(size);
+        rv = SCardListReaders(ctx->handle, nullptr, names.data(), &size);
+    }
+    if (rv == SCARD_E_NO_READERS_AVAILABLE) {
+        return {};
+    }
+    if (rv != SCARD_S_SUCCESS) {
+        return fail(serviceText(rv));
+    }
+    names.resize(std::min<size_t>(size, names.size()));
+    names.push_back('\0');  // the list ends with an empty name, even a malformed one
+
+    std::vector<PcscReader> list;
+    for (size_t at = 0; at < names.size() && names[at] != '\0';) {
+        std::string name(names.data() + at);
+        at += name.size() + 1;
+        if (readerName_.empty() || name == readerName_) {
+            list.push_back(PcscReader{std::move(name), false, {}});
+        }
+    }
+    if (list.empty()) {
+        return list;
+    }
+    std::vector<SCARD_READERSTATE> states(list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+        states[i].szReader = list[i].name.c_str();
+        states[i].dwCurrentState = SCARD_STATE_UNAWARE;
+    }
+    // Against an unaware state the answer comes at once: no wait.
+    rv = SCardGetStatusChange(ctx->handle, 0, states.data(), static_cast<DWORD>(states.size()));
+    if (rv != SCARD_S_SUCCESS && rv != SCARD_E_TIMEOUT) {
+        return list;  // a reader went away meanwhile: no cards to offer this time
+    }
+    for (size_t i = 0; i < list.size(); ++i) {
+        const DWORD event = states[i].dwEventState;
+        list[i].cardPresent = (event & SCARD_STATE_PRESENT) != 0 && (event & SCARD_STATE_MUTE) == 0;
+        if (list[i].cardPresent) {
+            const size_t length = std::min<size_t>(states[i].cbAtr, MAX_ATR_SIZE);
+            list[i].atr.assign(states[i].rgbAtr, states[i].rgbAtr + length);
+        }
+    }
+    return list;
+}
+
+std::vector<HidInterfaceInfo> PcscBackend::enumerate() {
+    serviceError_.clear();
+    std::vector<HidInterfaceInfo> list;
+    for (const PcscReader& reader : readers(&serviceError_)) {
+        if (!reader.cardPresent) {
+            continue;
+        }
+        HidInterfaceInfo info;
+        info.path = PCSC_PATH_PREFIX + reader.name;
+        info.productString = reader.name;
+        info.usagePage = FIDO_PAGE;
+        info.usage = FIDO_USAGE_CTAPHID;
+        info.pcsc = true;
+        list.push_back(std::move(info));
+    }
+    return list;
+}
+
+std::unique_ptr<HidHandle> PcscBackend::open(const std::string& path, std::string* error) {
+    auto fail = [error](const std::string& reason) -> std::unique_ptr<HidHandle> {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return nullptr;
+    };
+    const std::string prefix = PCSC_PATH_PREFIX;
+    if (path.compare(0, prefix.size(), prefix) != 0) {
+        return fail("no such device");
+    }
+    const std::string name = path.substr(prefix.size());
+    if (name.empty() || (!readerName_.empty() && name != readerName_)) {
+        return fail("no such device");
+    }
+    std::shared_ptr<Context> ctx = context(error);
+    if (!ctx) {
+        return nullptr;
+    }
+    SCARDHANDLE card = 0;
+    DWORD protocol = 0;
+    const LONG rv = SCardConnect(ctx->handle, name.c_str(), SCARD_SHARE_SHARED,
+                                 SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+    if (rv != SCARD_S_SUCCESS) {
+        switch (rv) {
+            case SCARD_E_NO_SMARTCARD:
+            case SCARD_W_REMOVED_CARD:
+                return fail("no card in the reader");
+            case SCARD_E_SHARING_VIOLATION:
+                return fail("the card is in use by another program");
+            case SCARD_W_UNRESPONSIVE_CARD:
+            case SCARD_W_UNPOWERED_CARD:
+                return fail("the card does not answer");
+            case SCARD_E_UNKNOWN_READER:
+            case SCARD_E_READER_UNAVAILABLE:
+                return fail("no such reader");
+            default:
+                return fail(serviceText(rv));
+        }
+    }
+    auto bridge =
+        std::make_unique<NfcBridge>(std::make_unique<PcscChannel>(ctx, card, protocol), clock_);
+    if (!bridge->open(error)) {
+        return nullptr;
+    }
+    return bridge;
+}
+
+}  // namespace orvanta
