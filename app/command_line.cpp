@@ -54,8 +54,21 @@ AppOptions parseCommandLine(int argc, const char* const* argv) {
         } else if (optionValue("--udp", true, argc, argv, i, value, given)) {
             options.udp = true;
             udpAddress = value;
+        } else if (optionValue("--pcsc", true, argc, argv, i, value, given)) {
+            options.pcsc = true;
+            options.pcscReader = value;
         } else if (optionValue("--udp-reply-port", false, argc, argv, i, value, given)) {
             replyPort = given ? value : std::string("?");
+        } else if (optionValue("--mds", false, argc, argv, i, value, given)) {
+            options.mds = value;
+            if (!given) {
+                options.error = "--mds needs the metadata BLOB's file";
+            }
+        } else if (optionValue("--mds-root", false, argc, argv, i, value, given)) {
+            options.mdsRoot = value;
+            if (!given) {
+                options.error = "--mds-root needs the root certificate's file";
+            }
         } else if (optionValue("--device", false, argc, argv, i, value, given)) {
             const auto ids = parseVidPid(value);
             if (ids) {
@@ -100,6 +113,9 @@ AppOptions parseCommandLine(int argc, const char* const* argv) {
             options.error = "--virtual and --udp exclude each other";
         }
     }
+    if (options.pcsc && (options.virtualKey || options.udp)) {
+        options.error = "--pcsc excludes --virtual and --udp";
+    }
     return options;
 }
 
@@ -111,6 +127,11 @@ DeviceChoice deviceChoice(const AppOptions& options) {
     } else if (options.udp) {
         choice.kind = DeviceChoice::Kind::Udp;
         choice.udp = options.udpEndpoints;
+    } else if (options.pcsc) {
+        choice.kind = DeviceChoice::Kind::Pcsc;
+        choice.pcscReader = options.pcscReader;
+    } else {
+        choice.withCards = true;
     }
     choice.vidText = options.vidText;
     choice.pidText = options.pidText;
@@ -119,14 +140,20 @@ DeviceChoice deviceChoice(const AppOptions& options) {
 
 std::string usageText() {
     std::string text =
-        "Usage: orvanta [--virtual[=PROFILE,...] | --udp [HOST:PORT]] [--device VID:PID]\n"
-        "               [--probe] [--version]\n"
+        "Usage: orvanta [--virtual[=PROFILE,...] | --udp [HOST:PORT] | --pcsc [READER]]\n"
+        "               [--device VID:PID] [--probe] [--version]\n"
         "  Shows the attached FIDO security key: hardware info, FIDO2 and U2F attestation.\n"
         "  --virtual[=PROFILE]  show the built-in virtual key instead of real keys; a\n"
         "                       comma-separated list of profiles attaches one key each\n"
         "  --udp [HOST:PORT]    show a firmware simulator over UDP (default 127.0.0.1:8111,\n"
         "                       replies to local port 7112, or --udp-reply-port PORT)\n"
+        "  --pcsc [READER]      show only keys in PC/SC readers (NFC or smart card), or the\n"
+        "                       one in READER; by default they are listed beside USB keys\n"
+        "                       whenever pcscd runs\n"
         "  --device VID:PID     show this key first (hexadecimal IDs)\n"
+        "  --mds FILE           name keys and check their attestation with this metadata\n"
+        "                       BLOB (default: $ORVANTA_MDS, else the last one loaded)\n"
+        "  --mds-root FILE      the root certificate the BLOB must chain to\n"
         "  --probe              print whether an accepted security key is attached\n"
         "                       (exit status 0 when one is, 3 when none is)\n"
         "  --version            print the program's name and version\n"

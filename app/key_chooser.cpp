@@ -9,13 +9,17 @@ std::vector<KeyEntry> acceptedKeys(const DeviceList& devices) {
     std::vector<KeyEntry> keys;
     for (const DeviceRecord& record : devices.records) {
         if (record.usagePage == FIDO_USAGE_PAGE) {
-            keys.push_back({record.path, record.productName, record.vendorId, record.productId});
+            keys.push_back(
+                {record.path, record.productName, record.vendorId, record.productId, record.pcsc});
         }
     }
     return keys;
 }
 
 std::string keyChoiceText(const KeyEntry& key) {
+    if (key.pcsc) {
+        return "Security key (card in " + key.productName + ")";
+    }
     std::string where = key.path;
     uint32_t serial = 0;
     size_t collection = 0;

@@ -14,6 +14,7 @@ struct KeyEntry {
     std::string productName;
     uint32_t vendorId = 0;
     uint32_t productId = 0;
+    bool pcsc = false;  // a card in a PC/SC reader: productName names the reader
 };
 
 // The accepted FIDO collections of an enumeration, in its order.
@@ -21,6 +22,7 @@ std::vector<KeyEntry> acceptedKeys(const DeviceList& devices);
 
 // "Orvanta Virtual Key (1209:0001, virtual 1)": the product, VID:PID and where the key is
 // reached: its hidraw path, "virtual N" for the N-th virtual key plugged in, or "UDP".
+// A card has no IDs to show: "Security key (card in READER)".
 std::string keyChoiceText(const KeyEntry& key);
 
 }  // namespace orvanta

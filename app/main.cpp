@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Orvanta"));
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     QApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("orvanta"));

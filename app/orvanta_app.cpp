@@ -1,5 +1,9 @@
 #include "app/orvanta_app.h"
 
+#include <QSettings>
+#include <cstdlib>
+#include <ctime>
+
 #include "app/crash_dump.h"
 #include "app/modal.h"
 #include "app/orvanta_dlg.h"
@@ -20,6 +24,47 @@ COrvantaApp::COrvantaApp(UserPrompts* prompts, std::string lockDirectory,
         m_lockDirectory = instanceLockDirectory();
     }
 }
+
+namespace {
+
+// The BLOB named on the command line, else by $ORVANTA_MDS, else the last one loaded (the
+// settings remember a BLOB that loaded). One that fails its checks is refused with a
+// message and the window works without metadata.
+void loadMetadata(const AppOptions& options, DeviceContext& devices, UserPrompts& prompts) {
+    QSettings settings;
+    std::string blob = options.mds;
+    std::string root = options.mdsRoot;
+    if (blob.empty()) {
+        if (const char* fromEnvironment = std::getenv("ORVANTA_MDS")) {
+            blob = fromEnvironment;
+        }
+    }
+    const bool remembered = blob.empty();
+    if (remembered) {
+        blob = settings.value("metadata/blob").toString().toStdString();
+        if (root.empty()) {
+            root = settings.value("metadata/root").toString().toStdString();
+        }
+    }
+    if (blob.empty()) {
+        return;
+    }
+    MetadataLoad load = loadMetadataBlobFiles(blob, root, std::time(nullptr));
+    if (!load.blob) {
+        prompts.showMessage(load.error, MessageIcon::Exclamation);
+        return;
+    }
+    if (!load.warning.empty()) {
+        prompts.showMessage(load.warning, MessageIcon::Exclamation);
+    }
+    if (!remembered) {
+        settings.setValue("metadata/blob", QString::fromStdString(blob));
+        settings.setValue("metadata/root", QString::fromStdString(root));
+    }
+    devices.setMetadata(std::make_shared<const MetadataBlob>(std::move(*load.blob)));
+}
+
+}  // namespace
 
 int COrvantaApp::InitInstance(const AppOptions& options) {
     m_ranMainWindow = false;
@@ -42,8 +87,15 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
         backend = std::make_shared<HidapiBackend>(m_clock);
     }
     DeviceContext devices(backend, m_clock);
+    {
+        QtUserPrompts windowless;
+        loadMetadata(options, devices, m_prompts != nullptr ? *m_prompts : windowless);
+    }
     COrvantaDlg dialog(devices, m_prompts, nullptr, choice.vidText, choice.pidText);
     dialog.registerDeviceNotifications();
+    if (listsCards(choice)) {
+        dialog.watchCards();
+    }
     m_ranMainWindow = true;
     execModal(dialog);  // OK or Cancel: the program ends either way
     return 0;

@@ -19,8 +19,8 @@ class COrvantaApp {
     // prompts: who shows the start-up message and answers the pages' questions; null for
     // the window's message boxes. lockDirectory: where the single-instance lock lives.
     // backend, clock: the keys the window looks at and the clock it waits on (tests);
-    // by default the keys the options ask for (real keys, virtual keys or a simulator over
-    // UDP) on the machine's clock.
+    // by default the keys the options ask for (real keys and cards in PC/SC readers,
+    // virtual keys or a simulator over UDP) on the machine's clock.
     explicit COrvantaApp(UserPrompts* prompts = nullptr, std::string lockDirectory = std::string(),
                          std::shared_ptr<HidBackend> backend = nullptr, Clock* clock = nullptr);
 

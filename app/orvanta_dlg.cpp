@@ -24,7 +24,9 @@
 #include "app/permission_hint.h"
 #include "app/qt_user_prompts.h"
 #include "app/udev_monitor.h"
+#include "info/metadata_rows.h"
 #include "report/page_report.h"
+#include "transport/card_watcher.h"
 #include "transport/ctaphid.h"
 #include "transport/terminal_text.h"
 
@@ -164,6 +166,8 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
 }
 
 COrvantaDlg::~COrvantaDlg() {
+    // No card event is posted once the watcher has stopped.
+    m_cardWatcher.reset();
     // The running job ends first: its exchange is cancelled, its questions go unanswered.
     m_cancel.store(true);
     m_workerPrompts->abandon();
@@ -212,10 +216,24 @@ bool COrvantaDlg::startJob(std::function<void()> job, std::function<void()> done
         if (done) {
             done();
         }
+        showMetadataWarning();
         jobEnded();
     });
     updateActions();
     return started;
+}
+
+void COrvantaDlg::showMetadataWarning() {
+    for (const PageModel* page : {static_cast<const PageModel*>(&m_hardwareModel),
+                                  static_cast<const PageModel*>(&m_fido2Model),
+                                  static_cast<const PageModel*>(&m_u2fModel)}) {
+        const std::string warning = metadataWarning(*page);
+        if (!warning.empty() && warning != m_shownMetadataWarning) {
+            m_shownMetadataWarning = warning;
+            m_prompts->showMessage(warning, MessageIcon::Exclamation);
+            return;
+        }
+    }
 }
 
 void COrvantaDlg::jobEnded() {
@@ -383,6 +401,21 @@ bool COrvantaDlg::registerDeviceNotifications() {
         connect(m_monitor, &UdevMonitor::deviceChanged, this, &COrvantaDlg::onDeviceEvent);
     }
     return m_monitor->start();
+}
+
+void COrvantaDlg::watchCards() {
+    if (m_cardWatcher) {
+        return;
+    }
+    m_cardWatcher = std::make_unique<CardWatcher>([this](const CardEvent& card) {
+        // On the watcher's thread: the window's thread handles it.
+        DeviceEvent event;
+        event.code =
+            card.kind == CardEvent::Kind::Inserted ? DEVICE_ARRIVAL : DEVICE_REMOVE_COMPLETE;
+        QMetaObject::invokeMethod(
+            this, [this, event] { onDeviceEvent(event); }, Qt::QueuedConnection);
+    });
+    m_cardWatcher->start();
 }
 
 int COrvantaDlg::onDeviceEvent(const DeviceEvent& event) {

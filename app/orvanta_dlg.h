@@ -3,8 +3,8 @@
 // the report, the hint for keys that cannot be opened, and the refresh after every USB
 // arrival or removal. Every exchange with a key runs on the window's device worker, so the
 // window keeps answering while a key waits for a touch; a line below the tabs then says so
-// and offers Cancel. With several keys attached, a chooser above the tabs picks the one the
-// pages show.
+// and offers Cancel. With several keys attached (cards in PC/SC readers among them), a
+// chooser above the tabs picks the one the pages show.
 
 #include <QDialog>
 #include <atomic>
@@ -30,6 +30,7 @@ class QTimer;
 
 namespace orvanta {
 
+class CardWatcher;
 class DeviceWorker;
 class ForwardedPrompts;
 class UdevMonitor;
@@ -58,6 +59,10 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     void ShowDeviceInfo(const std::string& vidText, const std::string& pidText);
     // Listens to USB arrivals and removals; false when udev cannot be reached.
     bool registerDeviceNotifications();
+    // Follows cards going into and out of PC/SC readers (a thread waits on pcscd, and waits
+    // for it to start when it does not run); each insertion or removal is handled as a USB
+    // arrival or removal of a key without IDs.
+    void watchCards();
 
     // Writes the three pages as text or as the JSON document of `orvanta-cli --json all`.
     // False (with the reason) when it cannot be written or device work is running.
@@ -106,6 +111,9 @@ class COrvantaDlg : public QDialog, private DeviceWork {
 
     DeviceContext& m_devices;
     // The models outlive the views (the tab control is deleted first).
+    // Warns once about a key the metadata BLOB reports as revoked or compromised.
+    void showMetadataWarning();
+    std::string m_shownMetadataWarning;
     HardInfoPage m_hardwareModel;
     Fido2CertPage m_fido2Model;
     U2fCertPage m_u2fModel;
@@ -146,6 +154,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QAction* m_saveReport = nullptr;
     QTimer* m_settle = nullptr;
     UdevMonitor* m_monitor = nullptr;
+    std::unique_ptr<CardWatcher> m_cardWatcher;
 };
 
 }  // namespace orvanta

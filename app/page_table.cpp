@@ -86,19 +86,21 @@ void PageTable::show(std::vector<Row> rows) {
     for (int i = 0; i < static_cast<int>(m_rows.size()); ++i) {
         const Row& row = m_rows[static_cast<size_t>(i)];
         // Long texts (keys, Base64, getInfo lines) are cut at the column's edge; the tool
-        // tip shows them whole.
+        // tip shows them whole, unless the row has a tip of its own.
         for (int column = 0; column < 2; ++column) {
             const std::string& raw = column == 0 ? row.label : row.valueText();
             const QString text = QString::fromStdString(raw);
             auto* item = new QTableWidgetItem(text);
             // A cell shows control characters harmlessly; a tool tip is laid out as text (or
             // as rich text when it looks like markup), so it gets the cleaned, plain form.
-            QString tip = QString::fromStdString(terminalSafe(raw));
+            // A row that says why it reads as it does (an empty value, say) says so on both
+            // of its cells.
+            QString tip = QString::fromStdString(terminalSafe(row.tip.empty() ? raw : row.tip));
             if (Qt::mightBeRichText(tip)) {
                 tip = QStringLiteral("<p style='white-space:pre'>") + tip.toHtmlEscaped() +
                       QStringLiteral("</p>");
             }
-            item->setToolTip(text.trimmed().isEmpty() ? QString() : tip);
+            item->setToolTip(text.trimmed().isEmpty() && row.tip.empty() ? QString() : tip);
             m_list->setItem(i, column, item);
         }
     }

@@ -2,7 +2,15 @@
 
 namespace orvanta {
 
-std::string permissionHint(const std::vector<OpenFailure>& failures) {
+std::string permissionHint(const std::vector<OpenFailure>& all) {
+    // A card that will not open is no matter of device permissions: most often it is some
+    // other card (a bank or ID card) without a FIDO application. It is left out.
+    std::vector<OpenFailure> failures;
+    for (const OpenFailure& failure : all) {
+        if (!failure.info.pcsc) {
+            failures.push_back(failure);
+        }
+    }
     if (failures.empty()) {
         return {};
     }

@@ -10,7 +10,7 @@
 namespace orvanta {
 
 // Empty when every listed key could be opened. Names the first failure and how to fix it;
-// further failures are counted.
+// further failures are counted. Cards in PC/SC readers are not named.
 std::string permissionHint(const std::vector<OpenFailure>& failures);
 
 }  // namespace orvanta

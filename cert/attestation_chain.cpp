@@ -98,6 +98,31 @@ std::vector<ChainCheck> checkAttestationChain(std::span<const std::vector<uint8_
     return results;
 }
 
+void appendChainRow(CertificatePage& page, const ChainCheck& check) {
+    Row row{"Chain Result", std::string(check.ok ? "YES" : "NO")};
+    row.tip = check.reason;
+    page.AppendRow(std::move(row));
+    if (!page.certificates.empty()) {
+        page.certificates.back().chainOk = check.ok;
+        page.certificates.back().chainReason = check.reason;
+    }
+}
+
+void appendRequirementsRow(CertificatePage& page, std::vector<std::string> unmet) {
+    std::string text;
+    for (const std::string& rule : unmet) {
+        text += (text.empty() ? "" : ", ") + rule;
+    }
+    Row row{"Requirements", unmet.empty() ? std::string("OK") : "Not met: " + text};
+    if (!unmet.empty()) {
+        row.tip = "The attestation certificate does not meet these rules of packed attestation.";
+    }
+    page.AppendRow(std::move(row));
+    if (!page.certificates.empty()) {
+        page.certificates.back().unmetRequirements = std::move(unmet);
+    }
+}
+
 std::vector<std::string> packedAttestationRequirements(
     std::span<const uint8_t> der, std::optional<std::span<const uint8_t>> aaguid) {
     X509Ptr certificate = decode(der);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "info/page_model.h"
+
 namespace orvanta {
 
 struct ChainCheck {
@@ -27,6 +29,12 @@ std::vector<ChainCheck> checkAttestationChain(std::span<const std::vector<uint8_
 // country code), O, OU "Authenticator Attestation" and CN; basic constraints not a CA; the
 // AAGUID extension, when present, not critical and equal to `aaguid` (when given). Returns
 // the unmet rules (empty: all met).
+// "Chain Result" "YES" or "NO" (the reason in the tool tip) for the page's last certificate,
+// kept on that certificate too.
+void appendChainRow(CertificatePage& page, const ChainCheck& check);
+// "Requirements" "OK" or the unmet rules, for the page's last certificate.
+void appendRequirementsRow(CertificatePage& page, std::vector<std::string> unmet);
+
 std::vector<std::string> packedAttestationRequirements(
     std::span<const uint8_t> der, std::optional<std::span<const uint8_t>> aaguid);
 

@@ -27,8 +27,8 @@ constexpr std::array<uint8_t, 256> makeDecodeTable(bool urlSafeToo) {
         table['-'] = 62;
         table['_'] = 63;
     }
-    for (unsigned char space : {'\t', '\n', '\v', '\f', '\r', ' '}) {
-        table[space] = WHITE_SPACE;
+    for (const char space : {'\t', '\n', '\v', '\f', '\r', ' '}) {
+        table[static_cast<unsigned char>(space)] = WHITE_SPACE;
     }
     return table;
 }

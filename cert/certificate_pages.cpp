@@ -29,13 +29,14 @@ void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, in
                                  UserPrompts& prompts) {
     onRowDoubleClick(page, row, prompts, [&] {
         fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts,
-                               context.pinProtocol());
+                               context.pinProtocol(), context.metadata());
     });
 }
 
 void onU2fRowDoubleClick(DeviceContext& context, U2fCertPage& page, int row, UserPrompts& prompts) {
-    onRowDoubleClick(page, row, prompts,
-                     [&] { fetchU2fCertificate(context.session(), page, prompts); });
+    onRowDoubleClick(page, row, prompts, [&] {
+        fetchU2fCertificate(context.session(), page, prompts, context.metadata());
+    });
 }
 
 }  // namespace orvanta

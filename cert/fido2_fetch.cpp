@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cert/attestation_chain.h"
 #include "cert/certificate_details.h"
 #include "ctap/crypto.h"
 #include "ctap/pin_token.h"
 #include "ctap/secure_wipe.h"
 #include "info/getinfo_rows.h"
+#include "info/metadata_rows.h"
 #include "transport/ctaphid.h"
 
 namespace orvanta {
@@ -117,8 +119,23 @@ Result<Fido2Attestation> decodeMakeCredentialResponse(CborSpan response) {
     return attestation;
 }
 
+namespace {
+
+// The AAGUID of the attested credential data, when authData has it.
+std::optional<std::span<const uint8_t>> authDataAaguid(const std::vector<uint8_t>& authData) {
+    constexpr size_t AAGUID_AT = 37;  // after rpIdHash, flags and signCount
+    constexpr uint8_t ATTESTED_CREDENTIAL_DATA = 0x40;
+    if (authData.size() < AAGUID_AT + 16 || (authData[32] & ATTESTED_CREDENTIAL_DATA) == 0) {
+        return std::nullopt;
+    }
+    return std::span(authData).subspan(AAGUID_AT, 16);
+}
+
+}  // namespace
+
 FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
-                                      const uint8_t clientDataHash[32], UserPrompts& prompts) {
+                                      const uint8_t clientDataHash[32], UserPrompts& prompts,
+                                      const MetadataBlob* metadata) {
     Result<Fido2Attestation> attestation = decodeMakeCredentialResponse(response);
     if (!attestation) {
         return FetchOutcome::Failed;
@@ -132,6 +149,19 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
     }
 
     const std::vector<uint8_t>& signature = attestation->signature;
+    const std::optional<std::span<const uint8_t>> aaguid = authDataAaguid(attestation->authData);
+    const MetadataEntry* entry =
+        metadata != nullptr && aaguid ? metadata->findByAaguid(*aaguid) : nullptr;
+    // The chain as sent: each certificate is checked against the one after it.
+    std::vector<std::vector<uint8_t>> chain;
+    for (const std::optional<std::vector<uint8_t>>& certificate : attestation->x5c) {
+        if (certificate) {
+            chain.push_back(*certificate);
+        }
+    }
+    const std::vector<ChainCheck> chainChecks =
+        checkAttestationChain(chain, entry != nullptr ? std::span(entry->attestationRoots)
+                                                      : std::span<const std::vector<uint8_t>>());
     int shown = 0;
     for (size_t index = 0;
          index < attestation->x5c.size() && index < static_cast<size_t>(MAX_SHOWN_CERTIFICATES);
@@ -140,12 +170,24 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
         if (!certificate) {
             continue;
         }
+        const size_t position = static_cast<size_t>(shown);
         ++shown;
         // A certificate that does not decode has shown its message; the next one follows.
-        showCertificateDetails(page, certificate->data(), certificate->size(),
-                               clientDataHash != nullptr ? signedData.data() : nullptr,
-                               signedData.size(), signature.data(), signature.size(),
-                               CertificateVariant::Fido2, prompts, attestation->alg);
+        if (showCertificateDetails(page, certificate->data(), certificate->size(),
+                                   clientDataHash != nullptr ? signedData.data() : nullptr,
+                                   signedData.size(), signature.data(), signature.size(),
+                                   CertificateVariant::Fido2, prompts, attestation->alg) != 0) {
+            continue;
+        }
+        if (position < chainChecks.size()) {
+            appendChainRow(page, chainChecks[position]);
+        }
+        if (position == 0) {
+            appendRequirementsRow(page, packedAttestationRequirements(*certificate, aaguid));
+        }
+    }
+    if (shown != 0 && metadata != nullptr) {
+        appendMetadataRows(page, entry);
     }
     if (shown == 0) {
         // No x5c, or one that holds no certificate (self attestation).
@@ -156,7 +198,8 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
 }
 
 FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
-                                    UserPrompts& prompts, PinProtocol protocol) {
+                                    UserPrompts& prompts, PinProtocol protocol,
+                                    const MetadataBlob* metadata) {
     if (!prompts.askOkCancel(TIPS_TEXT)) {
         return FetchOutcome::Cancelled;
     }
@@ -201,7 +244,7 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
         responseLength = static_cast<uint32_t>(data.size());
     }
     return showMakeCredentialResult(page, CborSpan{response.data(), responseLength},
-                                    FIDO2_CLIENT_DATA_HASH, prompts);
+                                    FIDO2_CLIENT_DATA_HASH, prompts, metadata);
 }
 
 }  // namespace orvanta

@@ -16,6 +16,7 @@
 #include "ctap/pin_protocol.h"
 #include "ctap/user_prompts.h"
 #include "info/page_model.h"
+#include "mds/metadata_blob.h"
 #include "transport/device_session.h"
 #include "transport/result.h"
 
@@ -74,14 +75,18 @@ Result<Fido2Attestation> decodeMakeCredentialResponse(CborSpan response);
 // "No certificate information returned!" (NoCertificate). A null clientDataHash shows the
 // same certificate rows without the signature check (no "Verify Result"). The command line
 // uses it to decode saved responses.
+// After each certificate's rows "Chain Result" (and "Requirements" after the attestation
+// certificate's); with a metadata BLOB, the rows of the entry for authData's AAGUID last.
 FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
-                                      const uint8_t clientDataHash[32], UserPrompts& prompts);
+                                      const uint8_t clientDataHash[32], UserPrompts& prompts,
+                                      const MetadataBlob* metadata = nullptr);
 
 // The whole fetch started by a double click on "Tips": confirmation, page reset, SELECT,
 // PIN token when the key has a PIN (as its last authenticatorGetInfo said), the
 // registration (the key waits for a touch) and the rows.
 // `protocol`: the PIN/UV auth protocol the key's getInfo asks for (choosePinProtocol).
 FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
-                                    UserPrompts& prompts, PinProtocol protocol = PinProtocol::One);
+                                    UserPrompts& prompts, PinProtocol protocol = PinProtocol::One,
+                                    const MetadataBlob* metadata = nullptr);
 
 }  // namespace orvanta

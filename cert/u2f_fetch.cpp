@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cert/attestation_chain.h"
 #include "cert/certificate_details.h"
 #include "ctap/status_messages.h"
+#include "info/metadata_rows.h"
 #include "transport/ctaphid.h"
 
 namespace orvanta {
@@ -107,7 +109,8 @@ std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
 
 FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
                                  std::span<const uint8_t, 32> challenge,
-                                 std::span<const uint8_t, 32> application, UserPrompts& prompts) {
+                                 std::span<const uint8_t, 32> application, UserPrompts& prompts,
+                                 const MetadataBlob* metadata) {
     std::optional<U2fRegistration> registration = parseU2fRegistration(response);
     if (!registration) {
         prompts.showMessage(U2F_BAD_RESPONSE_MESSAGE, MessageIcon::Error);
@@ -120,10 +123,26 @@ FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> res
             registration->signature.size(), CertificateVariant::U2f, prompts) != 0) {
         return FetchOutcome::Failed;  // "...6666!" has been shown
     }
+    const MetadataEntry* entry = nullptr;
+    if (metadata != nullptr) {
+        if (const auto id = attestationKeyIdentifier(registration->certificate)) {
+            entry = metadata->findByKeyIdentifier(*id);
+        }
+    }
+    const std::vector<std::vector<uint8_t>> chain = {
+        std::vector<uint8_t>(registration->certificate.begin(), registration->certificate.end())};
+    appendChainRow(page, checkAttestationChain(chain, entry != nullptr
+                                                          ? std::span(entry->attestationRoots)
+                                                          : std::span<const std::vector<uint8_t>>())
+                             .front());
+    if (metadata != nullptr) {
+        appendMetadataRows(page, entry);
+    }
     return FetchOutcome::Shown;
 }
 
-FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts) {
+FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
+                                 const MetadataBlob* metadata) {
     if (!prompts.askOkCancel(TIPS_TEXT)) {
         return FetchOutcome::Cancelled;
     }
@@ -227,7 +246,7 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
         }
     }
     return showU2fRegistration(page, collected, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER,
-                               prompts);
+                               prompts, metadata);
 }
 
 }  // namespace orvanta

@@ -13,6 +13,7 @@
 #include "ctap/iso_status.h"
 #include "ctap/user_prompts.h"
 #include "info/page_model.h"
+#include "mds/metadata_blob.h"
 #include "transport/device_session.h"
 
 namespace orvanta {
@@ -71,11 +72,15 @@ std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
 // check of the registration signature. A response that cannot be split, or whose
 // certificate does not decode, shows "Fetch certifications failed6666!" (Failed). The
 // command line uses it to decode saved responses.
+// After the certificate's rows "Chain Result" (the certificate against the roots of its
+// metadata entry, found by its key identifier) and, with a BLOB, the entry's rows.
 FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
                                  std::span<const uint8_t, 32> challenge,
-                                 std::span<const uint8_t, 32> application, UserPrompts& prompts);
+                                 std::span<const uint8_t, 32> application, UserPrompts& prompts,
+                                 const MetadataBlob* metadata = nullptr);
 
 // The whole fetch started by a double click on "Tips".
-FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts);
+FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
+                                 const MetadataBlob* metadata = nullptr);
 
 }  // namespace orvanta

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <istream>
 #include <iterator>
@@ -18,6 +20,7 @@
 #include "cli/device_commands.h"
 #include "cli/error_capture.h"
 #include "cli/exit_codes.h"
+#include "cli/fleet.h"
 #include "cli/page_output.h"
 #include "cli/virtual_key_backend.h"
 #include "orvanta_version.h"
@@ -39,6 +42,11 @@ const char* const FOOTER = R"(Devices:
   first reader with a card, or the one named); its hardware page names the reader and shows
   no USB IDs. With --pcsc, list shows the readers and their cards' ATRs, and --json gives
   {"readers": [{"reader", "card", "atr", "fido", "version", "ctap2", "error"}, ...]}.
+  --all-keys runs info, fido2, u2f or all on every accepted key at once, each on its own
+  thread: one block per key in path order, headed by its product, VID:PID and path, or with
+  --json one line per key as it finishes (the single-key document plus "path"). A touch is
+  asked for once ("Touch each security key..."), a PIN once (--pin-stdin: one line for all
+  keys), standard error ends with each key's outcome, and the exit status is the worst.
 
 Output:
   Each page is printed under its title ("hardware info", "FIDO2 Certification",
@@ -67,8 +75,16 @@ Input files of decode:
   its own. decode makecred without --client-data-hash shows the certificates without
   "Verify Result" and says on standard error that the signature was not checked.
 
+Metadata:
+  --mds FILE (or $ORVANTA_MDS) loads a metadata BLOB after checking its signature and its
+  certificate chain to --mds-root (PEM or DER; by default the system's copy of the root
+  the published BLOB chains to); a BLOB that fails either is refused. The pages then gain
+  "Authenticator" and "Certification status" rows, and "Chain Result" checks the last
+  attestation certificate against the roots of the key's entry.
+
 Exit status:
-  0 done, 1 device, protocol or file failure, 2 usage error, 3 no key found.)";
+  0 done, 1 device, protocol or file failure (also a key the metadata BLOB reports as
+  REVOKED or compromised), 2 usage error, 3 no key found.)";
 
 struct Options {
     bool json = false;
@@ -80,6 +96,9 @@ struct Options {
     bool any = false;
     bool yes = false;
     bool pinStdin = false;
+    bool allKeys = false;
+    std::string mds;
+    std::string mdsRoot;
 
     std::string exportKind;
     std::string exportPath;
@@ -147,8 +166,18 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
     app.add_flag("--any", o.any,
                  "Accept any HID collection with usage page 0xF1D0, beyond the known keys");
     app.add_flag("-y,--yes", o.yes, "Start fetches without asking");
+    app.add_option("--mds", o.mds,
+                   "Metadata BLOB (a JWT as downloaded) to name the key and check its "
+                   "attestation with; default: $ORVANTA_MDS");
+    app.add_option("--mds-root", o.mdsRoot,
+                   std::string("Root certificate (PEM or DER) the BLOB must chain to; default: ") +
+                       DEFAULT_METADATA_ROOT);
     app.add_flag("--pin-stdin", o.pinStdin,
-                 "Read the PIN as one line of standard input instead of the terminal");
+                 "Read the PIN as one line of standard input instead of the terminal (with "
+                 "--all-keys: read once and given to every key that asks for one)");
+    app.add_flag("--all-keys", o.allKeys,
+                 "info, fido2, u2f and all on every accepted key at once, each on its own "
+                 "thread (with --json: one line per key)");
 
     CLI::App* list = app.add_subcommand("list", "List the HID interfaces");
     CLI::App* info = app.add_subcommand("info", "Show the hardware info page");
@@ -207,6 +236,22 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
     json = o.json;
     const PromptOptions prompts{o.yes, o.pinStdin, o.pinStdin ? stdinFd : -1};
     Context context{in, out, err, terminal, o.json, prompts, clock, document, interrupted};
+    if (o.mds.empty()) {
+        if (const char* fromEnvironment = std::getenv("ORVANTA_MDS")) {
+            o.mds = fromEnvironment;
+        }
+    }
+    if (!o.mds.empty()) {
+        MetadataLoad load = loadMetadataBlobFiles(o.mds, o.mdsRoot, std::time(nullptr));
+        if (!load.blob) {
+            err << load.error << std::endl;
+            return EXIT_FAILED;
+        }
+        if (!load.warning.empty()) {
+            err << load.warning << std::endl;
+        }
+        context.metadata = std::make_shared<const MetadataBlob>(std::move(*load.blob));
+    }
 
     if (decode->parsed()) {
         if (decodeGetinfo->parsed()) {
@@ -264,7 +309,26 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
     }
 
     if (list->parsed()) {
+        if (o.allKeys) {
+            err << "--all-keys goes with info, fido2, u2f and all; list shows every key anyway."
+                << std::endl;
+            return EXIT_USAGE;
+        }
         return runList(context, choice);
+    }
+    if (o.allKeys) {
+        if (exportCommand->parsed()) {
+            err << "--all-keys goes with info, fido2, u2f and all; export writes one key's "
+                   "certificate."
+                << std::endl;
+            return EXIT_USAGE;
+        }
+        // Each key's line is printed as it finishes: there is no document left to print.
+        json = false;
+        const PageSelection selection{info->parsed() || all->parsed(),
+                                      fido2->parsed() || all->parsed(),
+                                      u2f->parsed() || all->parsed()};
+        return runAllKeys(context, choice, selection);
     }
     if (info->parsed()) {
         return runPages(context, choice, PageSelection{true, false, false});

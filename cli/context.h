@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <iosfwd>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "cli/terminal.h"
 #include "cli/terminal_prompts.h"
+#include "mds/metadata_blob.h"
 #include "transport/clock.h"
 
 namespace orvanta::cli {
@@ -25,6 +27,8 @@ struct Context {
     nlohmann::json& document;
     // Set when the user interrupts the program (SIGINT, SIGTERM); exchanges then end.
     const std::atomic<bool>* interrupted = nullptr;
+    // The verified metadata BLOB of --mds (none: no metadata rows).
+    std::shared_ptr<const MetadataBlob> metadata{};
 };
 
 }  // namespace orvanta::cli

@@ -153,7 +153,7 @@ int decodeMakeCredential(Context& context, const std::string& file,
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
     FetchOutcome outcome = showMakeCredentialResult(
         page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
-        clientDataHashHex ? clientDataHash : nullptr, prompts);
+        clientDataHashHex ? clientDataHash : nullptr, prompts, context.metadata.get());
     int status =
         outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE : EXIT_FAILED;
     if (outcome == FetchOutcome::Shown && !clientDataHashHex) {

@@ -19,6 +19,7 @@
 #include "cli/pcsc_list.h"
 #include "cli/private_temp_dir.h"
 #include "info/device_refresh.h"
+#include "info/metadata_rows.h"
 #include "transport/ctaphid.h"
 #include "transport/device_list.h"
 #include "transport/hex_text.h"
@@ -118,13 +119,13 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
     return EXIT_DONE;
 }
 
-int fetch(Context& context, TerminalPrompts& prompts, DeviceContext& device, Pages& pages,
-          bool fido2) {
+template <class Prompts>
+int fetch(Context& context, Prompts& prompts, DeviceContext& device, Pages& pages, bool fido2) {
     prompts.reset();
-    FetchOutcome outcome = fido2
-                               ? fetchFido2Certificates(device.session(), device.clientPinSet(),
-                                                        pages.fido2, prompts, device.pinProtocol())
-                               : fetchU2fCertificate(device.session(), pages.u2f, prompts);
+    FetchOutcome outcome =
+        fido2 ? fetchFido2Certificates(device.session(), device.clientPinSet(), pages.fido2,
+                                       prompts, device.pinProtocol(), device.metadata())
+              : fetchU2fCertificate(device.session(), pages.u2f, prompts, device.metadata());
     const char* name = fido2 ? "FIDO2" : "U2F";
     if (outcome == FetchOutcome::Cancelled) {
         context.err << "The " << name << " fetch was cancelled." << std::endl;
@@ -139,6 +140,20 @@ int fetch(Context& context, TerminalPrompts& prompts, DeviceContext& device, Pag
         context.err << "The " << name << " fetch ended without certificates." << std::endl;
     }
     return EXIT_FAILED;
+}
+
+// A key the metadata BLOB reports as revoked or compromised: said once, and the run fails.
+int metadataStatus(Context& context, const Pages& pages) {
+    for (const PageModel* page :
+         {static_cast<const PageModel*>(&pages.hardware),
+          static_cast<const PageModel*>(&pages.fido2), static_cast<const PageModel*>(&pages.u2f)}) {
+        const std::string warning = metadataWarning(*page);
+        if (!warning.empty()) {
+            context.err << warning << std::endl;
+            return EXIT_FAILED;
+        }
+    }
+    return EXIT_DONE;
 }
 
 PageView view(const char* title, const PageModel& page) {
@@ -338,10 +353,14 @@ namespace {
 // is the refresh's outcome (EXIT_DONE when the key answered).
 class KeySession {
   public:
-    KeySession(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend)
+    // path: the one key to open (empty: the choice's rules).
+    KeySession(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend,
+               const std::string& path = {})
         : device(std::move(backend), context.clock, choice.acceptAny),
           prompts(context.prompts, context.in, context.err, context.terminal) {
         device.setCancelFlag(context.interrupted);
+        device.setPreferredPath(path);
+        device.setMetadata(context.metadata);
         status = openKey(context, choice, device, pages);
     }
 
@@ -361,12 +380,10 @@ class KeySession {
 
 }  // namespace
 
-int runPages(Context& context, const DeviceChoice& choice, PageSelection selection) {
-    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
-    if (!backend) {
-        return EXIT_USAGE;
-    }
-    KeySession session(context, choice, std::move(backend));
+namespace {
+
+template <class Prompts>
+int showKeyPages(Context& context, KeySession& session, PageSelection selection, Prompts& prompts) {
     if (session.status != EXIT_DONE) {
         return session.status;
     }
@@ -379,17 +396,17 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
         status = EXIT_FAILED;
     }
     if (selection.fido2) {
-        status =
-            std::max(status, fetch(context, session.prompts, session.device, session.pages, true));
+        status = std::max(status, fetch(context, prompts, session.device, session.pages, true));
     }
     if (selection.u2f) {
-        status =
-            std::max(status, fetch(context, session.prompts, session.device, session.pages, false));
+        status = std::max(status, fetch(context, prompts, session.device, session.pages, false));
     }
+    status = std::max(status, metadataStatus(context, session.pages));
     std::vector<PageView> shown;
     if (selection.hardware) {
         shown.push_back(view(HARDWARE_TITLE, session.hardware));
-        shown.back().data = hardwareData(session.device.session().device(), session.device.facts());
+        shown.back().data = hardwareData(session.device.session().device(), session.device.facts(),
+                                         &session.hardware);
     }
     if (selection.fido2) {
         shown.push_back(view(FIDO2_TITLE, session.fido2));
@@ -401,6 +418,23 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
     }
     showPages(context, shown);
     return status;
+}
+
+}  // namespace
+
+int runPages(Context& context, const DeviceChoice& choice, PageSelection selection) {
+    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
+    if (!backend) {
+        return EXIT_USAGE;
+    }
+    KeySession session(context, choice, std::move(backend));
+    return showKeyPages(context, session, selection, session.prompts);
+}
+
+int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend,
+                const std::string& path, PageSelection selection, KeyPrompts& prompts) {
+    KeySession session(context, choice, std::move(backend), path);
+    return showKeyPages(context, session, selection, prompts);
 }
 
 std::string pemCertificate(const uint8_t* der, size_t length) {

@@ -2,10 +2,12 @@
 // The commands that talk to a key: list, info, fido2, u2f, all and export. Each installs
 // the chosen backend for its length and closes every handle it opened.
 
+#include <memory>
 #include <string>
 
 #include "cli/context.h"
 #include "cli/device_choice.h"
+#include "ctap/user_prompts.h"
 
 namespace orvanta::cli {
 
@@ -28,6 +30,19 @@ struct PageSelection {
 // info, fido2, u2f and all: fills the hardware page, runs the chosen fetches and prints the
 // chosen pages.
 int runPages(Context& context, const DeviceChoice& choice, PageSelection selection);
+
+// The prompts of one key among several: the questions and messages of its fetches, and what
+// they saw of the last fetch (as TerminalPrompts tells it of a single key).
+class KeyPrompts : public UserPrompts {
+  public:
+    virtual void reset() = 0;
+    virtual bool failureShown() const = 0;
+    virtual bool cancelled() const = 0;
+};
+// runPages for the key at path of a backend shared with other keys' threads: only that key
+// is opened, and its pages go to the context's streams (or document).
+int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend,
+                const std::string& path, PageSelection selection, KeyPrompts& prompts);
 
 struct ExportRequest {
     bool fido2 = true;  // else the U2F page

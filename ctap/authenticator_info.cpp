@@ -134,7 +134,7 @@ uint32_t plainSkip(const uint8_t* data, uint32_t length, uint32_t pos, uint64_t 
             if (depth == 0) {
                 return pos;
             }
-            items = enclosing[--depth];
+            items = enclosing[static_cast<size_t>(--depth)];
         }
         --items;
         CborHeader h;
@@ -151,7 +151,7 @@ uint32_t plainSkip(const uint8_t* data, uint32_t length, uint32_t pos, uint64_t 
             if (depth == PLAIN_DEPTH) {
                 return NO_END;
             }
-            enclosing[depth++] = items;
+            enclosing[static_cast<size_t>(depth++)] = items;
             items = h.majorType == 5 ? uint64_t{h.argument} * 2 : h.argument;
         }
     }

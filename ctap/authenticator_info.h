@@ -186,7 +186,8 @@ struct AuthenticatorAlgorithm {
 template <typename T, typename Name = std::string>
 struct NamedValue {
     NamedValue() = default;
-    NamedValue(Name name, std::optional<T> value) : name(std::move(name)), value(value) {}
+    NamedValue(Name entryName, std::optional<T> entryValue)
+        : name(std::move(entryName)), value(entryValue) {}
 
     Name name;
     std::optional<T> value;

@@ -97,8 +97,8 @@ CborWriter& beginMap(CborWriter& writer, uint32_t count);
 class CborBase {
   public:
     CborBase() = default;
-    CborBase(uint8_t majorType, uint8_t additionalInfo, uint32_t tag)
-        : majorType(majorType), additionalInfo(additionalInfo), tag(tag) {}
+    CborBase(uint8_t major, uint8_t info, uint32_t itemTag)
+        : majorType(major), additionalInfo(info), tag(itemTag) {}
     virtual ~CborBase() = default;
     // Writes the tag header (when set) and the initial byte; returns the bytes written.
     virtual uint32_t encode(uint8_t* buffer, uint32_t capacity) const;

@@ -12,6 +12,7 @@
 #include "ctap/authenticator_info.h"
 #include "ctap/pin_protocol.h"
 #include "info/vendor_queries.h"
+#include "mds/metadata_blob.h"
 #include "transport/clock.h"
 #include "transport/device_list.h"
 #include "transport/device_session.h"
@@ -39,6 +40,9 @@ class DeviceContext {
     // select takes it whatever IDs it is given. Empty: selectDevice's rules alone.
     void setPreferredPath(std::string path) { preferredPath_ = std::move(path); }
     const std::string& preferredPath() const { return preferredPath_; }
+    // The metadata BLOB the pages consult (none: no metadata rows).
+    void setMetadata(std::shared_ptr<const MetadataBlob> blob) { metadata_ = std::move(blob); }
+    const MetadataBlob* metadata() const { return metadata_.get(); }
     // Ends the session and closes every handle.
     void close();
 
@@ -59,7 +63,10 @@ class DeviceContext {
         // The key stopped answering (no channel, no reply, broken framing): what the page
         // lacks is not the key's answer.
         bool transportFailed = false;
+        // What the key's CTAPHID_INIT reply said (none for a card: its reply is the bridge's).
+        std::optional<DeviceSession::InitFacts> init;
     };
+    void setInitFacts(std::optional<DeviceSession::InitFacts> init) { facts_.init = init; }
     void setTransportFailed(bool failed) { facts_.transportFailed = failed; }
     void setVendorVersions(VendorVersions versions) { facts_.versions = std::move(versions); }
     const Facts& facts() const { return facts_; }
@@ -81,6 +88,7 @@ class DeviceContext {
     std::unique_ptr<DeviceSession> session_;
     const std::atomic<bool>* cancelFlag_ = nullptr;
     std::string preferredPath_;
+    std::shared_ptr<const MetadataBlob> metadata_;
     Facts facts_;
 };
 

@@ -1,8 +1,11 @@
 #include "info/device_refresh.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "info/getinfo_rows.h"
+#include "info/metadata_rows.h"
 #include "info/vendor_queries.h"
 #include "transport/ctaphid.h"
 #include "transport/hex_text.h"
@@ -73,14 +76,39 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
         context.setAuthenticatorInfo(readAuthenticatorInfo(session));
         context.setTransportFailed(session.gaveUp());
     }
+    context.setInitFacts(device.pcsc ? std::nullopt : session.initFacts());
     buildHardwarePage(device, session.initFacts(), context.facts().versions, context.facts().info,
-                      pages.hardware);
+                      pages.hardware, context.metadata());
+}
+
+std::string capabilityNames(uint8_t capabilities) {
+    std::string text;
+    const std::pair<uint8_t, const char*> names[] = {{CTAPHID_CAPABILITY_WINK, "WINK"},
+                                                     {CTAPHID_CAPABILITY_CBOR, "CBOR"},
+                                                     {CTAPHID_CAPABILITY_NMSG, "NMSG"}};
+    uint8_t named = 0;
+    for (const auto& [flag, name] : names) {
+        if (capabilities & flag) {
+            text += name;
+            text += "  ";
+            named |= flag;
+        }
+    }
+    for (unsigned bit = 0; bit < 8; ++bit) {
+        const auto flag = static_cast<uint8_t>(1u << bit);
+        if ((capabilities & flag) && !(named & flag)) {
+            char other[8];
+            std::snprintf(other, sizeof other, "0x%02X  ", flag);
+            text += other;
+        }
+    }
+    return text;
 }
 
 void buildHardwarePage(const DeviceRecord& device,
                        const std::optional<DeviceSession::InitFacts>& initFacts,
                        const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
-                       HardInfoPage& page) {
+                       HardInfoPage& page, const MetadataBlob* metadata) {
     page.AppendRow("Device name", device.productName);
     if (device.pcsc) {
         // The product name is the reader's; the key itself shows no USB identity.
@@ -109,6 +137,17 @@ void buildHardwarePage(const DeviceRecord& device,
         appendGetInfoRows(*info, [&page](const std::string& label, std::string value) {
             page.AppendRow(label, std::move(value));
         });
+    }
+    // The INIT reply of a card is the bridge's own, not the key's: nothing to show.
+    if (initFacts && !device.pcsc) {
+        page.AppendRow("CTAPHID protocol", std::to_string(initFacts->protocolVersion));
+        page.AppendRow("Device version", std::to_string(initFacts->major) + "." +
+                                             std::to_string(initFacts->minor) + "." +
+                                             std::to_string(initFacts->build));
+        page.AppendRow("Capabilities", capabilityNames(initFacts->capabilities));
+    }
+    if (metadata != nullptr && info && info->aaguid) {
+        appendMetadataRows(page, metadata->findByAaguid(*info->aaguid));
     }
 }
 

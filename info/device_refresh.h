@@ -8,6 +8,7 @@
 #include "info/device_context.h"
 #include "info/page_model.h"
 #include "info/vendor_queries.h"
+#include "mds/metadata_blob.h"
 
 namespace orvanta {
 
@@ -23,10 +24,15 @@ struct Pages {
 void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vidText,
                     const std::string& pidText);
 
-// The hardware page of a key from what was read of it.
+// The hardware page of a key from what was read of it; with a metadata BLOB, the rows of
+// the entry for the key's AAGUID at the end.
 void buildHardwarePage(const DeviceRecord& device,
                        const std::optional<DeviceSession::InitFacts>& initFacts,
                        const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
-                       HardInfoPage& page);
+                       HardInfoPage& page, const MetadataBlob* metadata = nullptr);
+
+// "WINK  CBOR  NMSG": the capability flags of a CTAPHID_INIT reply by name, each followed by
+// two spaces; unnamed flags as "0xNN".
+std::string capabilityNames(uint8_t capabilities);
 
 }  // namespace orvanta

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "mds/metadata_blob.h"
+
 namespace orvanta {
 
 std::string PageModel::labelAt(int index) const {
@@ -45,8 +47,13 @@ size_t CertificatePage::addCertificate(PageCertificate certificate) {
     return certificates.size() - 1;
 }
 
+bool MetadataFacts::compromised() const {
+    return isCompromiseStatus(status);
+}
+
 void PageModel::deleteAllRows() {
     rows_.clear();
+    metadata.reset();
     changed();
 }
 

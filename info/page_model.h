@@ -32,8 +32,21 @@ struct Row {
     std::string valueText() const { return value.value_or(std::string()); }
 };
 
+// What the metadata BLOB says about the key a page shows.
+struct MetadataFacts {
+    bool listed = false;  // an entry was found
+    std::string description;
+    std::string status;  // of the latest status report
+    std::string effectiveDate;
+    // REVOKED or a *_COMPROMISE status: the key must not be trusted.
+    bool compromised() const;
+};
+
 class PageModel {
   public:
+    // Set when a metadata BLOB was consulted for the page; cleared with the rows.
+    std::optional<MetadataFacts> metadata;
+
     virtual ~PageModel() = default;
 
     const std::vector<Row>& rows() const { return rows_; }
@@ -68,6 +81,13 @@ class HardInfoPage : public PageModel {};
 struct PageCertificate {
     std::vector<uint8_t> der;
     std::optional<bool> verified;
+    // Whether the next certificate of the chain (the last: a metadata root) signed it, and
+    // why not.
+    std::optional<bool> chainOk{};
+    std::string chainReason{};
+    // The packed-attestation rules the attestation certificate does not meet (checked on
+    // the FIDO2 page's first certificate only).
+    std::optional<std::vector<std::string>> unmetRequirements{};
 };
 
 // A certification page: remembers its certificates and its last temporary certificate file.

@@ -78,7 +78,19 @@ std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, Clock& clock
         case DeviceChoice::Kind::Hid:
             break;
     }
-    return std::make_shared<HidapiBackend>(clock);
+    auto keys = std::make_shared<HidapiBackend>(clock);
+    if (choice.withCards) {
+        return std::make_shared<WithCardsBackend>(keys, std::make_shared<PcscBackend>(clock));
+    }
+    return keys;
+}
+
+bool listsCards(const DeviceChoice& choice) {
+    if (choice.backend) {
+        return false;
+    }
+    return choice.kind == DeviceChoice::Kind::Pcsc ||
+           (choice.kind == DeviceChoice::Kind::Hid && choice.withCards);
 }
 
 }  // namespace orvanta

@@ -22,6 +22,8 @@ struct DeviceChoice {
     std::string profile = "default";
     UdpEndpoints udp;        // Udp
     std::string pcscReader;  // Pcsc: the reader's name; empty for every reader
+    // Hid: the cards of the PC/SC service too, after the USB keys (the window's default).
+    bool withCards = false;
     bool acceptAny = false;
     // --device VID:PID as four-digit hex texts; empty for the first accepted key.
     std::string vidText;
@@ -38,5 +40,9 @@ std::optional<std::pair<std::string, std::string>> parseVidPid(const std::string
 // unknown virtual profile in the list.
 std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, Clock& clock,
                                         std::string* error);
+
+// Whether the backend of the choice lists PC/SC cards, so a front end follows their
+// insertion and removal. A backend given as it is counts as none.
+bool listsCards(const DeviceChoice& choice);
 
 }  // namespace orvanta

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "cert/certificate_details.h"
+#include "transport/ctaphid_protocol.h"
 #include "transport/hex_text.h"
 
 namespace orvanta::report {
@@ -98,6 +100,28 @@ nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info) {
     }
     put(out, name(20), info.remainingDiscoverableCredentials);
     put(out, name(21), info.vendorPrototypeConfigCommands);
+    if (!info.attestationFormats.empty()) {
+        out[name(22)] = textArray(info.attestationFormats);
+    }
+    put(out, name(23), info.uvCountSinceLastPinEntry);
+    put(out, name(24), info.longTouchForReset);
+    if (info.encIdentifier) {
+        out[name(25)] = hexText(*info.encIdentifier);
+    }
+    if (!info.transportsForReset.empty()) {
+        out[name(26)] = textArray(info.transportsForReset);
+    }
+    put(out, name(27), info.pinComplexityPolicy);
+    if (info.pinComplexityPolicyURL) {
+        out[name(28)] = hexText(*info.pinComplexityPolicyURL);
+    }
+    put(out, name(29), info.maxPINLength);
+    if (info.encCredStoreState) {
+        out[name(30)] = hexText(*info.encCredStoreState);
+    }
+    if (!info.authenticatorConfigCommands.empty()) {
+        out[name(31)] = info.authenticatorConfigCommands;
+    }
     if (!info.otherMembers.empty()) {
         // Members without a name here: the key and the CBOR item as hex.
         nlohmann::json others = nlohmann::json::array();
@@ -109,12 +133,31 @@ nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info) {
     return out;
 }
 
-nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Facts& facts) {
+nlohmann::json metadataData(const PageModel& page) {
+    if (!page.metadata) {
+        return nullptr;
+    }
+    const MetadataFacts& m = *page.metadata;
+    nlohmann::json data = {{"listed", m.listed}};
+    data["description"] = m.listed ? nlohmann::json(m.description) : nlohmann::json(nullptr);
+    data["status"] = m.status.empty() ? nlohmann::json(nullptr) : nlohmann::json(m.status);
+    data["effectiveDate"] =
+        m.effectiveDate.empty() ? nlohmann::json(nullptr) : nlohmann::json(m.effectiveDate);
+    data["compromised"] = m.compromised();
+    return data;
+}
+
+nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Facts& facts,
+                            const PageModel* page) {
     nlohmann::json data;
+    // A card in a PC/SC reader has no USB identity: its IDs and release are null.
+    auto usb = [&device](const std::string& text) {
+        return device.pcsc ? nlohmann::json(nullptr) : nlohmann::json(text);
+    };
     data["device"] = {{"product", device.productName},
-                      {"vendorId", hex4(device.vendorId)},
-                      {"productId", hex4(device.productId)},
-                      {"releaseNumber", device.versionText},
+                      {"vendorId", usb(hex4(device.vendorId))},
+                      {"productId", usb(hex4(device.productId))},
+                      {"releaseNumber", usb(device.versionText)},
                       {"path", device.path}};
     const VendorVersions& v = facts.versions;
     data["appletVersions"] = {{"identify", optionalText(v.identify)},
@@ -127,6 +170,26 @@ nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Fac
                               {"u2f", optionalText(v.u2f)}};
     data["authenticatorGetInfo"] =
         facts.info ? authenticatorInfoJson(*facts.info) : nlohmann::json(nullptr);
+    if (facts.init) {
+        nlohmann::json capabilities = nlohmann::json::array();
+        for (const auto& [flag, name] : {std::pair{CTAPHID_CAPABILITY_WINK, "WINK"},
+                                         std::pair{CTAPHID_CAPABILITY_CBOR, "CBOR"},
+                                         std::pair{CTAPHID_CAPABILITY_NMSG, "NMSG"}}) {
+            if (facts.init->capabilities & flag) {
+                capabilities.push_back(name);
+            }
+        }
+        data["ctaphid"] = {
+            {"protocol", facts.init->protocolVersion},
+            {"deviceVersion", {facts.init->major, facts.init->minor, facts.init->build}},
+            {"capabilities", capabilities},
+            {"capabilityFlags", facts.init->capabilities}};
+    } else {
+        data["ctaphid"] = nullptr;
+    }
+    if (page != nullptr && page->metadata) {
+        data["metadata"] = metadataData(*page);
+    }
     return data;
 }
 
@@ -149,8 +212,22 @@ nlohmann::json certificatePageData(const CertificatePage& page) {
                                                 : nlohmann::json(nullptr)},
              {"verified",
               shown.verified ? nlohmann::json(*shown.verified) : nlohmann::json(nullptr)}});
+        nlohmann::json& entry = certificates.back();
+        if (shown.chainOk) {
+            entry["chain"] = {
+                {"result", *shown.chainOk},
+                {"reason", shown.chainReason.empty() ? nlohmann::json(nullptr)
+                                                     : nlohmann::json(shown.chainReason)}};
+        }
+        if (shown.unmetRequirements) {
+            entry["requirementsUnmet"] = *shown.unmetRequirements;
+        }
     }
-    return {{"certificates", certificates}};
+    nlohmann::json data = {{"certificates", certificates}};
+    if (page.metadata) {
+        data["metadata"] = metadataData(page);
+    }
+    return data;
 }
 
 }  // namespace orvanta::report

@@ -22,7 +22,9 @@
 namespace orvanta::report {
 
 nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info);
-nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Facts& facts);
+// With the page, also what the metadata BLOB said about the key.
+nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Facts& facts,
+                            const PageModel* page = nullptr);
 nlohmann::json certificatePageData(const CertificatePage& page);
 
 }  // namespace orvanta::report

@@ -87,7 +87,7 @@ nlohmann::json pagesJson(const std::vector<PageView>& pages) {
 std::vector<PageView> allPages(const DeviceRecord& device, const DeviceContext::Facts& facts,
                                const HardInfoPage& hardware, const Fido2CertPage& fido2,
                                const U2fCertPage& u2f) {
-    return {PageView{HARDWARE_TITLE, hardware.rows(), hardwareData(device, facts)},
+    return {PageView{HARDWARE_TITLE, hardware.rows(), hardwareData(device, facts, &hardware)},
             PageView{FIDO2_TITLE, fido2.rows(), certificatePageData(fido2)},
             PageView{U2F_TITLE, u2f.rows(), certificatePageData(u2f)}};
 }

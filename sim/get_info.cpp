@@ -1,6 +1,7 @@
 #include "sim/get_info.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,7 +115,7 @@ Bytes standard(const Profile& p, bool pinSet) {
 
 Bytes full(const Profile& p, bool pinSet) {
     CborOut out;
-    beginMap(out.w, 21);
+    beginMap(out.w, 31);
     out.integer(1);
     std::vector<std::string> versions = versions21(p);
     versions.insert(versions.end() - 1, "FIDO_2_1_PRE");
@@ -172,6 +173,31 @@ Bytes full(const Profile& p, bool pinSet) {
     out.integer(21);  // vendorPrototypeConfigCommands: an array in CTAP 2.1
     beginArray(out.w, 1);
     out.integer(0x4F52);
+    // The members CTAP 2.2 adds.
+    out.integer(22);
+    putTexts(out, {"packed", "none"});
+    out.integer(23).integer(0);
+    out.integer(24);
+    putBool(out.w, false);
+    out.integer(25);
+    const std::array<uint8_t, 16> encIdentifier = {0x45, 0x4E, 0x43, 0x2D, 0x49, 0x44, 0x2D, 0x4F,
+                                                   0x52, 0x56, 0x41, 0x4E, 0x54, 0x41, 0x00, 0x01};
+    putBytes(out.w, encIdentifier.data(), static_cast<uint32_t>(encIdentifier.size()));
+    out.integer(26);
+    putTexts(out, {"usb"});
+    out.integer(27);
+    putBool(out.w, false);
+    out.integer(28);
+    const std::string policyUrl = "https://example.org/pin-policy";
+    putBytes(out.w, reinterpret_cast<const uint8_t*>(policyUrl.data()),
+             static_cast<uint32_t>(policyUrl.size()));
+    out.integer(29).integer(63);
+    out.integer(30);
+    const std::array<uint8_t, 4> credStoreState = {0x00, 0x00, 0x00, 0x19};
+    putBytes(out.w, credStoreState.data(), static_cast<uint32_t>(credStoreState.size()));
+    out.integer(31);
+    beginArray(out.w, 3);
+    out.integer(1).integer(2).integer(3);
     return out.reply();
 }
 

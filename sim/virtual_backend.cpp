@@ -78,11 +78,13 @@ VirtualBackend::~VirtualBackend() {
 }
 
 VirtualKey& VirtualBackend::addDevice(Profile profile) {
+    std::lock_guard lock(mutex_);
     devices_.push_back(std::make_shared<VirtualKey>(std::move(profile), nextSerial_++, clock_));
     return *devices_.back();
 }
 
 bool VirtualBackend::removeDevice(size_t index) {
+    std::lock_guard lock(mutex_);
     if (index >= devices_.size()) {
         return false;
     }
@@ -93,6 +95,7 @@ bool VirtualBackend::removeDevice(size_t index) {
 }
 
 std::vector<HidInterfaceInfo> VirtualBackend::enumerate() {
+    std::lock_guard lock(mutex_);
     std::vector<HidInterfaceInfo> list;
     for (const auto& d : devices_) {
         const Profile& p = d->profile();
@@ -164,6 +167,7 @@ bool VirtualBackend::parsePath(const std::string& path, uint32_t& serial, size_t
 }
 
 std::shared_ptr<VirtualKey> VirtualBackend::find(uint32_t serial) const {
+    std::lock_guard lock(mutex_);
     for (const auto& d : devices_) {
         if (d->serial() == serial) {
             return d;

@@ -1,13 +1,15 @@
 #pragma once
 // The `virtual` HID backend: one or more virtual security keys in the process, each listed
 // with its FIDO collection (usage page 0xF1D0, usage 1) and any extra collections of its
-// profile. Paths read "virtual:<serial>:<collection>". Everything runs on the caller's
-// thread (one thread at a time: the window's worker, or a test while the worker rests);
-// time passes only through the backend's clock.
+// profile. Paths read "virtual:<serial>:<collection>". Listing and opening may run on
+// several threads at once; each key's handle is used by one thread at a time (the keys are
+// independent, so threads on different keys never meet). Time passes only through the
+// backend's clock.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,8 +38,14 @@ class VirtualBackend : public HidBackend {
     // Unplugs the key at this position of the list: it is no longer listed and its open
     // handles fail. False when there is no such key.
     bool removeDevice(size_t index);
-    size_t deviceCount() const { return devices_.size(); }
-    VirtualKey& device(size_t index) { return *devices_.at(index); }
+    size_t deviceCount() const {
+        std::lock_guard lock(mutex_);
+        return devices_.size();
+    }
+    VirtualKey& device(size_t index) {
+        std::lock_guard lock(mutex_);
+        return *devices_.at(index);
+    }
 
     std::vector<HidInterfaceInfo> enumerate() override;
     std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
@@ -49,6 +57,7 @@ class VirtualBackend : public HidBackend {
     std::shared_ptr<VirtualKey> find(uint32_t serial) const;
 
     Clock& clock_;
+    mutable std::mutex mutex_;  // the lists below, plugged into while others list and open
     std::vector<std::shared_ptr<VirtualKey>> devices_;
     std::vector<std::shared_ptr<VirtualKey>> removed_;  // keeps references given out valid
     uint32_t nextSerial_ = 0;

@@ -210,7 +210,7 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         } else {
             packet.setSequence(sequence++);
             chunk = std::min<size_t>(request.size() - offset, CTAPHID_CONT_DATA);
-            std::copy_n(request.begin() + offset, chunk, packet.contData().begin());
+            std::copy_n(request.subspan(offset).begin(), chunk, packet.contData().begin());
         }
         if (!writeReport(handle, report, outLength)) {
             return Error::transport(TransportCause::Write);
@@ -278,7 +278,8 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         }
         ++expected;
         size_t chunk = std::min<size_t>(length - copied, CTAPHID_CONT_DATA);
-        std::copy_n(packet.contData().begin(), chunk, reply.begin() + copied);
+        std::copy_n(packet.contData().begin(), chunk,
+                    reply.begin() + static_cast<std::ptrdiff_t>(copied));
         copied += chunk;
     }
     return reply;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 
 #include "transport/clock.h"
 #include "transport/unique_fd.h"
@@ -25,6 +26,14 @@ constexpr size_t FIDO_REPORT_LENGTH = 65;
 // How long we wait for another program to finish its exchange with the same key.
 constexpr uint32_t LOCK_WAIT_MS = 3000;
 constexpr uint32_t LOCK_POLL_MS = 20;
+
+// hidapi keeps the error of its last enumeration or open in one string of the process,
+// replaced by every such call: keys opened from several threads (--all-keys) take turns.
+// Reads and writes keep their errors per device and need no turn.
+std::mutex& hidapiCallMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 // hidapi hands product strings over as wide characters: UTF-32 code points on Linux.
 std::string toUtf8(const wchar_t* text) {
@@ -216,6 +225,7 @@ HidapiBackend::~HidapiBackend() {
 
 std::vector<HidInterfaceInfo> HidapiBackend::enumerate() {
     std::vector<HidInterfaceInfo> list;
+    std::lock_guard lock(hidapiCallMutex());
     hid_device_info* all = hid_enumerate(0, 0);
     for (hid_device_info* d = all; d != nullptr; d = d->next) {
         HidInterfaceInfo info;
@@ -242,7 +252,11 @@ std::unique_ptr<HidHandle> HidapiBackend::open(const std::string& path, std::str
         return nullptr;
     }
     probe.close();  // hidapi opens the node itself
-    hid_device* device = hid_open_path(path.c_str());
+    hid_device* device = nullptr;
+    {
+        std::lock_guard lock(hidapiCallMutex());
+        device = hid_open_path(path.c_str());
+    }
     if (device == nullptr) {
         if (error) {
             *error = "cannot be opened";

@@ -3,6 +3,7 @@
 #include <winscard.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "transport/hex_text.h"
@@ -268,6 +269,25 @@ std::unique_ptr<HidHandle> PcscBackend::open(const std::string& path, std::strin
         return nullptr;
     }
     return bridge;
+}
+
+WithCardsBackend::WithCardsBackend(std::shared_ptr<HidBackend> keys,
+                                   std::shared_ptr<PcscBackend> cards)
+    : keys_(std::move(keys)), cards_(std::move(cards)) {}
+
+std::vector<HidInterfaceInfo> WithCardsBackend::enumerate() {
+    std::vector<HidInterfaceInfo> list = keys_->enumerate();
+    std::vector<HidInterfaceInfo> cards = cards_->enumerate();
+    list.insert(list.end(), std::make_move_iterator(cards.begin()),
+                std::make_move_iterator(cards.end()));
+    return list;
+}
+
+std::unique_ptr<HidHandle> WithCardsBackend::open(const std::string& path, std::string* error) {
+    if (path.rfind(PCSC_PATH_PREFIX, 0) == 0) {
+        return cards_->open(path, error);
+    }
+    return keys_->open(path, error);
 }
 
 }  // namespace orvanta

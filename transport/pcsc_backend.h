@@ -59,4 +59,23 @@ class PcscBackend final : public HidBackend {
     std::string serviceError_;
 };
 
+// The keys of another backend (USB or virtual) followed by the cards of the PC/SC service:
+// what the window lists by default. Paths with the "pcsc:" prefix open as cards, the rest
+// through the other backend. Where no service runs the list is the other backend's alone;
+// asking costs no wait (the client library finds no socket and says so at once).
+class WithCardsBackend final : public HidBackend {
+  public:
+    WithCardsBackend(std::shared_ptr<HidBackend> keys, std::shared_ptr<PcscBackend> cards);
+
+    std::vector<HidInterfaceInfo> enumerate() override;
+    std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
+
+    HidBackend& keys() { return *keys_; }
+    PcscBackend& cards() { return *cards_; }
+
+  private:
+    std::shared_ptr<HidBackend> keys_;
+    std::shared_ptr<PcscBackend> cards_;
+};
+
 }  // namespace orvanta

@@ -44,10 +44,15 @@ const std::set<std::string> HARDWARE_LABELS = {"Device name",
                                                "NDEF",
                                                "U2F Version",
                                                "authenticatorGetInfo",
-                                               " "};
+                                               " ",
+                                               "CTAPHID protocol",
+                                               "Device version",
+                                               "Capabilities"};
 const std::set<std::string> CERTIFICATE_LABELS = {
-    "Tips",       "Version",       "Serial number", "User",          "Issuer", "Validity period",
-    "Public key", "Base64 encode", "Extentions",    "Verify Result", " "};
+    "Tips",       "Version",         "Serial number", "User",
+    "Issuer",     "Validity period", "Public key",    "Base64 encode",
+    "Extentions", "Verify Result",   "Chain Result",  "Requirements",
+    " "};
 
 std::vector<std::string> labels(const PageModel& page) {
     std::vector<std::string> out;

@@ -127,12 +127,16 @@ std::vector<std::string> labels(const PageModel& page) {
     return out;
 }
 
+// Every decoded certificate ends with whether the next certificate of x5c signed it.
 const std::vector<std::string> ATTESTATION_BLOCK = {
-    " ",          "Version",       "Serial number", "User",         "Issuer", "Validity period",
-    "Public key", "Base64 encode", "Extentions",    "Verify Result"};
-const std::vector<std::string> CA_BLOCK = {" ",          "Version",      "Serial number",
-                                           "User",       "Issuer",       "Validity period",
-                                           "Public key", "Base64 encode"};
+    " ",          "Version",         "Serial number", "User",
+    "Issuer",     "Validity period", "Public key",    "Base64 encode",
+    "Extentions", "Verify Result",   "Chain Result"};
+const std::vector<std::string> CA_BLOCK = {" ",          "Version",       "Serial number",
+                                           "User",       "Issuer",        "Validity period",
+                                           "Public key", "Base64 encode", "Chain Result"};
+// After the first certificate's block: the rules of packed attestation.
+const std::vector<std::string> REQUIREMENTS = {"Requirements"};
 
 std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> out;
@@ -202,10 +206,17 @@ TEST_F(Fido2FetchTest, TwoCertificateChainShowsTheCheckOnlyUnderTheAttestationCe
     EXPECT_EQ(requests[1].second.size(), 171u);
     EXPECT_EQ(requests[1].second, buildMakeCredentialRequest(nullptr));
 
-    EXPECT_EQ(labels(page), join({{"Tips"}, ATTESTATION_BLOCK, CA_BLOCK}));
+    EXPECT_EQ(labels(page), join({{"Tips"}, ATTESTATION_BLOCK, REQUIREMENTS, CA_BLOCK}));
     EXPECT_EQ(page.rows()[10].valueText(), "YES");
     EXPECT_EQ(page.rows()[9].valueText(), "03 02 04 30 ( USB, NFC )");
-    EXPECT_EQ(page.rows()[14].valueText(), "US, Orvanta Test, Orvanta Test Root");
+    // The CA signed the attestation certificate; the attestation certificate meets the rules.
+    EXPECT_EQ(page.rows()[11].valueText(), "YES");
+    EXPECT_TRUE(page.rows()[11].tip.empty());
+    EXPECT_EQ(page.rows()[12].valueText(), "OK");
+    EXPECT_EQ(page.rows()[16].valueText(), "US, Orvanta Test, Orvanta Test Root");
+    // Without metadata nothing vouches for the root: its chain cannot hold, and says why.
+    EXPECT_EQ(page.rows().back().valueText(), "NO");
+    EXPECT_FALSE(page.rows().back().tip.empty());
     // The page remembers the file of the last certificate.
     EXPECT_EQ(TempDir::read(page.certificateFileName), caCertificate);
     EXPECT_EQ(prompts.touchNotices, 1u);
@@ -218,7 +229,13 @@ TEST_F(Fido2FetchTest, OnlyTheFirstThreeCertificatesAreShown) {
          std::vector<Bytes>{caCertificate, caCertificate, attestationCertificate,
                             attestationCertificate}});
     EXPECT_EQ(fetch(), FetchOutcome::Shown);
-    EXPECT_EQ(labels(page), join({{"Tips"}, CA_BLOCK, CA_BLOCK, ATTESTATION_BLOCK}));
+    EXPECT_EQ(labels(page), join({{"Tips"}, CA_BLOCK, REQUIREMENTS, CA_BLOCK, ATTESTATION_BLOCK}));
+    // x5c's order counts: the root signed its copy, the attestation key signed neither the
+    // root nor the attestation certificate, and a CA certificate first breaks the rules.
+    EXPECT_EQ(page.rows()[9].valueText(), "YES");
+    EXPECT_EQ(page.rows()[10].valueText().rfind("Not met: ", 0), 0u);
+    EXPECT_EQ(page.rows()[19].valueText(), "NO");
+    EXPECT_EQ(page.rows().back().valueText(), "NO");
 }
 
 TEST_F(Fido2FetchTest, SelfAttestationSaysNoCertificateInformation) {
@@ -276,7 +293,8 @@ TEST_F(Fido2FetchTest, UndecodableCertificateShows2222AndTheNextOneFollows) {
     EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed2222!");
     EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(labels(page), join({{"Tips", " "}, ATTESTATION_BLOCK}));
-    EXPECT_EQ(page.rows().back().valueText(), "YES");
+    EXPECT_EQ(page.rows()[page.rows().size() - 2].valueText(), "YES");
+    EXPECT_EQ(page.rows().back().valueText(), "NO");  // the last of x5c, and no root to check it
 }
 
 TEST_F(Fido2FetchTest, LongAuthDataIsSignedDataAllTheSame) {
@@ -285,8 +303,13 @@ TEST_F(Fido2FetchTest, LongAuthDataIsSignedDataAllTheSame) {
     response =
         makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
     EXPECT_EQ(fetch(), FetchOutcome::Shown);
-    EXPECT_EQ(page.rows().back().label, "Verify Result");
-    EXPECT_EQ(page.rows().back().valueText(), "YES");
+    const std::vector<Row>& rows = page.rows();
+    ASSERT_GE(rows.size(), 3u);
+    EXPECT_EQ(rows[rows.size() - 3].label, "Verify Result");
+    EXPECT_EQ(rows[rows.size() - 3].valueText(), "YES");
+    EXPECT_EQ(rows[rows.size() - 2].label, "Chain Result");
+    EXPECT_EQ(rows.back().label, "Requirements");
+    EXPECT_EQ(rows.back().valueText(), "OK");
 }
 
 TEST_F(Fido2FetchTest, Rs256AndEdDsaAttestationsVerifyByTheirAlg) {
@@ -308,8 +331,12 @@ TEST_F(Fido2FetchTest, Rs256AndEdDsaAttestationsVerifyByTheirAlg) {
                           shown, CborSpan{reply.data(), static_cast<uint32_t>(reply.size())},
                           FIDO2_CLIENT_DATA_HASH, prompts),
                       FetchOutcome::Shown);
-            EXPECT_EQ(shown.rows().back().label, "Verify Result");
-            return shown.rows().back().valueText();
+            const std::vector<Row>& rows = shown.rows();
+            EXPECT_GE(rows.size(), 3u);
+            EXPECT_EQ(rows[rows.size() - 2].label, "Chain Result");
+            EXPECT_EQ(rows.back().label, "Requirements");
+            EXPECT_EQ(rows[rows.size() - 3].label, "Verify Result");
+            return rows[rows.size() - 3].valueText();
         };
         EXPECT_EQ(verifyResult(alg), "YES");
         EXPECT_EQ(verifyResult(-7), "NO");  // the statement names another algorithm
@@ -348,12 +375,12 @@ TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
         {authData, signature,
          std::vector<Bytes>{attestationCertificate, caCertificate, attestationCertificate}});
     onCertificateRowDoubleClick(devices, page, 0, prompts);
-    ASSERT_EQ(page.rowCount(), 1 + 10 + 8 + 10);
+    ASSERT_EQ(page.rowCount(), 1 + (11 + 1) + 9 + 11);
     size_t files = temp.files().size();
     requests.clear();
 
     // Field rows, separator rows and clicks outside the list do nothing.
-    for (int row : {1, 2, 3, 9, 10, 11, -1, 500}) {
+    for (int row : {1, 2, 3, 9, 10, 11, 12, 13, 21, -1, 500}) {
         onCertificateRowDoubleClick(devices, page, row, prompts);
     }
     EXPECT_TRUE(requests.empty());
@@ -361,7 +388,7 @@ TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
     EXPECT_EQ(temp.files().size(), files);
 
     // The second certificate's "Base64 encode" row writes and opens the second certificate.
-    int row = 11 + 7;
+    int row = 13 + 7;
     ASSERT_EQ(page.labelAt(row), "Base64 encode");
     onCertificateRowDoubleClick(devices, page, row, prompts);
     ASSERT_EQ(prompts.openedFiles.size(), 1u);

@@ -49,12 +49,14 @@ std::vector<Bytes> msgRequests(const VirtualKey& key) {
     return out;
 }
 
+// The attestation certificate comes first: its block ends with the chain and rule checks.
 const std::vector<std::string> ATTESTATION_BLOCK = {
-    " ",          "Version",       "Serial number", "User",         "Issuer", "Validity period",
-    "Public key", "Base64 encode", "Extentions",    "Verify Result"};
-const std::vector<std::string> CA_BLOCK = {" ",          "Version",      "Serial number",
-                                           "User",       "Issuer",       "Validity period",
-                                           "Public key", "Base64 encode"};
+    " ",          "Version",         "Serial number", "User",
+    "Issuer",     "Validity period", "Public key",    "Base64 encode",
+    "Extentions", "Verify Result",   "Chain Result",  "Requirements"};
+const std::vector<std::string> CA_BLOCK = {" ",          "Version",       "Serial number",
+                                           "User",       "Issuer",        "Validity period",
+                                           "Public key", "Base64 encode", "Chain Result"};
 
 class VirtualKeyFetchTest : public VirtualKeyFixture {
   protected:
@@ -98,7 +100,12 @@ TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain)
     EXPECT_NE(fido2.valueAt(4).find("Attestation"), std::string::npos);
     EXPECT_EQ(fido2.valueAt(9), "03 02 05 20 ( USB )");
     EXPECT_EQ(fido2.valueAt(10), "YES");
-    EXPECT_EQ(fido2.valueAt(14).find("Attestation"), std::string::npos);
+    // The key's CA signed its attestation certificate, which meets the packed rules; the CA
+    // certificate ends the chain with no metadata root to check it against.
+    EXPECT_EQ(fido2.valueAt(11), "YES");
+    EXPECT_EQ(fido2.valueAt(12), "OK");
+    EXPECT_EQ(fido2.valueAt(16).find("Attestation"), std::string::npos);
+    EXPECT_EQ(fido2.valueAt(fido2.rowCount() - 1), "NO");
     EXPECT_EQ(TempDir::read(fido2.certificateFileName), key.caCertificate());
     EXPECT_TRUE(prompts.messages.empty());
 }
@@ -124,7 +131,7 @@ TEST_F(VirtualKeyFetchTest, Fido2WithPinSendsTheTokenAuthenticatedRequest) {
     EXPECT_EQ(request[189], 0x09);
     EXPECT_EQ(request[190], 0x01);
     // The key checked pinAuth against its token: only then does it attest.
-    ASSERT_EQ(fido2.rowCount(), 1 + 10 + 8);
+    ASSERT_EQ(fido2.rowCount(), 1 + 12 + 9);
     EXPECT_EQ(fido2.valueAt(10), "YES");
     EXPECT_EQ(key.pinRetries(), key.profile().pinRetries);
 }
@@ -173,9 +180,12 @@ TEST_F(VirtualKeyFetchTest, Ed25519AttestationVerifiesOnBothPages) {
               "54 17 22 42 B6 ");
     EXPECT_EQ(fido2.valueAt(9), "03 02 05 20 ( USB )");
     EXPECT_EQ(fido2.valueAt(10), "YES");
-    ASSERT_EQ(u2f.rowCount(), 2 + 9);
+    EXPECT_EQ(fido2.valueAt(11), "YES");  // an Ed25519 signature from the CA
+    EXPECT_EQ(fido2.valueAt(12), "OK");
+    ASSERT_EQ(u2f.rowCount(), 2 + 10);
     EXPECT_EQ(u2f.valueAt(7), fido2.valueAt(7));
     EXPECT_EQ(u2f.valueAt(10), "YES");
+    EXPECT_EQ(u2f.labelAt(11), "Chain Result");
 }
 
 TEST_F(VirtualKeyFetchTest, U2fTouchedOnTheFourthAttempt) {
@@ -193,9 +203,12 @@ TEST_F(VirtualKeyFetchTest, U2fTouchedOnTheFourthAttempt) {
         EXPECT_EQ(apdu.size(), 73u);
     }
     EXPECT_EQ(clock.tickCount() - before, 4u * 200);
-    ASSERT_EQ(u2f.rowCount(), 2 + 9);
+    ASSERT_EQ(u2f.rowCount(), 2 + 10);
     EXPECT_EQ(u2f.labelAt(10), "Verify Result");
     EXPECT_EQ(u2f.valueAt(10), "YES");
+    // The registration carries the attestation certificate alone: nothing to check it by.
+    EXPECT_EQ(u2f.labelAt(11), "Chain Result");
+    EXPECT_EQ(u2f.valueAt(11), "NO");
     EXPECT_EQ(TempDir::read(u2f.certificateFileName), key.attestationCertificate());
     EXPECT_TRUE(prompts.messages.empty());
 }
@@ -207,8 +220,9 @@ TEST_F(VirtualKeyFetchTest, U2fChainedAndShortFormKeys) {
         prompts.messages.clear();
         onU2fRowDoubleClick(*devices, u2f, 0, prompts);
         EXPECT_TRUE(prompts.messages.empty());
-        ASSERT_EQ(u2f.rowCount(), 11);
+        ASSERT_EQ(u2f.rowCount(), 12);
         EXPECT_EQ(u2f.valueAt(10), "YES");
+        EXPECT_EQ(u2f.labelAt(11), "Chain Result");
         if (std::string(name) == "u2f-chained") {
             EXPECT_GT(key.counters().getResponseApdus, 1u);
         } else {
@@ -226,8 +240,9 @@ TEST_F(VirtualKeyFetchTest, U2fShortFormKeyThatChainsIsRead) {
     VirtualKey& key = connect(profile);
     onU2fRowDoubleClick(*devices, u2f, 0, prompts);
     EXPECT_TRUE(prompts.messages.empty());
-    ASSERT_EQ(u2f.rowCount(), 11);
+    ASSERT_EQ(u2f.rowCount(), 12);
     EXPECT_EQ(u2f.valueAt(10), "YES");
+    EXPECT_EQ(u2f.labelAt(11), "Chain Result");
     EXPECT_GT(key.counters().getResponseApdus, 1u);
 }
 

@@ -132,8 +132,8 @@ TEST(AesCbc, Sp800_38aChainWithIvFoldedIntoFirstBlock) {
 
 TEST(Hkdf, Rfc5869Case1) {
     Bytes okm(42);
-    ASSERT_EQ(hkdfSha256(fromHex("000102030405060708090a0b0c"),
-                         Bytes(22, 0x0b), fromHex("f0f1f2f3f4f5f6f7f8f9"), okm),
+    ASSERT_EQ(hkdfSha256(fromHex("000102030405060708090a0b0c"), Bytes(22, 0x0b),
+                         fromHex("f0f1f2f3f4f5f6f7f8f9"), okm),
               0);
     EXPECT_EQ(okm, fromHex("3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf"
                            "34007208d5b887185865"));

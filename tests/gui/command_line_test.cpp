@@ -60,6 +60,26 @@ TEST(CommandLine, SeveralVirtualKeysUdpAndDeviceAsTheCommandLineTakesThem) {
     EXPECT_NE(parse({"--virtual", "--udp"}).error, "");
 }
 
+TEST(CommandLine, PcscNamesAReaderAndCardsOtherwiseComeWithTheUsbKeys) {
+    DeviceChoice choice = deviceChoice(parse({}));
+    EXPECT_EQ(choice.kind, DeviceChoice::Kind::Hid);
+    EXPECT_TRUE(listsCards(choice));
+
+    AppOptions options = parse({"--pcsc", "Virtual PCD 00 01", "--device", "1209:0001"});
+    EXPECT_EQ(options.error, "");
+    choice = deviceChoice(options);
+    EXPECT_EQ(choice.kind, DeviceChoice::Kind::Pcsc);
+    EXPECT_EQ(choice.pcscReader, "Virtual PCD 00 01");
+    EXPECT_TRUE(listsCards(choice));
+    options = parse({"--pcsc", "--probe"});  // an option after it is no reader
+    EXPECT_TRUE(options.probe);
+    EXPECT_EQ(options.pcscReader, "");
+
+    EXPECT_FALSE(listsCards(deviceChoice(parse({"--virtual"}))));
+    EXPECT_NE(parse({"--pcsc", "--virtual"}).error, "");
+    EXPECT_NE(parse({"--udp", "--pcsc"}).error, "");
+}
+
 TEST(CommandLine, UnknownProfileAndUnknownOptionAreErrors) {
     EXPECT_NE(parse({"--virtual=nonsense"}).error.find("nonsense"), std::string::npos);
     EXPECT_NE(parse({"--frobnicate"}).error.find("--frobnicate"), std::string::npos);

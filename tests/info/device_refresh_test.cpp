@@ -64,7 +64,7 @@ TEST_F(Refresh, NoKeyLeavesThreeEmptyListsAndDeletesRememberedFiles) {
     EXPECT_EQ(reply.error().cause, TransportCause::NoDevice);
 }
 
-TEST_F(Refresh, KeyAnsweringNothingShowsExactlyFiveRows) {
+TEST_F(Refresh, KeyAnsweringOnlyInitShowsExactlyEightRows) {
     auto key = backend->add(0x1209, 0xBEEF, 0xF1D0, "Quiet Key", 0x0100);
     key->onMessage = [](FakeDevice& dev, uint8_t command, const Bytes&) {
         if (command == 0x90) {
@@ -74,14 +74,19 @@ TEST_F(Refresh, KeyAnsweringNothingShowsExactlyFiveRows) {
         }
     };
     ShowDeviceInfo(devices, pages, "", "");
-    ASSERT_EQ(hardware.rowCount(), 5);
+    ASSERT_EQ(hardware.rowCount(), 8);
     EXPECT_EQ(labels(hardware),
-              (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version", "    "}));
+              (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version", "    ",
+                                        "CTAPHID protocol", "Device version", "Capabilities"}));
     EXPECT_EQ(hardware.valueAt(0), "Quiet Key");
     EXPECT_EQ(hardware.valueAt(1), "1209");
     EXPECT_EQ(hardware.valueAt(2), "BEEF");
     EXPECT_EQ(hardware.valueAt(3), "0100");
     EXPECT_FALSE(hardware.rows()[4].value.has_value());
+    // What the INIT reply said: protocol 2, version 1.0.0, capabilities 0x05.
+    EXPECT_EQ(hardware.valueAt(5), "2");
+    EXPECT_EQ(hardware.valueAt(6), "1.0.0");
+    EXPECT_EQ(hardware.valueAt(7), "WINK  CBOR  ");
     EXPECT_EQ(labels(fido2), (std::vector<std::string>{"Tips"}));
     EXPECT_EQ(labels(u2f), (std::vector<std::string>{"Tips", " "}));
     EXPECT_EQ(u2f.valueAt(1), " ");
@@ -108,7 +113,8 @@ TEST_F(Refresh, U2fAppletAndCtap2RowsInOrder) {
     ShowDeviceInfo(devices, pages, "", "");
     EXPECT_EQ(labels(hardware),
               (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version", "    ",
-                                        "U2F Version", "authenticatorGetInfo"}));
+                                        "U2F Version", "authenticatorGetInfo", "CTAPHID protocol",
+                                        "Device version", "Capabilities"}));
     EXPECT_EQ(hardware.valueAt(5), "0102");
     EXPECT_EQ(hardware.valueAt(6), "1: FIDO_2_0  ");
     // The exchanges reach the key in the order of the rows.

@@ -1,4 +1,4 @@
-// The authenticatorGetInfo rows of a virtual key that reports every member 1 to 21,
+// The authenticatorGetInfo rows of a virtual key that reports every member 1 to 31,
 // checked member by member against the row formats, with the expected values taken from
 // the key's profile.
 
@@ -101,6 +101,18 @@ std::vector<Row> expectedRows(const Profile& p, bool pinSet) {
     rows.emplace_back(" ", "19: CC-EAL = 5  ");
     rows.emplace_back(" ", "20: 25  ");
     // 21 is an array in CTAP 2.1: only a single unsigned integer is shown.
+    rows.emplace_back(" ", "22: packed  none  ");
+    rows.emplace_back(" ", "23: 0  ");
+    rows.emplace_back(" ", "24: false  ");
+    rows.emplace_back(" ", "25: 454E432D49442D4F5256414E54410001");
+    rows.emplace_back(" ", "26: usb  ");
+    rows.emplace_back(" ", "27: false  ");
+    const std::string policyUrl = "https://example.org/pin-policy";
+    rows.emplace_back(
+        " ", "28: " + hexOf(reinterpret_cast<const uint8_t*>(policyUrl.data()), policyUrl.size()));
+    rows.emplace_back(" ", "29: 63  ");
+    rows.emplace_back(" ", "30: 00000019");
+    rows.emplace_back(" ", "31: 1  2  3  ");
     return rows;
 }
 
@@ -119,10 +131,10 @@ class GetInfoFullProfileTest : public VirtualKeyFixture {
         return rows;
     }
 
-    // Compares the rows of each member 1..21 separately, so a failure names its member.
+    // Compares the rows of each member 1..31 separately, so a failure names its member.
     static void expectMemberByMember(const std::vector<Row>& actual,
                                      const std::vector<Row>& expected) {
-        for (int key = 1; key <= 21; ++key) {
+        for (int key = 1; key <= 31; ++key) {
             SCOPED_TRACE("member " + std::to_string(key));
             EXPECT_EQ(rowsOfMember(actual, key), rowsOfMember(expected, key));
         }

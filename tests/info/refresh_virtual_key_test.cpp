@@ -31,15 +31,25 @@ TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
     plug(profile);
     ShowDeviceInfo(*devices, pages, "", "");
     std::vector<std::string> got = labels();
-    ASSERT_GE(got.size(), 15u);
+    ASSERT_GE(got.size(), 18u);
     std::vector<std::string> head(got.begin(), got.begin() + 14);
     EXPECT_EQ(head, (std::vector<std::string>{
                         "Device name", "VID", "PID", "Firmware Version", "IDentify",
                         "Fingerprint Module Version", "    ", "Win Hello Version", "OTP Version",
                         "PIV Version", "GIDS", "NDEF", "U2F Version", "authenticatorGetInfo"}));
-    for (size_t i = 14; i < got.size(); ++i) {
+    // The facts of the INIT reply close the page, after the getInfo block.
+    const size_t getInfoEnd = got.size() - 3;
+    for (size_t i = 14; i < getInfoEnd; ++i) {
         EXPECT_EQ(got[i], " ") << i;
     }
+    EXPECT_EQ(
+        std::vector<std::string>(got.begin() + static_cast<std::ptrdiff_t>(getInfoEnd), got.end()),
+        (std::vector<std::string>{"CTAPHID protocol", "Device version", "Capabilities"}));
+    EXPECT_EQ(hardware.valueAt(static_cast<int>(getInfoEnd)), "2");
+    EXPECT_EQ(hardware.valueAt(static_cast<int>(getInfoEnd) + 1),
+              std::to_string(profile.firmwareMajor) + "." + std::to_string(profile.firmwareMinor) +
+                  "." + std::to_string(profile.firmwareBuild));
+    EXPECT_EQ(hardware.valueAt(static_cast<int>(getInfoEnd) + 2), "WINK  CBOR  ");
     EXPECT_EQ(hardware.valueAt(0), "Orvanta Virtual Key");
     EXPECT_EQ(hardware.valueAt(1), "1209");
     EXPECT_EQ(hardware.valueAt(2), "0001");
@@ -49,7 +59,7 @@ TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
     // The getInfo block carries the members in key order (options continuation rows, cut
     // at 85 characters, carry no key).
     int lastKey = 1;
-    for (size_t i = 14; i < got.size(); ++i) {
+    for (size_t i = 14; i < getInfoEnd; ++i) {
         std::string value = hardware.valueAt(static_cast<int>(i));
         if (value.empty() || value[0] < '0' || value[0] > '9') {
             EXPECT_EQ(lastKey, 4) << value;
@@ -84,7 +94,10 @@ TEST_F(RefreshVirtualKey, U2fOnlyKeyWithoutAppletsShowsU2fVersionButNoGetInfo) {
     plug(profile);
     ShowDeviceInfo(*devices, pages, "", "");
     EXPECT_EQ(labels(), (std::vector<std::string>{"Device name", "VID", "PID", "Firmware Version",
-                                                  "    ", "U2F Version"}));
+                                                  "    ", "U2F Version", "CTAPHID protocol",
+                                                  "Device version", "Capabilities"}));
+    // A key without CTAP2 does not claim CBOR.
+    EXPECT_EQ(hardware.valueAt(8), "WINK  ");
     EXPECT_FALSE(devices->clientPinSet());
 }
 

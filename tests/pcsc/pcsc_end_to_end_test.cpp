@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "pcsc/virtual_reader.h"
 #include "sim/nfc_card.h"
+#include "support/virtual_reader.h"
 #include "transport/card_watcher.h"
 #include "transport/pcsc_backend.h"
 
@@ -103,6 +103,11 @@ TEST_F(PcscEndToEnd, AllShowsTheThreePagesWithBothCertificatesVerified) {
     EXPECT_EQ(pages[0]["page"], "hardware info");
     EXPECT_EQ(rowValue(pages[0], "Device name"), reader->cardReader());
     EXPECT_EQ(rowValue(pages[0], "VID"), nullptr);
+    const json& device = pages[0]["data"]["device"];
+    EXPECT_EQ(device["product"], reader->cardReader());
+    for (const char* usbOnly : {"vendorId", "productId", "releaseNumber"}) {
+        EXPECT_EQ(device[usbOnly], nullptr) << usbOnly;
+    }
     EXPECT_EQ(rowValue(pages[0], "U2F Version"), "010A");
     EXPECT_NE(rowValue(pages[0], "authenticatorGetInfo"), "(missing)");
     EXPECT_EQ(pages[1]["page"], "FIDO2 Certification");

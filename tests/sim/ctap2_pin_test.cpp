@@ -156,7 +156,8 @@ TEST_F(Ctap2Test, GetInfoMembersFollowTheProfile) {
     } cases[] = {
         {"ctap20", {1, 3, 4, 5, 6, 9}},
         {"default", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 13, 14}},
-        {"full", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21}},
+        {"full", {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                  17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
     };
     for (const Case& k : cases) {
         SimClient& c = connect(k.profile);
@@ -166,7 +167,7 @@ TEST_F(Ctap2Test, GetInfoMembersFollowTheProfile) {
         const CborSpan info = spanOf(reply);
         EXPECT_EQ(itemLength(info), info.length) << k.profile;  // one complete map
         EXPECT_EQ(readHeader(info).argument, k.keys.size()) << k.profile;
-        for (int key = 1; key <= 21; ++key) {
+        for (int key = 1; key <= 32; ++key) {
             const bool expected = std::find(k.keys.begin(), k.keys.end(), key) != k.keys.end();
             EXPECT_EQ(mapFindInt(info, key).found(), expected) << k.profile << " key " << key;
         }

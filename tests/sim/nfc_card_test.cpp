@@ -79,15 +79,24 @@ TEST_F(NfcCardTest, LongAnswersToShortApdusComeByGetResponseAndChainsAreOneComma
     ASSERT_EQ(statusOf(whole), 0x9000);
     ASSERT_GT(whole.size(), 2u + 256u);
 
+    // The full reply is more than two short answers long: 256 bytes, then 256 more (SW2 00
+    // says 256 or more remain), then the rest, each further part by GET RESPONSE.
+    const size_t rest = whole.size() - 2 - 2 * 256;
+    ASSERT_GT(rest, 0u);
+    ASSERT_LT(rest, 256u);
     Bytes first = card->transmit(getInfoShort);
-    const size_t rest = whole.size() - 2 - 256;
     ASSERT_EQ(first.size(), 258u);
-    EXPECT_EQ(statusOf(first), 0x6100 | (rest & 0xFF));
-    Bytes second = card->transmit(Bytes{0x00, 0xC0, 0x00, 0x00, static_cast<uint8_t>(rest)});
-    EXPECT_EQ(statusOf(second), 0x9000);
+    EXPECT_EQ(statusOf(first), 0x6100);
+    Bytes second = card->transmit(Bytes{0x00, 0xC0, 0x00, 0x00, 0x00});
+    ASSERT_EQ(second.size(), 258u);
+    EXPECT_EQ(statusOf(second), 0x6100 | rest);
+    Bytes third = card->transmit(Bytes{0x00, 0xC0, 0x00, 0x00, static_cast<uint8_t>(rest)});
+    EXPECT_EQ(statusOf(third), 0x9000);
     Bytes joined = dataOf(first);
-    const Bytes tail = dataOf(second);
-    joined.insert(joined.end(), tail.begin(), tail.end());
+    for (const Bytes* part : {&second, &third}) {
+        const Bytes tail = dataOf(*part);
+        joined.insert(joined.end(), tail.begin(), tail.end());
+    }
     EXPECT_EQ(joined, dataOf(whole));
 
     // clientPIN getRetries in two links of a chain: the key sees one message.
@@ -204,7 +213,16 @@ TEST_F(NfcCardTest, ThroughTheBridgeTheInspectorShowsTheSamePagesAsOverHid) {
             EXPECT_FALSE(nfc.hardware[i].value.has_value()) << nfc.hardware[i].label;
             EXPECT_FALSE(nfc.hardware[i].tip.empty()) << nfc.hardware[i].label;
         }
-        EXPECT_EQ(cells(nfc.hardware, 4), cells(hid.hardware, 4));
+        // Over HID the page ends with the facts of the key's INIT reply; a card has no INIT
+        // of its own (the bridge answers it), so its page stops before them.
+        std::vector<std::string> overHid = cells(hid.hardware, 4);
+        ASSERT_GE(overHid.size(), 3u);
+        const std::vector<std::string> initRows(overHid.end() - 3, overHid.end());
+        overHid.resize(overHid.size() - 3);
+        EXPECT_EQ(initRows.at(0), "CTAPHID protocol = 2");
+        EXPECT_EQ(initRows.at(1).rfind("Device version = ", 0), 0u);
+        EXPECT_EQ(initRows.at(2).rfind("Capabilities = ", 0), 0u);
+        EXPECT_EQ(cells(nfc.hardware, 4), overHid);
         EXPECT_EQ(cells(nfc.fido2), cells(hid.fido2));
         EXPECT_EQ(cells(nfc.u2f), cells(hid.u2f));
         const auto verified = [](const Inspection& run, bool fido2) {

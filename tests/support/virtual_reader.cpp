@@ -1,4 +1,4 @@
-#include "pcsc/virtual_reader.h"
+#include "support/virtual_reader.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,0 +1,116 @@
+// The metadata BLOB end to end: a BLOB signed under a root made here, naming the virtual
+// key, loaded with --mds and --mds-root.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "cli_harness.h"
+#include "mds/metadata_blob.h"
+#include "sim/attestation.h"
+#include "sim/profile.h"
+#include "support/test_pki.h"
+
+namespace orvanta::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string hexLower(std::span<const uint8_t> bytes) {
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t b : bytes) {
+        text += HEX[b >> 4];
+        text += HEX[b & 0x0F];
+    }
+    return text;
+}
+
+class CliMetadata : public ::testing::Test {
+  protected:
+    CliMetadata() {
+        root = makeKey(KeyKind::P256);
+        rootDer = makeCertificate(rootRequest("Test Metadata Root"), root.get(), root.get());
+        writeFile(tmp.file("root.pem"), toPem(rootDer));
+    }
+
+    // A BLOB whose entries name the virtual key (FIDO2 by AAGUID, U2F by key identifier)
+    // with the virtual root CA as the attestation root and `status` as the latest report.
+    std::string blobFor(const std::string& status) {
+        const VirtualAttestation& attestation =
+            VirtualAttestation::forProfile(profileByName("full"));
+        const std::string virtualRoot = base64Standard(attestation.caCertificate());
+        const auto id = attestationKeyIdentifier(attestation.certificate());
+        EXPECT_TRUE(id.has_value());
+        const std::string reports =
+            R"([{"status":"FIDO_CERTIFIED_L1","effectiveDate":"2023-02-01"},)"
+            R"({"status":")" +
+            status + R"(","effectiveDate":"2024-06-01"}])";
+        const std::string payload =
+            R"({"no":3,"nextUpdate":"2999-01-01","entries":[)"
+            R"({"aaguid":"4f525641-4e54-412d-5649-525455414c31","metadataStatement":)"
+            R"({"description":"Orvanta Virtual Key FIDO2","attestationRootCertificates":[")" +
+            virtualRoot + R"("]},"statusReports":)" + reports +
+            R"(},{"attestationCertificateKeyIdentifiers":[")" + hexLower(*id) +
+            R"("],"metadataStatement":{"description":"Orvanta Virtual Key U2F",)"
+            R"("attestationRootCertificates":[")" +
+            virtualRoot + R"("]},"statusReports":)" + reports + "}]}";
+        Pkey signer = makeKey(KeyKind::P256);
+        const Bytes signerDer = makeCertificate(
+            issuedRequest("Test Metadata Signer", "Test Metadata Root"), signer.get(), root.get());
+        return signJwt(payload, "ES256", signer.get(), {signerDer});
+    }
+
+    CliResult run(const std::string& blob) {
+        writeFile(tmp.file("blob.jwt"), blob);
+        return runCli({"--mds", tmp.file("blob.jwt"), "--mds-root", tmp.file("root.pem"),
+                       "--virtual=full", "--yes", "all"});
+    }
+
+    TempDir tmp;
+    Pkey root;
+    Bytes rootDer;
+};
+
+TEST_F(CliMetadata, NamesTheKeyChecksItsChainAndFailsOnARevokedKey) {
+    CliResult r = run(blobFor("FIDO_CERTIFIED_L2"));
+    ASSERT_EQ(r.status, cli::EXIT_DONE) << r.err;
+    EXPECT_NE(r.out.find("Authenticator               Orvanta Virtual Key FIDO2"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Certification status  FIDO_CERTIFIED_L2 (2024-06-01)"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("Authenticator         Orvanta Virtual Key U2F"), std::string::npos);
+    // Every certificate of both pages, the virtual root's included, chains to the entry's root.
+    size_t at = 0;
+    int chained = 0;
+    while ((at = r.out.find("Chain Result", at)) != std::string::npos) {
+        EXPECT_EQ(r.out.compare(r.out.find_first_not_of(' ', at + 12), 3, "YES"), 0);
+        ++chained;
+        ++at;
+    }
+    EXPECT_EQ(chained, 3);
+
+    CliResult revoked = run(blobFor("REVOKED"));
+    EXPECT_EQ(revoked.status, cli::EXIT_FAILED);
+    EXPECT_NE(revoked.err.find("REVOKED"), std::string::npos);
+
+    // One character of the BLOB changed: refused with a message, nothing shown.
+    std::string tampered = blobFor("FIDO_CERTIFIED_L2");
+    char& changed = tampered[tampered.find('.') + 10];
+    changed = changed == 'A' ? 'B' : 'A';
+    CliResult refused = run(tampered);
+    EXPECT_EQ(refused.status, cli::EXIT_FAILED);
+    EXPECT_NE(refused.err.find("signature does not verify"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out.find("Authenticator"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvanta::test
