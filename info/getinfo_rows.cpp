@@ -159,13 +159,18 @@ void bytesRows(const RowSink& sink, const std::optional<std::vector<uint8_t>>& b
     if (!bytes) {
         return;
     }
+    static constexpr char HEX[] = "0123456789ABCDEF";
     const size_t shown = std::min(bytes->size(), LONG_MEMBER_LIMIT / 2);
-    std::string line =
-        keyPrefix(static_cast<uint64_t>(key)) + hexText(std::span(bytes->data(), shown));
+    std::string line = keyPrefix(static_cast<uint64_t>(key));
+    line.reserve(line.size() + 2 * shown + 3);
+    for (size_t i = 0; i < shown; ++i) {
+        line.push_back(HEX[(*bytes)[i] >> 4]);
+        line.push_back(HEX[(*bytes)[i] & 0x0F]);
+    }
     if (shown < bytes->size()) {
         line += "...";
     }
-    wrappedRows(sink, line);
+    wrappedRows(sink, std::move(line));
 }
 
 void unsignedListRow(const RowSink& sink, const std::vector<uint64_t>& list, int32_t key) {

@@ -21,7 +21,12 @@ std::string PageModel::valueAt(int index) const {
 }
 
 int PageModel::AppendRow(const std::string& label, std::optional<std::string> value) {
-    return AppendRow(Row{label, std::move(value)});
+    // Built in place: a row is three strings, and the getInfo rows come by the dozen.
+    Row& row = rows_.emplace_back();
+    row.label = label;
+    row.value = std::move(value);
+    changed();
+    return rowCount() - 1;
 }
 
 int PageModel::AppendRow(Row row) {
