@@ -10,24 +10,17 @@
 #include <string>
 
 #include "cert/der.h"
+#include "ctap/openssl_handles.h"
 
 namespace orvanta {
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using EcdsaSig = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
-using Bignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-
-void freeOpenssl(unsigned char* p) {
-    OPENSSL_free(p);
-}
-using OpensslBytes = std::unique_ptr<unsigned char, Deleter<unsigned char, freeOpenssl>>;
+using openssl::Bignum;
+using openssl::EcdsaSig;
+using openssl::MdCtx;
+using openssl::Pkey;
+using OpensslBytes = openssl::Bytes;
 
 struct Algorithm {
     int64_t cose;

@@ -14,31 +14,14 @@
 #include <memory>
 #include <optional>
 
+#include "ctap/openssl_handles.h"
 #include "ctap/secure_wipe.h"
 
 namespace orvanta {
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using BnCtx = std::unique_ptr<BN_CTX, Deleter<BN_CTX, BN_CTX_free>>;
-using Bignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-// Private scalars live in bignums that are wiped when released.
-using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_clear_free>>;
-using EcGroup = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP, EC_GROUP_free>>;
-using EcPoint = std::unique_ptr<EC_POINT, Deleter<EC_POINT, EC_POINT_clear_free>>;
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>>;
-using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using Pkey = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-using Kdf = std::unique_ptr<EVP_KDF, Deleter<EVP_KDF, EVP_KDF_free>>;
-using KdfCtx = std::unique_ptr<EVP_KDF_CTX, Deleter<EVP_KDF_CTX, EVP_KDF_CTX_free>>;
-using Mac = std::unique_ptr<EVP_MAC, Deleter<EVP_MAC, EVP_MAC_free>>;
-using MacCtx = std::unique_ptr<EVP_MAC_CTX, Deleter<EVP_MAC_CTX, EVP_MAC_CTX_free>>;
-using EcdsaSig = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
+using namespace openssl;
 
 EcGroup p256() {
     return EcGroup(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));

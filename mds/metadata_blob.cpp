@@ -15,23 +15,22 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "ctap/openssl_handles.h"
+
 namespace orvanta {
 
 namespace {
 
 using json = nlohmann::json;
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
+using openssl::Deleter;
 using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using StorePtr = std::unique_ptr<X509_STORE, Deleter<X509_STORE, X509_STORE_free>>;
 using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX, X509_STORE_CTX_free>>;
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
-using SigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
+using MdCtxPtr = openssl::MdCtx;
+using SigPtr = openssl::EcdsaSig;
+using BnPtr = openssl::Bignum;
 
 void freeX509Stack(STACK_OF(X509) * stack) {
     sk_X509_pop_free(stack, X509_free);
