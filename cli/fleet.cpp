@@ -207,7 +207,7 @@ struct KeyReport {
 
 std::string identity(const HidInterfaceInfo& key) {
     std::string product = key.productString.empty() ? "security key" : key.productString;
-    if (key.pcsc) {
+    if (!key.hasUsbIdentity()) {
         return product + ", " + key.path;  // a card in a reader has no USB IDs
     }
     return product + ", " + hex4(key.vendorId) + ":" + hex4(key.productId) + ", " + key.path;
@@ -236,7 +236,7 @@ std::string jsonLine(const nlohmann::json& document) {
     return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void reportNoKeys(Context& context, const DeviceChoice& choice, HidBackend& backend) {
+void reportNoKeys(Context& context, const DeviceChoice& choice, KeySource& backend) {
     std::string reason = pcscNoKeyReason(backend, choice);
     if (reason.empty()) {
         reason = choice.vidText.empty()
@@ -257,7 +257,7 @@ void reportNoKeys(Context& context, const DeviceChoice& choice, HidBackend& back
 
 }  // namespace
 
-std::vector<HidInterfaceInfo> fleetKeys(HidBackend& backend, const DeviceChoice& choice) {
+std::vector<HidInterfaceInfo> fleetKeys(KeySource& backend, const DeviceChoice& choice) {
     std::vector<HidInterfaceInfo> keys;
     // The enumeration's handles close again when it ends: each key's thread opens its own.
     const DeviceList devices = enumerateDevices(backend, choice.acceptAny);
@@ -284,7 +284,7 @@ std::vector<HidInterfaceInfo> fleetKeys(HidBackend& backend, const DeviceChoice&
     return keys;
 }
 
-std::unique_ptr<HidHandle> OneKeyBackend::open(const std::string& path, std::string* error) {
+std::unique_ptr<CtapLink> OneKeyBackend::open(const std::string& path, std::string* error) {
     if (path != key_.path) {
         if (error != nullptr) {
             *error = "no such device";
@@ -347,7 +347,7 @@ Clock& KeyClocks::current() {
 int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selection) {
     KeyClocks clocks(context.clock);
     std::string error;
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, clocks, &error);
+    std::shared_ptr<KeySource> backend = makeKeySource(choice, clocks, &error);
     if (!backend) {
         context.err << error << std::endl;
         if (context.json) {

@@ -18,6 +18,7 @@
 #include "support/scripted_prompts.h"
 #include "support/virtual_key_fixture.h"
 #include "temp_dir.h"
+#include "transport/hid_link.h"
 
 namespace orvanta::test {
 namespace {

@@ -18,9 +18,9 @@
 #include "support/fake_hid.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
 #include "transport/device_list.h"
 #include "transport/device_session.h"
+#include "transport/exchange.h"
 
 namespace orvanta::test {
 namespace {
@@ -294,7 +294,7 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
     for (size_t i = 0; i < request.size(); ++i) {
         request[i] = static_cast<uint8_t>(i * 7);
     }
-    Result<Bytes> answer = ctaphidExchange(*session, CTAPHID_MSG, request);
+    Result<Bytes> answer = exchange(*session, CTAPHID_MSG, request);
     ASSERT_TRUE(answer.ok());
     ASSERT_EQ(answer->size(), 152u);
     EXPECT_EQ(Bytes(answer->begin(), answer->begin() + 150), request);
