@@ -274,7 +274,9 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
     // their own.
     ManualClock fakeClock;
     FakeHidBackend fakes(fakeClock);
-    fakes.entries.push_back({HidInterfaceInfo{"fake", 0x1209, 1, 0, "", 0xF1D0, 1}, device, ""});
+    fakes.entries.push_back(
+        {HidInterfaceInfo{"fake", 0x1209, 1, 0, "", 0xF1D0, 1, TransportKind::Usb, ""}, device,
+         ""});
     uint16_t reply = freePort();
     auto responder = std::make_unique<LoopbackResponder>(fakes.open("fake", nullptr), reply);
 
