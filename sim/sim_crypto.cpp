@@ -56,6 +56,10 @@ bool derive(const uint8_t* input, size_t length, uint8_t out[48]) {
     s.insert(s.end(), input, input + length);
     s.push_back(0x80);
     s.resize((s.size() + AES_BLOCK - 1) / AES_BLOCK * AES_BLOCK);
+    struct WipeMaterial {
+        Bytes& bytes;
+        ~WipeMaterial() { secureWipe(bytes.data(), bytes.size()); }
+    } wipeS{s};
     uint8_t derivationKey[32];
     for (uint8_t i = 0; i < sizeof derivationKey; ++i) {
         derivationKey[i] = i;
@@ -84,7 +88,6 @@ bool derive(const uint8_t* input, size_t length, uint8_t out[48]) {
         }
         x = out + at;
     }
-    secureWipe(s.data(), s.size());
     return true;
 }
 
