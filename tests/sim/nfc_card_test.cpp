@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "cert/fido2_fetch.h"
-#include "cert/temp_dir.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
 #include "support/scripted_prompts.h"
+#include "support/temp_dir.h"
 #include "support/virtual_key_setup.h"
 #include "transport/exchange.h"
 #include "transport/pcsc_link.h"
@@ -198,7 +198,7 @@ std::vector<std::string> cells(const std::vector<Row>& rows, size_t from = 0) {
 }
 
 TEST_F(NfcCardTest, ThroughTheCardLinkTheInspectorShowsTheSamePagesAsOverHid) {
-    TempDir temp;
+    ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
     for (const char* profile : {"full", "pin", "u2f-only", "ctap2-only", "slow-touch"}) {
         SCOPED_TRACE(profile);
