@@ -1,7 +1,7 @@
 #include "app/key_chooser.h"
 
+#include "common/hex_text.h"
 #include "sim/virtual_backend.h"
-#include "transport/hex_text.h"
 
 namespace orvanta {
 

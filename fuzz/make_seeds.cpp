@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "cert/base64.h"
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
+#include "common/base64.h"
 #include "ctap/pin_token.h"
 #include "fuzz_hid.h"
 #include "info/device_context.h"

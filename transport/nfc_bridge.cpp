@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "common/aids.h"
+#include "common/iso_status.h"
 #include "transport/nfc_protocol.h"
 
 namespace orvanta {
@@ -177,7 +179,7 @@ bool NfcBridge::open(std::string* error) {
     if (!select.answered()) {
         return fail("the card does not answer");
     }
-    if (select.status != NFC_SW_OK) {
+    if (select.status != SW_NO_ERROR) {
         return fail("the card has no FIDO application");
     }
     version_.clear();
@@ -196,7 +198,7 @@ bool NfcBridge::open(std::string* error) {
         if (info.outcome == CardAnswer::Outcome::Removed) {
             return fail("the card was removed");
         }
-        ctap2_ = info.answered() && info.status == NFC_SW_OK && !info.data.empty() &&
+        ctap2_ = info.answered() && info.status == SW_NO_ERROR && !info.data.empty() &&
                  info.data[0] == 0x00;
         if (info.answered() && info.status == NFC_SW_KEEPALIVE) {
             transceive(CONTROL_END);
@@ -400,7 +402,7 @@ bool NfcBridge::processApdu(const Message& message) {
     if (answer.outcome == CardAnswer::Outcome::Failed && isExtended(apdu)) {
         // Readers without extended APDUs fail them at the link: to the inspector that is the
         // card's wrong length, and it sends the short form next.
-        const uint8_t wrongLength[] = {NFC_SW_WRONG_LENGTH >> 8, NFC_SW_WRONG_LENGTH & 0xFF};
+        const uint8_t wrongLength[] = {SW_WRONG_LENGTH >> 8, SW_WRONG_LENGTH & 0xFF};
         queueMessage(message.cid, CTAPHID_MSG, wrongLength);
         return true;
     }
@@ -408,7 +410,7 @@ bool NfcBridge::processApdu(const Message& message) {
         return false;
     }
     if (selectsByName(apdu)) {
-        fidoSelected_ = answer.status == NFC_SW_OK && selectsFido(apdu);
+        fidoSelected_ = answer.status == SW_NO_ERROR && selectsFido(apdu);
     }
     std::vector<uint8_t> reply = answer.data;
     reply.push_back(static_cast<uint8_t>(answer.status >> 8));
@@ -423,7 +425,7 @@ bool NfcBridge::processCbor(const Message& message) {
         if (!select.answered()) {
             return false;
         }
-        if (select.status != NFC_SW_OK) {
+        if (select.status != SW_NO_ERROR) {
             queueError(message.cid, ctaphid_error::INVALID_CMD);
             return true;
         }
@@ -434,7 +436,7 @@ bool NfcBridge::processCbor(const Message& message) {
 CardAnswer NfcBridge::sendCtap(std::span<const uint8_t> message) {
     if (message.size() > SHORT_APDU_DATA && !shortOnly_) {
         const CardAnswer answer = transceive(nfcCtapApdus(message, false).front());
-        const bool refused = (answer.answered() && answer.status == NFC_SW_WRONG_LENGTH) ||
+        const bool refused = (answer.answered() && answer.status == SW_WRONG_LENGTH) ||
                              answer.outcome == CardAnswer::Outcome::Failed;
         if (!refused) {
             return answer;
@@ -443,7 +445,7 @@ CardAnswer NfcBridge::sendCtap(std::span<const uint8_t> message) {
         shortOnly_ = true;
         if (!fidoSelected_) {
             const CardAnswer select = selectFido();
-            if (!select.answered() || select.status != NFC_SW_OK) {
+            if (!select.answered() || select.status != SW_NO_ERROR) {
                 return select;
             }
         }
@@ -452,7 +454,7 @@ CardAnswer NfcBridge::sendCtap(std::span<const uint8_t> message) {
     const std::vector<std::vector<uint8_t>> apdus = nfcCtapApdus(message, shortOnly_);
     for (size_t i = 0; i < apdus.size(); ++i) {
         answer = transceive(apdus[i]);
-        if (!answer.answered() || (i + 1 < apdus.size() && answer.status != NFC_SW_OK)) {
+        if (!answer.answered() || (i + 1 < apdus.size() && answer.status != SW_NO_ERROR)) {
             return answer;
         }
     }
@@ -463,7 +465,7 @@ bool NfcBridge::finishCtap(uint32_t cid, const CardAnswer& answer) {
     if (!answer.answered()) {
         return false;
     }
-    if (answer.status == NFC_SW_OK) {
+    if (answer.status == SW_NO_ERROR) {
         if (answer.data.empty()) {
             return false;  // a CTAP answer starts with its status byte
         }
@@ -523,7 +525,7 @@ CardAnswer NfcBridge::selectFido() {
     apdu.insert(apdu.end(), std::begin(FIDO_AID), std::end(FIDO_AID));
     apdu.push_back(0x00);
     CardAnswer answer = transceive(apdu);
-    fidoSelected_ = answer.answered() && answer.status == NFC_SW_OK;
+    fidoSelected_ = answer.answered() && answer.status == SW_NO_ERROR;
     return answer;
 }
 

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <utility>
 
-#include "transport/hex_text.h"
+#include "common/hex_text.h"
 #include "transport/nfc_bridge.h"
 
 namespace orvanta {

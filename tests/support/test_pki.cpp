@@ -8,7 +8,7 @@
 
 #include <stdexcept>
 
-#include "cert/base64.h"
+#include "common/base64.h"
 
 namespace orvanta::test {
 
