@@ -47,6 +47,15 @@ class CertificateRowsTest : public ::testing::Test {
         EXPECT_TRUE(certificateRows(der.data(), der.size(), rows));
         return rows;
     }
+
+    // `certificate` on `page` as `variant` shows it, checking `signature` over `signedData`.
+    int show(CertificatePage& page, const std::vector<uint8_t>& certificate,
+             const std::vector<uint8_t>& signedData, const std::vector<uint8_t>& signature,
+             CertificateVariant variant) {
+        return showCertificateDetails(page, certificate.data(), certificate.size(),
+                                      signedData.data(), signedData.size(), signature.data(),
+                                      signature.size(), variant, prompts);
+    }
 };
 
 TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
@@ -163,10 +172,7 @@ TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
     Fido2CertPage page;
     std::vector<uint8_t> signedData(100, 0x55);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
-    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
-                                     signedData.size(), signature.data(), signature.size(),
-                                     CertificateVariant::Fido2, prompts),
-              0);
+    ASSERT_EQ(show(page, der, signedData, signature, CertificateVariant::Fido2), 0);
     EXPECT_EQ(page.rows()[6].valueText().size(), 97u * 3);
     EXPECT_EQ(page.rows().back().label, "Verify Result");
     EXPECT_EQ(page.rows().back().valueText(), "NO");
@@ -189,10 +195,7 @@ TEST_F(CertificateRowsTest, SignatureBitStringWithUnusedBitsStillDecodes) {
         U2fCertPage page;
         std::vector<uint8_t> signedData(130, 0x01);
         std::vector<uint8_t> signature = subjectKey.sign(signedData);
-        ASSERT_EQ(showCertificateDetails(page, patched.data(), patched.size(), signedData.data(),
-                                         signedData.size(), signature.data(), signature.size(),
-                                         CertificateVariant::U2f, prompts),
-                  0);
+        ASSERT_EQ(show(page, patched, signedData, signature, CertificateVariant::U2f), 0);
         EXPECT_TRUE(prompts.messages.empty());
         EXPECT_EQ(labels(page), (std::vector<std::string>{"Version", "Serial number", "User",
                                                           "Issuer", "Validity period", "Public key",
@@ -360,10 +363,7 @@ TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
 
     Fido2CertPage page;
-    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
-                                     signedData.size(), signature.data(), signature.size(),
-                                     CertificateVariant::Fido2, prompts),
-              0);
+    ASSERT_EQ(show(page, der, signedData, signature, CertificateVariant::Fido2), 0);
     EXPECT_EQ(labels(page),
               (std::vector<std::string>{" ", "Version", "Serial number", "User", "Issuer",
                                         "Validity period", "Public key", "Base64 encode",
@@ -380,8 +380,7 @@ TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
     // One changed byte of the signed data: "NO".
     signedData[0] ^= 1;
     Fido2CertPage other;
-    showCertificateDetails(other, der.data(), der.size(), signedData.data(), signedData.size(),
-                           signature.data(), signature.size(), CertificateVariant::Fido2, prompts);
+    show(other, der, signedData, signature, CertificateVariant::Fido2);
     EXPECT_EQ(other.rows().back().valueText(), "NO");
 }
 
@@ -392,17 +391,13 @@ TEST_F(CertificateRowsTest, Fido2CheckRunsOnlyForSubjectsContainingAttestation) 
     std::vector<uint8_t> signedData(69, 1);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
     Fido2CertPage page;
-    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
-                                     signedData.size(), signature.data(), signature.size(),
-                                     CertificateVariant::Fido2, prompts),
-              0);
+    ASSERT_EQ(show(page, der, signedData, signature, CertificateVariant::Fido2), 0);
     EXPECT_EQ(page.rowCount(), 8);
     EXPECT_EQ(page.rows().back().label, "Base64 encode");
 
     // The U2F page checks whatever the subject says.
     U2fCertPage u2f;
-    showCertificateDetails(u2f, der.data(), der.size(), signedData.data(), signedData.size(),
-                           signature.data(), signature.size(), CertificateVariant::U2f, prompts);
+    show(u2f, der, signedData, signature, CertificateVariant::U2f);
     EXPECT_EQ(u2f.rows().back().label, "Verify Result");
     EXPECT_EQ(u2f.rows().back().valueText(), "YES");
     EXPECT_EQ(u2f.rows().front().label, "Version");  // no separator row
