@@ -1,6 +1,6 @@
 #include "app/key_chooser.h"
 
-#include "transport/hex_text.h"
+#include "common/hex_text.h"
 
 namespace orvanta {
 

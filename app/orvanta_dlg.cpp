@@ -24,11 +24,11 @@
 #include "app/permission_hint.h"
 #include "app/qt_user_prompts.h"
 #include "app/udev_monitor.h"
+#include "common/terminal_text.h"
 #include "info/metadata_rows.h"
 #include "report/page_report.h"
 #include "transport/card_watcher.h"
 #include "transport/exchange.h"
-#include "transport/terminal_text.h"
 
 namespace orvanta {
 

@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "common/terminal_text.h"
 #include "report/page_report.h"
-#include "transport/terminal_text.h"
 
 namespace orvanta {
 

@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "cert/base64.h"
 #include "cert/certificate_file.h"
 #include "cert/der.h"
 #include "cert/name_text.h"
 #include "cert/signature_check.h"
 #include "cert/x509_lenient.h"
-#include "transport/hex_text.h"
+#include "common/base64.h"
+#include "common/hex_text.h"
 
 namespace orvanta {
 

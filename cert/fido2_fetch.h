@@ -3,14 +3,18 @@
 // authenticatorMakeCredential (with a PIN token when the key has a PIN), and the rows of up
 // to three attestation certificates from the packed attestation statement.
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cert/fetch_outcome.h"
+#include "common/aids.h"
 #include "ctap/cbor.h"
 #include "ctap/ctap_protocol.h"
 #include "ctap/pin_protocol.h"
@@ -18,6 +22,7 @@
 #include "info/page_model.h"
 #include "mds/metadata_blob.h"
 #include "transport/device_session.h"
+#include "transport/nfc_protocol.h"
 #include "transport/result.h"
 
 namespace orvanta {
@@ -34,8 +39,12 @@ inline constexpr std::string_view FIDO2_TEST_DISPLAY_NAME = "Test Ctap";
 static_assert(FIDO2_TEST_USER_NAME.size() == 17, "the request layout has a 17-byte user name");
 
 // ISO 7816 SELECT of the FIDO application, sent before the registration.
-inline constexpr uint8_t SELECT_FIDO_APDU[13] = {0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00,
-                                                 0x00, 0x06, 0x47, 0x2F, 0x00, 0x01};
+inline constexpr std::array<uint8_t, 5 + sizeof FIDO_AID> SELECT_FIDO_APDU = [] {
+    std::array<uint8_t, 5 + sizeof FIDO_AID> apdu = {ISO_CLA, ISO_INS_SELECT, ISO_SELECT_BY_NAME,
+                                                     0x00, sizeof FIDO_AID};
+    std::copy(std::begin(FIDO_AID), std::end(FIDO_AID), apdu.begin() + 5);
+    return apdu;
+}();
 inline constexpr uint32_t MAKE_CREDENTIAL_CBOR_CAPACITY = 1024;
 inline constexpr uint32_t MAKE_CREDENTIAL_RESPONSE_CAPACITY = 5000;
 inline constexpr uint32_t PIN_AUTH_LENGTH = 16;

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "cert/der.h"
-#include "transport/hex_text.h"
-#include "transport/utf8.h"
+#include "common/hex_text.h"
+#include "common/utf8.h"
 
 namespace orvanta {
 
@@ -23,52 +23,6 @@ void appendShown(std::string& out, uint32_t code) {
     }
 }
 
-// Decodes one UTF-8 sequence at value[i]; advances i. Malformed, overlong or surrogate
-// sequences give U+FFFD and consume one byte.
-uint32_t nextUtf8(const uint8_t* value, size_t length, size_t& i) {
-    uint8_t lead = value[i];
-    size_t extra = 0;
-    uint32_t code = 0;
-    uint32_t minimum = 0;
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-        extra = 1;
-        code = lead & 0x1F;
-        minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2;
-        code = lead & 0x0F;
-        minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3;
-        code = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        ++i;
-        return REPLACEMENT_CHARACTER;
-    }
-    if (length - i <= extra) {
-        ++i;
-        return REPLACEMENT_CHARACTER;
-    }
-    for (size_t k = 1; k <= extra; ++k) {
-        uint8_t next = value[i + k];
-        if ((next & 0xC0) != 0x80) {
-            ++i;
-            return REPLACEMENT_CHARACTER;
-        }
-        code = (code << 6) | (next & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        ++i;
-        return REPLACEMENT_CHARACTER;
-    }
-    i += extra + 1;
-    return code;
-}
-
 }  // namespace
 
 std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
@@ -77,11 +31,16 @@ std::string attributeValueText(int tag, const uint8_t* value, size_t length) {
         return out;
     }
     switch (tag) {
-        case der_tag::UTF8_STRING:
+        case der_tag::UTF8_STRING: {
+            const std::string_view text(reinterpret_cast<const char*>(value), length);
             for (size_t i = 0; i < length;) {
-                appendShown(out, nextUtf8(value, length, i));
+                // Malformed, overlong or surrogate sequences give U+FFFD for one byte.
+                const std::optional<Utf8Character> c = decodeUtf8(text, i);
+                appendShown(out, c ? c->codePoint : REPLACEMENT_CHARACTER);
+                i += c ? c->length : 1;
             }
             return out;
+        }
         case der_tag::BMP_STRING:
             for (size_t i = 0; i + 1 < length; i += 2) {
                 uint32_t unit = (static_cast<uint32_t>(value[i]) << 8) | value[i + 1];

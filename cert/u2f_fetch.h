@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cert/fetch_outcome.h"
-#include "ctap/iso_status.h"
+#include "common/iso_status.h"
 #include "ctap/user_prompts.h"
 #include "info/page_model.h"
 #include "mds/metadata_blob.h"

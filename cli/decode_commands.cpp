@@ -12,8 +12,8 @@
 #include "cli/page_data.h"
 #include "cli/page_output.h"
 #include "cli/private_temp_dir.h"
+#include "common/terminal_text.h"
 #include "info/getinfo_rows.h"
-#include "transport/terminal_text.h"
 
 namespace orvanta::cli {
 

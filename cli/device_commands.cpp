@@ -10,7 +10,6 @@
 #include <istream>
 #include <ostream>
 
-#include "cert/base64.h"
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "cli/exit_codes.h"
@@ -18,12 +17,13 @@
 #include "cli/page_output.h"
 #include "cli/pcsc_list.h"
 #include "cli/private_temp_dir.h"
+#include "common/base64.h"
+#include "common/hex_text.h"
+#include "common/terminal_text.h"
 #include "info/device_refresh.h"
 #include "info/metadata_rows.h"
 #include "transport/device_list.h"
 #include "transport/exchange.h"
-#include "transport/hex_text.h"
-#include "transport/terminal_text.h"
 #include "transport/unique_fd.h"
 
 namespace orvanta::cli {

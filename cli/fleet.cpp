@@ -12,10 +12,10 @@
 #include "cli/page_output.h"
 #include "cli/pcsc_list.h"
 #include "cli/terminal_prompts.h"
+#include "common/hex_text.h"
+#include "common/terminal_text.h"
 #include "ctap/secure_wipe.h"
 #include "transport/device_list.h"
-#include "transport/hex_text.h"
-#include "transport/terminal_text.h"
 
 namespace orvanta::cli {
 

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <istream>
 
-#include "cert/base64.h"
+#include "common/base64.h"
+#include "common/bounded_read.h"
+#include "common/hex_text.h"
 
 namespace orvanta::cli {
 
@@ -13,35 +15,6 @@ namespace {
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-bool readStream(std::istream& in, Bytes& out) {
-    char chunk[4096];
-    while (in) {
-        in.read(chunk, sizeof chunk);
-        std::streamsize got = in.gcount();
-        if (got <= 0) {
-            break;
-        }
-        if (out.size() + static_cast<size_t>(got) > MAX_INPUT_BYTES) {
-            return false;
-        }
-        out.insert(out.end(), chunk, chunk + got);
-    }
-    return true;
 }
 
 // The Base64 text of the first PEM block, or nothing when the text is not PEM.
@@ -137,20 +110,9 @@ std::optional<Bytes> parseHex(const std::string& text) {
         if (isSpace(c) || c == ':') {
             continue;
         }
-        if (hexValue(c) < 0) {
-            return std::nullopt;
-        }
         digits.push_back(c);
     }
-    if (digits.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    Bytes out;
-    out.reserve(digits.size() / 2);
-    for (size_t k = 0; k < digits.size(); k += 2) {
-        out.push_back(static_cast<uint8_t>(hexValue(digits[k]) * 16 + hexValue(digits[k + 1])));
-    }
-    return out;
+    return hexBytes(digits);
 }
 
 Bytes decodeInput(const Bytes& raw) {
@@ -181,7 +143,7 @@ InputResult readInput(const std::string& path, std::istream& in) {
     InputResult result;
     Bytes raw;
     if (path == "-") {
-        if (!readStream(in, raw)) {
+        if (!readBounded(in, MAX_INPUT_BYTES, raw)) {
             result.error = "standard input holds more than 1 MiB";
             return result;
         }
@@ -191,7 +153,7 @@ InputResult readInput(const std::string& path, std::istream& in) {
             result.error = "cannot read " + path + ": " + std::strerror(errno);
             return result;
         }
-        if (!readStream(file, raw)) {
+        if (!readBounded(file, MAX_INPUT_BYTES, raw)) {
             result.error = path + " is larger than 1 MiB";
             return result;
         }

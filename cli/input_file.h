@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cert/base64.h"
+#include "common/base64.h"
 
 namespace orvanta::cli {
 

@@ -6,10 +6,10 @@
 
 #include "cli/exit_codes.h"
 #include "cli/page_output.h"
+#include "common/terminal_text.h"
 #include "transport/clock.h"
 #include "transport/pcsc_backend.h"
 #include "transport/pcsc_link.h"
-#include "transport/terminal_text.h"
 
 namespace orvanta::cli {
 

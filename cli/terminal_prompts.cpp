@@ -9,8 +9,8 @@
 #include <istream>
 #include <ostream>
 
+#include "common/terminal_text.h"
 #include "ctap/secure_wipe.h"
-#include "transport/terminal_text.h"
 
 namespace orvanta::cli {
 

@@ -5,13 +5,14 @@
 #include <cstring>
 #include <limits>
 
+#include "common/hex_text.h"
+
 namespace orvanta {
 
 namespace {
 
 constexpr int MAX_DEPTH = 16;
 constexpr uint64_t INDEFINITE = std::numeric_limits<uint64_t>::max();
-constexpr char HEX[] = "0123456789abcdef";
 
 class Printer {
   public:
@@ -97,8 +98,7 @@ class Printer {
         if (major == 2) {
             put("h'");
             for (uint64_t i = 0; i < length && !full(); ++i) {
-                out_.push_back(HEX[data[i] >> 4]);
-                out_.push_back(HEX[data[i] & 0x0F]);
+                appendHex(out_, data[i], HexCase::Lower);
             }
             put("'");
             return true;
@@ -112,8 +112,7 @@ class Printer {
             } else if (c < 0x20 || c == 0x7F) {
                 // Control characters escaped, so a key cannot move the terminal around.
                 put("\\u00");
-                out_.push_back(HEX[c >> 4]);
-                out_.push_back(HEX[c & 0x0F]);
+                appendHex(out_, c, HexCase::Lower);
             } else {
                 out_.push_back(static_cast<char>(c));
             }
@@ -270,19 +269,15 @@ class Printer {
             case 3:
                 return argument == INDEFINITE ? chunks(major) : string(major, argument);
             case 4:
-                put("[");
-                if (!elements(argument, false, depth)) {
+            case 5: {
+                const bool map = major == 5;
+                put(map ? "{" : "[");
+                if (!elements(argument, map, depth)) {
                     return false;
                 }
-                put("]");
+                put(map ? "}" : "]");
                 return true;
-            case 5:
-                put("{");
-                if (!elements(argument, true, depth)) {
-                    return false;
-                }
-                put("}");
-                return true;
+            }
             case 6:
                 putUnsigned(argument);
                 put("(");

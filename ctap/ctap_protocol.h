@@ -1,7 +1,6 @@
 #pragma once
-// The CTAP2 and ISO 7816 vocabulary, shared by the inspector, the virtual key and the
-// tests: command bytes, authenticatorClientPIN parameters, COSE key values and CTAP status
-// codes.
+// The CTAP2 vocabulary, shared by the inspector, the virtual key and the tests: command
+// bytes, authenticatorClientPIN parameters, COSE key values and CTAP status codes.
 
 #include <cstdint>
 

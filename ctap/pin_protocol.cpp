@@ -23,18 +23,14 @@ PinProtocol choosePinProtocol(std::span<const uint64_t> supported) {
 
 int PinSecret::derive(PinProtocol protocol,
                       std::span<const uint8_t, P256_COORDINATE_LENGTH> sharedX) {
-    secureWipe(bytes_.data(), bytes_.size());
     protocol_ = protocol;
-    const std::span<uint8_t> all(bytes_);
     if (protocol == PinProtocol::One) {
-        length_ = SHA256_LENGTH;
-        return sha256(sharedX, all.first<SHA256_LENGTH>());
+        return sha256(sharedX, secret_.resize(SHA256_LENGTH).first<SHA256_LENGTH>());
     }
-    length_ = 2 * SHA256_LENGTH;
-    int result = hkdfSha256(HKDF_SALT, sharedX, HMAC_KEY_INFO, all.first(SHA256_LENGTH));
+    const std::span<uint8_t> both = secret_.resize(2 * SHA256_LENGTH);
+    int result = hkdfSha256(HKDF_SALT, sharedX, HMAC_KEY_INFO, both.first(SHA256_LENGTH));
     if (result == 0) {
-        result =
-            hkdfSha256(HKDF_SALT, sharedX, AES_KEY_INFO, all.subspan(SHA256_LENGTH, SHA256_LENGTH));
+        result = hkdfSha256(HKDF_SALT, sharedX, AES_KEY_INFO, both.last(SHA256_LENGTH));
     }
     return result;
 }

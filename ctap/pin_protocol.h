@@ -27,27 +27,20 @@ inline constexpr size_t PIN_SECRET_MAX_LENGTH = 64;
 // The shared secret of one key agreement; wiped when it ends.
 class PinSecret {
   public:
-    PinSecret() = default;
-    PinSecret(const PinSecret&) = delete;
-    PinSecret& operator=(const PinSecret&) = delete;
-    ~PinSecret() { secureWipe(bytes_.data(), bytes_.size()); }
-
     PinProtocol protocol() const { return protocol_; }
-    std::span<const uint8_t> bytes() const { return {bytes_.data(), length_}; }
+    std::span<const uint8_t> bytes() const { return secret_.bytes(); }
     // The key of pinUvAuthParam made with the secret itself (setPIN and the like).
     std::span<const uint8_t> hmacKey() const { return bytes().first(SHA256_LENGTH); }
     // The AES key: the whole secret in protocol 1, its second half in protocol 2.
     std::span<const uint8_t, AES_KEY_LENGTH> aesKey() const {
-        return std::span<const uint8_t, AES_KEY_LENGTH>(bytes_.data() + length_ - AES_KEY_LENGTH,
-                                                        AES_KEY_LENGTH);
+        return bytes().last<AES_KEY_LENGTH>();
     }
 
     // Derives the secret from the X coordinate of the shared point.
     int derive(PinProtocol protocol, std::span<const uint8_t, P256_COORDINATE_LENGTH> sharedX);
 
   private:
-    std::array<uint8_t, PIN_SECRET_MAX_LENGTH> bytes_{};
-    size_t length_ = SHA256_LENGTH;
+    SecretBytes<PIN_SECRET_MAX_LENGTH> secret_{SHA256_LENGTH};
     PinProtocol protocol_ = PinProtocol::One;
 };
 

@@ -24,26 +24,7 @@ inline constexpr size_t PIN_TOKEN_MIN_SIZE = 16;
 inline constexpr size_t PIN_TOKEN_MAX_SIZE = 64;
 
 // A PIN token at the length the key gave it; wiped when it ends.
-class PinToken {
-  public:
-    PinToken() = default;
-    PinToken(const PinToken&) = delete;
-    PinToken& operator=(const PinToken&) = delete;
-    ~PinToken() { secureWipe(bytes_.data(), bytes_.size()); }
-
-    std::span<const uint8_t> bytes() const { return {bytes_.data(), length_}; }
-    size_t size() const { return length_; }
-    // Room for a token of `length` bytes (at most PIN_TOKEN_MAX_SIZE), to be written.
-    std::span<uint8_t> resize(size_t length) {
-        secureWipe(bytes_.data(), bytes_.size());
-        length_ = length < bytes_.size() ? length : bytes_.size();
-        return {bytes_.data(), length_};
-    }
-
-  private:
-    std::array<uint8_t, PIN_TOKEN_MAX_SIZE> bytes_{};
-    size_t length_ = 0;
-};
+using PinToken = SecretBytes<PIN_TOKEN_MAX_SIZE>;
 
 // Asks for the PIN and obtains the token. 0: token written; 2: the user cancelled (nothing
 // sent); otherwise the failure of fetchPinToken, a positive one shown to the user with its

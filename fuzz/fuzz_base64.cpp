@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cert/base64.h"
+#include "common/base64.h"
 
 using namespace orvanta;
 

@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "cert/base64.h"
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
+#include "common/base64.h"
+#include "common/hex_text.h"
 #include "ctap/pin_token.h"
 #include "fuzz_hid.h"
 #include "info/device_context.h"
@@ -235,13 +236,8 @@ int main(int argc, char** argv) {
             seeds.add("fuzz_getinfo_rows", profile, withoutStatus(getInfo->reply));
             seeds.add("fuzz_cbor", "getinfo-" + profile, withoutStatus(getInfo->reply));
             if (profile == "full") {
-                static constexpr char DIGITS[] = "0123456789abcdef";
-                std::string hexText;
-                for (uint8_t b : withoutStatus(getInfo->reply)) {
-                    hexText += DIGITS[b >> 4];
-                    hexText += DIGITS[b & 15];
-                }
-                seeds.add("fuzz_cli_input", "getinfo-hex", Bytes(hexText.begin(), hexText.end()));
+                const std::string hex = hexText(withoutStatus(getInfo->reply), "", HexCase::Lower);
+                seeds.add("fuzz_cli_input", "getinfo-hex", Bytes(hex.begin(), hex.end()));
                 seeds.add("fuzz_cli_input", "getinfo-binary", withoutStatus(getInfo->reply));
             }
         }

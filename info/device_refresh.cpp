@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <utility>
 
+#include "common/hex_text.h"
 #include "info/getinfo_rows.h"
 #include "info/metadata_rows.h"
 #include "info/vendor_queries.h"
 #include "transport/exchange.h"
-#include "transport/hex_text.h"
 
 namespace orvanta {
 

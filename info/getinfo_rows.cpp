@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex_text.h"
 #include "ctap/cbor_diagnostic.h"
 #include "transport/exchange.h"
-#include "transport/hex_text.h"
 
 namespace orvanta {
 

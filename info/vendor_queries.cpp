@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <span>
 #include <vector>
 
+#include "common/aids.h"
+#include "common/iso_status.h"
 #include "transport/exchange.h"
+#include "transport/nfc_protocol.h"
 
 namespace orvanta {
 
@@ -16,18 +21,21 @@ const uint8_t VERSION_COMMAND[] = {0x80, 0xE2, 0x80, 0x00, 0x05, 0xDF,
 constexpr uint32_t VERSION_CAPACITY = 30;
 
 // SELECT by name with the trailing Le byte.
-std::vector<uint8_t> selectApdu(const uint8_t* aid, size_t aidLength, bool withLe = true) {
-    std::vector<uint8_t> apdu = {0x00, 0xA4, 0x04, 0x00, static_cast<uint8_t>(aidLength)};
-    apdu.insert(apdu.end(), aid, aid + aidLength);
+std::vector<uint8_t> selectApdu(std::span<const uint8_t> aid, bool withLe = true) {
+    std::vector<uint8_t> apdu = {ISO_CLA, ISO_INS_SELECT, ISO_SELECT_BY_NAME, 0x00,
+                                 static_cast<uint8_t>(aid.size())};
+    apdu.resize(apdu.size() + aid.size());
+    std::copy(aid.begin(), aid.end(), apdu.end() - static_cast<std::ptrdiff_t>(aid.size()));
     if (withLe) {
         apdu.push_back(0x00);
     }
     return apdu;
 }
 
-std::vector<uint8_t> vendorAid(const uint8_t* suffix, size_t suffixLength) {
-    std::vector<uint8_t> aid(VENDOR_RID, VENDOR_RID + sizeof VENDOR_RID);
-    aid.insert(aid.end(), suffix, suffix + suffixLength);
+template <size_t N>
+std::vector<uint8_t> vendorAid(const uint8_t (&suffix)[N]) {
+    std::vector<uint8_t> aid(std::begin(VENDOR_RID), std::end(VENDOR_RID));
+    aid.insert(aid.end(), std::begin(suffix), std::end(suffix));
     return aid;
 }
 
@@ -53,7 +61,7 @@ void exchange(DeviceSession& session, const std::vector<uint8_t>& apdu, size_t c
 }
 
 bool succeeded(const Reply& reply) {
-    return !reply.failed && reply.status == 0x9000;
+    return !reply.failed && reply.status == SW_NO_ERROR;
 }
 
 void formatTwo(char* text, uint8_t a, uint8_t b) {
@@ -81,13 +89,12 @@ int twoStepQuery(DeviceSession& session, const std::vector<uint8_t>& select,
 }  // namespace
 
 int queryIdentify(DeviceSession& session, char* text) {
-    const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x01, 0x67, 0x41, 0x30, 0x00, 0xFF};
     Reply reply;
-    exchange(session, selectApdu(aid, sizeof aid, false), 30, reply);
+    exchange(session, selectApdu(IDENTIFY_AID, false), 30, reply);
     if (reply.failed || reply.length < 16) {
         return 2;
     }
-    if (reply.status != 0x9000) {
+    if (reply.status != SW_NO_ERROR) {
         return 1;
     }
     size_t used = 0;
@@ -95,7 +102,7 @@ int queryIdentify(DeviceSession& session, char* text) {
         std::snprintf(text + used, QUERY_TEXT_SIZE - used, "%02X", reply.data[i]);
         used += 2;
     }
-    std::snprintf(text + used, QUERY_TEXT_SIZE - used, "%04X", 0x9000);
+    std::snprintf(text + used, QUERY_TEXT_SIZE - used, "%04X", SW_NO_ERROR);
     return 0;
 }
 
@@ -114,21 +121,18 @@ int queryFingerprintVersion(DeviceSession& session, char* text) {
 }
 
 int queryWinHelloVersion(DeviceSession& session, char* text) {
-    const uint8_t suffix[] = {0x52, 0x68, 0x65, 0x6C, 0x6C, 0x6F, 0x01, 0x01, 0x00};
-    std::vector<uint8_t> aid = vendorAid(suffix, sizeof suffix);
-    return twoStepQuery(session, selectApdu(aid.data(), aid.size()), 25, text);
+    std::vector<uint8_t> aid = vendorAid(WIN_HELLO_AID_SUFFIX);
+    return twoStepQuery(session, selectApdu(aid), 25, text);
 }
 
 int queryOtpVersion(DeviceSession& session, char* text) {
-    const uint8_t suffix[] = {0x83, 0x26, 0x01, 0x01};
-    std::vector<uint8_t> aid = vendorAid(suffix, sizeof suffix);
-    return twoStepQuery(session, selectApdu(aid.data(), aid.size()), 25, text);
+    std::vector<uint8_t> aid = vendorAid(OTP_AID_SUFFIX);
+    return twoStepQuery(session, selectApdu(aid), 25, text);
 }
 
 int queryPivVersion(DeviceSession& session, char* text) {
-    const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x03, 0x08, 0x00, 0x00, 0x10, 0x00, 0x01, 0x00};
     Reply reply;
-    exchange(session, selectApdu(aid, sizeof aid), 1024, reply);
+    exchange(session, selectApdu(PIV_AID), 1024, reply);
     if (!succeeded(reply)) {
         return 1;
     }
@@ -149,20 +153,17 @@ int queryPivVersion(DeviceSession& session, char* text) {
 }
 
 int queryGidsVersion(DeviceSession& session, char* text) {
-    const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x03, 0x97, 0x42, 0x54, 0x46, 0x59, 0x02, 0x01};
-    return twoStepQuery(session, selectApdu(aid, sizeof aid), 25, text);
+    return twoStepQuery(session, selectApdu(GIDS_AID), 25, text);
 }
 
 int queryNdefPresent(DeviceSession& session) {
-    const uint8_t aid[] = {0xD2, 0x76, 0x00, 0x00, 0x85, 0x01, 0x01};
     Reply reply;
-    exchange(session, selectApdu(aid, sizeof aid), 1023, reply);
+    exchange(session, selectApdu(NDEF_AID), 1023, reply);
     return succeeded(reply) ? 0 : 1;
 }
 
 int queryU2fVersion(DeviceSession& session, char* text) {
-    const uint8_t aid[] = {0xA0, 0x00, 0x00, 0x06, 0x47, 0x2F, 0x00, 0x01};
-    return twoStepQuery(session, selectApdu(aid, sizeof aid), 1024, text);
+    return twoStepQuery(session, selectApdu(FIDO_AID), 1024, text);
 }
 
 namespace {

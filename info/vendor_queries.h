@@ -11,8 +11,6 @@
 
 namespace orvanta {
 
-// Registered application provider identifier of the vendor applets (Windows Hello, OTP).
-inline constexpr uint8_t VENDOR_RID[5] = {0xF0, 0x4F, 0x52, 0x56, 0x41};
 inline constexpr uint32_t QUERY_TEXT_SIZE = 100;
 
 // The applet versions of one key, each when its query produced a text.

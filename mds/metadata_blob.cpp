@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "common/base64.h"
+#include "common/bounded_read.h"
+#include "common/hex_text.h"
 #include "ctap/openssl_handles.h"
 
 namespace orvanta {
@@ -38,7 +40,7 @@ void freeX509Stack(STACK_OF(X509) * stack) {
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), freeX509Stack>>;
 
 // A real BLOB is a few megabytes; anything far beyond is not one.
-constexpr std::streamsize MAX_FILE_SIZE = 64 * 1024 * 1024;
+constexpr size_t MAX_FILE_SIZE = 64 * 1024 * 1024;
 
 X509Ptr certificateFromDer(std::span<const uint8_t> der) {
     const unsigned char* p = der.data();
@@ -59,25 +61,6 @@ X509Ptr certificateFromFile(std::span<const uint8_t> bytes) {
     return certificateFromDer(bytes);
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<size_t>(in.gcount()));
-        if (static_cast<std::streamsize>(bytes.size()) > MAX_FILE_SIZE) {
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 std::string today(std::time_t now) {
     std::tm parts{};
     gmtime_r(&now, &parts);
@@ -86,41 +69,8 @@ std::string today(std::time_t now) {
     return text;
 }
 
-// Base64 in either alphabet, padded or not (JWS parts are base64url without padding, x5c
-// entries standard base64); nothing for any other character.
-std::optional<std::vector<uint8_t>> base64DecodeStrict(std::string_view text) {
-    std::string normal;
-    normal.reserve(text.size() + 3);
-    for (char c : text) {
-        if (c == '-') {
-            normal.push_back('+');
-        } else if (c == '_') {
-            normal.push_back('/');
-        } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/') {
-            normal.push_back(c);
-        } else if (c != '=') {
-            return std::nullopt;
-        }
-    }
-    if (normal.size() % 4 == 1) {
-        return std::nullopt;
-    }
-    const size_t symbols = normal.size();
-    while (normal.size() % 4 != 0) {
-        normal.push_back('=');
-    }
-    std::vector<uint8_t> out(normal.size() / 4 * 3 + 1);
-    const int length =
-        EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(normal.data()),
-                        static_cast<int>(normal.size()));
-    if (length < 0) {
-        return std::nullopt;
-    }
-    // EVP_DecodeBlock counts the padding as zero bytes.
-    out.resize(symbols * 3 / 4);
-    return out;
-}
-
+// JWS parts are base64url without padding, x5c entries standard Base64: the strict decoder
+// takes either.
 std::optional<std::vector<uint8_t>> base64Field(const json& value) {
     if (!value.is_string()) {
         return std::nullopt;
@@ -190,34 +140,18 @@ std::optional<std::array<uint8_t, 16>> parseAaguid(const json& value) {
     if (!value.is_string()) {
         return std::nullopt;
     }
-    std::string hex;
+    std::string digits;
     for (char c : value.get_ref<const std::string&>()) {
         if (c != '-') {
-            hex.push_back(c);
+            digits.push_back(c);
         }
     }
-    if (hex.size() != 32) {
+    const std::optional<std::vector<uint8_t>> bytes = hexBytes(digits);
+    if (!bytes || bytes->size() != 16) {
         return std::nullopt;
     }
     std::array<uint8_t, 16> out{};
-    for (size_t i = 0; i < 16; ++i) {
-        unsigned int byte = 0;
-        for (int j = 0; j < 2; ++j) {
-            const char c = hex[2 * i + static_cast<size_t>(j)];
-            unsigned int digit = 0;
-            if (c >= '0' && c <= '9') {
-                digit = static_cast<unsigned>(c - '0');
-            } else if (c >= 'a' && c <= 'f') {
-                digit = static_cast<unsigned>(c - 'a' + 10);
-            } else if (c >= 'A' && c <= 'F') {
-                digit = static_cast<unsigned>(c - 'A' + 10);
-            } else {
-                return std::nullopt;
-            }
-            byte = byte << 4 | digit;
-        }
-        out[i] = static_cast<uint8_t>(byte);
-    }
+    std::copy(bytes->begin(), bytes->end(), out.begin());
     return out;
 }
 
@@ -304,12 +238,7 @@ const MetadataEntry* MetadataBlob::findByAaguid(std::span<const uint8_t> aaguid)
 
 const MetadataEntry* MetadataBlob::findByKeyIdentifier(
     std::span<const uint8_t, 20> identifier) const {
-    static constexpr char HEX[] = "0123456789abcdef";
-    std::string hex;
-    for (uint8_t b : identifier) {
-        hex.push_back(HEX[b >> 4]);
-        hex.push_back(HEX[b & 0x0F]);
-    }
+    const std::string hex = hexText(identifier, "", HexCase::Lower);
     for (const MetadataEntry& entry : entries) {
         if (std::find(entry.keyIdentifiers.begin(), entry.keyIdentifiers.end(), hex) !=
             entry.keyIdentifiers.end()) {
@@ -416,17 +345,17 @@ MetadataLoad loadMetadataBlob(std::string_view jwt, std::span<const uint8_t> tru
 
 MetadataLoad loadMetadataBlobFiles(const std::string& blobPath, const std::string& rootPath,
                                    std::time_t now) {
-    const std::optional<std::string> blob = readFile(blobPath);
+    const std::optional<std::vector<uint8_t>> blob = readFileBounded(blobPath, MAX_FILE_SIZE);
     if (!blob) {
         return refuse("Cannot read the metadata BLOB " + blobPath + ".");
     }
     const std::string root = rootPath.empty() ? DEFAULT_METADATA_ROOT : rootPath;
-    const std::optional<std::string> rootBytes = readFile(root);
+    const std::optional<std::vector<uint8_t>> rootBytes = readFileBounded(root, MAX_FILE_SIZE);
     if (!rootBytes) {
         return refuse("Cannot read the trusted root certificate " + root + ".");
     }
     return loadMetadataBlob(
-        *blob, std::span(reinterpret_cast<const uint8_t*>(rootBytes->data()), rootBytes->size()),
+        std::string_view(reinterpret_cast<const char*>(blob->data()), blob->size()), *rootBytes,
         now);
 }
 

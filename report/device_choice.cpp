@@ -1,7 +1,7 @@
 #include "report/device_choice.h"
 
+#include "common/hex_text.h"
 #include "sim/virtual_backend.h"
-#include "transport/hex_text.h"
 #include "transport/hidapi_backend.h"
 #include "transport/pcsc_backend.h"
 

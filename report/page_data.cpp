@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "cert/certificate_details.h"
+#include "common/hex_text.h"
 #include "transport/ctaphid_protocol.h"
-#include "transport/hex_text.h"
 
 namespace orvanta::report {
 

@@ -4,8 +4,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "common/terminal_text.h"
 #include "report/page_data.h"
-#include "transport/terminal_text.h"
 
 namespace orvanta::report {
 

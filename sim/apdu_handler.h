@@ -10,8 +10,6 @@
 
 namespace orvanta {
 
-inline constexpr uint8_t VENDOR_RID_BYTES[5] = {0xF0, 0x4F, 0x52, 0x56, 0x41};
-
 // A parsed command APDU (short or extended form). Data points into the caller's bytes.
 struct Apdu {
     uint8_t cla = 0;
@@ -26,6 +24,30 @@ struct Apdu {
 };
 // Empty when the bytes are no well-formed APDU.
 std::optional<Apdu> parseApdu(const uint8_t* bytes, size_t length);
+
+// Answers as they are sent: a status word alone, or data followed by one.
+Bytes statusReply(uint16_t sw);
+Bytes withStatus(Bytes data, uint16_t sw);
+
+// An answer handed out in pieces by GET RESPONSE: every piece but the last ends in 61xx
+// (xx: the size of the next piece, 00 for 256), the last in the answer's own status word.
+class PiecedAnswer {
+  public:
+    // `pieceLimit`: the most one piece carries, whatever Le asks for.
+    void start(Bytes data, uint16_t finalStatus, size_t pieceLimit);
+    void clear();
+    bool pending() const { return offset_ < data_.size(); }
+    // 61xx for the first piece, before any is given.
+    uint16_t remainingStatus() const;
+    // The next piece, of at most `le` bytes (0: 256).
+    Bytes next(uint32_t le);
+
+  private:
+    Bytes data_;
+    size_t offset_ = 0;
+    uint16_t finalStatus_ = 0;
+    size_t pieceLimit_ = 0;
+};
 
 class ApduHandler {
   public:
@@ -46,8 +68,7 @@ class ApduHandler {
 
     VirtualKeyState& key_;
     std::optional<Applet> selected_;
-    Bytes pendingResponse_;  // what GET RESPONSE still has to give
-    size_t pendingOffset_ = 0;
+    PiecedAnswer pending_;  // what GET RESPONSE still has to give
 };
 
 }  // namespace orvanta

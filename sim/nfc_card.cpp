@@ -1,11 +1,14 @@
 #include "sim/nfc_card.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
-#include "ctap/iso_status.h"
+#include "common/aids.h"
+#include "common/iso_status.h"
+#include "ctap/ctap_protocol.h"
 #include "sim/apdu_handler.h"
 #include "transport/ctaphid_protocol.h"
 #include "transport/nfc_protocol.h"
@@ -14,18 +17,7 @@ namespace orvanta {
 
 namespace {
 
-constexpr uint8_t CTAP2_ERR_USER_ACTION_TIMEOUT = 0x2F;
 constexpr uint32_t TOUCH_CHECK_MS = 100;
-
-std::vector<uint8_t> status(uint16_t sw) {
-    return {static_cast<uint8_t>(sw >> 8), static_cast<uint8_t>(sw)};
-}
-
-std::vector<uint8_t> withStatus(std::vector<uint8_t> data, uint16_t sw) {
-    data.push_back(static_cast<uint8_t>(sw >> 8));
-    data.push_back(static_cast<uint8_t>(sw));
-    return data;
-}
 
 bool selectsFido(const Apdu& a) {
     return a.p1 == ISO_SELECT_BY_NAME && a.dataLength == sizeof FIDO_AID &&
@@ -61,19 +53,17 @@ void NfcCard::powerCycle() {
     fidoSelected_ = false;
     chain_.clear();
     outgoing_.clear();
-    outgoingOffset_ = 0;
 }
 
 std::vector<uint8_t> NfcCard::transmit(std::span<const uint8_t> apdu) {
     const std::optional<Apdu> parsed = parseApdu(apdu.data(), apdu.size());
     if (parsed && parsed->cla == ISO_CLA && parsed->ins == ISO_INS_GET_RESPONSE &&
-        outgoingOffset_ < outgoing_.size()) {
-        return nextPiece(parsed->hasLe ? parsed->le : 0);
+        outgoing_.pending()) {
+        return outgoing_.next(parsed->le);
     }
     outgoing_.clear();
-    outgoingOffset_ = 0;
     if (!parsed) {
-        return status(SW_WRONG_LENGTH);
+        return statusReply(SW_WRONG_LENGTH);
     }
     std::vector<uint8_t> reply = answer(apdu);
     const size_t data = reply.size() - 2;
@@ -81,27 +71,10 @@ std::vector<uint8_t> NfcCard::transmit(std::span<const uint8_t> apdu) {
         return reply;
     }
     // More than a short APDU's answer can carry: the rest waits for GET RESPONSE.
-    outgoingStatus_ = static_cast<uint16_t>((reply[data] << 8) | reply[data + 1]);
+    const auto status = static_cast<uint16_t>((reply[data] << 8) | reply[data + 1]);
     reply.resize(data);
-    outgoing_ = std::move(reply);
-    return nextPiece(parsed->hasLe ? parsed->le : 0);
-}
-
-std::vector<uint8_t> NfcCard::nextPiece(uint32_t le) {
-    const size_t want = le == 0 ? SHORT_REPLY_DATA : le;
-    const size_t take = std::min(want, outgoing_.size() - outgoingOffset_);
-    std::vector<uint8_t> piece(outgoing_.begin() + static_cast<ptrdiff_t>(outgoingOffset_),
-                               outgoing_.begin() + static_cast<ptrdiff_t>(outgoingOffset_ + take));
-    outgoingOffset_ += take;
-    const size_t left = outgoing_.size() - outgoingOffset_;
-    if (left == 0) {
-        outgoing_.clear();
-        outgoingOffset_ = 0;
-        return withStatus(std::move(piece), outgoingStatus_);
-    }
-    // 61xx names at most 255 more bytes; 00 stands for 256 or more.
-    const size_t next = std::min(left, SHORT_REPLY_DATA);
-    return withStatus(std::move(piece), static_cast<uint16_t>(SW_BYTES_REMAINING | (next & 0xFF)));
+    outgoing_.start(std::move(reply), status, SIZE_MAX);
+    return outgoing_.next(parsed->le);
 }
 
 std::vector<uint8_t> NfcCard::answer(std::span<const uint8_t> apdu) {
@@ -122,7 +95,7 @@ std::vector<uint8_t> NfcCard::answer(std::span<const uint8_t> apdu) {
     if (ctapClass &&
         (a.ins == NFCCTAP_MSG || a.ins == NFCCTAP_GETRESPONSE || a.ins == NFCCTAP_CONTROL)) {
         if (!fidoSelected_ || !key_.profile().ctap2) {
-            return status(SW_INS_NOT_SUPPORTED);
+            return statusReply(SW_INS_NOT_SUPPORTED);
         }
         if (a.ins == NFCCTAP_MSG) {
             return ctapMessage(a.cla, a.p1, std::span<const uint8_t>(a.data, a.dataLength));
@@ -131,11 +104,11 @@ std::vector<uint8_t> NfcCard::answer(std::span<const uint8_t> apdu) {
             return ctapGetResponse();
         }
         if (a.p1 != NFCCTAP_CONTROL_END) {
-            return status(SW_WRONG_DATA);
+            return statusReply(SW_WRONG_DATA);
         }
         endWait();
         chain_.clear();
-        return status(SW_NO_ERROR);
+        return statusReply(SW_NO_ERROR);
     }
     return key_.cardApdu(apdu.data(), apdu.size());
 }
@@ -144,16 +117,16 @@ std::vector<uint8_t> NfcCard::ctapMessage(uint8_t cla, uint8_t p1, std::span<con
     if ((cla & ISO_CLA_CHAINING) != 0) {
         if (chain_.size() + data.size() > CTAPHID_MAX_MESSAGE) {
             chain_.clear();
-            return status(SW_WRONG_LENGTH);
+            return statusReply(SW_WRONG_LENGTH);
         }
         chain_.insert(chain_.end(), data.begin(), data.end());
-        return status(SW_NO_ERROR);
+        return statusReply(SW_NO_ERROR);
     }
     std::vector<uint8_t> message = std::move(chain_);
     chain_.clear();
     message.insert(message.end(), data.begin(), data.end());
     if (message.empty()) {
-        return status(SW_WRONG_LENGTH);
+        return statusReply(SW_WRONG_LENGTH);
     }
     endWait();  // a new command replaces one still waiting
     Ctap2Outcome outcome = key_.cardCtap2(message.data(), message.size());
@@ -180,11 +153,11 @@ std::vector<uint8_t> NfcCard::ctapMessage(uint8_t cla, uint8_t p1, std::span<con
 
 std::vector<uint8_t> NfcCard::ctapGetResponse() {
     if (!waiting_) {
-        return status(SW_CONDITIONS_NOT_SATISFIED);
+        return statusReply(SW_CONDITIONS_NOT_SATISFIED);
     }
     if (clock_.tickCount() - waitStart_ >= USER_PRESENCE_TIMEOUT_MS) {
         endWait();
-        return withStatus({CTAP2_ERR_USER_ACTION_TIMEOUT}, SW_NO_ERROR);
+        return withStatus({ctap_status::USER_ACTION_TIMEOUT}, SW_NO_ERROR);
     }
     if (!key_.cardTouched()) {
         return withStatus({CTAPHID_KEEPALIVE_UPNEEDED}, NFC_SW_KEEPALIVE);

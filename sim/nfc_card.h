@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "sim/apdu_handler.h"
 #include "sim/virtual_key.h"
 #include "transport/clock.h"
 
@@ -41,7 +42,6 @@ class NfcCard {
     std::vector<uint8_t> answer(std::span<const uint8_t> apdu);
     std::vector<uint8_t> ctapMessage(uint8_t cla, uint8_t p1, std::span<const uint8_t> data);
     std::vector<uint8_t> ctapGetResponse();
-    std::vector<uint8_t> nextPiece(uint32_t le);
     void endWait();
 
     VirtualKey& key_;
@@ -50,9 +50,7 @@ class NfcCard {
     std::vector<uint8_t> chain_;                     // the pieces of a chained NFCCTAP_MSG so far
     std::function<std::vector<uint8_t>()> waiting_;  // the CTAP2 command waiting for a touch
     uint32_t waitStart_ = 0;
-    std::vector<uint8_t> outgoing_;  // a long answer's data that GET RESPONSE still gives
-    size_t outgoingOffset_ = 0;
-    uint16_t outgoingStatus_ = 0;
+    PiecedAnswer outgoing_;  // a long answer that GET RESPONSE still gives
 };
 
 }  // namespace orvanta

@@ -48,25 +48,25 @@ Profile baseProfile() {
 
 using Maker = std::function<void(Profile&)>;
 
+// The PIN of every profile that has one.
+void setPin(Profile& p) {
+    p.pinSet = true;
+    p.pin = "1234";
+}
+
 const std::vector<std::pair<std::string, Maker>>& makers() {
     static const std::vector<std::pair<std::string, Maker>> list = {
         {"default", [](Profile&) {}},
         {"full", [](Profile& p) { p.getInfo = GetInfoKind::Full; }},
-        {"pin",
-         [](Profile& p) {
-             p.pinSet = true;
-             p.pin = "1234";
-         }},
+        {"pin", setPin},
         {"pin-token16",
          [](Profile& p) {
-             p.pinSet = true;
-             p.pin = "1234";
+             setPin(p);
              p.pinTokenLength = 16;
          }},
         {"pin-protocol2",
          [](Profile& p) {
-             p.pinSet = true;
-             p.pin = "1234";
+             setPin(p);
              p.pinProtocols = {2};
          }},
         {"eddsa", [](Profile& p) { p.attestationKey = AttestationKeyType::Ed25519; }},

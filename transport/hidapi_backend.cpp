@@ -14,9 +14,9 @@
 #include <map>
 #include <mutex>
 
+#include "common/utf8.h"
 #include "transport/clock.h"
 #include "transport/unique_fd.h"
-#include "transport/utf8.h"
 
 namespace orvanta {
 

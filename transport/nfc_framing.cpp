@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/aids.h"
+#include "common/iso_status.h"
 #include "transport/ctaphid_protocol.h"
 #include "transport/nfc_protocol.h"
 

@@ -1,15 +1,14 @@
 #pragma once
 // The vocabulary of a FIDO key reached as a smart card (an NFC reader or a CCID interface),
-// shared by the inspector's card link and the virtual card: the FIDO application's AID, the
-// CTAP commands as APDUs and their status words.
+// shared by the inspector's card link and the virtual card: the CTAP commands as APDUs and
+// the status word of their own (the AIDs and the ISO 7816 status words are in common/).
 
 #include <cstddef>
 #include <cstdint>
 
 namespace orvanta {
 
-// SELECT by name of the FIDO application; its answer names what the card speaks.
-inline constexpr uint8_t FIDO_AID[] = {0xA0, 0x00, 0x00, 0x06, 0x47, 0x2F, 0x00, 0x01};
+// The FIDO application's answer to SELECT names what the card speaks.
 inline constexpr const char* NFC_VERSION_U2F = "U2F_V2";
 inline constexpr const char* NFC_VERSION_FIDO2 = "FIDO_2_0";
 
@@ -35,15 +34,6 @@ inline constexpr uint8_t NFCCTAP_P1_GETRESPONSE_SUPPORTED = 0x80;
 
 // The command runs on (waiting for the user's presence); data: one keepalive status byte.
 inline constexpr uint16_t NFC_SW_KEEPALIVE = 0x9100;
-// 61xx: xx more bytes wait for GET RESPONSE (00: 256 or more).
-inline constexpr uint16_t SW_BYTES_REMAINING = 0x6100;
-// 6Cxx: wrong Le; xx is the length the card has.
-inline constexpr uint16_t SW_WRONG_LE = 0x6C00;
-
-// The ISO 7816 status words the card link acts on (the same values as in ctap/iso_status.h,
-// which sits above transport/).
-inline constexpr uint16_t NFC_SW_OK = 0x9000;
-inline constexpr uint16_t NFC_SW_WRONG_LENGTH = 0x6700;
 
 // The largest data field of a short APDU, and of one short reply.
 inline constexpr size_t SHORT_APDU_DATA = 255;

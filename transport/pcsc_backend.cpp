@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "transport/hex_text.h"
+#include "common/hex_text.h"
 #include "transport/pcsc_link.h"
 
 namespace orvanta {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "common/aids.h"
+#include "common/iso_status.h"
 #include "transport/ctaphid_protocol.h"
 #include "transport/nfc_protocol.h"
 
@@ -59,7 +61,7 @@ bool PcscLink::open(std::string* error) {
     if (!select.answered()) {
         return fail("the card does not answer");
     }
-    if (select.status != NFC_SW_OK) {
+    if (select.status != SW_NO_ERROR) {
         return fail("the card has no FIDO application");
     }
     version_.clear();
@@ -78,7 +80,7 @@ bool PcscLink::open(std::string* error) {
         if (info.outcome == CardAnswer::Outcome::Removed) {
             return fail("the card was removed");
         }
-        ctap2_ = info.answered() && info.status == NFC_SW_OK && !info.data.empty() &&
+        ctap2_ = info.answered() && info.status == SW_NO_ERROR && !info.data.empty() &&
                  info.data[0] == 0x00;
         if (info.answered() && info.status == NFC_SW_KEEPALIVE) {
             endCommand();
@@ -116,13 +118,13 @@ Result<Bytes> PcscLink::callApdu(std::span<const uint8_t> apdu) {
     if (answer.outcome == CardAnswer::Outcome::Failed && isExtended(apdu)) {
         // Readers without extended APDUs fail them at the link: to the inspector that is the
         // card's wrong length, and it sends the short form next.
-        return Bytes{NFC_SW_WRONG_LENGTH >> 8, NFC_SW_WRONG_LENGTH & 0xFF};
+        return Bytes{SW_WRONG_LENGTH >> 8, SW_WRONG_LENGTH & 0xFF};
     }
     if (!answer.answered()) {
         return stoppedAnswering();
     }
     if (selectsByName(apdu)) {
-        fidoSelected_ = answer.status == NFC_SW_OK && selectsFido(apdu);
+        fidoSelected_ = answer.status == SW_NO_ERROR && selectsFido(apdu);
     }
     Bytes reply = answer.data;
     reply.push_back(static_cast<uint8_t>(answer.status >> 8));
@@ -136,7 +138,7 @@ Result<Bytes> PcscLink::callCtap(std::span<const uint8_t> message, const CallOpt
         if (!select.answered()) {
             return stoppedAnswering();
         }
-        if (select.status != NFC_SW_OK) {
+        if (select.status != SW_NO_ERROR) {
             return Error::transport(TransportCause::Unsupported);
         }
     }
@@ -146,7 +148,7 @@ Result<Bytes> PcscLink::callCtap(std::span<const uint8_t> message, const CallOpt
 CardAnswer PcscLink::sendCtap(std::span<const uint8_t> message) {
     if (message.size() > SHORT_APDU_DATA && !shortOnly_) {
         const CardAnswer answer = transceive(nfcCtapApdus(message, false).front());
-        const bool refused = (answer.answered() && answer.status == NFC_SW_WRONG_LENGTH) ||
+        const bool refused = (answer.answered() && answer.status == SW_WRONG_LENGTH) ||
                              answer.outcome == CardAnswer::Outcome::Failed;
         if (!refused) {
             return answer;
@@ -155,7 +157,7 @@ CardAnswer PcscLink::sendCtap(std::span<const uint8_t> message) {
         shortOnly_ = true;
         if (!fidoSelected_) {
             const CardAnswer select = selectFido();
-            if (!select.answered() || select.status != NFC_SW_OK) {
+            if (!select.answered() || select.status != SW_NO_ERROR) {
                 return select;
             }
         }
@@ -164,7 +166,7 @@ CardAnswer PcscLink::sendCtap(std::span<const uint8_t> message) {
     const std::vector<std::vector<uint8_t>> apdus = nfcCtapApdus(message, shortOnly_);
     for (size_t i = 0; i < apdus.size(); ++i) {
         answer = transceive(apdus[i]);
-        if (!answer.answered() || (i + 1 < apdus.size() && answer.status != NFC_SW_OK)) {
+        if (!answer.answered() || (i + 1 < apdus.size() && answer.status != SW_NO_ERROR)) {
             return answer;
         }
     }
@@ -207,7 +209,7 @@ Result<Bytes> PcscLink::finishCtap(const CardAnswer& first, const CallOptions& o
     if (!answer.answered()) {
         return stoppedAnswering();
     }
-    if (answer.status != NFC_SW_OK) {
+    if (answer.status != SW_NO_ERROR) {
         // The card would not take the CTAP command (a U2F-only card, or one that refuses it).
         return Error::transport(TransportCause::Unsupported);
     }
@@ -225,7 +227,7 @@ CardAnswer PcscLink::selectFido() {
     apdu.insert(apdu.end(), std::begin(FIDO_AID), std::end(FIDO_AID));
     apdu.push_back(0x00);
     CardAnswer answer = transceive(apdu);
-    fidoSelected_ = answer.answered() && answer.status == NFC_SW_OK;
+    fidoSelected_ = answer.answered() && answer.status == SW_NO_ERROR;
     return answer;
 }
 

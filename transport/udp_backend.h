@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "transport/ctaphid_protocol.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta {
@@ -20,7 +21,7 @@ inline constexpr uint16_t UDP_VENDOR_ID = 0x1209;
 inline constexpr uint16_t UDP_PRODUCT_ID = 0x5500;
 inline constexpr uint16_t UDP_DEFAULT_SIMULATOR_PORT = 8111;
 inline constexpr uint16_t UDP_DEFAULT_REPLY_PORT = 7112;
-inline constexpr size_t UDP_PACKET_LENGTH = 64;
+inline constexpr size_t UDP_PACKET_LENGTH = CTAPHID_PACKET_SIZE;  // one packet a datagram
 
 struct UdpEndpoints {
     std::string host = "127.0.0.1";  // the simulator's IPv4 address (or "localhost")

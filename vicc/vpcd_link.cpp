@@ -5,7 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ctap/iso_status.h"
+#include "common/iso_status.h"
+#include "sim/apdu_handler.h"
 
 namespace orvanta::vicc {
 
@@ -70,8 +71,7 @@ std::optional<std::vector<uint8_t>> answerVpcd(NfcCard& card, std::span<const ui
     std::vector<uint8_t> reply = card.transmit(message);
     if (reply.size() > 0xFFFF) {
         // The length field cannot carry it; no answer of this card is that long.
-        reply = {static_cast<uint8_t>(SW_NO_PRECISE_DIAGNOSIS >> 8),
-                 static_cast<uint8_t>(SW_NO_PRECISE_DIAGNOSIS)};
+        reply = statusReply(SW_NO_PRECISE_DIAGNOSIS);
     }
     return reply;
 }

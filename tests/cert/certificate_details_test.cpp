@@ -4,10 +4,12 @@
 #include <openssl/x509.h>
 #include <sys/stat.h>
 
-#include "cert/base64.h"
 #include "cert/der.h"
 #include "cert/name_text.h"
 #include "cert/x509_lenient.h"
+#include "common/base64.h"
+#include "common/hex_text.h"
+#include "page_labels.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
 #include "support/test_pki.h"
@@ -15,23 +17,9 @@
 namespace orvanta::test {
 namespace {
 
-std::string hexText(std::span<const uint8_t> bytes) {
-    static const char DIGITS[] = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += DIGITS[b >> 4];
-        out += DIGITS[b & 15];
-        out += ' ';
-    }
-    return out;
-}
-
-std::vector<std::string> labels(const PageModel& page) {
-    std::vector<std::string> out;
-    for (const Row& row : page.rows()) {
-        out.push_back(row.label);
-    }
-    return out;
+// Bytes as the rows show them: upper-case digit pairs, each followed by a space.
+std::string hexRow(std::span<const uint8_t> bytes) {
+    return hexText(bytes, " ");
 }
 
 class CertificateRowsTest : public ::testing::Test {
@@ -51,13 +39,29 @@ class CertificateRowsTest : public ::testing::Test {
         ADD_FAILURE() << "no row " << label;
         return std::string();
     }
+
+    // The rows of a certificate of `shape` for the subject key, signed by the issuer key.
+    std::vector<Row> rowsOf(const CertificateRequest& shape) {
+        const std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
+        std::vector<Row> rows;
+        EXPECT_TRUE(certificateRows(der.data(), der.size(), rows));
+        return rows;
+    }
+
+    // `certificate` on `page` as `variant` shows it, checking `signature` over `signedData`.
+    int show(CertificatePage& page, const std::vector<uint8_t>& certificate,
+             const std::vector<uint8_t>& signedData, const std::vector<uint8_t>& signature,
+             CertificateVariant variant) {
+        return showCertificateDetails(page, certificate.data(), certificate.size(),
+                                      signedData.data(), signedData.size(), signature.data(),
+                                      signature.size(), variant, prompts);
+    }
 };
 
 TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
     CertificateRequest shape;
     shape.serial = {0x9A, 0x3C};  // high bit set: encoded with a leading zero octet
-    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
-
+    const std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
     ASSERT_EQ(rows.size(), 7u);
@@ -72,7 +76,7 @@ TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
     EXPECT_EQ(rows[4].label, "Validity period");
     EXPECT_EQ(rows[4].valueText(), "2020-01-31 08:00:00 - 2045-01-31 08:00:00");
     EXPECT_EQ(rows[5].label, "Public key");
-    EXPECT_EQ(rows[5].valueText(), hexText(subjectKey.publicKey()));
+    EXPECT_EQ(rows[5].valueText(), hexRow(subjectKey.publicKey()));
     EXPECT_EQ(rows[5].valueText().size(), 65u * 3);
     EXPECT_EQ(rows[6].label, "Base64 encode");
     EXPECT_EQ(rows[6].valueText(), base64Encode(der.data(), der.size()));
@@ -81,9 +85,7 @@ TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
 TEST_F(CertificateRowsTest, VersionOneCertificateShowsV1AndNoExtensionRow) {
     CertificateRequest shape;
     shape.version = 1;
-    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
-    std::vector<Row> rows;
-    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    const std::vector<Row> rows = rowsOf(shape);
     EXPECT_EQ(value(rows, "Version"), "V1");
     EXPECT_EQ(rows.size(), 7u);
     EXPECT_EQ(rows.back().label, "Base64 encode");
@@ -105,9 +107,7 @@ TEST_F(CertificateRowsTest, TransportsExtensionShowsOctetsAndNamesOfTheLastOctet
     for (const Case& c : cases) {
         CertificateRequest shape;
         shape.transports = c.value;
-        std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
-        std::vector<Row> rows;
-        ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+        const std::vector<Row> rows = rowsOf(shape);
         ASSERT_EQ(rows.size(), 8u);
         EXPECT_EQ(rows[7].label, "Extentions");
         EXPECT_EQ(rows[7].valueText(), c.text);
@@ -125,9 +125,7 @@ TEST_F(CertificateRowsTest, TimesOfAnyYearAreShown) {
     CertificateRequest shape;
     shape.notBefore = "19500101000000";
     shape.notAfter = "99991231235959";
-    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
-    std::vector<Row> rows;
-    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    const std::vector<Row> rows = rowsOf(shape);
     EXPECT_EQ(value(rows, "Validity period"), "1950-01-01 00:00:00 - 9999-12-31 23:59:59");
 }
 
@@ -155,9 +153,7 @@ TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
     std::string longName(200, 'n');
     shape.subject = {{"O", std::string(200, 'o')}, {"CN", longName}};
     shape.issuer = {{"CN", longName}};
-    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
-    std::vector<Row> rows;
-    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    const std::vector<Row> rows = rowsOf(shape);
     EXPECT_EQ(value(rows, "Serial number").size(), 32u * 3);
     EXPECT_EQ(value(rows, "User"), std::string(200, 'o') + ", " + longName);
     EXPECT_EQ(value(rows, "Issuer"), longName);
@@ -166,9 +162,7 @@ TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
 TEST_F(CertificateRowsTest, IssuerWithoutCommonNameShowsItsLastValue) {
     CertificateRequest shape;
     shape.issuer = {{"C", "US"}, {"O", "Orvanta Issuing"}};
-    std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
-    std::vector<Row> rows;
-    ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
+    const std::vector<Row> rows = rowsOf(shape);
     EXPECT_EQ(value(rows, "Issuer"), "Orvanta Issuing");
 }
 
@@ -178,10 +172,7 @@ TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
     Fido2CertPage page;
     std::vector<uint8_t> signedData(100, 0x55);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
-    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
-                                     signedData.size(), signature.data(), signature.size(),
-                                     CertificateVariant::Fido2, prompts),
-              0);
+    ASSERT_EQ(show(page, der, signedData, signature, CertificateVariant::Fido2), 0);
     EXPECT_EQ(page.rows()[6].valueText().size(), 97u * 3);
     EXPECT_EQ(page.rows().back().label, "Verify Result");
     EXPECT_EQ(page.rows().back().valueText(), "NO");
@@ -204,10 +195,7 @@ TEST_F(CertificateRowsTest, SignatureBitStringWithUnusedBitsStillDecodes) {
         U2fCertPage page;
         std::vector<uint8_t> signedData(130, 0x01);
         std::vector<uint8_t> signature = subjectKey.sign(signedData);
-        ASSERT_EQ(showCertificateDetails(page, patched.data(), patched.size(), signedData.data(),
-                                         signedData.size(), signature.data(), signature.size(),
-                                         CertificateVariant::U2f, prompts),
-                  0);
+        ASSERT_EQ(show(page, patched, signedData, signature, CertificateVariant::U2f), 0);
         EXPECT_TRUE(prompts.messages.empty());
         EXPECT_EQ(labels(page), (std::vector<std::string>{"Version", "Serial number", "User",
                                                           "Issuer", "Validity period", "Public key",
@@ -275,7 +263,7 @@ TEST_F(CertificateRowsTest, UnknownCriticalExtensionAndRsaOrEd25519KeysDecode) {
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
     ASSERT_EQ(rows.size(), 8u);
-    EXPECT_EQ(value(rows, "Public key"), hexText(subjectKey.publicKey()));
+    EXPECT_EQ(value(rows, "Public key"), hexRow(subjectKey.publicKey()));
     EXPECT_EQ(value(rows, "Extentions"), "03 02 05 20 ( USB )");
 
     // The key row shows the subjectPublicKey of any key type: the RSAPublicKey SEQUENCE,
@@ -289,7 +277,7 @@ TEST_F(CertificateRowsTest, UnknownCriticalExtensionAndRsaOrEd25519KeysDecode) {
         const std::vector<uint8_t>& spki = handmade.subjectPublicKeyInfo;
         const size_t keyLength = key == &rsa ? 270 : 32;  // 2048-bit modulus, exponent 65537
         EXPECT_EQ(value(rows, "Public key"),
-                  hexText(std::vector<uint8_t>(spki.end() - keyLength, spki.end())));
+                  hexRow(std::vector<uint8_t>(spki.end() - keyLength, spki.end())));
     }
 }
 
@@ -375,10 +363,7 @@ TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
 
     Fido2CertPage page;
-    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
-                                     signedData.size(), signature.data(), signature.size(),
-                                     CertificateVariant::Fido2, prompts),
-              0);
+    ASSERT_EQ(show(page, der, signedData, signature, CertificateVariant::Fido2), 0);
     EXPECT_EQ(labels(page),
               (std::vector<std::string>{" ", "Version", "Serial number", "User", "Issuer",
                                         "Validity period", "Public key", "Base64 encode",
@@ -395,8 +380,7 @@ TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
     // One changed byte of the signed data: "NO".
     signedData[0] ^= 1;
     Fido2CertPage other;
-    showCertificateDetails(other, der.data(), der.size(), signedData.data(), signedData.size(),
-                           signature.data(), signature.size(), CertificateVariant::Fido2, prompts);
+    show(other, der, signedData, signature, CertificateVariant::Fido2);
     EXPECT_EQ(other.rows().back().valueText(), "NO");
 }
 
@@ -408,17 +392,13 @@ TEST_F(CertificateRowsTest, Fido2CheckRunsOnlyForSubjectsContainingAttestation) 
     std::vector<uint8_t> signedData(69, 1);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
     Fido2CertPage page;
-    ASSERT_EQ(showCertificateDetails(page, der.data(), der.size(), signedData.data(),
-                                     signedData.size(), signature.data(), signature.size(),
-                                     CertificateVariant::Fido2, prompts),
-              0);
+    ASSERT_EQ(show(page, der, signedData, signature, CertificateVariant::Fido2), 0);
     EXPECT_EQ(page.rowCount(), 8);
     EXPECT_EQ(page.rows().back().label, "Base64 encode");
 
     // The U2F page checks whatever the subject says.
     U2fCertPage u2f;
-    showCertificateDetails(u2f, der.data(), der.size(), signedData.data(), signedData.size(),
-                           signature.data(), signature.size(), CertificateVariant::U2f, prompts);
+    show(u2f, der, signedData, signature, CertificateVariant::U2f);
     EXPECT_EQ(u2f.rows().back().label, "Verify Result");
     EXPECT_EQ(u2f.rows().back().valueText(), "YES");
     EXPECT_EQ(u2f.rows().front().label, "Version");  // no separator row

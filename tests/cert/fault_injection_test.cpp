@@ -15,6 +15,7 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
+#include "page_labels.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
 #include "support/virtual_key_fixture.h"
@@ -54,14 +55,6 @@ const std::set<std::string> CERTIFICATE_LABELS = {
     "Issuer",     "Validity period", "Public key",    "Base64 encode",
     "Extentions", "Verify Result",   "Chain Result",  "Requirements",
     " "};
-
-std::vector<std::string> labels(const PageModel& page) {
-    std::vector<std::string> out;
-    for (const Row& row : page.rows()) {
-        out.push_back(row.label);
-    }
-    return out;
-}
 
 bool contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();

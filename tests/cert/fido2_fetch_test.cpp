@@ -4,6 +4,7 @@
 
 #include "cert/certificate_pages.h"
 #include "ctap/cbor.h"
+#include "page_labels.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
 #include "support/test_pki.h"
@@ -119,14 +120,6 @@ Bytes makeCredentialResponse(const Attestation& a) {
     return buffer;
 }
 
-std::vector<std::string> labels(const PageModel& page) {
-    std::vector<std::string> out;
-    for (const Row& row : page.rows()) {
-        out.push_back(row.label);
-    }
-    return out;
-}
-
 // Every decoded certificate ends with whether the next certificate of x5c signed it.
 const std::vector<std::string> ATTESTATION_BLOCK = {
     " ",          "Version",         "Serial number", "User",
@@ -201,7 +194,8 @@ TEST_F(Fido2FetchTest, TwoCertificateChainShowsTheCheckOnlyUnderTheAttestationCe
 
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].first, CTAPHID_CBOR);
-    EXPECT_EQ(requests[0].second, Bytes(SELECT_FIDO_APDU, SELECT_FIDO_APDU + 13));
+    EXPECT_EQ(requests[0].second, Bytes({0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00, 0x00, 0x06, 0x47,
+                                         0x2F, 0x00, 0x01}));
     EXPECT_EQ(requests[1].first, CTAPHID_CBOR);
     EXPECT_EQ(requests[1].second.size(), 171u);
     EXPECT_EQ(requests[1].second, buildMakeCredentialRequest(nullptr));

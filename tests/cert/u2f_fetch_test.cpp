@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "cert/certificate_pages.h"
+#include "page_labels.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
 #include "support/test_pki.h"
@@ -33,14 +34,6 @@ Bytes shortRegister() {
     apdu.insert(apdu.end(), U2F_CHALLENGE_PARAMETER, U2F_CHALLENGE_PARAMETER + 32);
     apdu.insert(apdu.end(), U2F_APPLICATION_PARAMETER, U2F_APPLICATION_PARAMETER + 32);
     return apdu;
-}
-
-std::vector<std::string> labels(const PageModel& page) {
-    std::vector<std::string> out;
-    for (const Row& row : page.rows()) {
-        out.push_back(row.label);
-    }
-    return out;
 }
 
 const std::vector<std::string> PROMPT_ROWS = {"Tips", " "};

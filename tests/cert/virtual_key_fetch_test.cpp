@@ -10,24 +10,17 @@
 #include "cert/certificate_pages.h"
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
+#include "common/hex_text.h"
 #include "info/device_refresh.h"
+#include "page_labels.h"
 #include "sim/attestation.h"
 #include "sim/virtual_backend.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
 #include "support/virtual_key_fixture.h"
-#include "transport/hex_text.h"
 
 namespace orvanta::test {
 namespace {
-
-std::vector<std::string> labels(const PageModel& page) {
-    std::vector<std::string> out;
-    for (const Row& row : page.rows()) {
-        out.push_back(row.label);
-    }
-    return out;
-}
 
 // The makeCredential requests the key received (CTAPHID_CBOR payloads starting with 0x01).
 std::vector<Bytes> makeCredentialRequests(const VirtualKey& key) {

@@ -5,11 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cert/base64.h"
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "cli/private_temp_dir.h"
 #include "cli_harness.h"
+#include "common/base64.h"
 #include "ctap/cbor.h"
 #include "info/device_context.h"
 #include "info/device_refresh.h"

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "app/udev_monitor.h"
 
 namespace orvanta {
@@ -58,21 +61,22 @@ TEST(UdevEvents, AddAndRemoveBecomeArrivalAndRemovalWithFourDigitIds) {
     EXPECT_EQ(event.productId, "A2CA");
 }
 
-TEST(UdevEvents, IdsFallBackToTheProductProperty) {
+using Ids = std::pair<std::string, std::string>;
+
+// The vendor and product IDs of the event a udev message makes.
+Ids idsOf(const UdevMessage& message) {
     DeviceEvent event;
-    ASSERT_TRUE(deviceEventFromUdev({"remove", "", "", "1209/1/100"}, 1, event));
-    EXPECT_EQ(event.vendorId, "1209");
-    EXPECT_EQ(event.productId, "0001");
-    ASSERT_TRUE(deviceEventFromUdev({"add", "zz", "0001", "46d/c52b/1211"}, 2, event));
-    EXPECT_EQ(event.vendorId, "046D");
-    EXPECT_EQ(event.productId, "C52B");
+    EXPECT_TRUE(deviceEventFromUdev(message, 1, event));
+    return {event.vendorId, event.productId};
+}
+
+TEST(UdevEvents, IdsFallBackToTheProductProperty) {
+    EXPECT_EQ(idsOf({"remove", "", "", "1209/1/100"}), Ids("1209", "0001"));
+    EXPECT_EQ(idsOf({"add", "zz", "0001", "46d/c52b/1211"}), Ids("046D", "C52B"));
 }
 
 TEST(UdevEvents, MissingIdsStayEmptySoTheRefreshShowsTheFirstKey) {
-    DeviceEvent event;
-    ASSERT_TRUE(deviceEventFromUdev({"add", "", "", "garbage"}, 3, event));
-    EXPECT_EQ(event.vendorId, "");
-    EXPECT_EQ(event.productId, "");
+    EXPECT_EQ(idsOf({"add", "", "", "garbage"}), Ids("", ""));
 }
 
 TEST(UdevEvents, OtherActionsAreNotDeviceChanges) {

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/hex_text.h"
 #include "transport/clock.h"
 #include "transport/device_session.h"
 #include "transport/exchange.h"
-#include "transport/hex_text.h"
 
 namespace orvanta {
 namespace {

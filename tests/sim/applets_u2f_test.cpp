@@ -1,6 +1,7 @@
 // The APDU side of the virtual key: vendor applets of the hardware page and U2F
 // registration in the forms the inspector sends.
 
+#include "common/aids.h"
 #include "sim/apdu_handler.h"
 #include "sim/attestation.h"
 #include "sim_fixture.h"
@@ -21,7 +22,7 @@ Bytes select(const Bytes& aid, bool le = true) {
 }
 
 Bytes vendorAid(const Bytes& suffix) {
-    Bytes aid(VENDOR_RID_BYTES, VENDOR_RID_BYTES + 5);
+    Bytes aid(std::begin(VENDOR_RID), std::end(VENDOR_RID));
     aid.insert(aid.end(), suffix.begin(), suffix.end());
     return aid;
 }

@@ -89,22 +89,21 @@ uint32_t SimClient::init() {
     return cid;
 }
 
-Bytes SimClient::cbor(const Bytes& commandAndParameters) {
-    send(cid, CTAPHID_CBOR, commandAndParameters);
+Bytes SimClient::request(uint8_t command, const Bytes& payload) {
+    send(cid, command, payload);
     const auto m = receive();
-    if (!m || m->command != CTAPHID_CBOR) {
+    if (!m || m->command != command) {
         return {};
     }
     return m->payload;
 }
 
+Bytes SimClient::cbor(const Bytes& commandAndParameters) {
+    return request(CTAPHID_CBOR, commandAndParameters);
+}
+
 Bytes SimClient::apdu(const Bytes& bytes) {
-    send(cid, CTAPHID_MSG, bytes);
-    const auto m = receive();
-    if (!m || m->command != CTAPHID_MSG) {
-        return {};
-    }
-    return m->payload;
+    return request(CTAPHID_MSG, bytes);
 }
 
 }  // namespace orvanta::test

@@ -44,6 +44,9 @@ class SimClient {
     uint32_t lastKeepalives = 0;
 
   private:
+    // One message on the client's channel and the answer of the same command.
+    Bytes request(uint8_t command, const Bytes& payload);
+
     std::unique_ptr<HidHandle> handle_;
 };
 

@@ -12,7 +12,15 @@ namespace {
 const Bytes SELECTION = {0x0B};
 const Bytes GET_INFO = {0x04};
 
-class TouchTest : public SimTest {};
+class TouchTest : public SimTest {
+  protected:
+    // A default key that sees its user's touch as `touch` says.
+    SimClient& connectWith(TouchPolicy touch) {
+        Profile p = profileByName("default");
+        p.touch = touch;
+        return connect(p);
+    }
+};
 
 TEST_F(TouchTest, ImmediateTouchSendsNoKeepalive) {
     SimClient& c = connect("default");
@@ -24,9 +32,7 @@ TEST_F(TouchTest, ImmediateTouchSendsNoKeepalive) {
 }
 
 TEST_F(TouchTest, TouchAfterTimeSendsKeepalivesEveryHundredMs) {
-    Profile p = profileByName("default");
-    p.touch = TouchPolicy::afterMs(1000);
-    SimClient& c = connect(p);
+    SimClient& c = connectWith(TouchPolicy::afterMs(1000));
     c.send(c.cid, 0x90, SELECTION);
     uint8_t report[65];
     ASSERT_EQ(c.handle().read(report, sizeof(report), 3000), 65);
@@ -43,9 +49,7 @@ TEST_F(TouchTest, TouchAfterTimeSendsKeepalivesEveryHundredMs) {
 }
 
 TEST_F(TouchTest, TouchAfterRequestsCountsKeepaliveSteps) {
-    Profile p = profileByName("default");
-    p.touch = TouchPolicy::afterRequests(5);
-    SimClient& c = connect(p);
+    SimClient& c = connectWith(TouchPolicy::afterRequests(5));
     c.send(c.cid, 0x90, SELECTION);
     const auto m = c.receive();
     ASSERT_TRUE(m);
@@ -54,9 +58,7 @@ TEST_F(TouchTest, TouchAfterRequestsCountsKeepaliveSteps) {
 }
 
 TEST_F(TouchTest, NeverTouchedTimesOutOnTheKeysSide) {
-    Profile p = profileByName("default");
-    p.touch = TouchPolicy::never();
-    SimClient& c = connect(p);
+    SimClient& c = connectWith(TouchPolicy::never());
     const uint32_t start = manual.tickCount();
     c.send(c.cid, 0x90, SELECTION);
     const auto m = c.receive();
@@ -67,9 +69,7 @@ TEST_F(TouchTest, NeverTouchedTimesOutOnTheKeysSide) {
 }
 
 TEST_F(TouchTest, TouchByHandEndsTheWait) {
-    Profile p = profileByName("default");
-    p.touch = TouchPolicy::never();
-    SimClient& c = connect(p);
+    SimClient& c = connectWith(TouchPolicy::never());
     c.send(c.cid, 0x90, SELECTION);
     uint8_t report[65];
     ASSERT_EQ(c.handle().read(report, sizeof(report), 1000), 65);
@@ -82,9 +82,7 @@ TEST_F(TouchTest, TouchByHandEndsTheWait) {
 }
 
 TEST_F(TouchTest, CancelEndsTheWaitWithKeepaliveCancel) {
-    Profile p = profileByName("default");
-    p.touch = TouchPolicy::never();
-    SimClient& c = connect(p);
+    SimClient& c = connectWith(TouchPolicy::never());
     c.send(c.cid, 0x90, SELECTION);
     c.send(c.cid, 0x91, {});
     const auto m = c.receive();

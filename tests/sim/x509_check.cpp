@@ -7,16 +7,15 @@
 
 #include <memory>
 
+#include "ctap/openssl_handles.h"
+
 namespace orvanta::test {
 
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
+using openssl::Deleter;
+using openssl::MdCtx;
 using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
 using Bio = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 
 // The certificate when the bytes are exactly one.

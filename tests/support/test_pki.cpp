@@ -8,9 +8,9 @@
 
 #include <stdexcept>
 
-#include "cert/base64.h"
 #include "cert/der.h"
 #include "cert/u2f_fetch.h"
+#include "common/base64.h"
 
 namespace orvanta::test {
 

@@ -180,13 +180,21 @@ TEST(UdpBackend, OpenFailsWithAReason) {
     EXPECT_NE(backend.open(backend.path(), nullptr), nullptr);
 }
 
-TEST(UdpBackend, ReportsBecomeDatagramsWithoutTheReportId) {
+// A backend opened towards a simulator socket of the test's own.
+class UdpBackendOpen : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        handle = backend.open(backend.path(), nullptr);
+        ASSERT_NE(handle, nullptr);
+    }
+
     Socket simulator;
     uint16_t reply = freePort();
-    UdpBackend backend({"127.0.0.1", simulator.port(), reply});
-    auto handle = backend.open(backend.path(), nullptr);
-    ASSERT_NE(handle, nullptr);
+    UdpBackend backend{{"127.0.0.1", simulator.port(), reply}};
+    std::unique_ptr<HidHandle> handle;
+};
 
+TEST_F(UdpBackendOpen, ReportsBecomeDatagramsWithoutTheReportId) {
     Bytes report(65);
     for (size_t i = 0; i < report.size(); ++i) {
         report[i] = static_cast<uint8_t>(i);
@@ -205,12 +213,7 @@ TEST(UdpBackend, ReportsBecomeDatagramsWithoutTheReportId) {
     EXPECT_EQ(handle->write(report.data(), 0), -1);
 }
 
-TEST(UdpBackend, ReadsOnlyTheSimulatorsDatagramsAsWholeReports) {
-    Socket simulator;
-    uint16_t reply = freePort();
-    UdpBackend backend({"127.0.0.1", simulator.port(), reply});
-    auto handle = backend.open(backend.path(), nullptr);
-    ASSERT_NE(handle, nullptr);
+TEST_F(UdpBackendOpen, ReadsOnlyTheSimulatorsDatagramsAsWholeReports) {
     uint8_t report[65];
 
     // Nothing queued: no wait with a zero limit.

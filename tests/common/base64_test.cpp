@@ -1,4 +1,4 @@
-#include "cert/base64.h"
+#include "common/base64.h"
 
 #include <gtest/gtest.h>
 

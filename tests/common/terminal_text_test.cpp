@@ -1,6 +1,6 @@
 // Device and file texts on a terminal: controls and broken UTF-8 escaped, the rest kept.
 
-#include "transport/terminal_text.h"
+#include "common/terminal_text.h"
 
 #include <gtest/gtest.h>
 

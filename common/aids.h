@@ -1,0 +1,24 @@
+#pragma once
+// ISO 7816 application identifiers: the applications a key may hold, which the inspector
+// selects on the hardware and certification pages and the virtual key answers to.
+
+#include <cstdint>
+
+namespace orvanta {
+
+// The FIDO application (U2F and CTAP2 over ISO 7816).
+inline constexpr uint8_t FIDO_AID[] = {0xA0, 0x00, 0x00, 0x06, 0x47, 0x2F, 0x00, 0x01};
+inline constexpr uint8_t IDENTIFY_AID[] = {0xA0, 0x00, 0x00, 0x01, 0x67, 0x41, 0x30, 0x00, 0xFF};
+inline constexpr uint8_t PIV_AID[] = {0xA0, 0x00, 0x00, 0x03, 0x08, 0x00,
+                                      0x00, 0x10, 0x00, 0x01, 0x00};
+inline constexpr uint8_t GIDS_AID[] = {0xA0, 0x00, 0x00, 0x03, 0x97, 0x42,
+                                       0x54, 0x46, 0x59, 0x02, 0x01};
+inline constexpr uint8_t NDEF_AID[] = {0xD2, 0x76, 0x00, 0x00, 0x85, 0x01, 0x01};
+
+// The vendor applets: the registered application provider identifier and what follows it.
+inline constexpr uint8_t VENDOR_RID[] = {0xF0, 0x4F, 0x52, 0x56, 0x41};
+inline constexpr uint8_t WIN_HELLO_AID_SUFFIX[] = {0x52, 0x68, 0x65, 0x6C, 0x6C,
+                                                   0x6F, 0x01, 0x01, 0x00};
+inline constexpr uint8_t OTP_AID_SUFFIX[] = {0x83, 0x26, 0x01, 0x01};
+
+}  // namespace orvanta
