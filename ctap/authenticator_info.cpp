@@ -20,18 +20,31 @@ static_assert(keysAreDense(), "infoMember finds a member by its place in the tab
 
 // ---- Reading ------------------------------------------------------------------------------
 
-std::optional<uint64_t> unsignedOf(CborSpan item) {
-    const CborHeader h = readHeader(item);
-    if (h.majorType == 0 && h.headerLength != 0) {
-        return h.argument;
+// An item of the reply: its bytes to the end of the reply and its header as readHeader reads
+// it. A missing item is the null item.
+struct Item {
+    CborSpan span;
+    CborHeader header;
+};
+
+// An item a walk met, with the header the walk read: the same as readHeader's unless tags
+// come first (the walk skips them all, readHeader folds one into the item).
+Item walkedItem(CborSpan span, const CborHeader& walked) {
+    constexpr uint8_t TAG = 6;
+    return {span, (span.data[0] >> 5) != TAG ? walked : readHeader(span)};
+}
+
+std::optional<uint64_t> unsignedOf(const Item& item) {
+    if (item.header.majorType == 0 && item.header.headerLength != 0) {
+        return item.header.argument;
     }
     return std::nullopt;
 }
 
 // Keys have always read a simple value by its additional information alone: 20 is false and
 // 21 is true whatever the major type says.
-std::optional<bool> booleanOf(CborSpan item) {
-    const uint8_t ai = readHeader(item).additionalInfo;
+std::optional<bool> booleanOf(const Item& item) {
+    const uint8_t ai = item.header.additionalInfo;
     if (ai == 20 || ai == 21) {
         return ai == 21;
     }
@@ -40,58 +53,69 @@ std::optional<bool> booleanOf(CborSpan item) {
 
 // The text of an item: the bytes of a definite text string, cut at the end of the reply
 // (empty for any other item).
-std::string_view textOf(CborSpan item) {
-    const CborHeader h = readHeader(item);
+std::string_view textOf(const Item& item) {
+    const CborHeader& h = item.header;
     if (h.majorType != 3 || h.headerLength == 0 || h.additionalInfo == 31) {
         return std::string_view();
     }
-    const uint32_t available = item.length - h.headerLength;
-    return std::string_view(reinterpret_cast<const char*>(item.data + h.headerLength),
+    const uint32_t available = item.span.length - h.headerLength;
+    return std::string_view(reinterpret_cast<const char*>(item.span.data + h.headerLength),
                             std::min(h.argument, available));
 }
 
 // Calls each(element) for the elements of an array member, in one walk; a missing element
-// is a null span. A definite array that announces more elements than arrived ends in
+// is the null item. A definite array that announces more elements than arrived ends in
 // missing ones, and so does a string or map member, as many as its argument says; never
 // more than the bytes received. An indefinite array ends at its first missing element.
 template <class Each>
-void forEachElement(CborSpan member, Each&& each) {
-    const CborHeader h = readHeader(member);
+void forEachElement(const Item& member, Each&& each) {
+    const CborHeader& h = member.header;
     if (h.headerLength == 0 || h.majorType < 2 || h.majorType > 5) {
         return;
     }
     const bool indefinite = h.additionalInfo == 31;
-    const uint32_t count = std::min(indefinite ? member.length : h.argument, member.length);
+    const uint32_t count =
+        std::min(indefinite ? member.span.length : h.argument, member.span.length);
     uint32_t found = 0;
     if (h.majorType == 4) {
-        forEachItem(member, 4, [&](CborSpan element, const CborHeader&) {
+        forEachItem(member.span, 4, [&](CborSpan element, const CborHeader& walked) {
             if (found == count) {
                 return false;
             }
             ++found;
-            each(element);
+            each(walkedItem(element, walked));
             return true;
         });
     }
     for (uint32_t i = found; !indefinite && i < count; ++i) {
-        each(CborSpan{});
+        each(Item{});
+    }
+}
+
+// Room for the elements or entries a member announces, never more than the bytes received
+// could hold.
+template <typename List>
+void reserveAnnounced(const Item& member, List& list) {
+    const CborHeader& h = member.header;
+    if (h.headerLength != 0 && h.additionalInfo != 31) {
+        list.reserve(std::min(h.argument, member.span.length));
     }
 }
 
 // Calls each(name, value) for every entry with a definite text key of the map at the start
-// of the span, in order. The key's text ends where its value starts.
+// of the item, in order. The key's text ends where its value starts.
 template <class Each>
-void forEachTextEntry(CborSpan map, Each&& each) {
+void forEachTextEntry(const Item& map, Each&& each) {
     bool isValue = false;
     bool textKey = false;
     uint32_t keyLength = 0;
-    forEachItem(map, 5, [&](CborSpan item, const CborHeader& h) {
+    forEachItem(map.span, 5, [&](CborSpan item, const CborHeader& walked) {
         if (!isValue) {
-            textKey = h.majorType == 3 && h.additionalInfo != 31;
-            keyLength = h.argument;
+            textKey = walked.majorType == 3 && walked.additionalInfo != 31;
+            keyLength = walked.argument;
         } else if (textKey) {
             each(std::string_view(reinterpret_cast<const char*>(item.data - keyLength), keyLength),
-                 item);
+                 walkedItem(item, walked));
         }
         isValue = !isValue;
         return true;
@@ -100,55 +124,62 @@ void forEachTextEntry(CborSpan map, Each&& each) {
 
 // How a member's value is read, by its kind.
 
-void read(CborSpan value, InfoTexts& texts) {
-    forEachElement(value, [&](CborSpan element) { texts.emplace_back(textOf(element)); });
+void read(const Item& value, InfoTexts& texts) {
+    reserveAnnounced(value, texts);
+    forEachElement(value, [&](const Item& element) { texts.emplace_back(textOf(element)); });
 }
 
-void read(CborSpan value, InfoBytes& bytes) {
+void read(const Item& value, InfoBytes& bytes) {
     const uint8_t* content = nullptr;
     uint32_t length = 0;
-    if (readByteString(value, &content, &length)) {
+    if (readByteString(value.span, &content, &length)) {
         bytes.emplace(content, content + length);
     }
 }
 
-void read(CborSpan value, InfoUnsigned& n) {
+void read(const Item& value, InfoUnsigned& n) {
     n = unsignedOf(value);
 }
 
-void read(CborSpan value, InfoBoolean& b) {
+void read(const Item& value, InfoBoolean& b) {
     b = booleanOf(value);
 }
 
-void read(CborSpan value, InfoUnsignedList& list) {
-    forEachElement(value, [&](CborSpan element) {
+void read(const Item& value, InfoUnsignedList& list) {
+    reserveAnnounced(value, list);
+    forEachElement(value, [&](const Item& element) {
         if (const std::optional<uint64_t> n = unsignedOf(element)) {
             list.push_back(*n);
         }
     });
 }
 
-void read(CborSpan value, InfoOptions& options) {
-    forEachTextEntry(value, [&](std::string_view name, CborSpan entry) {
-        options.push_back({std::string(name), booleanOf(entry)});
+void read(const Item& value, InfoOptions& options) {
+    reserveAnnounced(value, options);
+    forEachTextEntry(value, [&](std::string_view name, const Item& entry) {
+        NamedValue<bool>& option = options.emplace_back();
+        option.name = name;
+        option.value = booleanOf(entry);
     });
 }
 
-void read(CborSpan value, InfoCertifications& certifications) {
-    forEachTextEntry(value, [&](std::string_view name, CborSpan entry) {
+void read(const Item& value, InfoCertifications& certifications) {
+    reserveAnnounced(value, certifications);
+    forEachTextEntry(value, [&](std::string_view name, const Item& entry) {
         certifications.push_back({std::string(name), unsignedOf(entry)});
     });
 }
 
 // "alg" and "type" of each entry (the first of each name counts).
-void read(CborSpan value, InfoAlgorithms& algorithms) {
-    forEachElement(value, [&](CborSpan element) {
+void read(const Item& value, InfoAlgorithms& algorithms) {
+    reserveAnnounced(value, algorithms);
+    forEachElement(value, [&](const Item& element) {
         AuthenticatorAlgorithm& algorithm = algorithms.emplace_back();
         bool haveAlg = false;
         bool haveType = false;
-        forEachTextEntry(element, [&](std::string_view name, CborSpan entry) {
+        forEachTextEntry(element, [&](std::string_view name, const Item& entry) {
+            const CborHeader& h = entry.header;
             if (name == "alg" && !std::exchange(haveAlg, true)) {
-                const CborHeader h = readHeader(entry);
                 if (h.headerLength != 0 && h.majorType == 0) {
                     algorithm.alg = int64_t{h.argument};
                 } else if (h.headerLength != 0 && h.majorType == 1) {
@@ -298,7 +329,8 @@ AuthenticatorInfo decodeAuthenticatorInfo(CborSpan reply) {
         } else if (key.majorType == 0) {  // getInfo has integer keys only
             if (const InfoMember* member = infoMember(key.argument)) {
                 if (!std::exchange(seen[key.argument], true)) {
-                    visitMember(*member, info, [&](auto& field) { read(value, field); });
+                    const Item item = walkedItem(value, header);
+                    visitMember(*member, info, [&](auto& field) { read(item, field); });
                 }
             } else {
                 info.otherMembers.emplace_back(

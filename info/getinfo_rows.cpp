@@ -28,9 +28,13 @@ class BlockRows {
         first_ = false;
     }
     // A long line in rows of 85 characters, the width of the options row.
-    void addWrapped(std::string_view line) {
+    void addWrapped(std::string line) {
+        if (line.size() <= ROW_WIDTH) {
+            add(std::move(line));
+            return;
+        }
         for (size_t start = 0; start < line.size(); start += ROW_WIDTH) {
-            add(std::string(line.substr(start, ROW_WIDTH)));
+            add(line.substr(start, ROW_WIDTH));
         }
     }
 
@@ -44,8 +48,13 @@ class BlockRows {
     bool first_ = true;
 };
 
-std::string keyPrefix(uint64_t key) {
-    return std::to_string(key) + ": ";
+// The start of a member's row, "7: ", with room for `more` characters after it, so that a
+// long row is made at its size.
+std::string keyPrefix(uint64_t key, size_t more = 0) {
+    std::string line = std::to_string(key);
+    line.reserve(line.size() + 2 + more);
+    line += ": ";
+    return line;
 }
 
 // ---- The formats, by kind ------------------------------------------------------------------
@@ -57,7 +66,11 @@ void texts(const InfoMember& member, const InfoTexts& list, BlockRows& rows) {
     if (list.empty() && !member.required) {
         return;
     }
-    std::string line = keyPrefix(member.key);
+    size_t characters = 0;
+    for (const std::string& text : list) {
+        characters += text.size() + 2;
+    }
+    std::string line = keyPrefix(member.key, characters);
     for (const std::string& text : list) {
         line.append(text).append("  ");
     }
@@ -67,14 +80,18 @@ void texts(const InfoMember& member, const InfoTexts& list, BlockRows& rows) {
 // "7: 8  ".
 void number(const InfoMember& member, const InfoUnsigned& n, BlockRows& rows) {
     if (n) {
-        rows.add(keyPrefix(member.key) + std::to_string(*n) + "  ");
+        std::string line = keyPrefix(member.key);
+        line += std::to_string(*n);
+        rows.add(std::move(line += "  "));
     }
 }
 
 // "5: 1200", with nothing after the number.
 void bareNumber(const InfoMember& member, const InfoUnsigned& n, BlockRows& rows) {
     if (n) {
-        rows.add(keyPrefix(member.key) + std::to_string(*n));
+        std::string line = keyPrefix(member.key);
+        line += std::to_string(*n);
+        rows.add(std::move(line));
     }
 }
 
@@ -83,9 +100,10 @@ void numbers(const InfoMember& member, const InfoUnsignedList& list, BlockRows& 
     if (list.empty()) {
         return;
     }
-    std::string line = keyPrefix(member.key);
+    std::string line = keyPrefix(member.key, 22 * list.size());
     for (const uint64_t n : list) {
-        line.append(std::to_string(n)).append("  ");
+        line += std::to_string(n);
+        line += "  ";
     }
     rows.add(std::move(line));
 }
@@ -93,7 +111,7 @@ void numbers(const InfoMember& member, const InfoUnsignedList& list, BlockRows& 
 // "12: true  ".
 void boolean(const InfoMember& member, const InfoBoolean& b, BlockRows& rows) {
     if (b) {
-        rows.add(keyPrefix(member.key) + (*b ? "true  " : "false  "));
+        rows.add(std::move(keyPrefix(member.key) += *b ? "true  " : "false  "));
     }
 }
 
@@ -101,12 +119,13 @@ void boolean(const InfoMember& member, const InfoBoolean& b, BlockRows& rows) {
 void bytes(const InfoMember& member, const InfoBytes& b, BlockRows& rows) {
     constexpr size_t SHOWN = 512;
     if (b) {
-        std::string line = keyPrefix(member.key);
-        line += hexText(std::span(*b).first(std::min(b->size(), SHOWN)));
+        const size_t shown = std::min(b->size(), SHOWN);
+        std::string line = keyPrefix(member.key, 2 * shown + 3);
+        line += hexText(std::span(*b).first(shown));
         if (b->size() > SHOWN) {
             line += "...";
         }
-        rows.addWrapped(line);
+        rows.addWrapped(std::move(line));
     }
 }
 
@@ -149,7 +168,14 @@ void options(const InfoMember& member, const InfoOptions& list, BlockRows& rows)
         "userVerificationMgmtPreview",
         "noMcGaPermissionsWithClientPin",
     };
-    std::string line = keyPrefix(member.key);
+    static constexpr size_t LONGEST = [] {  // every name, with the longer of its values
+        size_t characters = 0;
+        for (const std::string_view name : SHOWN) {
+            characters += name.size() + 8;
+        }
+        return characters;
+    }();
+    std::string line = keyPrefix(member.key, LONGEST);
     const size_t prefix = line.size();
     for (const std::string_view name : SHOWN) {
         const NamedValue<bool>* option = firstNamed(list, name);
@@ -158,7 +184,7 @@ void options(const InfoMember& member, const InfoOptions& list, BlockRows& rows)
         }
     }
     if (line.size() > prefix) {
-        rows.addWrapped(line);
+        rows.addWrapped(std::move(line));
     }
 }
 
@@ -168,10 +194,16 @@ void algorithms(const InfoMember& member, const InfoAlgorithms& list, BlockRows&
     if (list.empty()) {
         return;
     }
-    std::string line = keyPrefix(member.key);
+    size_t longest = 0;  // "alg=-9223372036854775808  type=" and the type of each
+    for (const AuthenticatorAlgorithm& algorithm : list) {
+        longest += 31 + algorithm.type.size();
+    }
+    std::string line = keyPrefix(member.key, longest);
     for (const AuthenticatorAlgorithm& algorithm : list) {
         if (algorithm.alg && *algorithm.alg < 0) {
-            line.append("alg=").append(std::to_string(*algorithm.alg)).append("  ");
+            line += "alg=";
+            line += std::to_string(*algorithm.alg);
+            line += "  ";
         }
         line.append("type=").append(algorithm.type);
     }
@@ -184,8 +216,10 @@ void certifications(const InfoMember& member, const InfoCertifications& list, Bl
          {"FIDO", "FIPS-CMVP-2", "FIPS-CMVP-3", "FIPS-CMVP-2-PHY", "FIPS-CMVP-3-PHY", "CC-EAL"}) {
         const NamedValue<uint64_t>* level = firstNamed(list, name);
         if (level != nullptr && level->value) {
-            rows.add(keyPrefix(member.key) + std::string(name) + " = " +
-                     std::to_string(*level->value) + "  ");
+            std::string line = keyPrefix(member.key, name.size() + 25);
+            line.append(name).append(" = ");
+            line += std::to_string(*level->value);
+            rows.add(std::move(line += "  "));
         }
     }
 }
