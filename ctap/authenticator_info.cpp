@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace orvanta {
 
@@ -203,7 +204,7 @@ void putUnsigned64(CborWriter& w, uint64_t n) {
 }
 
 // An item already encoded, as it is.
-void putItem(CborWriter& w, const std::vector<uint8_t>& item) {
+void putEncoded(CborWriter& w, const std::vector<uint8_t>& item) {
     if (w.buffer == nullptr) {
         return;
     }
@@ -359,7 +360,7 @@ void encodeAuthenticatorInfo(const AuthenticatorInfo& info, CborWriter& writer) 
     auto putOthersBefore = [&](std::optional<uint64_t> key) {
         for (; next != others.end() && (!key || (*next)->first < *key); ++next) {
             putUnsigned64(writer, (*next)->first);
-            putItem(writer, (*next)->second);
+            putEncoded(writer, (*next)->second);
         }
     };
     for (const InfoMember& member : INFO_MEMBERS) {
