@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
-#include <cstring>
+#include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/hex_text.h"
@@ -15,241 +15,271 @@ namespace orvanta {
 
 namespace {
 
-// The labels as strings once, so that no row builds its label again.
-const std::string FIRST_LABEL = "authenticatorGetInfo";
-const std::string LABEL = " ";
-constexpr size_t OPTIONS_ROW_WIDTH = 85;
 constexpr uint32_t REPLY_CAPACITY = 5000;
-constexpr size_t AAGUID_ROW_LIMIT = 512;
-// Byte strings and unknown members longer than this are cut (their rows end in "...").
-constexpr size_t LONG_MEMBER_LIMIT = 1024;
 
-// Writes the decimal digits at out; returns the end.
-template <typename Integer>
-char* putDecimal(char* out, Integer value) {
-    return std::to_chars(out, out + 20, value).ptr;
-}
+// The rows of the getInfo block, as they are handed on: the first row of the block is
+// labelled, the others continue it.
+class BlockRows {
+  public:
+    explicit BlockRows(const RowSink& sink) : sink_(sink) {}
 
-char* putText(char* out, std::string_view text) {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
-
-void appendDecimal(std::string& out, long long value) {
-    char text[24];
-    out.append(text, putDecimal(text, value));
-}
-
-// The prefix, then the texts, each followed by two spaces; sized once, so a line that fits
-// in the string itself costs no allocation and a longer one costs one.
-std::string textList(std::string_view prefix, const TextList& texts) {
-    std::string line(prefix.size() + texts.characters() + 2 * texts.size(), ' ');
-    char* out = putText(line.data(), prefix);
-    for (const std::string_view text : texts) {
-        out = putText(out, text) + 2;
+    void add(std::string value) {
+        sink_(first_ ? FIRST_LABEL : LABEL, std::move(value));
+        first_ = false;
     }
-    return line;
-}
-
-// A row for a line that holds more than its prefix.
-void prefixedRow(const RowSink& sink, std::string line, size_t prefixLength) {
-    if (line.size() > prefixLength) {
-        sink(LABEL, std::move(line));
-    }
-}
-
-void unsignedRow(const RowSink& sink, const std::optional<uint64_t>& value, int32_t key) {
-    if (value) {
-        char text[48];
-        char* out = putText(putDecimal(text, key), ": ");
-        out = putText(putDecimal(out, *value), "  ");
-        sink(LABEL, std::string(text, out));
-    }
-}
-
-// The longest options line: every known name once, with the longer of its two values.
-constexpr size_t OPTIONS_LINE_ROOM = [] {
-    size_t size = 3;
-    for (const std::string_view name : GETINFO_OPTION_NAMES) {
-        size += name.size() + 8;
-    }
-    return size;
-}();
-
-// The options the page knows, in the order it shows them; other names are left out.
-void optionRows(const RowSink& sink, const AuthenticatorInfo& info) {
-    // The value of each known name (the first of a name counts) from one pass over the
-    // options, by the index each name was decoded to.
-    std::array<std::optional<bool>, GETINFO_OPTION_NAMES.size()> values{};
-    std::array<bool, GETINFO_OPTION_NAMES.size()> seen{};
-    for (const NamedValue<bool, OptionName>& option : info.options) {
-        const uint8_t n = option.name.known();
-        if (n < seen.size() && !seen[n]) {
-            seen[n] = true;
-            values[n] = option.value;
+    // A long line in rows of 85 characters, the width of the options row.
+    void addWrapped(std::string line) {
+        if (line.size() <= ROW_WIDTH) {
+            add(std::move(line));
+            return;
+        }
+        for (size_t start = 0; start < line.size(); start += ROW_WIDTH) {
+            add(line.substr(start, ROW_WIDTH));
         }
     }
-    char line[OPTIONS_LINE_ROOM];
-    char* out = putText(line, "4: ");
-    for (size_t n = 0; n < GETINFO_OPTION_NAMES.size(); ++n) {
-        if (values[n]) {
-            out = putText(out, GETINFO_OPTION_NAMES[n]);
-            out = putText(out, *values[n] ? "=true  " : "=false  ");
-        }
-    }
-    const auto size = static_cast<size_t>(out - line);
-    if (size == 3) {
-        return;
-    }
-    for (size_t start = 0; start < size; start += OPTIONS_ROW_WIDTH) {
-        // Assigned, not constructed: the constructor's inlined copy compiles to a rep movs,
-        // slower for rows this short than the library's copy.
-        std::string row;
-        row.assign(line + start, std::min(OPTIONS_ROW_WIDTH, size - start));
-        sink(LABEL, std::move(row));
-    }
-}
 
-std::string algorithmsLine(const std::vector<AuthenticatorAlgorithm>& algorithms) {
-    // Room for the longest "alg=...  type=" of every entry and its type text.
-    size_t room = 4;
-    for (const AuthenticatorAlgorithm& algorithm : algorithms) {
-        room += 31 + algorithm.type.size();
-    }
-    std::string line = "10: ";
-    line.reserve(room);
-    for (const AuthenticatorAlgorithm& algorithm : algorithms) {
-        // COSE algorithm identifiers of signatures are negative; others are not shown.
-        if (algorithm.alg && *algorithm.alg < 0) {
-            line += "alg=";
-            appendDecimal(line, static_cast<long long>(*algorithm.alg));
-            line += "  ";
-        }
-        line += "type=";
-        line += algorithm.type;
-    }
-    return line;
-}
+  private:
+    static constexpr size_t ROW_WIDTH = 85;
+    // The labels as strings once, so that no row builds its label again.
+    static inline const std::string FIRST_LABEL = "authenticatorGetInfo";
+    static inline const std::string LABEL = " ";
 
-constexpr std::array<std::string_view, 6> CERTIFICATION_NAMES = {
-    "FIDO", "FIPS-CMVP-2", "FIPS-CMVP-3", "FIPS-CMVP-2-PHY", "FIPS-CMVP-3-PHY", "CC-EAL",
+    const RowSink& sink_;
+    bool first_ = true;
 };
 
-void booleanRow(const RowSink& sink, const std::optional<bool>& value, int32_t key) {
-    if (value) {
-        char text[24];
-        char* out = putText(putDecimal(text, key), *value ? ": true  " : ": false  ");
-        sink(LABEL, std::string(text, out));
-    }
+// The start of a member's row, "7: ", with room for `more` characters after it, so that a
+// long row is made at its size.
+std::string keyPrefix(uint64_t key, size_t more = 0) {
+    std::string line = std::to_string(key);
+    line.reserve(line.size() + 2 + more);
+    line += ": ";
+    return line;
 }
 
-// A long line in rows of the options row's width.
-void wrappedRows(const RowSink& sink, const std::string& line) {
-    for (size_t start = 0; start < line.size(); start += OPTIONS_ROW_WIDTH) {
-        sink(LABEL, line.substr(start, OPTIONS_ROW_WIDTH));
-    }
-}
+// ---- The formats, by kind ------------------------------------------------------------------
+// Each adds the rows of one member from its typed value; a member the key did not send adds
+// none.
 
-std::string keyPrefix(uint64_t key) {
-    char text[24];
-    return std::string(text, putText(putDecimal(text, key), ": "));
-}
-
-void bytesRows(const RowSink& sink, const std::optional<std::vector<uint8_t>>& bytes, int32_t key) {
-    if (!bytes) {
+// "1: FIDO_2_0  U2F_V2  ", when the list has texts (always for a required member).
+void texts(const InfoMember& member, const InfoTexts& list, BlockRows& rows) {
+    if (list.empty() && !member.required) {
         return;
     }
-    static constexpr char HEX[] = "0123456789ABCDEF";
-    const size_t shown = std::min(bytes->size(), LONG_MEMBER_LIMIT / 2);
-    std::string line = keyPrefix(static_cast<uint64_t>(key));
-    line.reserve(line.size() + 2 * shown + 3);
-    for (size_t i = 0; i < shown; ++i) {
-        line.push_back(HEX[(*bytes)[i] >> 4]);
-        line.push_back(HEX[(*bytes)[i] & 0x0F]);
+    size_t characters = 0;
+    for (const std::string& text : list) {
+        characters += text.size() + 2;
     }
-    if (shown < bytes->size()) {
-        line += "...";
+    std::string line = keyPrefix(member.key, characters);
+    for (const std::string& text : list) {
+        line.append(text).append("  ");
     }
-    wrappedRows(sink, std::move(line));
+    rows.add(std::move(line));
 }
 
-void unsignedListRow(const RowSink& sink, const std::vector<uint64_t>& list, int32_t key) {
+// "7: 8  ".
+void number(const InfoMember& member, const InfoUnsigned& n, BlockRows& rows) {
+    if (n) {
+        std::string line = keyPrefix(member.key);
+        line += std::to_string(*n);
+        rows.add(std::move(line += "  "));
+    }
+}
+
+// "5: 1200", with nothing after the number.
+void bareNumber(const InfoMember& member, const InfoUnsigned& n, BlockRows& rows) {
+    if (n) {
+        std::string line = keyPrefix(member.key);
+        line += std::to_string(*n);
+        rows.add(std::move(line));
+    }
+}
+
+// "6: 1  2  ", when the list has numbers.
+void numbers(const InfoMember& member, const InfoUnsignedList& list, BlockRows& rows) {
     if (list.empty()) {
         return;
     }
-    std::string line = keyPrefix(static_cast<uint64_t>(key));
-    for (uint64_t n : list) {
-        char text[24];
-        line.append(text, putText(putDecimal(text, n), "  "));
+    std::string line = keyPrefix(member.key, 22 * list.size());
+    for (const uint64_t n : list) {
+        line += std::to_string(n);
+        line += "  ";
     }
-    sink(LABEL, std::move(line));
+    rows.add(std::move(line));
 }
 
-void certificationRows(const RowSink& sink, const AuthenticatorInfo& info) {
-    if (info.certifications.empty()) {
+// "12: true  ".
+void boolean(const InfoMember& member, const InfoBoolean& b, BlockRows& rows) {
+    if (b) {
+        rows.add(std::move(keyPrefix(member.key) += *b ? "true  " : "false  "));
+    }
+}
+
+// "25: 0ABCFF", upper-case hex in rows of 85 characters; past 512 bytes cut, ending in "...".
+void bytes(const InfoMember& member, const InfoBytes& b, BlockRows& rows) {
+    constexpr size_t SHOWN = 512;
+    if (b) {
+        const size_t shown = std::min(b->size(), SHOWN);
+        std::string line = keyPrefix(member.key, 2 * shown + 3);
+        line += hexText(std::span(*b).first(shown));
+        if (b->size() > SHOWN) {
+            line += "...";
+        }
+        rows.addWrapped(std::move(line));
+    }
+}
+
+// "3: 000102...0F" in one row; an empty one, or one longer than 512 bytes, is not shown.
+void aaguid(const InfoMember& member, const InfoBytes& b, BlockRows& rows) {
+    if (b && !b->empty() && b->size() <= 512) {
+        rows.add(keyPrefix(member.key) + hexText(*b));
+    }
+}
+
+// The first entry of that name in a map member (the first of a repeated name counts).
+template <typename T>
+const NamedValue<T>* firstNamed(const std::vector<NamedValue<T>>& entries, std::string_view name) {
+    const auto first = std::find_if(entries.begin(), entries.end(),
+                                    [&](const NamedValue<T>& entry) { return entry.name == name; });
+    return first != entries.end() ? &*first : nullptr;
+}
+
+// "4: rk=true  up=true  ", in the order of these names, in rows of 85 characters; other
+// names are left out.
+void options(const InfoMember& member, const InfoOptions& list, BlockRows& rows) {
+    static constexpr std::array<std::string_view, 19> SHOWN = {
+        "ep",
+        "rk",
+        "up",
+        "uv",
+        "plat",
+        "uvAcfg",
+        "alwaysUv",
+        "credMgmt",
+        "authnrCfg",
+        "bioEnroll",
+        "clientPin",
+        "largeBlobs",
+        "uvBioEnroll",
+        "pinUvAuthToken",
+        "setMinPINLength",
+        "makeCredUvNotRqd",
+        "credentialMgmtPreview",
+        "userVerificationMgmtPreview",
+        "noMcGaPermissionsWithClientPin",
+    };
+    static constexpr size_t LONGEST = [] {  // every name, with the longer of its values
+        size_t characters = 0;
+        for (const std::string_view name : SHOWN) {
+            characters += name.size() + 8;
+        }
+        return characters;
+    }();
+    std::string line = keyPrefix(member.key, LONGEST);
+    const size_t prefix = line.size();
+    for (const std::string_view name : SHOWN) {
+        const NamedValue<bool>* option = firstNamed(list, name);
+        if (option != nullptr && option->value) {
+            line.append(name).append(*option->value ? "=true  " : "=false  ");
+        }
+    }
+    if (line.size() > prefix) {
+        rows.addWrapped(std::move(line));
+    }
+}
+
+// "10: alg=-7  type=public-keyalg=-8  type=public-key": a negative alg (a COSE signature
+// algorithm) and the type of every entry, nothing between entries.
+void algorithms(const InfoMember& member, const InfoAlgorithms& list, BlockRows& rows) {
+    if (list.empty()) {
         return;
     }
-    for (const std::string_view name : CERTIFICATION_NAMES) {
-        if (const std::optional<uint64_t> level = info.certification(name)) {
-            char text[48];
-            char* out = putText(putText(putText(text, "19: "), name), " = ");
-            out = putText(putDecimal(out, *level), "  ");
-            sink(LABEL, std::string(text, out));
+    size_t longest = 0;  // "alg=-9223372036854775808  type=" and the type of each
+    for (const AuthenticatorAlgorithm& algorithm : list) {
+        longest += 31 + algorithm.type.size();
+    }
+    std::string line = keyPrefix(member.key, longest);
+    for (const AuthenticatorAlgorithm& algorithm : list) {
+        if (algorithm.alg && *algorithm.alg < 0) {
+            line += "alg=";
+            line += std::to_string(*algorithm.alg);
+            line += "  ";
+        }
+        line.append("type=").append(algorithm.type);
+    }
+    rows.add(std::move(line));
+}
+
+// "19: FIDO = 2  ", a row for each certification of these names, in this order.
+void certifications(const InfoMember& member, const InfoCertifications& list, BlockRows& rows) {
+    for (const std::string_view name :
+         {"FIDO", "FIPS-CMVP-2", "FIPS-CMVP-3", "FIPS-CMVP-2-PHY", "FIPS-CMVP-3-PHY", "CC-EAL"}) {
+        const NamedValue<uint64_t>* level = firstNamed(list, name);
+        if (level != nullptr && level->value) {
+            std::string line = keyPrefix(member.key, name.size() + 25);
+            line.append(name).append(" = ");
+            line += std::to_string(*level->value);
+            rows.add(std::move(line += "  "));
         }
     }
 }
+
+// ---- The members -----------------------------------------------------------------------------
+
+// How one member reads on the page.
+struct MemberFormat {
+    uint8_t key;
+    void (*rows)(const AuthenticatorInfo& info, BlockRows& rows);
+};
+
+// The kind of value a format takes.
+template <typename T>
+T formatValue(void (*)(const InfoMember&, const T&, BlockRows&));
+
+// Member `key` in `format`; the member's kind must be the one the format takes (checked as
+// the program is compiled).
+template <uint8_t key, auto format>
+constexpr MemberFormat row = {key, [](const AuthenticatorInfo& info, BlockRows& rows) {
+                                  using Value = decltype(formatValue(format));
+                                  constexpr const InfoMember& member = INFO_MEMBERS[key - 1];
+                                  constexpr auto field =
+                                      std::get<Value AuthenticatorInfo::*>(member.field);
+                                  format(member, info.*field, rows);
+                              }};
+
+// Each member of the table in its format, in the table's (and the page's) order.
+constexpr std::array<MemberFormat, INFO_MEMBERS.size()> MEMBER_FORMATS = {
+    row<1, texts>,      row<2, texts>,       row<3, aaguid>,          row<4, options>,
+    row<5, bareNumber>, row<6, numbers>,     row<7, number>,          row<8, number>,
+    row<9, texts>,      row<10, algorithms>, row<11, number>,         row<12, boolean>,
+    row<13, number>,    row<14, number>,     row<15, number>,         row<16, number>,
+    row<17, number>,    row<18, number>,     row<19, certifications>, row<20, number>,
+    row<21, number>,    row<22, texts>,      row<23, number>,         row<24, boolean>,
+    row<25, bytes>,     row<26, texts>,      row<27, boolean>,        row<28, bytes>,
+    row<29, number>,    row<30, bytes>,      row<31, numbers>,
+};
+
+constexpr bool formatsFollowTheMembers() {
+    for (size_t i = 0; i < MEMBER_FORMATS.size(); ++i) {
+        if (MEMBER_FORMATS[i].key != INFO_MEMBERS[i].key) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(formatsFollowTheMembers(), "one format for each member, in key order");
 
 }  // namespace
 
 void appendGetInfoRows(const AuthenticatorInfo& info, const RowSink& sink) {
-    sink(FIRST_LABEL, textList("1: ", info.versions));
-    prefixedRow(sink, textList("2: ", info.extensions), 3);
-    if (info.aaguid && info.aaguid->size() <= AAGUID_ROW_LIMIT) {
-        prefixedRow(sink, "3: " + hexText(*info.aaguid), 3);
+    BlockRows rows(sink);
+    for (const MemberFormat& format : MEMBER_FORMATS) {
+        format.rows(info, rows);
     }
-    optionRows(sink, info);
-    if (info.maxMsgSize) {
-        char text[24];
-        sink(LABEL, std::string(text, putDecimal(putText(text, "5: "), *info.maxMsgSize)));
-    }
-    if (!info.pinUvAuthProtocols.empty()) {
-        std::string protocols = "6: ";  // the usual one or two fit in the string itself
-        for (uint64_t protocol : info.pinUvAuthProtocols) {
-            char text[24];
-            protocols.append(text, putText(putDecimal(text, protocol), "  "));
-        }
-        sink(LABEL, std::move(protocols));
-    }
-    unsignedRow(sink, info.maxCredentialCountInList, 7);
-    unsignedRow(sink, info.maxCredentialIdLength, 8);
-    prefixedRow(sink, textList("9: ", info.transports), 3);
-    prefixedRow(sink, algorithmsLine(info.algorithms), 4);
-    unsignedRow(sink, info.maxSerializedLargeBlobArray, 11);
-    if (info.forcePinChange) {
-        sink(LABEL, std::string(*info.forcePinChange ? "12: true  " : "12: false  "));
-    }
-    unsignedRow(sink, info.minPINLength, 13);
-    unsignedRow(sink, info.firmwareVersion, 14);
-    unsignedRow(sink, info.maxCredBlobLength, 15);
-    unsignedRow(sink, info.maxRPIDsForSetMinPINLength, 16);
-    unsignedRow(sink, info.preferredPlatformUvAttempts, 17);
-    unsignedRow(sink, info.uvModality, 18);
-    certificationRows(sink, info);
-    unsignedRow(sink, info.remainingDiscoverableCredentials, 20);
-    unsignedRow(sink, info.vendorPrototypeConfigCommands, 21);
-    prefixedRow(sink, textList("22: ", info.attestationFormats), 4);
-    unsignedRow(sink, info.uvCountSinceLastPinEntry, 23);
-    booleanRow(sink, info.longTouchForReset, 24);
-    bytesRows(sink, info.encIdentifier, 25);
-    prefixedRow(sink, textList("26: ", info.transportsForReset), 4);
-    booleanRow(sink, info.pinComplexityPolicy, 27);
-    bytesRows(sink, info.pinComplexityPolicyURL, 28);
-    unsignedRow(sink, info.maxPINLength, 29);
-    bytesRows(sink, info.encCredStoreState, 30);
-    unsignedListRow(sink, info.authenticatorConfigCommands, 31);
     // Members no version of the protocol names yet, as the key sent them.
+    constexpr size_t LONG_MEMBER_LIMIT = 1024;
     for (const auto& [key, item] : info.otherMembers) {
-        wrappedRows(sink, keyPrefix(key) + cborDiagnostic(item, LONG_MEMBER_LIMIT));
+        rows.addWrapped(keyPrefix(key) + cborDiagnostic(item, LONG_MEMBER_LIMIT));
     }
 }
 

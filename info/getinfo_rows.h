@@ -1,6 +1,7 @@
 #pragma once
 // The authenticatorGetInfo block of the hardware page: every member of the reply as rows
-// keyed by its CTAP integer key, built from the decoded reply.
+// that start with its CTAP integer key, in key order, each member in its own format, built
+// from the decoded reply.
 
 #include <functional>
 #include <optional>
@@ -12,9 +13,6 @@
 #include "transport/device_session.h"
 
 namespace orvanta {
-
-// The options the hardware page shows are GETINFO_OPTION_NAMES (ctap/authenticator_info.h),
-// in that order; other names are left out.
 
 // Appends one row (label, value) at the end of a list; the value text is handed over, so a
 // page can keep it without a copy.

@@ -12,23 +12,42 @@ namespace orvanta::report {
 
 namespace {
 
-template <typename T>
-void put(nlohmann::json& object, std::string_view name, const std::optional<T>& value) {
-    if (value) {
-        object[std::string(name)] = *value;
-    }
-}
-
 nlohmann::json optionalText(const std::optional<std::string>& text) {
     return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
 }
 
-nlohmann::json textArray(const TextList& texts) {
-    nlohmann::json array = nlohmann::json::array();
-    for (const std::string_view text : texts) {
-        array.push_back(text);
+// A getInfo member's value as JSON, by its kind: numbers unsigned, byte strings as hex, a
+// value of the wrong kind in a list or map null.
+template <typename T>
+nlohmann::json memberJson(const std::optional<T>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+nlohmann::json memberJson(const InfoBytes& bytes) {
+    return hexText(*bytes);
+}
+nlohmann::json memberJson(const InfoTexts& texts) {
+    return texts;
+}
+nlohmann::json memberJson(const InfoUnsignedList& list) {
+    return list;
+}
+// A text-keyed map: the first of a repeated name counts, as on the page.
+template <typename T>
+nlohmann::json memberJson(const std::vector<NamedValue<T>>& entries) {
+    nlohmann::json map = nlohmann::json::object();
+    for (const NamedValue<T>& entry : entries) {
+        if (!map.contains(entry.name)) {
+            map[entry.name] = memberJson(entry.value);
+        }
     }
-    return array;
+    return map;
+}
+nlohmann::json memberJson(const InfoAlgorithms& algorithms) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const AuthenticatorAlgorithm& algorithm : algorithms) {
+        list.push_back({{"type", algorithm.type}, {"alg", memberJson(algorithm.alg)}});
+    }
+    return list;
 }
 
 std::string isoTime(const CertificateTime& t) {
@@ -42,85 +61,12 @@ std::string isoTime(const CertificateTime& t) {
 
 nlohmann::json authenticatorInfoJson(const AuthenticatorInfo& info) {
     nlohmann::json out = nlohmann::json::object();
-    auto name = [](uint64_t key) { return std::string(authenticatorInfoMemberName(key)); };
-    out[name(1)] = textArray(info.versions);
-    if (!info.extensions.empty()) {
-        out[name(2)] = textArray(info.extensions);
-    }
-    if (info.aaguid) {
-        out[name(3)] = hexText(*info.aaguid);
-    }
-    if (!info.options.empty()) {
-        // The first of a repeated name counts, as on the page.
-        nlohmann::json options = nlohmann::json::object();
-        for (const NamedValue<bool, OptionName>& option : info.options) {
-            const std::string optionName(option.name.text());
-            if (!options.contains(optionName)) {
-                options[optionName] =
-                    option.value ? nlohmann::json(*option.value) : nlohmann::json(nullptr);
+    for (const InfoMember& member : INFO_MEMBERS) {
+        visitMember(member, info, [&](const auto& value) {
+            if (member.required || hasValue(value)) {
+                out[std::string(member.name)] = memberJson(value);
             }
-        }
-        out[name(4)] = options;
-    }
-    put(out, name(5), info.maxMsgSize);
-    if (!info.pinUvAuthProtocols.empty()) {
-        out[name(6)] = info.pinUvAuthProtocols;
-    }
-    put(out, name(7), info.maxCredentialCountInList);
-    put(out, name(8), info.maxCredentialIdLength);
-    if (!info.transports.empty()) {
-        out[name(9)] = textArray(info.transports);
-    }
-    if (!info.algorithms.empty()) {
-        nlohmann::json algorithms = nlohmann::json::array();
-        for (const AuthenticatorAlgorithm& algorithm : info.algorithms) {
-            nlohmann::json entry = {{"type", algorithm.type}};
-            entry["alg"] = algorithm.alg ? nlohmann::json(*algorithm.alg) : nlohmann::json(nullptr);
-            algorithms.push_back(entry);
-        }
-        out[name(10)] = algorithms;
-    }
-    put(out, name(11), info.maxSerializedLargeBlobArray);
-    put(out, name(12), info.forcePinChange);
-    put(out, name(13), info.minPINLength);
-    put(out, name(14), info.firmwareVersion);
-    put(out, name(15), info.maxCredBlobLength);
-    put(out, name(16), info.maxRPIDsForSetMinPINLength);
-    put(out, name(17), info.preferredPlatformUvAttempts);
-    put(out, name(18), info.uvModality);
-    if (!info.certifications.empty()) {
-        nlohmann::json certifications = nlohmann::json::object();
-        for (const NamedValue<uint64_t>& entry : info.certifications) {
-            if (!certifications.contains(entry.name)) {
-                certifications[entry.name] =
-                    entry.value ? nlohmann::json(*entry.value) : nlohmann::json(nullptr);
-            }
-        }
-        out[name(19)] = certifications;
-    }
-    put(out, name(20), info.remainingDiscoverableCredentials);
-    put(out, name(21), info.vendorPrototypeConfigCommands);
-    if (!info.attestationFormats.empty()) {
-        out[name(22)] = textArray(info.attestationFormats);
-    }
-    put(out, name(23), info.uvCountSinceLastPinEntry);
-    put(out, name(24), info.longTouchForReset);
-    if (info.encIdentifier) {
-        out[name(25)] = hexText(*info.encIdentifier);
-    }
-    if (!info.transportsForReset.empty()) {
-        out[name(26)] = textArray(info.transportsForReset);
-    }
-    put(out, name(27), info.pinComplexityPolicy);
-    if (info.pinComplexityPolicyURL) {
-        out[name(28)] = hexText(*info.pinComplexityPolicyURL);
-    }
-    put(out, name(29), info.maxPINLength);
-    if (info.encCredStoreState) {
-        out[name(30)] = hexText(*info.encCredStoreState);
-    }
-    if (!info.authenticatorConfigCommands.empty()) {
-        out[name(31)] = info.authenticatorConfigCommands;
+        });
     }
     if (!info.otherMembers.empty()) {
         // Members without a name here: the key and the CBOR item as hex.

@@ -109,5 +109,40 @@ TEST(AuthenticatorInfoDecode, PlainAndIrregularEncodingsOfTheSameReplyAgree) {
     ASSERT_EQ(a.otherMembers.size(), 1u);
 }
 
+TEST(AuthenticatorInfoEncode, MembersInKeyOrderAndTextKeysInCanonicalOrder) {
+    AuthenticatorInfo info;
+    info.versions = {"FIDO_2_1"};
+    info.options = {{"clientPin", true}, {"up", std::nullopt}, {"rk", false}};
+    info.maxMsgSize = 1200;
+    info.algorithms = {{-7, "pk"}};
+    info.certifications = {{"FIDO", 2}};
+    info.otherMembers = {{0x20, {0x01}}, {0, {0xF5}}};
+    uint8_t buffer[128];
+    CborWriter w{buffer, 0, sizeof buffer};
+    encodeAuthenticatorInfo(info, w);
+    ASSERT_FALSE(w.failed);
+    const Bytes written(buffer, buffer + w.length);
+    EXPECT_EQ(written,
+              (Bytes{
+                  0xA7, 0x00, 0xF5,                                              // 0: true
+                  0x01, 0x81, 0x68, 'F',  'I', 'D',  'O', '_',  '2', '_', '1',   // 1
+                  0x04, 0xA2, 0x62, 'r',  'k', 0xF4,                             // 4: rk
+                  0x69, 'c',  'l',  'i',  'e', 'n',  't', 'P',  'i', 'n', 0xF5,  //    clientPin
+                  0x05, 0x19, 0x04, 0xB0,                                        // 5: 1200
+                  0x0A, 0x81, 0xA2, 0x63, 'a', 'l',  'g', 0x26,                  // 10
+                  0x64, 't',  'y',  'p',  'e', 0x62, 'p', 'k',                   //
+                  0x13, 0xA1, 0x64, 'F',  'I', 'D',  'O', 0x02,                  // 19
+                  0x18, 0x20, 0x01,                                              // 0x20: 1
+              }));
+    const AuthenticatorInfo read = decodeAuthenticatorInfo(spanOf(written));
+    EXPECT_EQ(read.otherMembers, (decltype(info.otherMembers){{0, {0xF5}}, {0x20, {0x01}}}));
+
+    // A number the writer cannot hold fails the reply rather than writing another number.
+    info.maxMsgSize = uint64_t{1} << 32;
+    CborWriter big{buffer, 0, sizeof buffer};
+    encodeAuthenticatorInfo(info, big);
+    EXPECT_TRUE(big.failed);
+}
+
 }  // namespace
 }  // namespace orvanta

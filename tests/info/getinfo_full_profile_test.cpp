@@ -131,27 +131,28 @@ class GetInfoFullProfileTest : public VirtualKeyFixture {
         return rows;
     }
 
-    // Compares the rows of each member 1..31 separately, so a failure names its member.
-    static void expectMemberByMember(const std::vector<Row>& actual,
-                                     const std::vector<Row>& expected) {
+    // Compares the rows of each member 1..31 separately, so a failure names its member,
+    // and checks the PIN flag the decoded reply gives.
+    void expectRowsOf(const Profile& profile, bool pinSet) {
+        plug(profile);
+        std::optional<AuthenticatorInfo> info;
+        const std::vector<Row> actual = fetchRows(&info);
+        const std::vector<Row> expected = expectedRows(profile, pinSet);
         for (int key = 1; key <= 31; ++key) {
             SCOPED_TRACE("member " + std::to_string(key));
             EXPECT_EQ(rowsOfMember(actual, key), rowsOfMember(expected, key));
         }
         // Nothing besides the members, and the members in key order.
         EXPECT_EQ(actual, expected);
+        ASSERT_TRUE(info.has_value());
+        EXPECT_EQ(info->clientPin(), std::optional<bool>(pinSet));
     }
 };
 
 TEST_F(GetInfoFullProfileTest, EveryMemberOfTheFullProfileMatchesItsRowFormat) {
     const Profile profile = profileByName("full");
     ASSERT_EQ(profile.getInfo, GetInfoKind::Full);
-    plug(profile);
-    std::optional<AuthenticatorInfo> info;
-    const std::vector<Row> rows = fetchRows(&info);
-    expectMemberByMember(rows, expectedRows(profile, false));
-    ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(info->clientPin(), std::optional<bool>(false));
+    expectRowsOf(profile, false);
 }
 
 TEST_F(GetInfoFullProfileTest, ValuesFollowTheProfile) {
@@ -165,12 +166,7 @@ TEST_F(GetInfoFullProfileTest, ValuesFollowTheProfile) {
     for (size_t i = 0; i < profile.aaguid.size(); ++i) {
         profile.aaguid[i] = static_cast<uint8_t>(i);
     }
-    plug(profile);
-    std::optional<AuthenticatorInfo> info;
-    const std::vector<Row> rows = fetchRows(&info);
-    expectMemberByMember(rows, expectedRows(profile, true));
-    ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(info->clientPin(), std::optional<bool>(true));
+    expectRowsOf(profile, true);
 }
 
 TEST_F(GetInfoFullProfileTest, OptionsAreCutAt85CharactersAcrossNames) {

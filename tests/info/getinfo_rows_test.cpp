@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,27 +57,41 @@ struct Reply {
     }
 };
 
+// The reply of a key that sends these members.
+Bytes replyOf(const AuthenticatorInfo& info) {
+    Reply r;
+    encodeAuthenticatorInfo(info, r.w);
+    return r.bytes();
+}
+
+// Rows of the block with these values: the block's first row, then rows that continue it.
+Rows block(std::initializer_list<std::string> values) {
+    Rows rows;
+    for (const std::string& value : values) {
+        rows.emplace_back(rows.empty() ? FIRST : " ", value);
+    }
+    return rows;
+}
+Rows continued(std::initializer_list<std::string> values) {
+    Rows rows = block(values);
+    rows.front().first = " ";
+    return rows;
+}
 Rows one(const std::string& value) {
-    return {{" ", value}};
+    return continued({value});
 }
 
 class GetInfoRows : public ::testing::Test {};
 
 TEST_F(GetInfoRows, Versions) {
-    Reply r;
-    beginMap(r.w, 1);
-    putUnsigned(r.w, 1);
-    beginArray(r.w, 2);
-    putText(r.w, "FIDO_2_0");
-    putText(r.w, "U2F_V2");
-    EXPECT_EQ(rowsOf(r.bytes()), (Rows{{FIRST, "1: FIDO_2_0  U2F_V2  "}}));
+    AuthenticatorInfo info;
+    info.versions = {"FIDO_2_0", "U2F_V2"};
+    EXPECT_EQ(rowsOf(replyOf(info)), (Rows{{FIRST, "1: FIDO_2_0  U2F_V2  "}}));
 
     // Missing key 1, an empty map, a reply that is no map: the first row stays.
-    Reply other;
-    beginMap(other.w, 1);
-    putUnsigned(other.w, 7);
-    putUnsigned(other.w, 8);
-    EXPECT_EQ(rowsOf(other.bytes()).front(), (std::pair<std::string, std::string>{FIRST, "1: "}));
+    AuthenticatorInfo other;
+    other.maxCredentialCountInList = 8;
+    EXPECT_EQ(rowsOf(replyOf(other)).front(), (std::pair<std::string, std::string>{FIRST, "1: "}));
     EXPECT_EQ(rowsOf(Bytes{0xA0}), (Rows{{FIRST, "1: "}}));
     EXPECT_EQ(rowsOf(Bytes{0x00}), (Rows{{FIRST, "1: "}}));
 
@@ -88,30 +105,19 @@ TEST_F(GetInfoRows, ExtensionsAndTransports) {
     EXPECT_EQ(restOf(empty), Rows{});
     Bytes nonText{0xA1, 0x02, 0x81, 0x01};
     EXPECT_EQ(restOf(nonText), one("2:   "));
-    Reply r;
-    beginMap(r.w, 2);
-    putUnsigned(r.w, 2);
-    beginArray(r.w, 2);
-    putText(r.w, "credProtect");
-    putText(r.w, "hmac-secret");
-    putUnsigned(r.w, 9);
-    beginArray(r.w, 2);
-    putText(r.w, "usb");
-    putText(r.w, "nfc");
-    EXPECT_EQ(restOf(r.bytes()),
-              (Rows{{" ", "2: credProtect  hmac-secret  "}, {" ", "9: usb  nfc  "}}));
+    AuthenticatorInfo info;
+    info.extensions = {"credProtect", "hmac-secret"};
+    info.transports = {"usb", "nfc"};
+    EXPECT_EQ(restOf(replyOf(info)), continued({"2: credProtect  hmac-secret  ", "9: usb  nfc  "}));
 }
 
 TEST_F(GetInfoRows, Aaguid) {
-    Reply r;
-    beginMap(r.w, 1);
-    putUnsigned(r.w, 3);
-    uint8_t aaguid[16];
+    AuthenticatorInfo info;
+    info.aaguid.emplace();
     for (uint8_t i = 0; i < 16; ++i) {
-        aaguid[i] = i;
+        info.aaguid->push_back(i);
     }
-    putBytes(r.w, aaguid, 16);
-    EXPECT_EQ(restOf(r.bytes()), one("3: 000102030405060708090A0B0C0D0E0F"));
+    EXPECT_EQ(restOf(replyOf(info)), one("3: 000102030405060708090A0B0C0D0E0F"));
 
     Bytes upper{0xA1, 0x03, 0x42, 0xAB, 0xF0};
     EXPECT_EQ(restOf(upper), one("3: ABF0"));
@@ -125,12 +131,8 @@ TEST_F(GetInfoRows, Aaguid) {
 
     // At most 512 bytes are shown.
     for (uint32_t n : {512u, 513u}) {
-        Reply big;
-        std::vector<uint8_t> content(n, 0xA5);
-        beginMap(big.w, 1);
-        putUnsigned(big.w, 3);
-        putBytes(big.w, content.data(), n);
-        Rows rows = restOf(big.bytes());
+        info.aaguid = std::vector<uint8_t>(n, 0xA5);
+        Rows rows = restOf(replyOf(info));
         if (n == 512) {
             std::string hex;
             for (int i = 0; i < 512; ++i) {
@@ -182,25 +184,14 @@ TEST_F(GetInfoRows, ClientPinOption) {
 }
 
 TEST_F(GetInfoRows, AllOptionNamesAndTheCutAt85) {
-    const char* names[] = {"ep",
-                           "rk",
-                           "up",
-                           "uv",
-                           "plat",
-                           "uvAcfg",
-                           "alwaysUv",
-                           "credMgmt",
-                           "authnrCfg",
-                           "bioEnroll",
-                           "clientPin",
-                           "largeBlobs",
-                           "uvBioEnroll",
-                           "pinUvAuthToken",
-                           "setMinPINLength",
-                           "makeCredUvNotRqd",
-                           "credentialMgmtPreview",
-                           "userVerificationMgmtPreview",
-                           "noMcGaPermissionsWithClientPin"};
+    // Every name the page shows, in the order it shows them.
+    std::istringstream words(
+        "ep rk up uv plat uvAcfg alwaysUv credMgmt authnrCfg bioEnroll clientPin largeBlobs "
+        "uvBioEnroll pinUvAuthToken setMinPINLength makeCredUvNotRqd credentialMgmtPreview "
+        "userVerificationMgmtPreview noMcGaPermissionsWithClientPin");
+    const std::vector<std::string> names{std::istream_iterator<std::string>(words),
+                                         std::istream_iterator<std::string>()};
+    ASSERT_EQ(names.size(), 19u);
     std::vector<std::pair<std::string, uint8_t>> options;
     std::string expected = "4: ";
     // Written in reverse to show that the fixed order wins.
@@ -208,7 +199,7 @@ TEST_F(GetInfoRows, AllOptionNamesAndTheCutAt85) {
         options.emplace_back(names[i], i % 2 ? 0xF4 : 0xF5);
     }
     for (int i = 0; i <= 18; ++i) {
-        expected += std::string(names[i]) + (i % 2 ? "=false  " : "=true  ");
+        expected += names[i] + (i % 2 ? "=false  " : "=true  ");
     }
     Rows rows = restOf(optionsReply(options));
     std::string joined;
@@ -249,37 +240,21 @@ TEST_F(GetInfoRows, UnsignedMembers) {
     }
     putUnsigned(r.w, 22);  // unknown keys are not shown
     putUnsigned(r.w, 1);
-    EXPECT_EQ(restOf(r.bytes()), (Rows{{" ", "5: 1200"},
-                                       {" ", "7: 70  "},
-                                       {" ", "8: 80  "},
-                                       {" ", "11: 110  "},
-                                       {" ", "13: 4  "},
-                                       {" ", "14: 140  "},
-                                       {" ", "15: 150  "},
-                                       {" ", "16: 160  "},
-                                       {" ", "17: 170  "},
-                                       {" ", "18: 180  "},
-                                       {" ", "20: 200  "},
-                                       {" ", "21: 210  "}}));
+    EXPECT_EQ(restOf(r.bytes()), continued({"5: 1200", "7: 70  ", "8: 80  ", "11: 110  ", "13: 4  ",
+                                            "14: 140  ", "15: 150  ", "16: 160  ", "17: 170  ",
+                                            "18: 180  ", "20: 200  ", "21: 210  "}));
 
     // Values that are not unsigned integers show nothing.
     Bytes others{0xA4, 0x05, 0x20, 0x07, 0x61, '1', 0x08, 0xF5, 0x15, 0x81, 0x01};
     EXPECT_EQ(restOf(others), Rows{});
 
     // 2^31 and more print as unsigned decimals.
-    Reply big;
-    beginMap(big.w, 3);
-    putUnsigned(big.w, 5);
-    putUnsigned(big.w, 0x80000000u);
-    putUnsigned(big.w, 14);
-    putUnsigned(big.w, 0xFFFFFFFFu);
-    putUnsigned(big.w, 19);
-    beginMap(big.w, 1);
-    putText(big.w, "FIDO");
-    putUnsigned(big.w, 0x80000001u);
-    EXPECT_EQ(restOf(big.bytes()), (Rows{{" ", "5: 2147483648"},
-                                         {" ", "14: 4294967295  "},
-                                         {" ", "19: FIDO = 2147483649  "}}));
+    AuthenticatorInfo big;
+    big.maxMsgSize = 0x80000000u;
+    big.firmwareVersion = 0xFFFFFFFFu;
+    big.certifications = {{"FIDO", 0x80000001u}};
+    EXPECT_EQ(restOf(replyOf(big)),
+              continued({"5: 2147483648", "14: 4294967295  ", "19: FIDO = 2147483649  "}));
 }
 
 TEST_F(GetInfoRows, PinUvAuthProtocols) {
@@ -329,122 +304,66 @@ TEST_F(GetInfoRows, CertificationsInFixedOrder) {
     Reply r;
     beginMap(r.w, 1);
     putUnsigned(r.w, 19);
-    beginMap(r.w, 8);
-    putText(r.w, "CC-EAL");
-    putUnsigned(r.w, 5);
-    putText(r.w, "FIDO");
-    putUnsigned(r.w, 2);
-    putText(r.w, "FIPS-CMVP-3-PHY");
-    putUnsigned(r.w, 3);
-    putText(r.w, "FIPS-CMVP-2-PHY");
-    putUnsigned(r.w, 2);
-    putText(r.w, "FIPS-CMVP-3");
-    putText(r.w, "3");  // not a number: nothing
-    putText(r.w, "FIPS-CMVP-2");
-    putUnsigned(r.w, 1);
-    putText(r.w, "Other");
-    putUnsigned(r.w, 9);
-    putText(r.w, "fido");
-    putUnsigned(r.w, 9);
-    EXPECT_EQ(restOf(r.bytes()), (Rows{{" ", "19: FIDO = 2  "},
-                                       {" ", "19: FIPS-CMVP-2 = 1  "},
-                                       {" ", "19: FIPS-CMVP-2-PHY = 2  "},
-                                       {" ", "19: FIPS-CMVP-3-PHY = 3  "},
-                                       {" ", "19: CC-EAL = 5  "}}));
+    // Not in the page's order, a level that is no number, and names the page does not know.
+    const std::vector<std::pair<std::string, std::optional<uint32_t>>> levels = {
+        {"CC-EAL", 5},       {"FIDO", 2},        {"FIPS-CMVP-3-PHY", 3}, {"FIPS-CMVP-2-PHY", 2},
+        {"FIPS-CMVP-3", {}}, {"FIPS-CMVP-2", 1}, {"Other", 9},           {"fido", 9}};
+    beginMap(r.w, static_cast<uint32_t>(levels.size()));
+    for (const auto& [name, level] : levels) {
+        putText(r.w, name);
+        if (level) {
+            putUnsigned(r.w, *level);
+        } else {
+            putText(r.w, "3");
+        }
+    }
+    EXPECT_EQ(restOf(r.bytes()),
+              continued({"19: FIDO = 2  ", "19: FIPS-CMVP-2 = 1  ", "19: FIPS-CMVP-2-PHY = 2  ",
+                         "19: FIPS-CMVP-3-PHY = 3  ", "19: CC-EAL = 5  "}));
 }
 
 TEST_F(GetInfoRows, MembersInKeyOrder) {
-    // A full reply written in canonical order yields rows in key order.
-    Reply r;
-    beginMap(r.w, 8);
-    putUnsigned(r.w, 1);
-    beginArray(r.w, 1);
-    putText(r.w, "FIDO_2_1");
-    putUnsigned(r.w, 2);
-    beginArray(r.w, 1);
-    putText(r.w, "credProtect");
-    putUnsigned(r.w, 3);
-    const uint8_t aaguid[2] = {0x0F, 0xF0};
-    putBytes(r.w, aaguid, 2);
-    putUnsigned(r.w, 4);
-    beginMap(r.w, 1);
-    putText(r.w, "rk");
-    putBool(r.w, true);
-    putUnsigned(r.w, 5);
-    putUnsigned(r.w, 1200);
-    putUnsigned(r.w, 6);
-    beginArray(r.w, 1);
-    putUnsigned(r.w, 1);
-    putUnsigned(r.w, 12);
-    putBool(r.w, false);
-    putUnsigned(r.w, 20);
-    putUnsigned(r.w, 25);
-    EXPECT_EQ(rowsOf(r.bytes()), (Rows{{FIRST, "1: FIDO_2_1  "},
-                                       {" ", "2: credProtect  "},
-                                       {" ", "3: 0FF0"},
-                                       {" ", "4: rk=true  "},
-                                       {" ", "5: 1200"},
-                                       {" ", "6: 1  "},
-                                       {" ", "12: false  "},
-                                       {" ", "20: 25  "}}));
+    // A reply written in canonical order yields rows in key order.
+    AuthenticatorInfo info;
+    info.versions = {"FIDO_2_1"};
+    info.extensions = {"credProtect"};
+    info.aaguid = {0x0F, 0xF0};
+    info.options = {{"rk", true}};
+    info.maxMsgSize = 1200;
+    info.pinUvAuthProtocols = {1};
+    info.forcePinChange = false;
+    info.remainingDiscoverableCredentials = 25;
+    EXPECT_EQ(rowsOf(replyOf(info)),
+              block({"1: FIDO_2_1  ", "2: credProtect  ", "3: 0FF0", "4: rk=true  ", "5: 1200",
+                     "6: 1  ", "12: false  ", "20: 25  "}));
 }
 
 TEST_F(GetInfoRows, NewerMembersAndUnknownOnesInDiagnosticNotation) {
-    Reply r;
-    beginMap(r.w, 13);
-    putUnsigned(r.w, 1);
-    beginArray(r.w, 1);
-    putText(r.w, "FIDO_2_2");
-    putUnsigned(r.w, 0x16);
-    beginArray(r.w, 2);
-    putText(r.w, "packed");
-    putText(r.w, "none");
-    putUnsigned(putUnsigned(r.w, 0x17), 5);
-    putBool(putUnsigned(r.w, 0x18), true);
-    const uint8_t id[3] = {0x0A, 0xBC, 0xFF};
-    putBytes(putUnsigned(r.w, 0x19), id, 3);
-    putUnsigned(r.w, 0x1A);
-    beginArray(r.w, 1);
-    putText(r.w, "usb");
-    putBool(putUnsigned(r.w, 0x1B), false);
+    AuthenticatorInfo info;
+    info.versions = {"FIDO_2_2"};
+    info.attestationFormats = {"packed", "none"};
+    info.uvCountSinceLastPinEntry = 5;
+    info.longTouchForReset = true;
+    info.encIdentifier = {0x0A, 0xBC, 0xFF};
+    info.transportsForReset = {"usb"};
+    info.pinComplexityPolicy = false;
     const std::string url = "https://example.org/policy";
-    putBytes(putUnsigned(r.w, 0x1C), reinterpret_cast<const uint8_t*>(url.data()),
-             static_cast<uint32_t>(url.size()));
-    putUnsigned(putUnsigned(r.w, 0x1D), 63);
-    const std::vector<uint8_t> state(50, 0x11);  // 100 hex digits: two rows
-    putBytes(putUnsigned(r.w, 0x1E), state.data(), 50);
-    putUnsigned(r.w, 0x1F);
-    beginArray(r.w, 2);
-    putUnsigned(r.w, 1);
-    putUnsigned(r.w, 3);
-    // Unknown: 0x40: {"a": [-2, h'00'], 1: 6("x")}, and 0: a half-precision 1.5.
-    putUnsigned(r.w, 0x40);
-    beginMap(r.w, 2);
-    putText(r.w, "a");
-    beginArray(r.w, 2);
-    putNegative(r.w, -2);
-    const uint8_t zero[1] = {0};
-    putBytes(r.w, zero, 1);
-    putUnsigned(r.w, 1);
-    Bytes reply = r.bytes();
-    for (uint8_t b : {0xC6, 0x61, 0x78, 0x00, 0xF9, 0x3E, 0x00}) {
-        reply.push_back(b);  // 6("x"), then key 0: 1.5
-    }
+    info.pinComplexityPolicyURL.emplace(url.begin(), url.end());
+    info.maxPINLength = 63;
+    info.encCredStoreState = std::vector<uint8_t>(50, 0x11);  // 100 hex digits: two rows
+    info.authenticatorConfigCommands = {1, 3};
+    // Unknown: 0x40: {"a": [-2, h'00'], 1: 6("x")}, and after it, out of key order, 0: a
+    // half-precision 1.5.
+    info.otherMembers = {{0x40, {0xA2, 0x61, 'a', 0x82, 0x21, 0x41, 0x00, 0x01, 0xC6, 0x61, 'x'}}};
+    Bytes reply = replyOf(info);
+    ASSERT_EQ(reply[0], 0xAC);
+    reply[0] = 0xAD;  // a map of 13: the member appended here
+    reply.insert(reply.end(), {0x00, 0xF9, 0x3E, 0x00});
     EXPECT_EQ(restOf(reply),
-              (Rows{{" ", "22: packed  none  "},
-                    {" ", "23: 5  "},
-                    {" ", "24: true  "},
-                    {" ", "25: 0ABCFF"},
-                    {" ", "26: usb  "},
-                    {" ", "27: false  "},
-                    {" ", "28: " + hexText(std::span(reinterpret_cast<const uint8_t*>(url.data()),
-                                                     url.size()))},
-                    {" ", "29: 63  "},
-                    {" ", "30: " + std::string(81, '1')},
-                    {" ", std::string(19, '1')},
-                    {" ", "31: 1  3  "},
-                    {" ", "64: {\"a\": [-2, h'00'], 1: 6(\"x\")}"},
-                    {" ", "0: 1.5"}}));
+              continued({"22: packed  none  ", "23: 5  ", "24: true  ", "25: 0ABCFF", "26: usb  ",
+                         "27: false  ", "28: " + hexText(*info.pinComplexityPolicyURL), "29: 63  ",
+                         "30: " + std::string(81, '1'), std::string(19, '1'), "31: 1  3  ",
+                         "64: {\"a\": [-2, h'00'], 1: 6(\"x\")}", "0: 1.5"}));
 }
 
 TEST_F(GetInfoRows, IrregularArrays) {
