@@ -204,7 +204,15 @@ bool COrvantaDlg::runDeviceJob(Job job) {
         QApplication::beep();  // one device job at a time
         return false;
     }
-    return startJob([this, job = std::move(job)] { job(m_devices, *m_workerPrompts); }, {});
+    m_fetchResult.reset();
+    return startJob(
+        [this, job = std::move(job)] { m_fetchResult = job(m_devices, *m_workerPrompts); },
+        [this] {
+            // A cancel is no failure: no message, the status line says so.
+            if (m_fetchResult && m_fetchResult->cancelled()) {
+                showStatus(QString::fromUtf8(FETCH_CANCELLED_TEXT), false);
+            }
+        });
 }
 
 bool COrvantaDlg::startJob(std::function<void()> job, std::function<void()> done) {

@@ -37,6 +37,7 @@ class UdevMonitor;
 
 inline constexpr const char* TOUCH_TEXT = "Touch your security key…";
 inline constexpr const char* IDENTIFY_FAILED_TEXT = "The key did not answer the identify request.";
+inline constexpr const char* FETCH_CANCELLED_TEXT = "The fetch was cancelled.";
 
 enum class ReportFormat { Text, Json };
 
@@ -136,6 +137,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     bool m_keyShown = false;
     bool m_canWink = false;
     bool m_winkAnswered = false;
+    std::optional<FetchResult> m_fetchResult;  // of the last row job
     std::optional<std::pair<std::string, std::string>> m_pendingRefresh;
     DeviceEvent m_settleEvent;
 

@@ -47,12 +47,11 @@ std::string udpAddress(const UdpEndpoints& endpoints) {
 void reportNoKey(Context& context, const DeviceChoice& choice, DeviceContext& device) {
     const DeviceList& devices = device.devices();
     if (const std::string reason = pcscNoKeyReason(device.backend(), choice); !reason.empty()) {
-        context.err << reason << std::endl;
+        fail(context, reason);
     } else if (!choice.vidText.empty()) {
-        context.err << "No security key " << choice.vidText << ":" << choice.pidText << " found."
-                    << std::endl;
+        fail(context, "No security key " + choice.vidText + ":" + choice.pidText + " found.");
     } else {
-        context.err << "No security key found." << std::endl;
+        fail(context, "No security key found.");
     }
     for (const OpenFailure& failure : devices.openFailures) {
         context.err << terminalSafe(openFailureText(failure.info, failure.reason)) << std::endl;
@@ -101,14 +100,14 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
     }
     if (!keyAnswers(device.session())) {
         if (choice.kind == DeviceChoice::Kind::Udp) {
-            context.err << "No reply from the UDP simulator at " << udpAddress(choice.udp)
-                        << " (replies expected on local port " << choice.udp.replyPort << ")."
-                        << std::endl;
+            fail(context, "No reply from the UDP simulator at " + udpAddress(choice.udp) +
+                              " (replies expected on local port " +
+                              std::to_string(choice.udp.replyPort) + ").");
             return EXIT_NO_KEY;
         }
         const DeviceRecord& key = device.session().device();
-        context.err << "The key " << terminalSafe(key.productName) << " (" << terminalSafe(key.path)
-                    << ") does not answer." << std::endl;
+        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
+                          ") does not answer.");
         return EXIT_FAILED;
     }
     ShowDeviceInfo(device, pages, choice.vidText, choice.pidText);
@@ -122,22 +121,26 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
 template <class Prompts>
 int fetch(Context& context, Prompts& prompts, DeviceContext& device, Pages& pages, bool fido2) {
     prompts.reset();
-    FetchOutcome outcome =
+    const FetchResult result =
         fido2 ? fetchFido2Certificates(device.session(), device.clientPinSet(), pages.fido2,
                                        prompts, device.pinProtocol(), device.metadata())
               : fetchU2fCertificate(device.session(), pages.u2f, prompts, device.metadata());
-    const char* name = fido2 ? "FIDO2" : "U2F";
-    if (outcome == FetchOutcome::Cancelled) {
-        context.err << "The " << name << " fetch was cancelled." << std::endl;
+    const std::string name = fido2 ? "FIDO2" : "U2F";
+    if (result.cancelled()) {
+        fail(context, "The " + name + " fetch was cancelled.");
         return EXIT_FAILED;
     }
-    if (outcome == FetchOutcome::Shown && !prompts.failureShown()) {
+    // The fetch's own messages have told the user what went wrong.
+    for (const std::string& message : prompts.failureMessages()) {
+        noteFailure(context, message);
+    }
+    if (result.outcome == FetchOutcome::Shown && prompts.failureMessages().empty()) {
         return EXIT_DONE;
     }
-    if (!prompts.failureShown() && !prompts.cancelled()) {
+    if (prompts.failureMessages().empty()) {
         // Some ends are silent in the window (an error status, a refused PIN step); here
         // the exit status tells, and a line says which fetch it was.
-        context.err << "The " << name << " fetch ended without certificates." << std::endl;
+        fail(context, "The " + name + " fetch ended without certificates.");
     }
     return EXIT_FAILED;
 }
@@ -149,7 +152,7 @@ int metadataStatus(Context& context, const Pages& pages) {
           static_cast<const PageModel*>(&pages.fido2), static_cast<const PageModel*>(&pages.u2f)}) {
         const std::string warning = metadataWarning(*page);
         if (!warning.empty()) {
-            context.err << warning << std::endl;
+            fail(context, warning);
             return EXIT_FAILED;
         }
     }
@@ -204,7 +207,7 @@ std::shared_ptr<HidBackend> backendOrUsageError(Context& context, const DeviceCh
     std::string error;
     std::shared_ptr<HidBackend> backend = makeBackend(choice, context.clock, &error);
     if (!backend) {
-        context.err << error << std::endl;
+        fail(context, error);
     }
     return backend;
 }
@@ -340,7 +343,7 @@ int runList(Context& context, const DeviceChoice& choice) {
         context.out.flush();
     }
     if (!usable) {
-        context.err << "No security key found." << std::endl;
+        fail(context, "No security key found.");
         return EXIT_NO_KEY;
     }
     return EXIT_DONE;
@@ -391,8 +394,8 @@ int showKeyPages(Context& context, KeySession& session, PageSelection selection,
     if (selection.hardware && session.device.facts().transportFailed) {
         // Rows are missing because the key stopped talking, not because it lacks applets.
         const DeviceRecord& key = session.device.session().device();
-        context.err << "The key " << terminalSafe(key.productName) << " (" << terminalSafe(key.path)
-                    << ") stopped answering; the page is incomplete." << std::endl;
+        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
+                          ") stopped answering; the page is incomplete.");
         status = EXIT_FAILED;
     }
     if (selection.fido2) {
@@ -465,9 +468,9 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
     nlohmann::json exported = nullptr;
     if (request.index < 1 || static_cast<size_t>(request.index) > certificates.size()) {
         if (status == EXIT_DONE) {
-            context.err << "The page shows " << certificates.size() << " certificate"
-                        << (certificates.size() == 1 ? "" : "s") << "; there is no certificate "
-                        << request.index << " to export." << std::endl;
+            fail(context, "The page shows " + std::to_string(certificates.size()) + " certificate" +
+                              (certificates.size() == 1 ? "" : "s") + "; there is no certificate " +
+                              std::to_string(request.index) + " to export.");
         }
         status = EXIT_FAILED;
     } else {
@@ -475,8 +478,7 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
         std::string data = request.pem ? pemCertificate(der.data(), der.size())
                                        : std::string(der.begin(), der.end());
         if (!writeFile(request.path, data, error)) {
-            context.err << "Cannot write " << terminalSafe(request.path) << ": " << error
-                        << std::endl;
+            fail(context, "Cannot write " + terminalSafe(request.path) + ": " + error);
             status = EXIT_FAILED;
         } else {
             context.err << "Certificate " << request.index << " written to "

@@ -45,8 +45,11 @@ class PinToken {
     size_t length_ = 0;
 };
 
-// Asks for the PIN and obtains the token. 0: token written; 2: the user cancelled (nothing
-// sent); otherwise the failure of fetchPinToken, a positive one shown to the user with its
+// obtainPinToken's result when the PIN was not given (nothing sent).
+inline constexpr int PIN_ENTRY_CANCELLED = 2;
+
+// Asks for the PIN and obtains the token. 0: token written; PIN_ENTRY_CANCELLED: the user
+// cancelled; otherwise the failure of fetchPinToken, a positive one shown to the user with its
 // status sentence (error icon).
 int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token,
                    PinProtocol protocol = PinProtocol::One);

@@ -100,7 +100,7 @@ class U2fFetchTest : public TransportFixture {
         return rows[rows.size() - 2].valueText();
     }
 
-    FetchOutcome fetch() { return fetchU2fCertificate(session(), page, prompts); }
+    FetchOutcome fetch() { return fetchU2fCertificate(session(), page, prompts).outcome; }
 
     TempDir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
