@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -21,8 +22,8 @@
 #include "cli/exit_codes.h"
 #include "cli/fleet.h"
 #include "cli/page_output.h"
-#include "cli/virtual_key_backend.h"
 #include "orvanta_version.h"
+#include "report/device_options.h"
 
 namespace orvanta::cli {
 
@@ -87,17 +88,12 @@ Exit status:
 
 struct Options {
     bool json = false;
-    std::string device;
-    std::string virtualProfile;
-    std::string udpAddress;
-    std::string pcscReader;
-    uint16_t udpReplyPort = UDP_DEFAULT_REPLY_PORT;
+    // The device options' values as CLI11 leaves them, in the order of DEVICE_OPTIONS.
+    std::array<std::string, DEVICE_OPTIONS.size()> device;
     bool any = false;
     bool yes = false;
     bool pinStdin = false;
     bool allKeys = false;
-    std::string mds;
-    std::string mdsRoot;
 
     std::string exportKind;
     std::string exportPath;
@@ -112,9 +108,7 @@ struct Options {
 
 // The command line's parts that say what to do once it is parsed.
 struct Commands {
-    CLI::Option* virtualOption = nullptr;
-    CLI::Option* udpOption = nullptr;
-    CLI::Option* pcscOption = nullptr;
+    std::array<CLI::Option*, DEVICE_OPTIONS.size()> deviceOptions{};
     CLI::App* list = nullptr;
     CLI::App* info = nullptr;
     CLI::App* fido2 = nullptr;
@@ -135,14 +129,6 @@ struct RunEnd {
     std::string error;  // the failures the command told of
 };
 
-std::string profileList() {
-    std::string names;
-    for (const std::string& name : virtualProfileNames()) {
-        names += (names.empty() ? "" : ", ") + name;
-    }
-    return names;
-}
-
 bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -150,46 +136,34 @@ bool endsWith(const std::string& text, const std::string& end) {
 
 void addGlobalOptions(CLI::App& app, Options& o, Commands& c) {
     app.add_flag("--json", o.json, "Print the rows as JSON (before the command)");
-    app.add_option("--device", o.device, "The key with this vendor and product ID (hex)")
-        ->type_name("VID:PID");
-    c.virtualOption =
-        app.add_option("--virtual", o.virtualProfile,
-                       "Inspect built-in virtual keys, one per profile of a comma-separated "
-                       "list (profiles: " +
-                           profileList() + ")")
-            ->expected(0, 1)
-            ->type_name("[PROFILE,...]");
-    c.udpOption = app.add_option("--udp", o.udpAddress,
-                                 "Inspect a firmware simulator over UDP (default 127.0.0.1:8111)")
-                      ->expected(0, 1)
-                      ->type_name("[HOST:PORT]");
-    app.add_option("--udp-reply-port", o.udpReplyPort,
-                   "Local port for the simulator's replies (default 7112)")
-        ->check(CLI::Range(1, 65535))
-        ->type_name("PORT");
-    c.virtualOption->excludes(c.udpOption);
-    c.pcscOption =
-        app.add_option("--pcsc", o.pcscReader,
-                       "Inspect a key in a PC/SC reader (NFC or smart card), through pcscd")
-            ->expected(0, 1)
-            ->type_name("[READER]")
-            ->excludes(c.virtualOption)
-            ->excludes(c.udpOption);
+    // Each takes a value or none; what a missing or wrong value means is checked with the
+    // others, as the window checks them.
+    for (size_t i = 0; i < DEVICE_OPTIONS.size(); ++i) {
+        c.deviceOptions[i] =
+            app.add_option(DEVICE_OPTIONS[i].name, o.device[i], deviceOptionHelp(DEVICE_OPTIONS[i]))
+                ->expected(0, 1)
+                ->type_name(DEVICE_OPTIONS[i].typeName);
+    }
     app.add_flag("--any", o.any,
                  "Accept any HID collection with usage page 0xF1D0, beyond the known keys");
     app.add_flag("-y,--yes", o.yes, "Start fetches without asking");
-    app.add_option("--mds", o.mds,
-                   "Metadata BLOB (a JWT as downloaded) to name the key and check its "
-                   "attestation with; default: $ORVANTA_MDS");
-    app.add_option("--mds-root", o.mdsRoot,
-                   std::string("Root certificate (PEM or DER) the BLOB must chain to; default: ") +
-                       DEFAULT_METADATA_ROOT);
     app.add_flag("--pin-stdin", o.pinStdin,
                  "Read the PIN as one line of standard input instead of the terminal (with "
                  "--all-keys: read once and given to every key that asks for one)");
     app.add_flag("--all-keys", o.allKeys,
                  "info, fido2, u2f and all on every accepted key at once, each on its own "
                  "thread (with --json: one line per key)");
+}
+
+// The device options as given, checked.
+DeviceOptionsResult deviceOptions(const Options& o, const Commands& c) {
+    DeviceOptionValues values;
+    for (size_t i = 0; i < DEVICE_OPTIONS.size(); ++i) {
+        if (c.deviceOptions[i]->count() > 0) {
+            values.values[i] = o.device[i];
+        }
+    }
+    return resolveDeviceOptions(values);
 }
 
 void addDeviceCommands(CLI::App& app, Options& o, Commands& c) {
@@ -238,16 +212,17 @@ void addDecodeCommands(CLI::App& app, Options& o, Commands& c) {
 
 // The verified metadata BLOB of --mds (or $ORVANTA_MDS) on the context; false when it was
 // refused.
-bool loadMetadata(Context& context, Options& o) {
-    if (o.mds.empty()) {
+bool loadMetadata(Context& context, const DeviceOptions& options) {
+    std::string blob = options.mds;
+    if (blob.empty()) {
         if (const char* fromEnvironment = std::getenv("ORVANTA_MDS")) {
-            o.mds = fromEnvironment;
+            blob = fromEnvironment;
         }
     }
-    if (o.mds.empty()) {
+    if (blob.empty()) {
         return true;
     }
-    MetadataLoad load = loadMetadataBlobFiles(o.mds, o.mdsRoot, std::time(nullptr));
+    MetadataLoad load = loadMetadataBlobFiles(blob, options.mdsRoot, std::time(nullptr));
     if (!load.blob) {
         fail(context, load.error);
         return false;
@@ -275,48 +250,6 @@ int runDecode(Context& context, const Options& o, const Commands& c) {
     return decodeCertificate(context, o.file);
 }
 
-// The keys the device options ask for; a usage error is told and leaves nothing.
-std::optional<DeviceChoice> deviceChoice(Context& context, const Options& o, const Commands& c) {
-    DeviceChoice choice;
-    choice.acceptAny = o.any;
-    if (!o.device.empty()) {
-        auto ids = parseVidPid(o.device);
-        if (!ids) {
-            fail(context, "--device needs VID:PID as hexadecimal IDs, for example 1209:0001.");
-            return std::nullopt;
-        }
-        choice.vidText = ids->first;
-        choice.pidText = ids->second;
-    }
-    if (c.virtualOption->count() > 0) {
-        choice.kind = DeviceChoice::Kind::Virtual;
-        choice.profile = o.virtualProfile.empty() ? "default" : o.virtualProfile;
-        if (std::optional<std::string> unknown = unknownVirtualProfile(choice.profile)) {
-            fail(context, "Unknown virtual key profile \"" + *unknown +
-                              "\"; profiles: " + profileList() + ".");
-            return std::nullopt;
-        }
-    } else if (c.udpOption->count() > 0) {
-        choice.kind = DeviceChoice::Kind::Udp;
-        UdpEndpoints base;
-        base.replyPort = o.udpReplyPort;
-        auto endpoints = parseUdpAddress(o.udpAddress, base);
-        if (!endpoints) {
-            fail(context, "--udp needs HOST:PORT with an IPv4 host, for example 127.0.0.1:8111.");
-            return std::nullopt;
-        }
-        choice.udp = *endpoints;
-    } else if (c.pcscOption->count() > 0) {
-        if (!o.device.empty()) {
-            fail(context, "--device names a USB key; with --pcsc name the reader instead.");
-            return std::nullopt;
-        }
-        choice.kind = DeviceChoice::Kind::Pcsc;
-        choice.pcscReader = o.pcscReader;
-    }
-    return choice;
-}
-
 int runOnEveryKey(Context& context, const DeviceChoice& choice, const Commands& c, RunEnd& end) {
     if (c.list->parsed() || c.exportCommand->parsed()) {
         fail(context, c.list->parsed()
@@ -333,20 +266,18 @@ int runOnEveryKey(Context& context, const DeviceChoice& choice, const Commands& 
         PageSelection{c.info->parsed() || all, c.fido2->parsed() || all, c.u2f->parsed() || all});
 }
 
-int runDeviceCommand(Context& context, const Options& o, const Commands& c, RunEnd& end) {
-    const std::optional<DeviceChoice> choice = deviceChoice(context, o, c);
-    if (!choice) {
-        return EXIT_USAGE;
-    }
+int runDeviceCommand(Context& context, const Options& o, const Commands& c, DeviceChoice choice,
+                     RunEnd& end) {
+    choice.acceptAny = o.any;
     if (o.allKeys) {
-        return runOnEveryKey(context, *choice, c, end);
+        return runOnEveryKey(context, choice, c, end);
     }
     if (c.list->parsed()) {
-        return runList(context, *choice);
+        return runList(context, choice);
     }
     if (!c.exportCommand->parsed()) {
         const bool all = c.all->parsed();
-        return runPages(context, *choice,
+        return runPages(context, choice,
                         PageSelection{c.info->parsed() || all, c.fido2->parsed() || all,
                                       c.u2f->parsed() || all});
     }
@@ -355,7 +286,23 @@ int runDeviceCommand(Context& context, const Options& o, const Commands& c, RunE
     request.path = o.exportPath;
     request.index = o.exportIndex;
     request.pem = o.exportFormat.empty() ? endsWith(o.exportPath, ".pem") : o.exportFormat == "pem";
-    return runExport(context, *choice, request);
+    return runExport(context, choice, request);
+}
+
+// Runs the command the parsed arguments ask for.
+int runParsed(Context& context, const Options& o, const Commands& c, RunEnd& end) {
+    const DeviceOptionsResult device = deviceOptions(o, c);
+    if (!device.error.empty()) {
+        fail(context, device.error);
+        return EXIT_USAGE;
+    }
+    if (!loadMetadata(context, device.options)) {
+        return EXIT_FAILED;
+    }
+    if (c.decode->parsed()) {
+        return runDecode(context, o, c);
+    }
+    return runDeviceCommand(context, o, c, device.options.choice, end);
 }
 
 // What run() is given besides the arguments and the three streams.
@@ -397,11 +344,7 @@ int runCommand(int argc, const char* const* argv, const RunInputs& io, RunEnd& e
     Context context{io.in,   io.out,    io.err,       env.terminal,   o.json,
                     prompts, env.clock, end.document, env.interrupted};
     context.keyClock = env.keyClock;
-    int status = EXIT_FAILED;
-    if (loadMetadata(context, o)) {
-        status =
-            c.decode->parsed() ? runDecode(context, o, c) : runDeviceCommand(context, o, c, end);
-    }
+    const int status = runParsed(context, o, c, end);
     end.error = failureText(context);
     return status;
 }

@@ -76,6 +76,25 @@ TEST(CliJson, EveryEndingIsOneDocumentWhoseErrorSaysWhatWentWrong) {
     }
 }
 
+// The device options are checked as the window checks them, with the same sentences.
+TEST(CliUsage, DeviceOptionsThatDoNotGoTogetherOrLackAValue) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--virtual", "--udp", "info"}, "--virtual excludes --udp."},
+        {{"--udp", "--pcsc", "list"}, "--udp excludes --pcsc."},
+        {{"--pcsc", "--device", "1209:0001", "info"},
+         "--device names a USB key; with --pcsc name the reader instead."},
+        {{"--udp", "--udp-reply-port", "0", "info"},
+         "--udp-reply-port needs a port number from 1 to 65535."},
+        {{"--device", "info"}, "--device needs VID:PID as hexadecimal IDs, for example 1209:0001."},
+        {{"--virtual", "--mds", "info"}, "--mds needs the metadata BLOB's file."},
+    };
+    for (const auto& [args, message] : cases) {
+        CliResult result = runCli(args);
+        EXPECT_EQ(result.status, cli::EXIT_USAGE) << args[0];
+        EXPECT_EQ(result.err, message + "\n");
+    }
+}
+
 TEST(CliExport, AFailedWriteLeavesTheExistingFileAsItWas) {
     TempDir dir;
     const std::string target = dir.file("attestation.der");
