@@ -101,6 +101,10 @@ class COrvantaDlg : public QDialog, private DeviceWork {
 
   private:
     void OnInitDialog();
+    void buildKeyChooser();
+    void buildTabsAndActions();
+    void buildStatusLineAndHint();
+    void buildSettleTimer();
     bool runDeviceJob(Job job) override;
     bool startJob(std::function<void()> job, std::function<void()> done);
     void jobEnded();

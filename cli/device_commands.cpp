@@ -224,6 +224,132 @@ std::string openFailureText(const HidInterfaceInfo& info, const std::string& rea
     return text;
 }
 
+namespace {
+
+// One HID collection as list shows it.
+struct ListEntry {
+    HidInterfaceInfo info;
+    bool fido = false;
+    bool accepted = false;
+    std::string error;  // empty: opened
+};
+
+// Why a listed collection is not among the opened keys; empty when it opened.
+std::string listError(const ListEntry& entry, const DeviceList& devices, HidBackend& backend) {
+    auto failed =
+        std::find_if(devices.openFailures.begin(), devices.openFailures.end(),
+                     [&](const OpenFailure& f) { return f.info.path == entry.info.path; });
+    if (failed != devices.openFailures.end()) {
+        return failed->reason.empty() ? "cannot open" : failed->reason;
+    }
+    if (!entry.accepted) {
+        // The enumeration opened and closed it without keeping the reason of a failure: ask
+        // once more.
+        std::string reason;
+        if (!backend.open(entry.info.path, &reason)) {
+            return reason.empty() ? "cannot open" : reason;
+        }
+    }
+    return {};
+}
+
+std::vector<ListEntry> listEntries(DeviceContext& device, HidBackend& backend, bool acceptAny) {
+    const DeviceList& devices = device.enumerate();
+    std::vector<ListEntry> entries;
+    for (const HidInterfaceInfo& info : devices.listed) {
+        ListEntry entry{info, info.usagePage == FIDO_USAGE_PAGE, isAccepted(info, acceptAny), ""};
+        bool recorded = std::any_of(devices.records.begin(), devices.records.end(),
+                                    [&](const DeviceRecord& r) { return r.path == info.path; });
+        if (!recorded) {
+            entry.error = listError(entry, devices, backend);
+        } else if (info.simulated) {
+            // A socket opens whether or not a simulator listens: it counts as opened only
+            // once it answered.
+            device.select(info.vendorId, info.productId);
+            if (!keyAnswers(device.session())) {
+                entry.error = "no reply from the simulator";
+            }
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+nlohmann::json listJson(const std::vector<ListEntry>& entries) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ListEntry& e : entries) {
+        nlohmann::json error = nullptr;
+        nlohmann::json fix = nullptr;
+        if (!e.error.empty()) {
+            error = e.error;
+            if (e.fido && accessRefused(e.error)) {
+                fix = UDEV_FIX;
+            }
+        }
+        list.push_back({{"path", e.info.path},
+                        {"vendorId", hex4(e.info.vendorId)},
+                        {"productId", hex4(e.info.productId)},
+                        {"releaseNumber", hex4(e.info.releaseNumber)},
+                        {"product", e.info.productString},
+                        {"usagePage", hex4(e.info.usagePage)},
+                        {"usage", hex4(e.info.usage)},
+                        {"fido", e.fido},
+                        {"accepted", e.accepted},
+                        {"opened", e.error.empty()},
+                        {"error", error},
+                        {"fix", fix}});
+    }
+    return {{"interfaces", list}};
+}
+
+std::string listStatus(const ListEntry& e) {
+    std::string status;
+    if (e.fido) {
+        status = "FIDO";
+    }
+    if (e.accepted) {
+        status += status.empty() ? "accepted" : ", accepted";
+    }
+    if (!e.error.empty()) {
+        status += (status.empty() ? "" : ", ") + std::string("cannot open: ") + e.error;
+    }
+    return status.empty() ? "-" : status;
+}
+
+void printList(std::ostream& out, const std::vector<ListEntry>& entries) {
+    std::vector<std::vector<std::string>> table;
+    table.push_back({"Path", "VID:PID", "Usage", "Product", "Status"});
+    for (const ListEntry& e : entries) {
+        table.push_back({terminalSafe(e.info.path),
+                         hex4(e.info.vendorId) + ":" + hex4(e.info.productId),
+                         hex4(e.info.usagePage) + ":" + hex4(e.info.usage),
+                         terminalSafe(e.info.productString), terminalSafe(listStatus(e))});
+    }
+    std::vector<size_t> widths(5, 0);
+    for (const auto& line : table) {
+        for (size_t i = 0; i < line.size(); ++i) {
+            widths[i] = std::max(widths[i], displayWidth(line[i]));
+        }
+    }
+    for (size_t row = 0; row < table.size(); ++row) {
+        std::string text;
+        for (size_t i = 0; i < table[row].size(); ++i) {
+            text += table[row][i];
+            if (i + 1 < table[row].size()) {
+                text.append(widths[i] + 2 - displayWidth(table[row][i]), ' ');
+            }
+        }
+        out << text << '\n';
+        // The FIDO udev rules open FIDO collections only; other devices stay closed.
+        if (row > 0 && entries[row - 1].fido && accessRefused(entries[row - 1].error)) {
+            out << "  fix: " << UDEV_FIX << '\n';
+        }
+    }
+    out.flush();
+}
+
+}  // namespace
+
 int runList(Context& context, const DeviceChoice& choice) {
     if (choice.kind == DeviceChoice::Kind::Pcsc) {
         return runPcscList(context, choice);  // readers and cards rather than HID collections
@@ -233,115 +359,15 @@ int runList(Context& context, const DeviceChoice& choice) {
         return EXIT_USAGE;
     }
     DeviceContext device(backend, context.clock, choice.acceptAny);
-    const DeviceList& devices = device.enumerate();
-
-    struct Entry {
-        HidInterfaceInfo info;
-        bool fido = false;
-        bool accepted = false;
-        std::string error;  // empty: opened
-    };
-    std::vector<Entry> entries;
-    bool usable = false;
-    for (const HidInterfaceInfo& info : devices.listed) {
-        Entry entry{info, info.usagePage == FIDO_USAGE_PAGE, isAccepted(info, choice.acceptAny),
-                    ""};
-        bool recorded = std::any_of(devices.records.begin(), devices.records.end(),
-                                    [&](const DeviceRecord& r) { return r.path == info.path; });
-        if (!recorded) {
-            auto failed =
-                std::find_if(devices.openFailures.begin(), devices.openFailures.end(),
-                             [&](const OpenFailure& f) { return f.info.path == info.path; });
-            if (failed != devices.openFailures.end()) {
-                entry.error = failed->reason.empty() ? "cannot open" : failed->reason;
-            } else if (!entry.accepted) {
-                // The enumeration opened and closed it without keeping the reason of a
-                // failure: ask once more.
-                std::string reason;
-                if (!backend->open(info.path, &reason)) {
-                    entry.error = reason.empty() ? "cannot open" : reason;
-                }
-            }
-        } else if (info.simulated) {
-            // A socket opens whether or not a simulator listens: it counts as opened only
-            // once it answered.
-            device.select(info.vendorId, info.productId);
-            if (!keyAnswers(device.session())) {
-                entry.error = "no reply from the simulator";
-            }
-        }
-        if (entry.fido && entry.accepted && entry.error.empty()) {
-            usable = true;
-        }
-        entries.push_back(entry);
-    }
-
+    const std::vector<ListEntry> entries = listEntries(device, *backend, choice.acceptAny);
     if (context.json) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const Entry& e : entries) {
-            nlohmann::json error = nullptr;
-            nlohmann::json fix = nullptr;
-            if (!e.error.empty()) {
-                error = e.error;
-                if (e.fido && accessRefused(e.error)) {
-                    fix = UDEV_FIX;
-                }
-            }
-            list.push_back({{"path", e.info.path},
-                            {"vendorId", hex4(e.info.vendorId)},
-                            {"productId", hex4(e.info.productId)},
-                            {"releaseNumber", hex4(e.info.releaseNumber)},
-                            {"product", e.info.productString},
-                            {"usagePage", hex4(e.info.usagePage)},
-                            {"usage", hex4(e.info.usage)},
-                            {"fido", e.fido},
-                            {"accepted", e.accepted},
-                            {"opened", e.error.empty()},
-                            {"error", error},
-                            {"fix", fix}});
-        }
-        context.document = {{"interfaces", list}};
+        context.document = listJson(entries);
     } else {
-        std::vector<std::vector<std::string>> table;
-        table.push_back({"Path", "VID:PID", "Usage", "Product", "Status"});
-        for (const Entry& e : entries) {
-            std::string status;
-            if (e.fido) {
-                status = "FIDO";
-            }
-            if (e.accepted) {
-                status += status.empty() ? "accepted" : ", accepted";
-            }
-            if (!e.error.empty()) {
-                status += (status.empty() ? "" : ", ") + std::string("cannot open: ") + e.error;
-            }
-            table.push_back(
-                {terminalSafe(e.info.path), hex4(e.info.vendorId) + ":" + hex4(e.info.productId),
-                 hex4(e.info.usagePage) + ":" + hex4(e.info.usage),
-                 terminalSafe(e.info.productString), terminalSafe(status.empty() ? "-" : status)});
-        }
-        std::vector<size_t> widths(5, 0);
-        for (const auto& line : table) {
-            for (size_t i = 0; i < line.size(); ++i) {
-                widths[i] = std::max(widths[i], displayWidth(line[i]));
-            }
-        }
-        for (size_t row = 0; row < table.size(); ++row) {
-            std::string text;
-            for (size_t i = 0; i < table[row].size(); ++i) {
-                text += table[row][i];
-                if (i + 1 < table[row].size()) {
-                    text.append(widths[i] + 2 - displayWidth(table[row][i]), ' ');
-                }
-            }
-            context.out << text << '\n';
-            // The FIDO udev rules open FIDO collections only; other devices stay closed.
-            if (row > 0 && entries[row - 1].fido && accessRefused(entries[row - 1].error)) {
-                context.out << "  fix: " << UDEV_FIX << '\n';
-            }
-        }
-        context.out.flush();
+        printList(context.out, entries);
     }
+    const bool usable = std::any_of(entries.begin(), entries.end(), [](const ListEntry& e) {
+        return e.fido && e.accepted && e.error.empty();
+    });
     if (!usable) {
         fail(context, "No security key found.");
         return EXIT_NO_KEY;
