@@ -12,9 +12,11 @@ namespace orvanta {
 struct KeyEntry {
     std::string path;
     std::string productName;
+    std::string placeLabel;  // where the key is reached ("virtual 2", "UDP"); empty: the path
     uint32_t vendorId = 0;
     uint32_t productId = 0;
-    bool pcsc = false;  // a card in a PC/SC reader: productName names the reader
+    // False for a card in a reader: productName then names the reader.
+    bool usbIdentity = true;
 };
 
 // The accepted FIDO collections of an enumeration, in its order.

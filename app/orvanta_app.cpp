@@ -81,12 +81,12 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
 
     DeviceChoice choice = deviceChoice(options);
     choice.backend = m_backend;
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, m_clock, nullptr);
-    if (!backend) {
+    std::shared_ptr<KeySource> keys = makeKeySource(choice, m_clock, nullptr);
+    if (!keys) {
         // Only an unknown virtual profile fails, and the options refuse those.
-        backend = std::make_shared<HidapiBackend>(m_clock);
+        keys = hidKeys(std::make_shared<HidapiBackend>(m_clock));
     }
-    DeviceContext devices(backend, m_clock);
+    DeviceContext devices(keys, m_clock);
     {
         QtUserPrompts windowless;
         loadMetadata(options, devices, m_prompts != nullptr ? *m_prompts : windowless);

@@ -27,7 +27,7 @@
 #include "info/metadata_rows.h"
 #include "report/page_report.h"
 #include "transport/card_watcher.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 #include "transport/terminal_text.h"
 
 namespace orvanta {
@@ -332,7 +332,7 @@ void COrvantaDlg::identify() {
     startJob(
         [this] {
             QuickExchanges quick(m_devices.session());
-            m_winkAnswered = ctaphidExchange(m_devices.session(), CTAPHID_WINK, {}).ok();
+            m_winkAnswered = exchange(m_devices.session(), CTAPHID_WINK, {}).ok();
         },
         [this] {
             if (!m_winkAnswered) {

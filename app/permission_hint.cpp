@@ -3,11 +3,12 @@
 namespace orvanta {
 
 std::string permissionHint(const std::vector<OpenFailure>& all) {
-    // A card that will not open is no matter of device permissions: most often it is some
-    // other card (a bank or ID card) without a FIDO application. It is left out.
+    // A key without a device node of its own (a card in a reader) that will not open is no
+    // matter of device permissions: most often it is some other card (a bank or ID card)
+    // without a FIDO application. It is left out.
     std::vector<OpenFailure> failures;
     for (const OpenFailure& failure : all) {
-        if (!failure.info.pcsc) {
+        if (failure.info.hasUsbIdentity()) {
             failures.push_back(failure);
         }
     }

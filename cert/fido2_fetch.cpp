@@ -10,7 +10,7 @@
 #include "ctap/secure_wipe.h"
 #include "info/getinfo_rows.h"
 #include "info/metadata_rows.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta {
 

@@ -7,7 +7,7 @@
 #include "cert/certificate_details.h"
 #include "ctap/status_messages.h"
 #include "info/metadata_rows.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta {
 

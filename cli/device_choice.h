@@ -7,7 +7,7 @@
 namespace orvanta::cli {
 
 using orvanta::DeviceChoice;
-using orvanta::makeBackend;
+using orvanta::makeKeySource;
 using orvanta::parseVidPid;
 
 }  // namespace orvanta::cli

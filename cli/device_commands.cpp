@@ -20,8 +20,8 @@
 #include "cli/private_temp_dir.h"
 #include "info/device_refresh.h"
 #include "info/metadata_rows.h"
-#include "transport/ctaphid.h"
 #include "transport/device_list.h"
+#include "transport/exchange.h"
 #include "transport/hex_text.h"
 #include "transport/terminal_text.h"
 #include "transport/unique_fd.h"
@@ -46,7 +46,7 @@ std::string udpAddress(const UdpEndpoints& endpoints) {
 
 void reportNoKey(Context& context, const DeviceChoice& choice, DeviceContext& device) {
     const DeviceList& devices = device.devices();
-    if (const std::string reason = pcscNoKeyReason(device.backend(), choice); !reason.empty()) {
+    if (const std::string reason = pcscNoKeyReason(device.source(), choice); !reason.empty()) {
         fail(context, reason);
     } else if (!choice.vidText.empty()) {
         fail(context, "No security key " + choice.vidText + ":" + choice.pidText + " found.");
@@ -74,8 +74,12 @@ bool recordPresent(const DeviceList& devices, const std::string& vidText,
 bool keyAnswers(DeviceSession& session) {
     const uint8_t ping[8] = {'o', 'r', 'v', 'a', 'n', 't', 'a', '?'};
     QuickExchanges quick(session);
-    Result<Bytes> reply = ctaphidExchange(session, CTAPHID_PING, ping);
-    return reply && reply->size() == sizeof ping &&
+    Result<Bytes> reply = exchange(session, CTAPHID_PING, ping);
+    if (!reply) {
+        // A transport without PING (a card) has had the key answer when its link opened.
+        return reply.error().cause == TransportCause::Unsupported;
+    }
+    return reply->size() == sizeof ping &&
            std::equal(reply->begin(), reply->end(), std::begin(ping));
 }
 
@@ -203,9 +207,9 @@ bool writeFile(const std::string& path, const std::string& data, std::string& er
 
 // The backend the device choice asks for; a choice that cannot be made is a usage error,
 // reported here.
-std::shared_ptr<HidBackend> backendOrUsageError(Context& context, const DeviceChoice& choice) {
+std::shared_ptr<KeySource> backendOrUsageError(Context& context, const DeviceChoice& choice) {
     std::string error;
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, context.clock, &error);
+    std::shared_ptr<KeySource> backend = makeKeySource(choice, context.clock, &error);
     if (!backend) {
         fail(context, error);
     }
@@ -235,7 +239,7 @@ struct ListEntry {
 };
 
 // Why a listed collection is not among the opened keys; empty when it opened.
-std::string listError(const ListEntry& entry, const DeviceList& devices, HidBackend& backend) {
+std::string listError(const ListEntry& entry, const DeviceList& devices, KeySource& backend) {
     auto failed =
         std::find_if(devices.openFailures.begin(), devices.openFailures.end(),
                      [&](const OpenFailure& f) { return f.info.path == entry.info.path; });
@@ -253,7 +257,7 @@ std::string listError(const ListEntry& entry, const DeviceList& devices, HidBack
     return {};
 }
 
-std::vector<ListEntry> listEntries(DeviceContext& device, HidBackend& backend, bool acceptAny) {
+std::vector<ListEntry> listEntries(DeviceContext& device, KeySource& backend, bool acceptAny) {
     const DeviceList& devices = device.enumerate();
     std::vector<ListEntry> entries;
     for (const HidInterfaceInfo& info : devices.listed) {
@@ -262,7 +266,7 @@ std::vector<ListEntry> listEntries(DeviceContext& device, HidBackend& backend, b
                                     [&](const DeviceRecord& r) { return r.path == info.path; });
         if (!recorded) {
             entry.error = listError(entry, devices, backend);
-        } else if (info.simulated) {
+        } else if (info.simulator()) {
             // A socket opens whether or not a simulator listens: it counts as opened only
             // once it answered.
             device.select(info.vendorId, info.productId);
@@ -354,7 +358,7 @@ int runList(Context& context, const DeviceChoice& choice) {
     if (choice.kind == DeviceChoice::Kind::Pcsc) {
         return runPcscList(context, choice);  // readers and cards rather than HID collections
     }
-    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
+    std::shared_ptr<KeySource> backend = backendOrUsageError(context, choice);
     if (!backend) {
         return EXIT_USAGE;
     }
@@ -383,7 +387,7 @@ namespace {
 class KeySession {
   public:
     // path: the one key to open (empty: the choice's rules).
-    KeySession(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend,
+    KeySession(Context& context, const DeviceChoice& choice, std::shared_ptr<KeySource> backend,
                const std::string& path = {})
         : device(std::move(backend), context.clock, choice.acceptAny),
           prompts(context.prompts, context.in, context.err, context.terminal) {
@@ -452,7 +456,7 @@ int showKeyPages(Context& context, KeySession& session, PageSelection selection,
 }  // namespace
 
 int runPages(Context& context, const DeviceChoice& choice, PageSelection selection) {
-    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
+    std::shared_ptr<KeySource> backend = backendOrUsageError(context, choice);
     if (!backend) {
         return EXIT_USAGE;
     }
@@ -460,7 +464,7 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
     return showKeyPages(context, session, selection, session.prompts);
 }
 
-int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend,
+int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<KeySource> backend,
                 const std::string& path, PageSelection selection, KeyPrompts& prompts) {
     KeySession session(context, choice, std::move(backend), path);
     return showKeyPages(context, session, selection, prompts);
@@ -477,7 +481,7 @@ std::string pemCertificate(const uint8_t* der, size_t length) {
 }
 
 int runExport(Context& context, const DeviceChoice& choice, const ExportRequest& request) {
-    std::shared_ptr<HidBackend> backend = backendOrUsageError(context, choice);
+    std::shared_ptr<KeySource> backend = backendOrUsageError(context, choice);
     if (!backend) {
         return EXIT_USAGE;
     }

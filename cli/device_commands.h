@@ -41,7 +41,7 @@ class KeyPrompts : public UserPrompts {
 };
 // runPages for the key at path of a backend shared with other keys' threads: only that key
 // is opened, and its pages go to the context's streams (or document).
-int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<HidBackend> backend,
+int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<KeySource> backend,
                 const std::string& path, PageSelection selection, KeyPrompts& prompts);
 
 struct ExportRequest {

@@ -166,7 +166,7 @@ struct KeyReport {
 
 std::string identity(const HidInterfaceInfo& key) {
     std::string product = key.productString.empty() ? "security key" : key.productString;
-    if (key.pcsc) {
+    if (!key.hasUsbIdentity()) {
         return product + ", " + key.path;  // a card in a reader has no USB IDs
     }
     return product + ", " + hex4(key.vendorId) + ":" + hex4(key.productId) + ", " + key.path;
@@ -192,7 +192,7 @@ std::string jsonLine(const nlohmann::json& document) {
     return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void reportNoKeys(Context& context, const DeviceChoice& choice, HidBackend& backend) {
+void reportNoKeys(Context& context, const DeviceChoice& choice, KeySource& backend) {
     std::string reason = pcscNoKeyReason(backend, choice);
     if (reason.empty()) {
         reason = choice.vidText.empty()
@@ -213,7 +213,7 @@ void reportNoKeys(Context& context, const DeviceChoice& choice, HidBackend& back
 
 }  // namespace
 
-std::vector<HidInterfaceInfo> fleetKeys(HidBackend& backend, const DeviceChoice& choice) {
+std::vector<HidInterfaceInfo> fleetKeys(KeySource& backend, const DeviceChoice& choice) {
     std::vector<HidInterfaceInfo> keys;
     // The enumeration's handles close again when it ends: each key's thread opens its own.
     const DeviceList devices = enumerateDevices(backend, choice.acceptAny);
@@ -240,7 +240,7 @@ std::vector<HidInterfaceInfo> fleetKeys(HidBackend& backend, const DeviceChoice&
     return keys;
 }
 
-std::unique_ptr<HidHandle> OneKeyBackend::open(const std::string& path, std::string* error) {
+std::unique_ptr<CtapLink> OneKeyBackend::open(const std::string& path, std::string* error) {
     if (path != key_.path) {
         if (error != nullptr) {
             *error = "no such device";
@@ -305,7 +305,7 @@ class Fleet {
         int status = EXIT_FAILED;
         try {
             std::string error;
-            std::shared_ptr<HidBackend> backend = makeBackend(choice_, clock, &error);
+            std::shared_ptr<KeySource> backend = makeKeySource(choice_, clock, &error);
             if (!backend) {
                 fail(keyContext, error);
             } else {
@@ -383,8 +383,8 @@ class Fleet {
 
 int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selection) {
     std::string error;
-    // The listing's backend: each key's thread makes one of its own.
-    std::shared_ptr<HidBackend> backend = makeBackend(choice, context.clock, &error);
+    // The listing's source: each key's thread makes one of its own.
+    std::shared_ptr<KeySource> backend = makeKeySource(choice, context.clock, &error);
     if (!backend) {
         context.err << error << std::endl;
         if (context.json) {

@@ -17,19 +17,19 @@ namespace orvanta::cli {
 
 // The accepted FIDO collections of the backend (those of choice's VID:PID when it names
 // one), ordered by path with numbers compared as numbers ("hidraw2" before "hidraw10").
-std::vector<HidInterfaceInfo> fleetKeys(HidBackend& backend, const DeviceChoice& choice);
+std::vector<HidInterfaceInfo> fleetKeys(KeySource& backend, const DeviceChoice& choice);
 
 // One key of a backend that several threads share: it lists that key alone and opens
 // nothing else, so no thread holds a handle to another thread's key.
-class OneKeyBackend final : public HidBackend {
+class OneKeyBackend final : public KeySource {
   public:
-    OneKeyBackend(std::shared_ptr<HidBackend> shared, HidInterfaceInfo key)
+    OneKeyBackend(std::shared_ptr<KeySource> shared, HidInterfaceInfo key)
         : shared_(std::move(shared)), key_(std::move(key)) {}
     std::vector<HidInterfaceInfo> enumerate() override { return {key_}; }
-    std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
+    std::unique_ptr<CtapLink> open(const std::string& path, std::string* error) override;
 
   private:
-    std::shared_ptr<HidBackend> shared_;
+    std::shared_ptr<KeySource> shared_;
     HidInterfaceInfo key_;
 };
 

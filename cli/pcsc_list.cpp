@@ -7,8 +7,8 @@
 #include "cli/exit_codes.h"
 #include "cli/page_output.h"
 #include "transport/clock.h"
-#include "transport/nfc_bridge.h"
 #include "transport/pcsc_backend.h"
+#include "transport/pcsc_link.h"
 #include "transport/terminal_text.h"
 
 namespace orvanta::cli {
@@ -83,7 +83,7 @@ nlohmann::json entriesJson(const std::vector<Entry>& entries) {
 }  // namespace
 
 int runPcscList(Context& context, const DeviceChoice& choice) {
-    PcscBackend backend(context.clock, choice.pcscReader);
+    PcscBackend backend(choice.pcscReader);
     std::string error;
     const std::vector<PcscReader> readers = backend.readers(&error);
     if (!error.empty()) {
@@ -96,12 +96,12 @@ int runPcscList(Context& context, const DeviceChoice& choice) {
         Entry entry;
         entry.reader = reader;
         if (reader.cardPresent) {
-            std::unique_ptr<HidHandle> handle =
+            std::unique_ptr<CtapLink> link =
                 backend.open(PCSC_PATH_PREFIX + reader.name, &entry.error);
-            if (const auto* bridge = dynamic_cast<const NfcBridge*>(handle.get())) {
+            if (const auto* card = dynamic_cast<const PcscLink*>(link.get())) {
                 entry.fido = true;
-                entry.version = bridge->versionText();
-                entry.ctap2 = bridge->ctap2();
+                entry.version = card->versionText();
+                entry.ctap2 = card->ctap2();
                 usable = true;
             }
         }
@@ -120,7 +120,7 @@ int runPcscList(Context& context, const DeviceChoice& choice) {
     return EXIT_DONE;
 }
 
-std::string pcscNoKeyReason(HidBackend& backend, const DeviceChoice& choice) {
+std::string pcscNoKeyReason(KeySource& backend, const DeviceChoice& choice) {
     auto* pcsc = dynamic_cast<PcscBackend*>(&backend);
     if (pcsc == nullptr) {
         return {};

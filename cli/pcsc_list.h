@@ -7,7 +7,7 @@
 
 #include "cli/context.h"
 #include "cli/device_choice.h"
-#include "transport/hid_backend.h"
+#include "transport/key_source.h"
 
 namespace orvanta::cli {
 
@@ -17,6 +17,6 @@ int runPcscList(Context& context, const DeviceChoice& choice);
 
 // Why a --pcsc choice found no key, as a line for standard error; empty when the service
 // was reached and the reader (if one was named) holds a card.
-std::string pcscNoKeyReason(HidBackend& backend, const DeviceChoice& choice);
+std::string pcscNoKeyReason(KeySource& backend, const DeviceChoice& choice);
 
 }  // namespace orvanta::cli

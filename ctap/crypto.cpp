@@ -313,6 +313,115 @@ int hmacSha256(std::span<const uint8_t> key, std::span<const uint8_t> data,
     return 0;
 }
 
+namespace {
+
+// One step of RFC 6979's HMAC_DRBG: K = HMAC(K, V || marker || x || h1), V = HMAC(K, V).
+// Without `marker` (the retry after a rejected nonce) only V || 0x00 is authenticated.
+bool nonceStep(std::array<uint8_t, SHA256_LENGTH>& k, std::array<uint8_t, SHA256_LENGTH>& v,
+               uint8_t marker, std::span<const uint8_t> x, std::span<const uint8_t> h1) {
+    std::array<uint8_t, SHA256_LENGTH + 1 + 2 * P256_SCALAR_LENGTH> input{};
+    WipeOnExit wipeInput(input);
+    std::memcpy(input.data(), v.data(), v.size());
+    input[v.size()] = marker;
+    size_t used = v.size() + 1;
+    for (const std::span<const uint8_t> part : {x, h1}) {
+        std::memcpy(input.data() + used, part.data(), part.size());
+        used += part.size();
+    }
+    return hmacSha256(k, std::span<const uint8_t>(input.data(), used), k) == 0 &&
+           hmacSha256(k, v, v) == 0;
+}
+
+// r and s of one nonce k: r = x(kG) mod n, s = k^-1 (e + r d) mod n. False when either is
+// zero (the caller takes the next nonce).
+bool ecdsaWithNonce(const EC_GROUP* group, const BIGNUM* k, const BIGNUM* d, const BIGNUM* e,
+                    BIGNUM* r, BIGNUM* s, BN_CTX* ctx) {
+    const BIGNUM* n = EC_GROUP_get0_order(group);
+    EcPoint point(EC_POINT_new(group));
+    SecretBignum inverse(BN_secure_new());
+    SecretBignum sum(BN_secure_new());
+    return point && inverse && sum &&
+           EC_POINT_mul(group, point.get(), k, nullptr, nullptr, ctx) == 1 &&
+           EC_POINT_get_affine_coordinates(group, point.get(), r, nullptr, ctx) == 1 &&
+           BN_nnmod(r, r, n, ctx) == 1 && !BN_is_zero(r) &&
+           BN_mod_inverse(inverse.get(), k, n, ctx) != nullptr &&
+           BN_mod_mul(sum.get(), r, d, n, ctx) == 1 &&
+           BN_mod_add(sum.get(), sum.get(), e, n, ctx) == 1 &&
+           BN_mod_mul(s, inverse.get(), sum.get(), n, ctx) == 1 && !BN_is_zero(s);
+}
+
+}  // namespace
+
+int signEcdsaP256(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar,
+                  std::span<const uint8_t, SHA256_LENGTH> digest, std::span<uint8_t> signature,
+                  size_t& length) {
+    BnCtx ctx(BN_CTX_new());
+    EcGroup group = p256();
+    if (!ctx || !group) {
+        return CRYPTO_FAILED;
+    }
+    SecretBignum d = loadScalar(group.get(), scalar);
+    if (!d) {
+        return CRYPTO_SCALAR_INVALID;
+    }
+    const BIGNUM* n = EC_GROUP_get0_order(group.get());
+    // The digest is as long as the order, so it is the integer e itself; h1 is e mod n.
+    Bignum e(BN_bin2bn(digest.data(), static_cast<int>(digest.size()), nullptr));
+    Bignum h1(BN_new());
+    std::array<uint8_t, SHA256_LENGTH> h1Bytes{};
+    if (!e || !h1 || BN_nnmod(h1.get(), e.get(), n, ctx.get()) != 1 ||
+        BN_bn2binpad(h1.get(), h1Bytes.data(), static_cast<int>(h1Bytes.size())) !=
+            static_cast<int>(h1Bytes.size())) {
+        return CRYPTO_FAILED;
+    }
+    std::array<uint8_t, SHA256_LENGTH> k{};
+    std::array<uint8_t, SHA256_LENGTH> v{};
+    WipeOnExit wipeK(k);
+    WipeOnExit wipeV(v);
+    v.fill(0x01);
+    if (!nonceStep(k, v, 0x00, scalar, h1Bytes) || !nonceStep(k, v, 0x01, scalar, h1Bytes)) {
+        return CRYPTO_FAILED;
+    }
+    Bignum r(BN_new());
+    Bignum s(BN_new());
+    SecretBignum nonce(BN_secure_new());
+    if (!r || !s || !nonce) {
+        return CRYPTO_FAILED;
+    }
+    // A nonce outside [1, n-1] or one giving r or s of zero is replaced by the next; that
+    // happens about once in 2^32 signatures.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (hmacSha256(k, v, v) != 0 ||
+            BN_bin2bn(v.data(), static_cast<int>(v.size()), nonce.get()) == nullptr) {
+            return CRYPTO_FAILED;
+        }
+        if (!BN_is_zero(nonce.get()) && BN_cmp(nonce.get(), n) < 0 &&
+            ecdsaWithNonce(group.get(), nonce.get(), d.get(), e.get(), r.get(), s.get(),
+                           ctx.get())) {
+            EcdsaSig sig(ECDSA_SIG_new());
+            if (!sig || ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) {
+                return CRYPTO_FAILED;
+            }
+            r.release();  // owned by sig now
+            s.release();
+            if (i2d_ECDSA_SIG(sig.get(), nullptr) > static_cast<int>(signature.size())) {
+                return CRYPTO_BAD_LENGTH;
+            }
+            unsigned char* out = signature.data();
+            const int written = i2d_ECDSA_SIG(sig.get(), &out);
+            if (written <= 0) {
+                return CRYPTO_FAILED;
+            }
+            length = static_cast<size_t>(written);
+            return 0;
+        }
+        if (!nonceStep(k, v, 0x00, {}, {})) {
+            return CRYPTO_FAILED;
+        }
+    }
+    return CRYPTO_FAILED;
+}
+
 int verifyEcdsaP256(std::span<const uint8_t> signature, std::span<const uint8_t> message,
                     std::span<const uint8_t, P256_PUBLIC_KEY_LENGTH> publicKey) {
     DerCursor outer{signature.data(), signature.data() + signature.size()};

@@ -99,6 +99,18 @@ int aesCbcDecrypt(std::span<const uint8_t, AES_KEY_LENGTH> key,
 int hmacSha256(std::span<const uint8_t> key, std::span<const uint8_t> data,
                std::span<uint8_t, SHA256_LENGTH> mac);
 
+// Longest DER ES256 signature: SEQUENCE of two INTEGERs of up to 33 bytes each.
+inline constexpr size_t ES256_SIGNATURE_MAX_LENGTH = 72;
+
+// Signs a SHA-256 digest with the P-256 private scalar, the nonce made from key and digest
+// as RFC 6979 (HMAC-SHA-256) does, so the same key and digest always give the same
+// signature. Writes the DER SEQUENCE of r and s (minimal INTEGERs) to `signature` and its
+// length to `length`. CRYPTO_SCALAR_INVALID for a scalar of 0 or >= n, CRYPTO_BAD_LENGTH
+// when `signature` is too short.
+int signEcdsaP256(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar,
+                  std::span<const uint8_t, SHA256_LENGTH> digest, std::span<uint8_t> signature,
+                  size_t& length);
+
 // Verifies an ES256 signature: `signature` is a DER SEQUENCE of the INTEGERs r and s,
 // exactly the span (r and s of any length the encoding allows, leading zero bytes
 // included), `message` is hashed with SHA-256, `publicKey` is 0x04, X, Y (the first byte is

@@ -9,7 +9,7 @@
 #include "ctap/pin_protocol.h"
 #include "ctap/secure_wipe.h"
 #include "ctap/status_messages.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta {
 

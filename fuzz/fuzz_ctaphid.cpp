@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_session.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 using namespace orvanta;
 using namespace orvanta::fuzz;

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
 #include "transport/device_list.h"
+#include "transport/exchange.h"
 
 namespace orvanta::fuzz {
 

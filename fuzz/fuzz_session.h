@@ -9,7 +9,8 @@
 #include "fuzz_hid.h"
 #include "info/device_context.h"
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
+#include "transport/hid_link.h"
 
 namespace orvanta::fuzz {
 

@@ -25,8 +25,8 @@
 #include "sim/virtual_backend.h"
 #include "support/scripted_prompts.h"
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
 #include "transport/device_list.h"
+#include "transport/exchange.h"
 
 using namespace orvanta;
 using Bytes = std::vector<uint8_t>;

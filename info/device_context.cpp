@@ -2,17 +2,20 @@
 
 namespace orvanta {
 
-DeviceContext::DeviceContext(std::shared_ptr<HidBackend> backend, Clock& clock, bool acceptAnyFido)
-    : backend_(std::move(backend)),
+DeviceContext::DeviceContext(std::shared_ptr<KeySource> source, Clock& clock, bool acceptAnyFido)
+    : source_(std::move(source)),
       clock_(clock),
       acceptAnyFido_(acceptAnyFido),
       session_(std::make_unique<DeviceSession>(clock)) {}
+
+DeviceContext::DeviceContext(std::shared_ptr<HidBackend> backend, Clock& clock, bool acceptAnyFido)
+    : DeviceContext(hidKeys(std::move(backend)), clock, acceptAnyFido) {}
 
 DeviceContext::~DeviceContext() = default;
 
 const DeviceList& DeviceContext::enumerate() {
     close();
-    devices_ = enumerateDevices(*backend_, acceptAnyFido_);
+    devices_ = enumerateDevices(*source_, acceptAnyFido_);
     return devices_;
 }
 
@@ -35,7 +38,7 @@ int DeviceContext::select(uint32_t vendorId, uint32_t productId) {
         session_ = std::move(chosen);
         session_->setCancelFlag(cancelFlag_);
     } else if (selection.result != 0) {
-        // The handle went to an earlier session: a fresh enumeration is the way back.
+        // The link went to an earlier session: a fresh enumeration is the way back.
         session_ = std::make_unique<DeviceSession>(clock_);
         session_->setCancelFlag(cancelFlag_);
     }

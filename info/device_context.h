@@ -1,5 +1,5 @@
 #pragma once
-// What a front end inspects keys through: the HID backend, the clock every wait runs on,
+// What a front end inspects keys through: the source of keys, the clock every wait runs on,
 // the last enumeration and the session on the chosen key, and what the last refresh
 // learned from the key that the fetches need.
 
@@ -16,22 +16,24 @@
 #include "transport/clock.h"
 #include "transport/device_list.h"
 #include "transport/device_session.h"
-#include "transport/hid_backend.h"
+#include "transport/key_source.h"
 
 namespace orvanta {
 
 class DeviceContext {
   public:
+    DeviceContext(std::shared_ptr<KeySource> source, Clock& clock, bool acceptAnyFido = false);
+    // The keys of a HID backend.
     DeviceContext(std::shared_ptr<HidBackend> backend, Clock& clock, bool acceptAnyFido = false);
     ~DeviceContext();
     DeviceContext(const DeviceContext&) = delete;
     DeviceContext& operator=(const DeviceContext&) = delete;
 
-    HidBackend& backend() { return *backend_; }
+    KeySource& source() { return *source_; }
     Clock& clock() { return clock_; }
     bool acceptAnyFido() const { return acceptAnyFido_; }
 
-    // Closes the session and every handle, then lists and opens the collections afresh.
+    // Closes the session and every link, then lists and opens the keys afresh.
     const DeviceList& enumerate();
     // Chooses a FIDO collection of the last enumeration (selectDevice's rules and result)
     // and opens a session on it; without a choice the session has no key.
@@ -43,7 +45,7 @@ class DeviceContext {
     // The metadata BLOB the pages consult (none: no metadata rows).
     void setMetadata(std::shared_ptr<const MetadataBlob> blob) { metadata_ = std::move(blob); }
     const MetadataBlob* metadata() const { return metadata_.get(); }
-    // Ends the session and closes every handle.
+    // Ends the session and closes every link.
     void close();
 
     // Every session opened from now on also ends its exchanges when this flag is set (the
@@ -63,10 +65,10 @@ class DeviceContext {
         // The key stopped answering (no channel, no reply, broken framing): what the page
         // lacks is not the key's answer.
         bool transportFailed = false;
-        // What the key's CTAPHID_INIT reply said (none for a card: its reply is the bridge's).
-        std::optional<DeviceSession::InitFacts> init;
+        // What the key's CTAPHID_INIT reply said (none for a transport without CTAPHID).
+        std::optional<InitFacts> init;
     };
-    void setInitFacts(std::optional<DeviceSession::InitFacts> init) { facts_.init = init; }
+    void setInitFacts(std::optional<InitFacts> init) { facts_.init = init; }
     void setTransportFailed(bool failed) { facts_.transportFailed = failed; }
     void setVendorVersions(VendorVersions versions) { facts_.versions = std::move(versions); }
     const Facts& facts() const { return facts_; }
@@ -81,7 +83,7 @@ class DeviceContext {
     }
 
   private:
-    std::shared_ptr<HidBackend> backend_;
+    std::shared_ptr<KeySource> source_;
     Clock& clock_;
     bool acceptAnyFido_;
     DeviceList devices_;

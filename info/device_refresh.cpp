@@ -7,7 +7,7 @@
 #include "info/getinfo_rows.h"
 #include "info/metadata_rows.h"
 #include "info/vendor_queries.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 #include "transport/hex_text.h"
 
 namespace orvanta {
@@ -21,9 +21,8 @@ uint32_t parseHexId(const std::string& text) {
 
 // The USB release number; a simulator has none, so its CTAPHID device version (major and
 // minor as four hex digits, as a release number reads) stands in.
-std::string firmwareText(const DeviceRecord& device,
-                         const std::optional<DeviceSession::InitFacts>& initFacts) {
-    if (device.simulated && initFacts) {
+std::string firmwareText(const DeviceRecord& device, const std::optional<InitFacts>& initFacts) {
+    if (device.simulator() && initFacts) {
         return hex4((uint32_t{initFacts->major} << 8) | initFacts->minor);
     }
     return device.versionText;
@@ -76,7 +75,7 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
         context.setAuthenticatorInfo(readAuthenticatorInfo(session));
         context.setTransportFailed(session.gaveUp());
     }
-    context.setInitFacts(device.pcsc ? std::nullopt : session.initFacts());
+    context.setInitFacts(session.initFacts());
     buildHardwarePage(device, session.initFacts(), context.facts().versions, context.facts().info,
                       pages.hardware, context.metadata());
 }
@@ -105,12 +104,11 @@ std::string capabilityNames(uint8_t capabilities) {
     return text;
 }
 
-void buildHardwarePage(const DeviceRecord& device,
-                       const std::optional<DeviceSession::InitFacts>& initFacts,
+void buildHardwarePage(const DeviceRecord& device, const std::optional<InitFacts>& initFacts,
                        const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
                        HardInfoPage& page, const MetadataBlob* metadata) {
     page.AppendRow("Device name", device.productName);
-    if (device.pcsc) {
+    if (!device.hasUsbIdentity()) {
         // The product name is the reader's; the key itself shows no USB identity.
         for (const char* label : {"VID", "PID", "Firmware Version"}) {
             Row row{label, std::nullopt};
@@ -138,8 +136,7 @@ void buildHardwarePage(const DeviceRecord& device,
             page.AppendRow(label, std::move(value));
         });
     }
-    // The INIT reply of a card is the bridge's own, not the key's: nothing to show.
-    if (initFacts && !device.pcsc) {
+    if (initFacts) {
         page.AppendRow("CTAPHID protocol", std::to_string(initFacts->protocolVersion));
         page.AppendRow("Device version", std::to_string(initFacts->major) + "." +
                                              std::to_string(initFacts->minor) + "." +

@@ -26,8 +26,7 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
 
 // The hardware page of a key from what was read of it; with a metadata BLOB, the rows of
 // the entry for the key's AAGUID at the end.
-void buildHardwarePage(const DeviceRecord& device,
-                       const std::optional<DeviceSession::InitFacts>& initFacts,
+void buildHardwarePage(const DeviceRecord& device, const std::optional<InitFacts>& initFacts,
                        const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
                        HardInfoPage& page, const MetadataBlob* metadata = nullptr);
 

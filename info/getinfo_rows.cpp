@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ctap/cbor_diagnostic.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 #include "transport/hex_text.h"
 
 namespace orvanta {

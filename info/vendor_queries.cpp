@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta {
 

@@ -56,31 +56,35 @@ std::optional<std::pair<std::string, std::string>> parseVidPid(const std::string
     return std::make_pair(hex4(*vid), hex4(*pid));
 }
 
-std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, Clock& clock,
-                                        std::string* error) {
+std::shared_ptr<KeySource> makeKeySource(const DeviceChoice& choice, Clock& clock,
+                                         std::string* error) {
     if (choice.backend) {
-        return choice.backend;
+        return hidKeys(choice.backend);
     }
     switch (choice.kind) {
         case DeviceChoice::Kind::Virtual: {
             std::string unknown;
             std::shared_ptr<HidBackend> backend =
                 makeVirtualBackend(choice.profile, clock, &unknown);
-            if (!backend && error != nullptr) {
-                *error = "unknown virtual key profile \"" + unknown + "\"";
+            if (!backend) {
+                if (error != nullptr) {
+                    *error = "unknown virtual key profile \"" + unknown + "\"";
+                }
+                return nullptr;
             }
-            return backend;
+            return hidKeys(std::move(backend));
         }
         case DeviceChoice::Kind::Udp:
-            return std::make_shared<UdpBackend>(choice.udp);
+            return hidKeys(std::make_shared<UdpBackend>(choice.udp));
         case DeviceChoice::Kind::Pcsc:
-            return std::make_shared<PcscBackend>(clock, choice.pcscReader);
+            return std::make_shared<PcscBackend>(choice.pcscReader);
         case DeviceChoice::Kind::Hid:
             break;
     }
-    auto keys = std::make_shared<HidapiBackend>(clock);
+    std::shared_ptr<KeySource> keys = hidKeys(std::make_shared<HidapiBackend>(clock));
     if (choice.withCards) {
-        return std::make_shared<WithCardsBackend>(keys, std::make_shared<PcscBackend>(clock));
+        return std::make_shared<CombinedKeySource>(std::vector<std::shared_ptr<KeySource>>{
+            std::move(keys), std::make_shared<PcscBackend>()});
     }
     return keys;
 }

@@ -11,6 +11,7 @@
 
 #include "transport/clock.h"
 #include "transport/hid_backend.h"
+#include "transport/key_source.h"
 #include "transport/udp_backend.h"
 
 namespace orvanta {
@@ -36,10 +37,10 @@ struct DeviceChoice {
 // zero ID.
 std::optional<std::pair<std::string, std::string>> parseVidPid(const std::string& text);
 
-// The backend of the choice, waiting on the given clock; null (with the reason) for an
-// unknown virtual profile in the list.
-std::shared_ptr<HidBackend> makeBackend(const DeviceChoice& choice, Clock& clock,
-                                        std::string* error);
+// The keys of the choice, waiting on the given clock; null (with the reason) for an unknown
+// virtual profile in the list. Every transport's source is made here.
+std::shared_ptr<KeySource> makeKeySource(const DeviceChoice& choice, Clock& clock,
+                                         std::string* error);
 
 // Whether the backend of the choice lists PC/SC cards, so a front end follows their
 // insertion and removal. A backend given as it is counts as none.

@@ -150,9 +150,9 @@ nlohmann::json metadataData(const PageModel& page) {
 nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Facts& facts,
                             const PageModel* page) {
     nlohmann::json data;
-    // A card in a PC/SC reader has no USB identity: its IDs and release are null.
+    // A key without USB identity (a card in a reader): its IDs and release are null.
     auto usb = [&device](const std::string& text) {
-        return device.pcsc ? nlohmann::json(nullptr) : nlohmann::json(text);
+        return device.hasUsbIdentity() ? nlohmann::json(text) : nlohmann::json(nullptr);
     };
     data["device"] = {{"product", device.productName},
                       {"vendorId", usb(hex4(device.vendorId))},

@@ -1,8 +1,5 @@
 #include "sim/attestation.h"
 
-#include <mbedtls/bignum.h>
-#include <mbedtls/x509.h>
-#include <mbedtls/x509_crt.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -13,102 +10,26 @@
 #include <string>
 #include <utility>
 
+#include "ctap/openssl_handles.h"
+
 namespace orvanta {
 
 namespace {
 
-// 1.3.6.1.4.1.45724.2.1.1: FIDO U2F transports, a BIT STRING.
-const unsigned char OID_FIDO_TRANSPORTS[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
-                                             0xE5, 0x1C, 0x02, 0x01, 0x01};
-// 1.3.6.1.4.1.45724.1.1.4: AAGUID of the authenticator model, an OCTET STRING.
-const unsigned char OID_FIDO_AAGUID[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
-                                         0xE5, 0x1C, 0x01, 0x01, 0x04};
+using openssl::X509Cert;
+
 // BIT STRING, 5 unused bits, bit 2 set: USB.
 const unsigned char TRANSPORTS_USB[] = {0x03, 0x02, 0x05, 0x20};
+// 1.3.6.1.4.1.45724.2.1.1: FIDO U2F transports, a BIT STRING.
 constexpr const char* FIDO_TRANSPORTS_OID_TEXT = "1.3.6.1.4.1.45724.2.1.1";
+// 1.3.6.1.4.1.45724.1.1.4: AAGUID of the authenticator model, an OCTET STRING.
 constexpr const char* FIDO_AAGUID_OID_TEXT = "1.3.6.1.4.1.45724.1.1.4";
 constexpr const char* NOT_BEFORE = "20240101000000Z";
 constexpr const char* NOT_AFTER = "20491231235959Z";
-
-struct CertWriter {
-    CertWriter() {
-        mbedtls_x509write_crt_init(&crt);
-        mbedtls_mpi_init(&serial);
-    }
-    ~CertWriter() {
-        mbedtls_x509write_crt_free(&crt);
-        mbedtls_mpi_free(&serial);
-    }
-    CertWriter(const CertWriter&) = delete;
-    CertWriter& operator=(const CertWriter&) = delete;
-    mbedtls_x509write_cert crt;
-    mbedtls_mpi serial;
-};
-
-struct CertificateShape {
-    const SimKeyPair* subjectKey;
-    const SimKeyPair* issuerKey;
-    const char* subject;
-    const char* issuer;
-    int serial;
-    bool ca;
-    const std::array<uint8_t, 16>* aaguid;  // null for the CA
-};
-
-Bytes writeCertificate(const CertificateShape& shape, SeededDrbg& drbg) {
-    CertWriter w;
-    mbedtls_x509write_crt_set_version(&w.crt, MBEDTLS_X509_CRT_VERSION_3);
-    mbedtls_x509write_crt_set_md_alg(&w.crt, MBEDTLS_MD_SHA256);
-    mbedtls_x509write_crt_set_subject_key(&w.crt, shape.subjectKey->pk());
-    mbedtls_x509write_crt_set_issuer_key(&w.crt, shape.issuerKey->pk());
-    int rc = mbedtls_x509write_crt_set_subject_name(&w.crt, shape.subject);
-    rc = rc ? rc : mbedtls_x509write_crt_set_issuer_name(&w.crt, shape.issuer);
-    rc = rc ? rc : mbedtls_mpi_lset(&w.serial, shape.serial);
-    rc = rc ? rc : mbedtls_x509write_crt_set_serial(&w.crt, &w.serial);
-    rc = rc ? rc : mbedtls_x509write_crt_set_validity(&w.crt, "20240101000000", "20491231235959");
-    rc = rc ? rc : mbedtls_x509write_crt_set_basic_constraints(&w.crt, shape.ca ? 1 : 0, -1);
-    rc = rc ? rc : mbedtls_x509write_crt_set_subject_key_identifier(&w.crt);
-    rc = rc ? rc : mbedtls_x509write_crt_set_authority_key_identifier(&w.crt);
-    if (shape.ca) {
-        rc = rc ? rc
-                : mbedtls_x509write_crt_set_key_usage(
-                      &w.crt, MBEDTLS_X509_KU_KEY_CERT_SIGN | MBEDTLS_X509_KU_CRL_SIGN);
-    } else {
-        rc = rc ? rc
-                : mbedtls_x509write_crt_set_extension(
-                      &w.crt, reinterpret_cast<const char*>(OID_FIDO_TRANSPORTS),
-                      sizeof(OID_FIDO_TRANSPORTS), 0, TRANSPORTS_USB, sizeof(TRANSPORTS_USB));
-        unsigned char aaguidValue[18] = {0x04, 0x10};
-        for (size_t i = 0; i < 16; ++i) {
-            aaguidValue[2 + i] = (*shape.aaguid)[i];
-        }
-        rc = rc ? rc
-                : mbedtls_x509write_crt_set_extension(
-                      &w.crt, reinterpret_cast<const char*>(OID_FIDO_AAGUID),
-                      sizeof(OID_FIDO_AAGUID), 0, aaguidValue, sizeof(aaguidValue));
-    }
-    if (rc != 0) {
-        return {};
-    }
-    unsigned char buffer[2048];
-    const int n =
-        mbedtls_x509write_crt_der(&w.crt, buffer, sizeof(buffer), &SeededDrbg::callback, &drbg);
-    if (n <= 0) {
-        return {};
-    }
-    // The writer fills the buffer from its end.
-    return Bytes(buffer + sizeof(buffer) - n, buffer + sizeof(buffer));
-}
-
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using ExtensionPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION, X509_EXTENSION_free>>;
-using ObjectPtr = std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT, ASN1_OBJECT_free>>;
-using OctetsPtr =
-    std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>>;
+// AlgorithmIdentifier ecdsa-with-SHA256 with NULL parameters, as the P-256 certificates of
+// the virtual key have always carried it.
+const unsigned char ECDSA_SHA256_WITH_NULL[] = {0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
+                                                0xCE, 0x3D, 0x04, 0x03, 0x02, 0x05, 0x00};
 
 // Adds "C=US,O=...,CN=..." to the name, attribute by attribute, in that order.
 bool addName(X509_NAME* name, const std::string& text) {
@@ -137,25 +58,29 @@ bool addName(X509_NAME* name, const std::string& text) {
 bool addExtension(X509* certificate, X509* issuer, int nid, const char* value) {
     X509V3_CTX context;
     X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-    ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
+    openssl::X509Ext extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
     return extension && X509_add_ext(certificate, extension.get(), -1) == 1;
 }
 
 bool addRawExtension(X509* certificate, const char* oid, const unsigned char* value,
                      size_t length) {
-    ObjectPtr object(OBJ_txt2obj(oid, 1));
-    OctetsPtr octets(ASN1_OCTET_STRING_new());
+    openssl::Asn1Object object(OBJ_txt2obj(oid, 1));
+    openssl::Asn1Octets octets(ASN1_OCTET_STRING_new());
     if (!object || !octets ||
         ASN1_OCTET_STRING_set(octets.get(), value, static_cast<int>(length)) != 1) {
         return false;
     }
-    ExtensionPtr extension(X509_EXTENSION_create_by_OBJ(nullptr, object.get(), 0, octets.get()));
+    openssl::X509Ext extension(
+        X509_EXTENSION_create_by_OBJ(nullptr, object.get(), 0, octets.get()));
     return extension && X509_add_ext(certificate, extension.get(), -1) == 1;
 }
 
-struct Ed25519Shape {
-    const SimEd25519Key* subjectKey;
-    const SimEd25519Key* issuerKey;
+// One certificate of the material. Exactly one of the issuer keys is given: the P-256 one
+// or the Ed25519 one.
+struct CertificateShape {
+    EVP_PKEY* subjectKey;
+    const SimKeyPair* p256Issuer;
+    const SimEd25519Key* ed25519Issuer;
     X509* issuerCertificate;  // null for the CA, which issues itself
     const char* subject;
     const char* issuer;
@@ -163,10 +88,11 @@ struct Ed25519Shape {
     const std::array<uint8_t, 16>* aaguid;  // null for the CA
 };
 
-// The same layout as the P-256 material, signed with Ed25519 (no separate digest).
-X509Ptr writeEd25519Certificate(const Ed25519Shape& shape) {
-    X509Ptr certificate(X509_new());
-    if (!certificate || shape.subjectKey->pkey() == nullptr || shape.issuerKey->pkey() == nullptr) {
+// The to-be-signed part: names, validity, key and the extensions (the CA's basic
+// constraints and key usage, the attestation certificate's FIDO transports and AAGUID).
+X509Cert unsignedCertificate(const CertificateShape& shape) {
+    X509Cert certificate(X509_new());
+    if (!certificate || shape.subjectKey == nullptr) {
         return nullptr;
     }
     X509* x = certificate.get();
@@ -179,12 +105,15 @@ X509Ptr writeEd25519Certificate(const Ed25519Shape& shape) {
         addName(X509_get_issuer_name(x), shape.issuer) &&
         ASN1_TIME_set_string_X509(X509_getm_notBefore(x), NOT_BEFORE) == 1 &&
         ASN1_TIME_set_string_X509(X509_getm_notAfter(x), NOT_AFTER) == 1 &&
-        X509_set_pubkey(x, shape.subjectKey->pkey()) == 1 &&
+        X509_set_pubkey(x, shape.subjectKey) == 1 &&
         addExtension(x, issuer, NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE") &&
         addExtension(x, issuer, NID_subject_key_identifier, "hash") &&
         addExtension(x, issuer, NID_authority_key_identifier, "keyid:always");
     if (ca) {
-        ok = ok && addExtension(x, issuer, NID_key_usage, "keyCertSign,cRLSign");
+        // The P-256 root marks its key usage critical, the Ed25519 root does not.
+        ok = ok && addExtension(x, issuer, NID_key_usage,
+                                shape.p256Issuer != nullptr ? "critical,keyCertSign,cRLSign"
+                                                            : "keyCertSign,cRLSign");
     } else {
         unsigned char aaguidValue[18] = {0x04, 0x10};
         std::copy(shape.aaguid->begin(), shape.aaguid->end(), aaguidValue + 2);
@@ -192,10 +121,7 @@ X509Ptr writeEd25519Certificate(const Ed25519Shape& shape) {
              addRawExtension(x, FIDO_TRANSPORTS_OID_TEXT, TRANSPORTS_USB, sizeof TRANSPORTS_USB) &&
              addRawExtension(x, FIDO_AAGUID_OID_TEXT, aaguidValue, sizeof aaguidValue);
     }
-    if (!ok || X509_sign(x, shape.issuerKey->pkey(), nullptr) <= 0) {
-        return nullptr;
-    }
-    return certificate;
+    return ok ? std::move(certificate) : nullptr;
 }
 
 Bytes derOf(const X509* certificate) {
@@ -212,33 +138,99 @@ Bytes derOf(const X509* certificate) {
     return out;
 }
 
+// A DER element of the tag around the contents (under 64 KiB).
+Bytes derElement(uint8_t tag, const Bytes& contents) {
+    Bytes out{tag};
+    if (contents.size() < 0x80) {
+        out.push_back(static_cast<uint8_t>(contents.size()));
+    } else if (contents.size() <= 0xFF) {
+        out.insert(out.end(), {0x81, static_cast<uint8_t>(contents.size())});
+    } else {
+        out.insert(out.end(), {0x82, static_cast<uint8_t>(contents.size() >> 8),
+                               static_cast<uint8_t>(contents.size())});
+    }
+    out.insert(out.end(), contents.begin(), contents.end());
+    return out;
+}
+
+// Signs the certificate with the issuer's P-256 key. OpenSSL writes ECDSA algorithm
+// identifiers without parameters and draws a random nonce; these certificates carry NULL
+// parameters and a deterministic signature, so the signed form is put together here.
+Bytes signP256(X509* certificate, const SimKeyPair& issuerKey) {
+    // The TBSCertificate's own signature field: X509_get0_tbs_sigalg points into the
+    // certificate this function was handed to change.
+    auto* tbsAlgorithm = const_cast<X509_ALGOR*>(X509_get0_tbs_sigalg(certificate));
+    if (X509_ALGOR_set0(tbsAlgorithm, OBJ_nid2obj(NID_ecdsa_with_SHA256), V_ASN1_NULL, nullptr) !=
+        1) {
+        return {};
+    }
+    unsigned char* tbsDer = nullptr;
+    const int tbsLength = i2d_re_X509_tbs(certificate, &tbsDer);
+    if (tbsLength <= 0) {
+        return {};
+    }
+    const openssl::Bytes tbsOwner(tbsDer);
+    Bytes body(tbsDer, tbsDer + tbsLength);
+    const Bytes signature = issuerKey.signDigest(sha256Of(body));
+    if (signature.empty()) {
+        return {};
+    }
+    body.insert(body.end(), std::begin(ECDSA_SHA256_WITH_NULL), std::end(ECDSA_SHA256_WITH_NULL));
+    Bytes bits{0x00};  // no unused bits
+    bits.insert(bits.end(), signature.begin(), signature.end());
+    const Bytes bitString = derElement(0x03, bits);
+    body.insert(body.end(), bitString.begin(), bitString.end());
+    return derElement(0x30, body);
+}
+
+// The certificate of the shape as DER, with the X509 object kept for issuing under it.
+Bytes writeCertificate(const CertificateShape& shape, X509Cert& certificate) {
+    certificate = unsignedCertificate(shape);
+    if (!certificate) {
+        return {};
+    }
+    if (shape.p256Issuer != nullptr) {
+        return signP256(certificate.get(), *shape.p256Issuer);
+    }
+    if (shape.ed25519Issuer == nullptr || shape.ed25519Issuer->pkey() == nullptr ||
+        X509_sign(certificate.get(), shape.ed25519Issuer->pkey(), nullptr) <= 0) {
+        return {};
+    }
+    return derOf(certificate.get());
+}
+
 }  // namespace
 
 VirtualAttestation::VirtualAttestation(const std::array<uint8_t, 16>& aaguid,
                                        AttestationKeyType type)
     : type_(type) {
+    // The keys come from a fixed seed, so every run and every AAGUID shares them.
+    X509Cert ca;
+    X509Cert leaf;
     if (type == AttestationKeyType::Ed25519) {
         SeededDrbg drbg("orvanta-virtual-attestation-ed25519");
         edCaKey_.generate(drbg);
         edKey_.generate(drbg);
-        X509Ptr ca = writeEd25519Certificate(
-            {&edCaKey_, &edCaKey_, nullptr, ROOT_CA_SUBJECT, ROOT_CA_SUBJECT, 1, nullptr});
-        X509Ptr leaf =
-            ca ? writeEd25519Certificate({&edKey_, &edCaKey_, ca.get(), ATTESTATION_SUBJECT,
-                                          ROOT_CA_SUBJECT, 2, &aaguid})
-               : nullptr;
-        caCertificate_ = derOf(ca.get());
-        certificate_ = derOf(leaf.get());
-        return;
+        caCertificate_ = writeCertificate({edCaKey_.pkey(), nullptr, &edCaKey_, nullptr,
+                                           ROOT_CA_SUBJECT, ROOT_CA_SUBJECT, 1, nullptr},
+                                          ca);
+        certificate_ = writeCertificate({edKey_.pkey(), nullptr, &edCaKey_, ca.get(),
+                                         ATTESTATION_SUBJECT, ROOT_CA_SUBJECT, 2, &aaguid},
+                                        leaf);
+    } else {
+        SeededDrbg drbg("orvanta-virtual-attestation");
+        caKey_.generate(drbg);
+        key_.generate(drbg);
+        caCertificate_ = writeCertificate({caKey_.pkey(), &caKey_, nullptr, nullptr,
+                                           ROOT_CA_SUBJECT, ROOT_CA_SUBJECT, 1, nullptr},
+                                          ca);
+        certificate_ = writeCertificate({key_.pkey(), &caKey_, nullptr, ca.get(),
+                                         ATTESTATION_SUBJECT, ROOT_CA_SUBJECT, 2, &aaguid},
+                                        leaf);
     }
-    // The keys come from a fixed seed, so every run and every AAGUID shares them.
-    SeededDrbg drbg("orvanta-virtual-attestation");
-    caKey_.generate(drbg);
-    key_.generate(drbg);
-    caCertificate_ = writeCertificate(
-        {&caKey_, &caKey_, ROOT_CA_SUBJECT, ROOT_CA_SUBJECT, 1, true, nullptr}, drbg);
-    certificate_ = writeCertificate(
-        {&key_, &caKey_, ATTESTATION_SUBJECT, ROOT_CA_SUBJECT, 2, false, &aaguid}, drbg);
+    if (caCertificate_.empty()) {
+        certificate_.clear();
+    }
 }
 
 int32_t VirtualAttestation::algorithm() const {

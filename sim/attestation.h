@@ -2,8 +2,8 @@
 // The virtual key's attestation material: a root CA and an attestation certificate issued
 // by it, both made from keys of a fixed-seed generator, so every run makes the same
 // certificates. The attestation certificate carries the FIDO transports extension (USB)
-// and the AAGUID extension of the key's model. P-256 material is written with mbed TLS
-// (ECDSA with the seeded nonce); Ed25519 material with libcrypto (deterministic anyway).
+// and the AAGUID extension of the key's model. Both kinds, P-256 and Ed25519, are written
+// with libcrypto and signed deterministically, so the bytes never change between runs.
 
 #include <array>
 #include <cstdint>

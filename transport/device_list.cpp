@@ -16,7 +16,7 @@ bool isAcceptedDevice(uint32_t vendorId, uint32_t productId) {
     }
 }
 
-std::unique_ptr<HidHandle> DeviceList::takeHandle(size_t index) {
+std::unique_ptr<CtapLink> DeviceList::takeLink(size_t index) {
     if (index >= owned_.size()) {
         return nullptr;
     }
@@ -42,17 +42,24 @@ std::string limitProductName(const std::string& text) {
 }  // namespace
 
 DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido) {
+    // A view: the caller keeps the backend alive for the length of the call.
+    HidKeySource source(std::shared_ptr<HidBackend>(std::shared_ptr<HidBackend>(), &backend));
+    return enumerateDevices(source, acceptAnyFido);
+}
+
+DeviceList enumerateDevices(KeySource& source, bool acceptAnyFido) {
     DeviceList list;
-    list.listed = backend.enumerate();
+    list.listed = source.enumerate();
 
     for (const HidInterfaceInfo& info : list.listed) {
-        // A card in a reader has no IDs to accept it by; opening it selects its FIDO
-        // application.
-        bool accepted = isAcceptedDevice(info.vendorId, info.productId) ||
-                        ((acceptAnyFido || info.pcsc) && info.usagePage == FIDO_USAGE_PAGE);
+        // A key without USB identity has no IDs to accept it by; opening it finds out
+        // whether it speaks FIDO (a card's FIDO application is selected).
+        bool accepted =
+            isAcceptedDevice(info.vendorId, info.productId) ||
+            ((acceptAnyFido || !info.hasUsbIdentity()) && info.usagePage == FIDO_USAGE_PAGE);
         std::string error;
-        std::unique_ptr<HidHandle> handle = backend.open(info.path, &error);
-        if (!handle) {
+        std::unique_ptr<CtapLink> link = source.open(info.path, &error);
+        if (!link) {
             // Interfaces the system will not open are neither counted nor listed; an
             // accepted FIDO collection among them is remembered so the user learns why.
             if (accepted && info.usagePage == FIDO_USAGE_PAGE) {
@@ -62,7 +69,7 @@ DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido) {
         }
         ++list.interfaceCount;
         if (!accepted) {
-            continue;  // the handle closes here
+            continue;  // the link closes here
         }
         DeviceRecord record;
         record.vendorId = info.vendorId;
@@ -73,12 +80,11 @@ DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido) {
         record.versionText = version;
         record.usagePage = info.usagePage;
         record.usage = info.usage;
-        record.simulated = info.simulated;
-        record.pcsc = info.pcsc;
-        record.readHandle = handle.get();
-        record.writeHandle = handle.get();
+        record.transport = info.transport;
+        record.placeLabel = info.placeLabel;
+        record.link = link.get();
         record.path = info.path;
-        list.owned_.push_back(std::move(handle));
+        list.owned_.push_back(std::move(link));
         list.records.push_back(record);
     }
     return list;

@@ -1,6 +1,6 @@
 #pragma once
-// Finding the FIDO collections of the attached keys: an enumeration is a value that owns
-// the handles it opened until a session takes one of them.
+// Finding the attached keys: an enumeration is a value that owns the links it opened until
+// a session takes one of them.
 
 #include <cstdint>
 #include <memory>
@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "transport/hid_backend.h"
+#include "transport/ctap_link.h"
+#include "transport/key_source.h"
 
 namespace orvanta {
 
 inline constexpr uint16_t FIDO_USAGE_PAGE = 0xF1D0;
 
-// One HID top-level collection. The handles are views: the owning handle lives in the
-// DeviceList (or in the session that took it), so a copy never closes it. One handle
-// serves as both the read and the write handle.
+// One key. The link is a view: the owning link lives in the DeviceList (or in the session
+// that took it), so a copy never closes it.
 struct DeviceRecord {
     uint32_t vendorId = 0;
     uint32_t productId = 0;
@@ -24,16 +24,16 @@ struct DeviceRecord {
     std::string versionText;  // release number as "%04X"
     uint16_t usagePage = 0;
     uint16_t usage = 0;
-    bool simulated = false;  // see HidInterfaceInfo::simulated
-    bool pcsc = false;       // see HidInterfaceInfo::pcsc
-    HidHandle* readHandle = nullptr;
-    HidHandle* writeHandle = nullptr;
+    TransportKind transport = TransportKind::Usb;
+    std::string placeLabel;  // see HidInterfaceInfo::placeLabel
+    CtapLink* link = nullptr;
     std::string path;
 
-    // Present: both IDs non-zero (a card in a reader has none) and both handles open.
+    bool hasUsbIdentity() const { return orvanta::hasUsbIdentity(transport); }
+    bool simulator() const { return isSimulator(transport); }
+    // Present: both IDs non-zero (a key without USB identity has none) and the link open.
     bool present() const {
-        return (pcsc || (vendorId != 0 && productId != 0)) && readHandle != nullptr &&
-               writeHandle != nullptr;
+        return (!hasUsbIdentity() || (vendorId != 0 && productId != 0)) && link != nullptr;
     }
 };
 
@@ -47,8 +47,8 @@ struct OpenFailure {
 // Accepted-device table: vendor 0x1050 and 0x1209 with any product, 0x0483 only with 0xA2CA.
 bool isAcceptedDevice(uint32_t vendorId, uint32_t productId);
 
-// What one enumeration found. Movable, not copyable: it owns the open handles of the
-// accepted collections, and each closes exactly once (here, or in the session that took it).
+// What one enumeration found. Movable, not copyable: it owns the open links of the accepted
+// keys, and each closes exactly once (here, or in the session that took it).
 class DeviceList {
   public:
     DeviceList() = default;
@@ -66,16 +66,18 @@ class DeviceList {
     // Every collection listed (accepted or not), for listings.
     std::vector<HidInterfaceInfo> listed;
 
-    // Hands the handle of records[index] over to the caller; the record keeps its views.
-    std::unique_ptr<HidHandle> takeHandle(size_t index);
+    // Hands the link of records[index] over to the caller; the record keeps its view.
+    std::unique_ptr<CtapLink> takeLink(size_t index);
 
   private:
-    friend DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido);
-    std::vector<std::unique_ptr<HidHandle>> owned_;  // parallel to records
+    friend DeviceList enumerateDevices(KeySource& source, bool acceptAnyFido);
+    std::vector<std::unique_ptr<CtapLink>> owned_;  // parallel to records
 };
 
-// Lists the backend's collections and opens each. acceptAnyFido: any collection with the
-// FIDO usage page counts, beyond the accepted-device table.
+// Lists the source's keys and collections and opens each. acceptAnyFido: any collection with
+// the FIDO usage page counts, beyond the accepted-device table.
+DeviceList enumerateDevices(KeySource& source, bool acceptAnyFido = false);
+// The same for the collections of a HID backend.
 DeviceList enumerateDevices(HidBackend& backend, bool acceptAnyFido = false);
 
 // The outcome of choosing a FIDO collection: 0 nothing, 1 one chosen, 2 several matched

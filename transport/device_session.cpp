@@ -2,11 +2,10 @@
 
 namespace orvanta {
 
-DeviceSession::DeviceSession(const DeviceRecord& device, std::unique_ptr<HidHandle> handle,
+DeviceSession::DeviceSession(const DeviceRecord& device, std::unique_ptr<CtapLink> link,
                              Clock& clock)
-    : device_(device), handle_(std::move(handle)), clock_(clock) {
-    device_.readHandle = handle_.get();
-    device_.writeHandle = handle_.get();
+    : device_(device), link_(std::move(link)), clock_(clock) {
+    device_.link = link_.get();
 }
 
 DeviceSession::DeviceSession(Clock& clock) : clock_(clock) {}
@@ -15,11 +14,11 @@ std::unique_ptr<DeviceSession> openSession(DeviceList& list, size_t index, Clock
     if (index >= list.records.size()) {
         return nullptr;
     }
-    std::unique_ptr<HidHandle> handle = list.takeHandle(index);
-    if (!handle) {
+    std::unique_ptr<CtapLink> link = list.takeLink(index);
+    if (!link) {
         return nullptr;
     }
-    return std::make_unique<DeviceSession>(list.records[index], std::move(handle), clock);
+    return std::make_unique<DeviceSession>(list.records[index], std::move(link), clock);
 }
 
 }  // namespace orvanta

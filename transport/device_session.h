@@ -1,9 +1,8 @@
 #pragma once
-// A session on one key: it owns the key's handle, its CTAPHID channel, the clock every
-// wait runs on and the lock that lets one exchange at a time through. Every operation on
+// A session on one key: it owns the key's link, the clock every wait runs on and the lock
+// that lets one exchange at a time through. Every operation on
 // a key takes the session it works on, so several keys can be inspected side by side.
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -11,8 +10,8 @@
 #include <optional>
 
 #include "transport/clock.h"
+#include "transport/ctap_link.h"
 #include "transport/device_list.h"
-#include "transport/hid_backend.h"
 
 namespace orvanta {
 
@@ -24,39 +23,23 @@ inline constexpr uint32_t QUICK_EXCHANGE_LIMIT_MS = 5000;
 
 class DeviceSession {
   public:
-    // A session on an opened collection; the session owns the handle from now on.
-    DeviceSession(const DeviceRecord& device, std::unique_ptr<HidHandle> handle, Clock& clock);
+    // A session on an opened key; the session owns the link from now on.
+    DeviceSession(const DeviceRecord& device, std::unique_ptr<CtapLink> link, Clock& clock);
     // A session without a key: every exchange fails with TransportCause::NoDevice.
     explicit DeviceSession(Clock& clock);
     DeviceSession(const DeviceSession&) = delete;
     DeviceSession& operator=(const DeviceSession&) = delete;
 
-    // The key as the enumeration described it; its handles point at the session's handle.
+    // The key as the enumeration described it; its link is the session's.
     const DeviceRecord& device() const { return device_; }
     bool present() const { return device_.present(); }
     Clock& clock() const { return clock_; }
-    HidHandle* handle() const { return handle_.get(); }
+    CtapLink* link() const { return link_.get(); }
 
-    // The CTAPHID channel; a new one is allocated by the next exchange while pending.
-    const std::array<uint8_t, 4>& channel() const { return channel_; }
-    bool channelPending() const { return channelPending_; }
-    void setChannel(const std::array<uint8_t, 4>& channel) {
-        channel_ = channel;
-        channelPending_ = false;
+    // What the key's CTAPHID_INIT reply said of itself, once one came.
+    std::optional<InitFacts> initFacts() const {
+        return link_ ? link_->facts().init : std::nullopt;
     }
-    // The next exchange starts with CTAPHID_INIT.
-    void resetChannel() { channelPending_ = true; }
-
-    // What the key's last CTAPHID_INIT reply said of itself.
-    struct InitFacts {
-        uint8_t protocolVersion = 0;
-        uint8_t major = 0;
-        uint8_t minor = 0;
-        uint8_t build = 0;
-        uint8_t capabilities = 0;
-    };
-    const std::optional<InitFacts>& initFacts() const { return initFacts_; }
-    void setInitFacts(const InitFacts& facts) { initFacts_ = facts; }
 
     // Held for the length of one exchange.
     std::mutex& exchangeMutex() { return exchangeMutex_; }
@@ -83,11 +66,8 @@ class DeviceSession {
     friend class QuickExchanges;
 
     DeviceRecord device_;
-    std::unique_ptr<HidHandle> handle_;
+    std::unique_ptr<CtapLink> link_;
     Clock& clock_;
-    std::array<uint8_t, 4> channel_ = {0, 0, 0, 0};
-    std::optional<InitFacts> initFacts_;
-    bool channelPending_ = true;
     std::mutex exchangeMutex_;
     std::atomic<bool> cancel_{false};
     const std::atomic<bool>* externalCancel_ = nullptr;
@@ -125,7 +105,7 @@ class QuickExchanges {
     bool gaveUp_;
 };
 
-// Opens a session on records[index] of an enumeration (the session takes the handle);
+// Opens a session on records[index] of an enumeration (the session takes the link);
 // null when there is no such record.
 std::unique_ptr<DeviceSession> openSession(DeviceList& list, size_t index, Clock& clock);
 

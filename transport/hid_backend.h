@@ -1,8 +1,8 @@
 #pragma once
-// The one small interface through which every device I/O goes. Backends: hidapi (real
-// keys through hidraw), virtual (the built-in virtual key of sim/), udp (firmware
-// simulators), pcsc (keys as smart cards in PC/SC readers), and the scriptable fakes of the
-// tests.
+// The small interface of HID report I/O, under the CTAPHID link. Backends: hidapi (real keys
+// through hidraw), virtual (the built-in virtual key of sim/), udp (firmware simulators), and
+// the scriptable fakes of the tests. Keys of other transports (cards in PC/SC readers) are
+// listed in the same form but reached through their own link (see key_source.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,27 @@
 
 namespace orvanta {
 
-// One HID top-level collection as the system lists it.
+// How a key is reached. What that means for the pages is asked through the queries of the
+// listing, so that nothing above transport/ needs to know the kinds.
+enum class TransportKind : uint8_t {
+    Usb,        // a HID collection of the system (hidraw)
+    Virtual,    // the built-in virtual key
+    Simulator,  // a firmware simulator over UDP
+    Card,       // a card in a PC/SC reader (NFC, or a CCID interface)
+};
+
+// A key reached through a card reader has no USB vendor ID, product ID or release number.
+constexpr bool hasUsbIdentity(TransportKind kind) {
+    return kind != TransportKind::Card;
+}
+// A firmware simulator has no USB release number: its CTAPHID device version stands in. It
+// is also reached over a datagram socket, which opens whether or not anything listens, so
+// it counts as attached only once it answers.
+constexpr bool isSimulator(TransportKind kind) {
+    return kind == TransportKind::Simulator;
+}
+
+// One HID top-level collection (or a card) as the system lists it.
 struct HidInterfaceInfo {
     std::string path;
     uint16_t vendorId = 0;
@@ -21,12 +41,13 @@ struct HidInterfaceInfo {
     std::string productString;  // UTF-8
     uint16_t usagePage = 0;
     uint16_t usage = 0;
-    // A firmware simulator: it has no USB release number; its device version is the one
-    // its CTAPHID_INIT reply states.
-    bool simulated = false;
-    // A card in a PC/SC reader (the pcsc backend): reached through a reader, it has no USB
-    // identity; its IDs and release number are 0 and productString names the reader.
-    bool pcsc = false;
+    // A card's IDs and release number are 0 and its productString names the reader.
+    TransportKind transport = TransportKind::Usb;
+    // Where the key is, in a few words for a chooser ("virtual 2", "UDP"); empty: the path.
+    std::string placeLabel;
+
+    bool hasUsbIdentity() const { return orvanta::hasUsbIdentity(transport); }
+    bool simulator() const { return isSimulator(transport); }
 };
 
 // An open collection. Reports always carry the report ID byte at offset 0, in both

@@ -1,6 +1,6 @@
 #pragma once
 // The vocabulary of a FIDO key reached as a smart card (an NFC reader or a CCID interface),
-// shared by the inspector's bridge and the virtual card: the FIDO application's AID, the
+// shared by the inspector's card link and the virtual card: the FIDO application's AID, the
 // CTAP commands as APDUs and their status words.
 
 #include <cstddef>
@@ -13,7 +13,7 @@ inline constexpr uint8_t FIDO_AID[] = {0xA0, 0x00, 0x00, 0x06, 0x47, 0x2F, 0x00,
 inline constexpr const char* NFC_VERSION_U2F = "U2F_V2";
 inline constexpr const char* NFC_VERSION_FIDO2 = "FIDO_2_0";
 
-// ISO 7816 instructions the bridge uses for every application.
+// ISO 7816 instructions the card link uses for every application.
 inline constexpr uint8_t ISO_CLA = 0x00;
 inline constexpr uint8_t ISO_INS_SELECT = 0xA4;
 inline constexpr uint8_t ISO_SELECT_BY_NAME = 0x04;
@@ -40,7 +40,7 @@ inline constexpr uint16_t SW_BYTES_REMAINING = 0x6100;
 // 6Cxx: wrong Le; xx is the length the card has.
 inline constexpr uint16_t SW_WRONG_LE = 0x6C00;
 
-// The ISO 7816 status words the bridge acts on (the same values as in ctap/iso_status.h,
+// The ISO 7816 status words the card link acts on (the same values as in ctap/iso_status.h,
 // which sits above transport/).
 inline constexpr uint16_t NFC_SW_OK = 0x9000;
 inline constexpr uint16_t NFC_SW_WRONG_LENGTH = 0x6700;

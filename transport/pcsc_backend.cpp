@@ -3,11 +3,10 @@
 #include <winscard.h>
 
 #include <algorithm>
-#include <iterator>
 #include <utility>
 
 #include "transport/hex_text.h"
-#include "transport/nfc_bridge.h"
+#include "transport/pcsc_link.h"
 
 namespace orvanta {
 
@@ -115,8 +114,7 @@ class PcscChannel final : public CardChannel {
 
 }  // namespace
 
-PcscBackend::PcscBackend(Clock& clock, std::string readerName)
-    : clock_(clock), readerName_(std::move(readerName)) {}
+PcscBackend::PcscBackend(std::string readerName) : readerName_(std::move(readerName)) {}
 
 PcscBackend::~PcscBackend() = default;
 
@@ -217,14 +215,14 @@ std::vector<HidInterfaceInfo> PcscBackend::enumerate() {
         info.productString = reader.name;
         info.usagePage = FIDO_PAGE;
         info.usage = FIDO_USAGE_CTAPHID;
-        info.pcsc = true;
+        info.transport = TransportKind::Card;
         list.push_back(std::move(info));
     }
     return list;
 }
 
-std::unique_ptr<HidHandle> PcscBackend::open(const std::string& path, std::string* error) {
-    auto fail = [error](const std::string& reason) -> std::unique_ptr<HidHandle> {
+std::unique_ptr<CtapLink> PcscBackend::open(const std::string& path, std::string* error) {
+    auto fail = [error](const std::string& reason) -> std::unique_ptr<CtapLink> {
         if (error != nullptr) {
             *error = reason;
         }
@@ -263,31 +261,11 @@ std::unique_ptr<HidHandle> PcscBackend::open(const std::string& path, std::strin
                 return fail(serviceText(rv));
         }
     }
-    auto bridge =
-        std::make_unique<NfcBridge>(std::make_unique<PcscChannel>(ctx, card, protocol), clock_);
-    if (!bridge->open(error)) {
+    auto link = std::make_unique<PcscLink>(std::make_unique<PcscChannel>(ctx, card, protocol));
+    if (!link->open(error)) {
         return nullptr;
     }
-    return bridge;
-}
-
-WithCardsBackend::WithCardsBackend(std::shared_ptr<HidBackend> keys,
-                                   std::shared_ptr<PcscBackend> cards)
-    : keys_(std::move(keys)), cards_(std::move(cards)) {}
-
-std::vector<HidInterfaceInfo> WithCardsBackend::enumerate() {
-    std::vector<HidInterfaceInfo> list = keys_->enumerate();
-    std::vector<HidInterfaceInfo> cards = cards_->enumerate();
-    list.insert(list.end(), std::make_move_iterator(cards.begin()),
-                std::make_move_iterator(cards.end()));
-    return list;
-}
-
-std::unique_ptr<HidHandle> WithCardsBackend::open(const std::string& path, std::string* error) {
-    if (path.rfind(PCSC_PATH_PREFIX, 0) == 0) {
-        return cards_->open(path, error);
-    }
-    return keys_->open(path, error);
+    return link;
 }
 
 }  // namespace orvanta

@@ -3,16 +3,15 @@
 // service (pcsc-lite's pcscd). Each reader with a card is listed as one FIDO collection
 // (usage page 0xF1D0, usage 1) whose path reads "pcsc:<reader>" and whose product string
 // is the reader's name; it has no USB identity, so its IDs and release number are 0.
-// Opening it connects to the card and selects the FIDO application; the handle is an
-// NfcBridge, so the inspector speaks CTAPHID to it as to any key.
+// Opening it connects to the card and selects the FIDO application; the link speaks ISO 7816
+// APDUs to it (see pcsc_link.h).
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "transport/clock.h"
-#include "transport/hid_backend.h"
+#include "transport/key_source.h"
 
 namespace orvanta {
 
@@ -28,11 +27,10 @@ struct PcscReader {
 // "3B 8A 80 01 ...": an ATR as readers and lists show it.
 std::string atrText(const std::vector<uint8_t>& atr);
 
-class PcscBackend final : public HidBackend {
+class PcscBackend final : public KeySource {
   public:
-    // Lists every reader, or (readerName not empty) only the one of that name. Waits of the
-    // handles' NFC framing run on the clock.
-    explicit PcscBackend(Clock& clock, std::string readerName = {});
+    // Lists every reader, or (readerName not empty) only the one of that name.
+    explicit PcscBackend(std::string readerName = {});
     ~PcscBackend() override;
     PcscBackend(const PcscBackend&) = delete;
     PcscBackend& operator=(const PcscBackend&) = delete;
@@ -45,7 +43,7 @@ class PcscBackend final : public HidBackend {
     std::vector<HidInterfaceInfo> enumerate() override;
     // Connects to the card of the reader the path names and selects its FIDO application;
     // null, with the reason, when there is no card, no FIDO application or no service.
-    std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
+    std::unique_ptr<CtapLink> open(const std::string& path, std::string* error) override;
     // Why the last enumeration could not ask the service; empty when it could.
     const std::string& serviceError() const { return serviceError_; }
 
@@ -53,29 +51,9 @@ class PcscBackend final : public HidBackend {
     struct Context;
     std::shared_ptr<Context> context(std::string* error);
 
-    Clock& clock_;
     std::string readerName_;
     std::shared_ptr<Context> context_;
     std::string serviceError_;
-};
-
-// The keys of another backend (USB or virtual) followed by the cards of the PC/SC service:
-// what the window lists by default. Paths with the "pcsc:" prefix open as cards, the rest
-// through the other backend. Where no service runs the list is the other backend's alone;
-// asking costs no wait (the client library finds no socket and says so at once).
-class WithCardsBackend final : public HidBackend {
-  public:
-    WithCardsBackend(std::shared_ptr<HidBackend> keys, std::shared_ptr<PcscBackend> cards);
-
-    std::vector<HidInterfaceInfo> enumerate() override;
-    std::unique_ptr<HidHandle> open(const std::string& path, std::string* error) override;
-
-    HidBackend& keys() { return *keys_; }
-    PcscBackend& cards() { return *cards_; }
-
-  private:
-    std::shared_ptr<HidBackend> keys_;
-    std::shared_ptr<PcscBackend> cards_;
 };
 
 }  // namespace orvanta

@@ -12,18 +12,19 @@ namespace orvanta {
 // Why an exchange with the key did not complete.
 enum class TransportCause : uint8_t {
     None,
-    NoDevice,    // no key chosen, or its handle is gone
-    BadRequest,  // empty or longer than one CTAPHID message can carry
-    Lock,        // another program held the key for too long
-    Write,       // the system did not take an output report
-    Read,        // the system failed a read
-    Timeout,     // a reply report did not come in time
-    NoChannel,   // CTAPHID_INIT gave no channel
-    Framing,     // report lengths, sequence or length fields the framing cannot take
-    ShortReply,  // fewer bytes than a status word or status byte
-    KeyError,    // the key answered with CTAPHID_ERROR; Error::code holds its error code
-    GaveUp,      // an earlier exchange of the same run failed; nothing was sent
-    Cancelled,   // the exchange was cancelled (CTAPHID_CANCEL sent when the key was waiting)
+    NoDevice,     // no key chosen, or its handle is gone
+    BadRequest,   // empty or longer than one CTAPHID message can carry
+    Lock,         // another program held the key for too long
+    Write,        // the system did not take an output report
+    Read,         // the system failed a read
+    Timeout,      // a reply report did not come in time
+    NoChannel,    // CTAPHID_INIT gave no channel
+    Framing,      // report lengths, sequence or length fields the framing cannot take
+    ShortReply,   // fewer bytes than a status word or status byte
+    KeyError,     // the key answered with CTAPHID_ERROR; Error::code holds its error code
+    GaveUp,       // an earlier exchange of the same run failed; nothing was sent
+    Cancelled,    // the exchange was cancelled (CTAPHID_CANCEL sent when the key was waiting)
+    Unsupported,  // the key's transport has no such command (a card has no PING or WINK)
 };
 
 enum class ErrorKind : uint8_t {

@@ -199,7 +199,8 @@ std::vector<HidInterfaceInfo> UdpBackend::enumerate() {
     info.vendorId = UDP_VENDOR_ID;
     info.productId = UDP_PRODUCT_ID;
     info.releaseNumber = 0x0100;
-    info.simulated = true;
+    info.transport = TransportKind::Simulator;
+    info.placeLabel = "UDP";
     info.productString =
         "UDP simulator " + endpoints_.host + ":" + std::to_string(endpoints_.simulatorPort);
     info.usagePage = 0xF1D0;

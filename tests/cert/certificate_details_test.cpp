@@ -9,13 +9,13 @@
 #include "cert/name_text.h"
 #include "cert/x509_lenient.h"
 #include "support/scripted_prompts.h"
-#include "temp_dir.h"
-#include "test_certificates.h"
+#include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace orvanta::test {
 namespace {
 
-std::string hexText(const std::vector<uint8_t>& bytes) {
+std::string hexText(std::span<const uint8_t> bytes) {
     static const char DIGITS[] = "0123456789ABCDEF";
     std::string out;
     for (uint8_t b : bytes) {
@@ -36,10 +36,10 @@ std::vector<std::string> labels(const PageModel& page) {
 
 class CertificateRowsTest : public ::testing::Test {
   protected:
-    TempDir temp;
+    ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
-    TestKey issuerKey{11};
-    TestKey subjectKey{22};
+    P256TestKey issuerKey{11};
+    P256TestKey subjectKey{22};
     ScriptedPrompts prompts;
 
     std::string value(const std::vector<Row>& rows, const std::string& label) {
@@ -54,7 +54,7 @@ class CertificateRowsTest : public ::testing::Test {
 };
 
 TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
-    CertificateShape shape;
+    CertificateRequest shape;
     shape.serial = {0x9A, 0x3C};  // high bit set: encoded with a leading zero octet
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
 
@@ -72,14 +72,14 @@ TEST_F(CertificateRowsTest, VersionThreeCertificateGivesTheSevenRowsInOrder) {
     EXPECT_EQ(rows[4].label, "Validity period");
     EXPECT_EQ(rows[4].valueText(), "2020-01-31 08:00:00 - 2045-01-31 08:00:00");
     EXPECT_EQ(rows[5].label, "Public key");
-    EXPECT_EQ(rows[5].valueText(), hexText(subjectKey.publicPoint()));
+    EXPECT_EQ(rows[5].valueText(), hexText(subjectKey.publicKey()));
     EXPECT_EQ(rows[5].valueText().size(), 65u * 3);
     EXPECT_EQ(rows[6].label, "Base64 encode");
     EXPECT_EQ(rows[6].valueText(), base64Encode(der.data(), der.size()));
 }
 
 TEST_F(CertificateRowsTest, VersionOneCertificateShowsV1AndNoExtensionRow) {
-    CertificateShape shape;
+    CertificateRequest shape;
     shape.version = 1;
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
@@ -103,7 +103,7 @@ TEST_F(CertificateRowsTest, TransportsExtensionShowsOctetsAndNamesOfTheLastOctet
         {{0x03, 0x02, 0x04, 0x00}, "03 02 04 00 "},
     };
     for (const Case& c : cases) {
-        CertificateShape shape;
+        CertificateRequest shape;
         shape.transports = c.value;
         std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
         std::vector<Row> rows;
@@ -122,7 +122,7 @@ TEST(TransportsText, EmptyValueGivesEmptyText) {
 }
 
 TEST_F(CertificateRowsTest, TimesOfAnyYearAreShown) {
-    CertificateShape shape;
+    CertificateRequest shape;
     shape.notBefore = "19500101000000";
     shape.notAfter = "99991231235959";
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
@@ -150,11 +150,11 @@ TEST_F(CertificateRowsTest, TimesAreShownInLocalTime) {
 }
 
 TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
-    CertificateShape shape;
+    CertificateRequest shape;
     shape.serial.assign(32, 0x7E);
     std::string longName(200, 'n');
-    shape.subject = "O=" + std::string(200, 'o') + ",CN=" + longName;
-    shape.issuer = "CN=" + longName;
+    shape.subject = {{"O", std::string(200, 'o')}, {"CN", longName}};
+    shape.issuer = {{"CN", longName}};
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
@@ -164,8 +164,8 @@ TEST_F(CertificateRowsTest, LongSerialAndNamesAreShownWhole) {
 }
 
 TEST_F(CertificateRowsTest, IssuerWithoutCommonNameShowsItsLastValue) {
-    CertificateShape shape;
-    shape.issuer = "C=US,O=Orvanta Issuing";
+    CertificateRequest shape;
+    shape.issuer = {{"C", "US"}, {"O", "Orvanta Issuing"}};
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
@@ -173,8 +173,8 @@ TEST_F(CertificateRowsTest, IssuerWithoutCommonNameShowsItsLastValue) {
 }
 
 TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
-    TestKey p384(33, true);
-    std::vector<uint8_t> der = makeCertificate(CertificateShape{}, p384, issuerKey);
+    const LibcryptoKey p384 = LibcryptoKey::p384();
+    std::vector<uint8_t> der = makeCertificate(CertificateRequest{}, p384.get(), issuerKey.pkey());
     Fido2CertPage page;
     std::vector<uint8_t> signedData(100, 0x55);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
@@ -188,7 +188,7 @@ TEST_F(CertificateRowsTest, P384KeyIsShownWholeAndFailsTheFido2Check) {
 }
 
 TEST_F(CertificateRowsTest, SignatureBitStringWithUnusedBitsStillDecodes) {
-    std::vector<uint8_t> original = makeCertificate(CertificateShape{}, subjectKey, issuerKey);
+    std::vector<uint8_t> original = makeCertificate(CertificateRequest{}, subjectKey, issuerKey);
     EXPECT_FALSE(nonZeroSignatureUnusedBits(original.data(), original.size()).has_value());
     // 3 is a count the library takes; 0x80 is none, and only the lenient retry reads it.
     for (uint8_t bits : {uint8_t{0x03}, uint8_t{0x80}}) {
@@ -268,14 +268,14 @@ TEST_F(CertificateRowsTest, UnknownCriticalExtensionAndRsaOrEd25519KeysDecode) {
     const std::vector<uint8_t> transportsOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
                                                 0xE5, 0x1C, 0x02, 0x01, 0x01};
     HandmadeCertificate handmade;
-    handmade.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicPoint());
+    handmade.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicKey());
     handmade.extensions = {derExtension(unknownOid, true, {0x05, 0x00}),
                            derExtension(transportsOid, false, {0x03, 0x02, 0x05, 0x20})};
     std::vector<uint8_t> der = assemble(handmade);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
     ASSERT_EQ(rows.size(), 8u);
-    EXPECT_EQ(value(rows, "Public key"), hexText(subjectKey.publicPoint()));
+    EXPECT_EQ(value(rows, "Public key"), hexText(subjectKey.publicKey()));
     EXPECT_EQ(value(rows, "Extentions"), "03 02 05 20 ( USB )");
 
     // The key row shows the subjectPublicKey of any key type: the RSAPublicKey SEQUENCE,
@@ -295,7 +295,7 @@ TEST_F(CertificateRowsTest, UnknownCriticalExtensionAndRsaOrEd25519KeysDecode) {
 
 TEST_F(CertificateRowsTest, FieldsTheLibraryRefusesAreShownAsEncoded) {
     HandmadeCertificate handmade;
-    handmade.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicPoint());
+    handmade.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicKey());
     handmade.serial = {0x00, 0x01};  // a redundant leading octet
     // Broken UTF-8, and a BMPString with a surrogate pair: neither converts for the library.
     handmade.subject =
@@ -322,7 +322,7 @@ TEST_F(CertificateRowsTest, FieldsTheLibraryRefusesAreShownAsEncoded) {
 
 TEST_F(CertificateRowsTest, UnknownVersionsAndImpossibleTimesDoNotDecode) {
     HandmadeCertificate good;
-    good.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicPoint());
+    good.subjectPublicKeyInfo = p256SubjectPublicKeyInfo(subjectKey.publicKey());
     std::vector<uint8_t> der = assemble(good);
     std::vector<Row> rows;
     ASSERT_TRUE(certificateRows(der.data(), der.size(), rows));
@@ -347,7 +347,7 @@ TEST_F(CertificateRowsTest, UnknownVersionsAndImpossibleTimesDoNotDecode) {
 }
 
 TEST_F(CertificateRowsTest, BytesThatAreNoCertificateDoNotDecode) {
-    std::vector<uint8_t> der = makeCertificate(CertificateShape{}, subjectKey, issuerKey);
+    std::vector<uint8_t> der = makeCertificate(CertificateRequest{}, subjectKey, issuerKey);
     std::vector<std::vector<uint8_t>> bad = {
         {},
         {0x30},
@@ -368,7 +368,7 @@ TEST_F(CertificateRowsTest, BytesThatAreNoCertificateDoNotDecode) {
 // ---- showCertificateDetails on the pages ----
 
 TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
-    CertificateShape shape;
+    CertificateRequest shape;
     shape.transports = std::vector<uint8_t>{0x03, 0x02, 0x04, 0x30};
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<uint8_t> signedData(37 + 32, 0xA5);
@@ -401,8 +401,9 @@ TEST_F(CertificateRowsTest, Fido2AttestationCertificateVerifiesWithItsKey) {
 }
 
 TEST_F(CertificateRowsTest, Fido2CheckRunsOnlyForSubjectsContainingAttestation) {
-    CertificateShape shape;
-    shape.subject = "C=US,O=Orvanta Test,OU=authenticator attestation,CN=Key";
+    CertificateRequest shape;
+    shape.subject = {
+        {"C", "US"}, {"O", "Orvanta Test"}, {"OU", "authenticator attestation"}, {"CN", "Key"}};
     std::vector<uint8_t> der = makeCertificate(shape, subjectKey, issuerKey);
     std::vector<uint8_t> signedData(69, 1);
     std::vector<uint8_t> signature = subjectKey.sign(signedData);
@@ -443,7 +444,7 @@ TEST_F(CertificateRowsTest, UndecodableCertificateShowsTheVariantsMessage) {
     EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(prompts.messages[1].text, "Fetch certifications failed6666!");
     EXPECT_EQ(prompts.messages[1].icon, MessageIcon::Error);
-    EXPECT_TRUE(temp.files().empty());
+    EXPECT_TRUE(temp.entries().empty());
 }
 
 // ---- name texts ----

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "support/scripted_prompts.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace orvanta::test {
 namespace {
@@ -26,13 +26,13 @@ TEST(TemporaryDirectory, TmpdirOrTmp) {
 }
 
 TEST(CertificateFile, WritesAFreshPrivateCerFileAndRemembersIt) {
-    TempDir temp;
+    ScopedTmpdir temp;
     Fido2CertPage page;
     const std::vector<uint8_t> bytes = {0x30, 0x03, 0x02, 0x01, 0x05};
     ASSERT_TRUE(writeCertificateFile(page, bytes.data(), bytes.size()));
     const std::string first = page.certificateFileName;
-    EXPECT_EQ(first.rfind(temp.path + "/f1d0", 0), 0u) << first;
-    EXPECT_EQ(first.size(), temp.path.size() + 1 + 4 + 6 + 4);
+    EXPECT_EQ(first.rfind(temp.path() + "/f1d0", 0), 0u) << first;
+    EXPECT_EQ(first.size(), temp.path().size() + 1 + 4 + 6 + 4);
     EXPECT_EQ(first.substr(first.size() - 4), ".cer");
     EXPECT_EQ(TempDir::read(first), bytes);
     struct stat info = {};
@@ -44,12 +44,12 @@ TEST(CertificateFile, WritesAFreshPrivateCerFileAndRemembersIt) {
     EXPECT_NE(page.certificateFileName, first);
     EXPECT_TRUE(exists(first));
     EXPECT_EQ(TempDir::read(page.certificateFileName), (std::vector<uint8_t>{0x30, 0x03}));
-    EXPECT_EQ(temp.files().size(), 2u);  // no extra reservation files
+    EXPECT_EQ(temp.entries().size(), 2u);  // no extra reservation files
 }
 
 TEST(CertificateFile, TrailingSlashInTmpdirAndEmptyContent) {
-    TempDir temp;
-    ScopedEnvironment slash("TMPDIR", temp.path + "/");
+    ScopedTmpdir temp;
+    ScopedEnvironment slash("TMPDIR", temp.path() + "/");
     U2fCertPage page;
     ASSERT_TRUE(writeCertificateFile(page, nullptr, 0));
     EXPECT_EQ(page.certificateFileName.find("//"), std::string::npos);
@@ -71,7 +71,7 @@ TEST(CertificateFile, NoTemporaryNameKeepsThePreviousPath) {
 }
 
 TEST(Export, WritesTheHeldCertificateAndOpensIt) {
-    TempDir temp;
+    ScopedTmpdir temp;
     Fido2CertPage page;
     ScriptedPrompts prompts;
     page.addCertificate(PageCertificate{{0x01}, std::nullopt});
@@ -84,25 +84,25 @@ TEST(Export, WritesTheHeldCertificateAndOpensIt) {
     // An index the page does not hold writes and opens nothing.
     exportCertificate(page, 2, prompts);
     EXPECT_EQ(prompts.openedFiles.size(), 1u);
-    EXPECT_EQ(temp.files().size(), 1u);
+    EXPECT_EQ(temp.entries().size(), 1u);
 }
 
 TEST(Export, AClearAndThePageItselfRemoveEveryTemporaryFileOfThePage) {
-    TempDir temp;
+    ScopedTmpdir temp;
     U2fCertPage page;
     ScriptedPrompts prompts;
     page.showU2fTips();
     page.clearCertificatePage();  // never shown a certificate: deletes nothing
-    EXPECT_TRUE(temp.files().empty());
+    EXPECT_TRUE(temp.entries().empty());
 
     page.addCertificate(PageCertificate{{0x30, 0x03, 0x02, 0x01, 0x05}, std::nullopt});
     exportCertificate(page, 0, prompts);
     exportCertificate(page, 0, prompts);
     ASSERT_EQ(prompts.openedFiles.size(), 2u);
-    EXPECT_EQ(temp.files().size(), 2u);
+    EXPECT_EQ(temp.entries().size(), 2u);
 
     page.clearCertificatePage();
-    EXPECT_TRUE(temp.files().empty());
+    EXPECT_TRUE(temp.entries().empty());
     EXPECT_EQ(page.certificateFileName, prompts.openedFiles[1]);  // the name stays
     page.clearCertificatePage();                                  // a second clear fails silently
 
@@ -110,9 +110,9 @@ TEST(Export, AClearAndThePageItselfRemoveEveryTemporaryFileOfThePage) {
         U2fCertPage other;
         other.addCertificate(PageCertificate{{0x30, 0x00}, std::nullopt});
         exportCertificate(other, 0, prompts);
-        EXPECT_EQ(temp.files().size(), 1u);
+        EXPECT_EQ(temp.entries().size(), 1u);
     }
-    EXPECT_TRUE(temp.files().empty());  // gone with the page, as when the program ends
+    EXPECT_TRUE(temp.entries().empty());  // gone with the page, as when the program ends
 }
 
 }  // namespace

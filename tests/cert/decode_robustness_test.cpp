@@ -9,8 +9,8 @@
 #include "cert/u2f_fetch.h"
 #include "ctap/cbor.h"
 #include "support/scripted_prompts.h"
-#include "temp_dir.h"
-#include "test_certificates.h"
+#include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace orvanta::test {
 namespace {
@@ -39,10 +39,10 @@ Bytes damage(Bytes bytes, std::mt19937& random) {
 }
 
 TEST(DecodeRobustness, DamagedU2fRegistrationsGiveRowsOr6666) {
-    TempDir temp;
-    TestKey caKey{301};
-    TestKey attestationKey{302};
-    TestKey userKey{303};
+    ScopedTmpdir temp;
+    P256TestKey caKey{301};
+    P256TestKey attestationKey{302};
+    P256TestKey userKey{303};
     U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
     std::mt19937 random(4242);
     int shown = 0;
@@ -73,10 +73,10 @@ TEST(DecodeRobustness, DamagedU2fRegistrationsGiveRowsOr6666) {
 }
 
 TEST(DecodeRobustness, DamagedMakeCredentialResponsesEndInADocumentedWay) {
-    TempDir temp;
-    TestKey caKey{311};
-    TestKey attestationKey{312};
-    CertificateShape shape;
+    ScopedTmpdir temp;
+    P256TestKey caKey{311};
+    P256TestKey attestationKey{312};
+    CertificateRequest shape;
     Bytes certificate = makeCertificate(shape, attestationKey, caKey);
     Bytes authData(37, 0x41);
     Bytes cdh(FIDO2_CLIENT_DATA_HASH, FIDO2_CLIENT_DATA_HASH + 32);

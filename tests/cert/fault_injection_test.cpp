@@ -16,8 +16,9 @@
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
 #include "support/scripted_prompts.h"
+#include "support/temp_dir.h"
 #include "support/virtual_key_fixture.h"
-#include "temp_dir.h"
+#include "transport/hid_link.h"
 
 namespace orvanta::test {
 namespace {
@@ -168,7 +169,7 @@ class FaultInjection : public VirtualKeyFixture, public ::testing::WithParamInte
         }
     }
 
-    TempDir temp;
+    ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
     HardInfoPage hardware;
     Fido2CertPage fido2;

@@ -5,9 +5,9 @@
 #include "cert/certificate_pages.h"
 #include "ctap/cbor.h"
 #include "support/scripted_prompts.h"
+#include "support/temp_dir.h"
+#include "support/test_pki.h"
 #include "support/transport_fixture.h"
-#include "temp_dir.h"
-#include "test_certificates.h"
 
 namespace orvanta::test {
 namespace {
@@ -164,11 +164,11 @@ class Fido2FetchTest : public TransportFixture {
         };
         page.showFido2Tips();
 
-        CertificateShape attestationShape;
+        CertificateRequest attestationShape;
         attestationShape.transports = Bytes{0x03, 0x02, 0x04, 0x30};
         attestationCertificate = makeCertificate(attestationShape, attestationKey, caKey);
-        CertificateShape caShape;
-        caShape.subject = "C=US,O=Orvanta Test,CN=Orvanta Test Root";
+        CertificateRequest caShape;
+        caShape.subject = {{"C", "US"}, {"O", "Orvanta Test"}, {"CN", "Orvanta Test Root"}};
         caCertificate = makeCertificate(caShape, caKey, caKey);
         authData = Bytes(37, 0x00);
         authData[32] = 0x41;  // UP and AT flags
@@ -178,7 +178,7 @@ class Fido2FetchTest : public TransportFixture {
         return fetchFido2Certificates(session(), clientPinSet, page, prompts).outcome;
     }
 
-    TempDir temp;
+    ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
     std::shared_ptr<FakeDevice> device;
     // Whether the key reported a client PIN, as the fetch is told.
@@ -188,8 +188,8 @@ class Fido2FetchTest : public TransportFixture {
     Bytes response;
     Fido2CertPage page;
     ScriptedPrompts prompts;
-    TestKey caKey{201};
-    TestKey attestationKey{202};
+    P256TestKey caKey{201};
+    P256TestKey attestationKey{202};
     Bytes attestationCertificate;
     Bytes caCertificate;
     Bytes authData;
@@ -382,7 +382,7 @@ TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
          std::vector<Bytes>{attestationCertificate, caCertificate, attestationCertificate}});
     onCertificateRowDoubleClick(devices, page, 0, prompts);
     ASSERT_EQ(page.rowCount(), 1 + (11 + 1) + 9 + 11);
-    size_t files = temp.files().size();
+    size_t files = temp.entries().size();
     requests.clear();
 
     // Field rows, separator rows and clicks outside the list do nothing.
@@ -391,7 +391,7 @@ TEST_F(Fido2FetchTest, DoubleClicksOnTheFido2Page) {
     }
     EXPECT_TRUE(requests.empty());
     EXPECT_TRUE(prompts.openedFiles.empty());
-    EXPECT_EQ(temp.files().size(), files);
+    EXPECT_EQ(temp.entries().size(), files);
 
     // The second certificate's "Base64 encode" row writes and opens the second certificate.
     int row = 13 + 7;

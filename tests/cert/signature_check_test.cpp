@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "support/p256_test_key.h"
-#include "test_certificates.h"
+#include "support/test_pki.h"
 
 namespace orvanta {
 namespace {

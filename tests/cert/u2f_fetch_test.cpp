@@ -6,9 +6,9 @@
 
 #include "cert/certificate_pages.h"
 #include "support/scripted_prompts.h"
+#include "support/temp_dir.h"
+#include "support/test_pki.h"
 #include "support/transport_fixture.h"
-#include "temp_dir.h"
-#include "test_certificates.h"
 
 namespace orvanta::test {
 namespace {
@@ -102,7 +102,7 @@ class U2fFetchTest : public TransportFixture {
 
     FetchOutcome fetch() { return fetchU2fCertificate(session(), page, prompts).outcome; }
 
-    TempDir temp;
+    ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
     std::shared_ptr<FakeDevice> device;
     std::deque<Answer> script;
@@ -112,9 +112,9 @@ class U2fFetchTest : public TransportFixture {
     std::vector<uint32_t> times;
     U2fCertPage page;
     ScriptedPrompts prompts;
-    TestKey caKey{101};
-    TestKey attestationKey{102};
-    TestKey userKey{103};
+    P256TestKey caKey{101};
+    P256TestKey attestationKey{102};
+    P256TestKey userKey{103};
 };
 
 TEST_F(U2fFetchTest, ThreeUntouchedAnswersThenSuccessGiveFourRegistersAndTheRows) {
@@ -285,7 +285,7 @@ TEST_F(U2fFetchTest, UndecodableCertificateShows6666) {
     EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed6666!");
     EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
-    EXPECT_TRUE(temp.files().empty());
+    EXPECT_TRUE(temp.entries().empty());
 }
 
 TEST_F(U2fFetchTest, ResponsesCutOrTooLongShow6666AndAMissingSignatureFailsItsCheck) {
@@ -373,14 +373,14 @@ TEST_F(U2fFetchTest, DoubleClicksOnTheU2fPage) {
     onU2fRowDoubleClick(devices, page, 0, prompts);  // "Tips"
     ASSERT_EQ(page.rowCount(), 12);
     ASSERT_EQ(apdus.size(), 1u);
-    size_t files = temp.files().size();
+    size_t files = temp.entries().size();
 
     // The blank row, a field row and a click below the list do nothing.
     for (int row : {1, 2, 4, 11, 99, -1}) {
         onU2fRowDoubleClick(devices, page, row, prompts);
     }
     EXPECT_EQ(apdus.size(), 1u);
-    EXPECT_EQ(temp.files().size(), files);
+    EXPECT_EQ(temp.entries().size(), files);
     EXPECT_TRUE(prompts.openedFiles.empty());
 
     // "Base64 encode" exports the certificate and opens the new file.
@@ -388,7 +388,7 @@ TEST_F(U2fFetchTest, DoubleClicksOnTheU2fPage) {
     ASSERT_EQ(prompts.openedFiles.size(), 1u);
     EXPECT_EQ(prompts.openedFiles[0], page.certificateFileName);
     EXPECT_EQ(TempDir::read(page.certificateFileName), reg.certificate);
-    EXPECT_EQ(temp.files().size(), files + 1);
+    EXPECT_EQ(temp.entries().size(), files + 1);
 }
 
 // ---- the registration response layout ----

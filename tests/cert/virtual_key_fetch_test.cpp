@@ -11,10 +11,12 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
+#include "sim/attestation.h"
 #include "sim/virtual_backend.h"
 #include "support/scripted_prompts.h"
+#include "support/temp_dir.h"
 #include "support/virtual_key_fixture.h"
-#include "temp_dir.h"
+#include "transport/hex_text.h"
 
 namespace orvanta::test {
 namespace {
@@ -72,7 +74,7 @@ class VirtualKeyFetchTest : public VirtualKeyFixture {
     }
     VirtualKey& connect(const std::string& name) { return connect(profileByName(name)); }
 
-    TempDir temp;
+    ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
     HardInfoPage hardware;
     Fido2CertPage fido2;
@@ -319,14 +321,36 @@ TEST_F(VirtualKeyFetchTest, ExportsWriteOneFileEachAndAClearDeletesThemAll) {
     onU2fRowDoubleClick(*devices, u2f, 8, prompts);
     ASSERT_EQ(prompts.openedFiles.size(), 2u);
     EXPECT_NE(prompts.openedFiles[0], prompts.openedFiles[1]);
-    EXPECT_EQ(temp.files().size(), 3u);  // the shown copy and two exports
+    EXPECT_EQ(temp.entries().size(), 3u);  // the shown copy and two exports
     for (const std::string& file : prompts.openedFiles) {
-        EXPECT_EQ(file.rfind(temp.path + "/f1d0", 0), 0u) << file;
+        EXPECT_EQ(file.rfind(temp.path() + "/f1d0", 0), 0u) << file;
         EXPECT_EQ(file.substr(file.size() - 4), ".cer");
     }
 
     u2f.clearCertificatePage();
-    EXPECT_TRUE(temp.files().empty());
+    EXPECT_TRUE(temp.entries().empty());
+}
+
+// The virtual key's attestation material comes from fixed seeds through its generator, key
+// derivation, RFC 6979 signatures and certificate writer: any change in one of them shows
+// here as other certificate bytes (and on every page that shows them).
+TEST(VirtualAttestationBytes, CertificatesAreTheRecordedOnes) {
+    const struct {
+        const char* profile;
+        const char* attestation;
+        const char* root;
+    } cases[] = {
+        {"default", "881EBFEA977B8046AD6FCCACBAFED0DA4141ACC672A5A287A32CEECAFAC651C7",
+         "E9CF82E50E9F7A480202033D04C92E14838A877FF79A9C46052565FB71A7EE8D"},
+        {"eddsa", "95264765F2D5C849F9581F8A4A5C9D2A262005D982359A7D4B1ACE8E8426C9FF",
+         "ED42DE157BD574CDB450EE8B697BD6D16AE03B6163A315B14438B55C4BCAB488"},
+    };
+    for (const auto& c : cases) {
+        const VirtualAttestation& material =
+            VirtualAttestation::forProfile(profileByName(c.profile));
+        EXPECT_EQ(hexText(sha256Of(material.certificate())), c.attestation) << c.profile;
+        EXPECT_EQ(hexText(sha256Of(material.caCertificate())), c.root) << c.profile;
+    }
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "support/scripted_prompts.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta::test {
 namespace {

@@ -1,6 +1,5 @@
 #include "cli_harness.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -120,36 +119,6 @@ CliResult runBinary(const std::vector<std::string>& args, const std::string& inp
     waitpid(child, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-TempDir::TempDir() {
-    std::string pattern = ::testing::TempDir() + "orvanta-cli-test-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back(0);
-    if (mkdtemp(name.data()) != nullptr) {
-        path_ = name.data();
-    }
-}
-
-TempDir::~TempDir() {
-    for (const std::string& entry : entries()) {
-        unlink(file(entry).c_str());
-    }
-    rmdir(path_.c_str());
-}
-
-std::vector<std::string> TempDir::entries() const {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(path_.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        closedir(dir);
-    }
-    return names;
 }
 
 std::string readText(const std::string& path) {

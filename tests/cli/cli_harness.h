@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/terminal.h"
+#include "support/temp_dir.h"
 #include "transport/clock.h"
 
 namespace orvanta::test {
@@ -46,21 +47,6 @@ CliResult runCli(const std::vector<std::string>& args, const std::string& input 
 
 // The orvanta-cli binary in a new session, with standard input text.
 CliResult runBinary(const std::vector<std::string>& args, const std::string& input = "");
-
-// A fresh directory under the test temp directory; removed with its files on destruction.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    std::vector<std::string> entries() const;
-
-  private:
-    std::string path_;
-};
 
 std::string readText(const std::string& path);
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -1,16 +1,15 @@
 #include "ctap/crypto.h"
 
 #include <gtest/gtest.h>
-#include <mbedtls/aes.h>
-#include <mbedtls/asn1.h>
-#include <mbedtls/ecp.h>
-#include <mbedtls/sha256.h>
+#include <openssl/ec.h>
+#include <openssl/obj_mac.h>
 
 #include <array>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ctap/openssl_handles.h"
 #include "ctap/pin_protocol.h"
 #include "support/p256_test_key.h"
 
@@ -241,9 +240,8 @@ TEST(KeyAgreement, SecretMatchesTheAuthenticatorSide) {
 
     // The authenticator multiplies the platform key by its own scalar and hashes X.
     std::array<uint8_t, 32> sharedX = authenticator.agree(a.x.data(), a.y.data());
-    std::array<uint8_t, 32> expected{};
-    ASSERT_EQ(mbedtls_sha256_ret(sharedX.data(), sharedX.size(), expected.data(), 0), 0);
-    EXPECT_EQ(a.secret, expected);
+    EXPECT_EQ(Bytes(a.secret.begin(), a.secret.end()),
+              sha256Of(Bytes(sharedX.begin(), sharedX.end())));
 }
 
 TEST(KeyAgreement, EveryCallMakesANewPlatformKey) {
@@ -263,11 +261,10 @@ TEST(KeyAgreement, PlatformKeyIsOnTheCurve) {
     std::array<uint8_t, 65> point{0x04};
     std::copy(a.x.begin(), a.x.end(), point.begin() + 1);
     std::copy(a.y.begin(), a.y.end(), point.begin() + 33);
-    EcpGroup group;
-    ASSERT_EQ(mbedtls_ecp_group_load(group.get(), MBEDTLS_ECP_DP_SECP256R1), 0);
-    EcpPoint q;
-    ASSERT_EQ(mbedtls_ecp_point_read_binary(group.get(), q.get(), point.data(), point.size()), 0);
-    EXPECT_EQ(mbedtls_ecp_check_pubkey(group.get(), q.get()), 0);
+    const openssl::EcGroup group(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
+    const openssl::EcPoint q(EC_POINT_new(group.get()));
+    ASSERT_EQ(EC_POINT_oct2point(group.get(), q.get(), point.data(), point.size(), nullptr), 1);
+    EXPECT_EQ(EC_POINT_is_on_curve(group.get(), q.get(), nullptr), 1);
 }
 
 TEST(KeyAgreement, SeedFailureHasItsOwnCode) {
@@ -304,6 +301,45 @@ TEST(KeyAgreement, PeerPointOffTheCurveFails) {
     bogus[32] = 1;  // X = 1
     bogus[64] = 1;  // Y = 1: not a P-256 point
     EXPECT_EQ(agreeWith(bogus).result, CRYPTO_POINT_INVALID);
+}
+
+// --- ECDSA P-256 signing (RFC 6979, A.2.5: P-256 with SHA-256) ---
+
+TEST(EcdsaSign, Rfc6979VectorsAndTheyVerify) {
+    const Bytes scalar =
+        fromHex("C9AFA9D845BA75166B5C215767B1D6934E50C3DB36E89B127B8A622B120F6721");
+    const std::span<const uint8_t, P256_SCALAR_LENGTH> d(scalar.data(), P256_SCALAR_LENGTH);
+    std::array<uint8_t, P256_PUBLIC_KEY_LENGTH> publicKey{0x04};
+    ASSERT_EQ(p256PublicKey(d, std::span(publicKey).subspan<1, 32>(),
+                            std::span(publicKey).subspan<33, 32>()),
+              0);
+    const struct {
+        const char* message;
+        const char* r;
+        const char* s;
+    } cases[] = {
+        {"sample", "00EFD48B2AACB6A8FD1140DD9CD45E81D69D2C877B56AAF991C34D0EA84EAF3716",
+         "00F7CB1C942D657C41D436C7A1B6E29F65F3E900DBB9AFF4064DC4AB2F843ACDA8"},
+        {"test", "00F1ABB023518351CD71D881567B1EA663ED3EFCF6C5132B354F28D3B0B7D38367",
+         "019F4113742A2B14BD25926B49C649155F267E60D3814B4C0CC84250E46F0083"},
+    };
+    for (const auto& c : cases) {
+        const Bytes message = fromText(c.message);
+        const Bytes digest = sha256Of(message);
+        Bytes signature(ES256_SIGNATURE_MAX_LENGTH);
+        size_t length = 0;
+        ASSERT_EQ(signEcdsaP256(d, std::span<const uint8_t, SHA256_LENGTH>(digest.data(), 32),
+                                signature, length),
+                  0);
+        signature.resize(length);
+        EXPECT_EQ(signature, test::derSignature(fromHex(c.r), fromHex(c.s))) << c.message;
+        EXPECT_EQ(verifyEcdsaP256(signature, message, publicKey), 0) << c.message;
+    }
+    Bytes tooShort(60);
+    size_t length = 0;
+    EXPECT_EQ(signEcdsaP256(d, std::span<const uint8_t, SHA256_LENGTH>(sha256Of({}).data(), 32),
+                            tooShort, length),
+              CRYPTO_BAD_LENGTH);
 }
 
 // --- ECDSA P-256 verification ---
@@ -350,20 +386,24 @@ TEST_F(EcdsaVerify, PaddedIntegersOf33BytesVerify) {
 
 TEST_F(EcdsaVerify, ShortIntegersVerify) {
     // About one signature in 512 has an r (or s) below 2^247, whose DER INTEGER is 31
-    // bytes or shorter. The seeded key makes the search the same on every run.
+    // bytes or shorter. Signatures are deterministic, so each attempt signs another
+    // message; the search is the same on every run.
     bool shortR = false;
     bool shortS = false;
     for (int attempt = 0; attempt < 6000 && !(shortR && shortS); ++attempt) {
-        Bytes signature = key.sign(message);
+        Bytes numbered = message;
+        numbered.push_back(static_cast<uint8_t>(attempt));
+        numbered.push_back(static_cast<uint8_t>(attempt >> 8));
+        Bytes signature = key.sign(numbered);
         size_t rLength = signature[3];
         size_t sLength = signature[4 + rLength + 1];
         if (rLength < 32 && !shortR) {
             shortR = true;
-            EXPECT_EQ(verify(signature, message), 0) << "r of " << rLength << " bytes";
+            EXPECT_EQ(verify(signature, numbered), 0) << "r of " << rLength << " bytes";
         }
         if (sLength < 32 && !shortS) {
             shortS = true;
-            EXPECT_EQ(verify(signature, message), 0) << "s of " << sLength << " bytes";
+            EXPECT_EQ(verify(signature, numbered), 0) << "s of " << sLength << " bytes";
         }
     }
     EXPECT_TRUE(shortR);

@@ -13,7 +13,7 @@
 #include "ctap/status_messages.h"
 #include "support/scripted_prompts.h"
 #include "support/virtual_key_fixture.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta::test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta {
 namespace {

@@ -44,7 +44,9 @@ class CardsInTheWindow : public test::WindowFixture {
 
     std::unique_ptr<test::VirtualReader> reader;
     DeviceContext cardDevices{
-        std::make_shared<WithCardsBackend>(backend, std::make_shared<PcscBackend>(clock)), clock};
+        std::make_shared<CombinedKeySource>(std::vector<std::shared_ptr<KeySource>>{
+            hidKeys(backend), std::make_shared<PcscBackend>()}),
+        clock};
 };
 
 TEST_F(CardsInTheWindow, AnInsertedCardJoinsTheChooserWithItsPagesAndLeavesWhenRemoved) {

@@ -43,7 +43,7 @@ TEST(PermissionHint, CardsThatWillNotOpenAreNotNamed) {
     // Most often some other card without a FIDO application: no udev rule helps there.
     OpenFailure card =
         failure("Virtual PCD 00 00", "pcsc:Virtual PCD 00 00", "the card has no FIDO application");
-    card.info.pcsc = true;
+    card.info.transport = TransportKind::Card;
     EXPECT_EQ(permissionHint({card}), "");
     EXPECT_EQ(permissionHint({card, failure("Key 5", "/dev/hidraw3", "permission denied")})
                   .rfind("Cannot open Key 5 (/dev/hidraw3): permission denied - ", 0),

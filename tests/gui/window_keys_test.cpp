@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "gui/window_fixture.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta {
 namespace {
@@ -128,7 +128,7 @@ TEST_F(SeveralKeys, IdentifySendsWinkToTheChosenKey) {
         DeviceContext context(std::shared_ptr<HidBackend>(&probe, [](HidBackend*) {}), probeClock);
         context.enumerate();
         context.select(0, 0);
-        Result<Bytes> wink = ctaphidExchange(context.session(), CTAPHID_WINK, {});
+        Result<Bytes> wink = exchange(context.session(), CTAPHID_WINK, {});
         if (!wink && wink.error().cause == TransportCause::BadRequest) {
             GTEST_SKIP() << "ctaphidExchange refuses messages without data, WINK among them";
         }

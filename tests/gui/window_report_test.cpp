@@ -127,9 +127,9 @@ TEST(SameKeys, WindowAndCommandLineTakeTheSameListOfVirtualKeys) {
     const AppOptions options = parseCommandLine(2, argv);
     ASSERT_EQ(options.error, "");
     ManualClock clock{1000};
-    std::shared_ptr<HidBackend> backend = makeBackend(deviceChoice(options), clock, nullptr);
-    ASSERT_NE(backend, nullptr);
-    DeviceContext devices(backend, clock);
+    std::shared_ptr<KeySource> keys = makeKeySource(deviceChoice(options), clock, nullptr);
+    ASSERT_NE(keys, nullptr);
+    DeviceContext devices(keys, clock);
     test::ScriptedPrompts prompts;
     COrvantaDlg window(devices, &prompts);
     ASSERT_TRUE(test::settle(window));

@@ -58,7 +58,7 @@ TEST_F(Refresh, NoKeyLeavesThreeEmptyListsAndDeletesRememberedFiles) {
     // not on a handle of an earlier key.
     EXPECT_FALSE(session().present());
     const uint8_t ping[1] = {0};
-    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_PING, ping);
+    Result<Bytes> reply = exchange(session(), CTAPHID_PING, ping);
     ASSERT_FALSE(reply.ok());
     EXPECT_TRUE(reply.error().isTransport());
     EXPECT_EQ(reply.error().cause, TransportCause::NoDevice);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
 #include "transport/device_session.h"
+#include "transport/exchange.h"
 #include "transport/hex_text.h"
 
 namespace orvanta {

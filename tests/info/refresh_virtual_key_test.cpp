@@ -4,6 +4,7 @@
 #include "info/device_refresh.h"
 #include "info/getinfo_rows.h"
 #include "support/virtual_key_fixture.h"
+#include "transport/hid_link.h"
 
 namespace orvanta::test {
 namespace {

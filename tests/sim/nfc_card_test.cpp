@@ -1,5 +1,5 @@
 // The virtual key as a contactless card: its answers to the APDUs a reader passes on, and
-// the whole inspector over the bridge and the card in process, whose pages must be those
+// the whole inspector over the card link and the card in process, whose pages must be those
 // of the same key over HID but for the USB identity a card does not have.
 
 #include "sim/nfc_card.h"
@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "cert/fido2_fetch.h"
-#include "cert/temp_dir.h"
 #include "cert/u2f_fetch.h"
 #include "info/device_refresh.h"
 #include "support/scripted_prompts.h"
+#include "support/temp_dir.h"
 #include "support/virtual_key_setup.h"
-#include "transport/ctaphid.h"
-#include "transport/nfc_bridge.h"
+#include "transport/exchange.h"
+#include "transport/pcsc_link.h"
 
 namespace orvanta::test {
 namespace {
@@ -133,7 +133,7 @@ TEST_F(NfcCardTest, ACommandThatNeedsATouchAnswersKeepaliveUntilTouchedOrEnded) 
     EXPECT_GE(clock.tickCount() - before, USER_PRESENCE_TIMEOUT_MS);
 }
 
-// The card behind a bridge, in process: what the pcsc backend makes of a card in a reader.
+// The card behind its link, in process: what the pcsc backend makes of a card in a reader.
 class CardLink final : public CardChannel {
   public:
     explicit CardLink(NfcCard& card) : card_(card) {}
@@ -145,26 +145,25 @@ class CardLink final : public CardChannel {
     NfcCard& card_;
 };
 
-class CardReaderBackend final : public HidBackend {
+class CardReaderBackend final : public KeySource {
   public:
-    CardReaderBackend(NfcCard& card, Clock& clock) : card_(card), clock_(clock) {}
+    explicit CardReaderBackend(NfcCard& card) : card_(card) {}
     std::vector<HidInterfaceInfo> enumerate() override {
         HidInterfaceInfo info;
         info.path = "pcsc:Test Reader";
         info.productString = "Test Reader";
         info.usagePage = 0xF1D0;
         info.usage = 1;
-        info.pcsc = true;
+        info.transport = TransportKind::Card;
         return {info};
     }
-    std::unique_ptr<HidHandle> open(const std::string&, std::string* error) override {
-        auto bridge = std::make_unique<NfcBridge>(std::make_unique<CardLink>(card_), clock_);
-        return bridge->open(error) ? std::move(bridge) : nullptr;
+    std::unique_ptr<CtapLink> open(const std::string&, std::string* error) override {
+        auto link = std::make_unique<PcscLink>(std::make_unique<CardLink>(card_));
+        return link->open(error) ? std::move(link) : nullptr;
     }
 
   private:
     NfcCard& card_;
-    Clock& clock_;
 };
 
 struct Inspection {
@@ -174,11 +173,11 @@ struct Inspection {
 };
 
 // The refresh and both fetches, as the window runs them.
-Inspection inspect(std::shared_ptr<HidBackend> backend, Clock& clock) {
+Inspection inspect(std::shared_ptr<KeySource> keys, Clock& clock) {
     ScriptedPrompts prompts;
     prompts.okCancelDefault = true;
     prompts.pinDefault = "1234";
-    DeviceContext devices(std::move(backend), clock);
+    DeviceContext devices(std::move(keys), clock);
     HardInfoPage hardware;
     Fido2CertPage fido2;
     U2fCertPage u2f;
@@ -198,14 +197,14 @@ std::vector<std::string> cells(const std::vector<Row>& rows, size_t from = 0) {
     return out;
 }
 
-TEST_F(NfcCardTest, ThroughTheBridgeTheInspectorShowsTheSamePagesAsOverHid) {
-    TempDir temp;
+TEST_F(NfcCardTest, ThroughTheCardLinkTheInspectorShowsTheSamePagesAsOverHid) {
+    ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
     for (const char* profile : {"full", "pin", "u2f-only", "ctap2-only", "slow-touch"}) {
         SCOPED_TRACE(profile);
-        const Inspection hid = inspect(makeVirtualKey(profile, clock).backend, clock);
+        const Inspection hid = inspect(hidKeys(makeVirtualKey(profile, clock).backend), clock);
         insert(profile);
-        const Inspection nfc = inspect(std::make_shared<CardReaderBackend>(*card, clock), clock);
+        const Inspection nfc = inspect(std::make_shared<CardReaderBackend>(*card), clock);
 
         ASSERT_GE(nfc.hardware.size(), 4u);
         EXPECT_EQ(nfc.hardware[0].valueText(), "Test Reader");
@@ -213,8 +212,8 @@ TEST_F(NfcCardTest, ThroughTheBridgeTheInspectorShowsTheSamePagesAsOverHid) {
             EXPECT_FALSE(nfc.hardware[i].value.has_value()) << nfc.hardware[i].label;
             EXPECT_FALSE(nfc.hardware[i].tip.empty()) << nfc.hardware[i].label;
         }
-        // Over HID the page ends with the facts of the key's INIT reply; a card has no INIT
-        // of its own (the bridge answers it), so its page stops before them.
+        // Over HID the page ends with the facts of the key's INIT reply; a card has no
+        // CTAPHID, so its page stops before them.
         std::vector<std::string> overHid = cells(hid.hardware, 4);
         ASSERT_GE(overHid.size(), 3u);
         const std::vector<std::string> initRows(overHid.end() - 3, overHid.end());

@@ -7,9 +7,19 @@
 #include "info/device_context.h"
 #include "support/fake_hid.h"
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
+#include "transport/hid_link.h"
 
 namespace orvanta::test {
+
+// The CTAPHID link of a session on a HID key.
+inline const HidLink& hidLink(const DeviceSession& session) {
+    return *static_cast<const HidLink*>(session.link());
+}
+// Whether it will ask for a new channel first.
+inline bool channelPending(const DeviceSession& session) {
+    return hidLink(session).channelPending();
+}
 
 class TransportFixture : public ::testing::Test {
   protected:

@@ -11,7 +11,7 @@
 #include "support/fake_hid.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
+#include "transport/exchange.h"
 
 namespace orvanta::test {
 

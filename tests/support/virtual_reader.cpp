@@ -274,8 +274,7 @@ VirtualReader::~VirtualReader() {
 }
 
 std::vector<PcscReader> VirtualReader::readers() {
-    SystemClock clock;
-    PcscBackend backend(clock);
+    PcscBackend backend;
     std::string error;
     return backend.readers(&error);
 }

@@ -55,7 +55,7 @@ TEST_F(Ctaphid, RequestSplitsAt57And59Bytes) {
           Case{200, {{-1, 57}, {0, 59}, {1, 59}, {2, 25}}}}) {
         d->written.clear();
         Bytes request = pattern(c.length);
-        Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_MSG, request);
+        Result<Bytes> reply = exchange(session(), CTAPHID_MSG, request);
         ASSERT_TRUE(reply.ok()) << c.length;
         EXPECT_EQ(*reply, (Bytes{0x90, 0x00}));
         auto reports = requestReports(*d);
@@ -87,7 +87,7 @@ TEST_F(Ctaphid, ReassemblesA200ByteReplyFromFourReports) {
     d->onMessage = [&](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0x90, payload); };
     size_t before = d->input.size();
     const uint8_t request[] = {0x04};
-    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    Result<Bytes> reply = exchange(session(), CTAPHID_CBOR, request);
     ASSERT_TRUE(reply.ok());
     EXPECT_EQ(before, 0u);
     EXPECT_EQ(reply->size(), 200u);
@@ -104,7 +104,7 @@ TEST_F(Ctaphid, SkipsKeepalivesZeroLengthAndOtherChannels) {
         dev.reply(0x90, {0x00, 0xA0});
     };
     const uint8_t request[] = {0x04};
-    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    Result<Bytes> reply = exchange(session(), CTAPHID_CBOR, request);
     ASSERT_TRUE(reply.ok());
     EXPECT_EQ(*reply, (Bytes{0x00, 0xA0}));
 }
@@ -121,7 +121,7 @@ TEST_F(Ctaphid, ContinuationOfAnotherChannelIsSkippedOutOfSequenceFails) {
         dev.input.push_back(cont);
     };
     const uint8_t request[] = {0x04};
-    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    Result<Bytes> reply = exchange(session(), CTAPHID_CBOR, request);
     ASSERT_TRUE(reply.ok());
     EXPECT_EQ(*reply, payload);
 
@@ -129,7 +129,7 @@ TEST_F(Ctaphid, ContinuationOfAnotherChannelIsSkippedOutOfSequenceFails) {
         dev.reply(0x90, payload);
         dev.input.back()[5] = 1;  // sequence 1 where 0 is due
     };
-    Result<Bytes> broken = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    Result<Bytes> broken = exchange(session(), CTAPHID_CBOR, request);
     EXPECT_FALSE(broken.ok());
     EXPECT_EQ(causeOf(broken), TransportCause::Framing);
 }
@@ -138,7 +138,7 @@ TEST_F(Ctaphid, InitOnlyOnFirstExchangeAfterSelection) {
     auto d = connectKey();
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) { dev.reply(0x83, {0x90, 0x00}); };
     const uint8_t apdu[] = {0x00, 0xA4, 0x04, 0x00};
-    EXPECT_TRUE(session().channelPending());
+    EXPECT_TRUE(channelPending(session()));
     for (int i = 0; i < 2; ++i) {
         Result<ApduReply> reply = sendApdu(session(), apdu);
         ASSERT_TRUE(reply.ok());
@@ -148,20 +148,20 @@ TEST_F(Ctaphid, InitOnlyOnFirstExchangeAfterSelection) {
     const Bytes& init = d->written[0];
     EXPECT_EQ(init[5], 0x86);
     EXPECT_EQ(init[7], 8);
-    EXPECT_EQ(session().channel(), channelOf(*d));
-    EXPECT_FALSE(session().channelPending());
+    EXPECT_EQ(hidLink(session()).channel(), channelOf(*d));
+    EXPECT_FALSE(channelPending(session()));
 
     // A new selection is a new session on a fresh handle: it needs a channel of its own.
     devices.enumerate();
     ASSERT_EQ(devices.select(0, 0), 1);
-    EXPECT_TRUE(session().channelPending());
+    EXPECT_TRUE(channelPending(session()));
     Result<ApduReply> reply = sendApdu(session(), apdu);
     ASSERT_TRUE(reply.ok());
     EXPECT_EQ(reply->status, 0x9000);
     EXPECT_EQ(d->initCount(), 2);
 
     // So does a session told to start afresh.
-    session().resetChannel();
+    session().link()->reset();
     reply = sendApdu(session(), apdu);
     ASSERT_TRUE(reply.ok());
     EXPECT_EQ(reply->status, 0x9000);
@@ -178,13 +178,13 @@ TEST_F(Ctaphid, InitReplyMustEchoOurNonce) {
     Result<ApduReply> reply = sendApdu(session(), apdu);
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::NoChannel);
-    EXPECT_NE(session().channel()[0], 0x55);
+    EXPECT_NE(hidLink(session()).channel()[0], 0x55);
 
     // Our own INIT reply that hands out the broadcast or the zero channel gives no channel.
     d->autoInit = true;
     for (uint8_t fill : {uint8_t{0xFF}, uint8_t{0x00}}) {
         std::fill(std::begin(d->channel), std::end(d->channel), fill);
-        session().resetChannel();
+        session().link()->reset();
         reply = sendApdu(session(), apdu);
         EXPECT_FALSE(reply.ok());
         EXPECT_EQ(causeOf(reply), TransportCause::NoChannel);
@@ -205,7 +205,7 @@ TEST_F(Ctaphid, SilentDeviceFailsWithinTheBound) {
 
     // INIT answered, the request not.
     d->autoInit = true;
-    session().resetChannel();
+    session().link()->reset();
     start = clock.tickCount();
     reply = sendApdu(session(), apdu);
     EXPECT_FALSE(reply.ok());
@@ -215,7 +215,7 @@ TEST_F(Ctaphid, SilentDeviceFailsWithinTheBound) {
     EXPECT_GE(clock.tickCount() - start, REPORT_WAIT_MS);
 
     // Keepalives keep the wait going, but not beyond the exchange limit.
-    session().resetChannel();
+    session().link()->reset();
     d->delayPerReport = 100;
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) {
         for (int i = 0; i < 2000; ++i) {  // 200 s of "waiting for touch"
@@ -230,7 +230,7 @@ TEST_F(Ctaphid, SilentDeviceFailsWithinTheBound) {
     EXPECT_LE(clock.tickCount() - start, EXCHANGE_LIMIT_MS + 200);
 
     // A touch after 5 s of keepalives still gets its reply.
-    session().resetChannel();
+    session().link()->reset();
     d->input.clear();
     d->onMessage = [](FakeDevice& dev, uint8_t, const Bytes&) {
         for (int i = 0; i < 50; ++i) {
@@ -249,20 +249,20 @@ TEST_F(Ctaphid, OversizedReplyAndOddReportLengthsFail) {
         dev.raw(dev.channel, {0x90, 0x10, 0x01, 0x00});  // BCNT 4097
     };
     const uint8_t request[] = {0x04};
-    Result<Bytes> reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    Result<Bytes> reply = exchange(session(), CTAPHID_CBOR, request);
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::Framing);
 
     d->input.clear();
     d->outputLength = 129;  // longer than the report buffer
     const size_t writtenBefore = d->written.size();
-    reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    reply = exchange(session(), CTAPHID_CBOR, request);
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::Framing);
     EXPECT_EQ(d->written.size(), writtenBefore);  // refused before anything is written
     d->outputLength = 65;
     d->writeResult = 64;  // short write
-    reply = ctaphidExchange(session(), CTAPHID_CBOR, request);
+    reply = exchange(session(), CTAPHID_CBOR, request);
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::Write);
 }
@@ -372,7 +372,7 @@ TEST_F(Ctaphid, SessionWithoutAKeyNeverTouchesTheDevice) {
     Result<CborReply> cbor = sendCbor(noKey, apdu);
     EXPECT_FALSE(cbor.ok());
     EXPECT_EQ(causeOf(cbor), TransportCause::NoDevice);
-    Result<Bytes> raw = ctaphidExchange(noKey, CTAPHID_MSG, apdu);
+    Result<Bytes> raw = exchange(noKey, CTAPHID_MSG, apdu);
     EXPECT_FALSE(raw.ok());
     EXPECT_EQ(causeOf(raw), TransportCause::NoDevice);
     EXPECT_TRUE(d->written.empty());
@@ -402,7 +402,7 @@ TEST_F(Ctaphid, FailedReadFailsTheExchange) {
     Result<ApduReply> reply = sendApdu(session(), apdu);
     EXPECT_FALSE(reply.ok());
     EXPECT_EQ(causeOf(reply), TransportCause::Read);
-    EXPECT_FALSE(session().channelPending());  // an attempted INIT is not retried
+    EXPECT_FALSE(channelPending(session()));  // an attempted INIT is not retried
 }
 
 // A clock that cancels the session's exchange once a given time has passed, as a signal

@@ -34,7 +34,9 @@ TEST_F(Discovery, AcceptedTableAndRecordFields) {
     backend->add(0x0483, 0xA2CA, 0xF1D0, "Table Key", 0x0123);
     backend->add(0x1050, 0x0407, 0xF1D0);
     backend->entries.push_back(
-        {{"locked", 0x1209, 0x5070, 0, "Locked", 0xF1D0, 1}, nullptr, "permission denied"});
+        {{"locked", 0x1209, 0x5070, 0, "Locked", 0xF1D0, 1, TransportKind::Usb, ""},
+         nullptr,
+         "permission denied"});
     DeviceList list = enumerateDevices(*backend);
     EXPECT_EQ(list.interfaceCount, 3);  // the unopenable one is not counted
     EXPECT_EQ(list.listed.size(), 4u);
@@ -87,14 +89,14 @@ TEST_F(Discovery, SelectionRules) {
     ASSERT_NE(chosen, nullptr);
     EXPECT_EQ(chosen->device().productName, "Twin");
     EXPECT_TRUE(chosen->present());
-    EXPECT_TRUE(chosen->channelPending());
+    EXPECT_TRUE(channelPending(*chosen));
 
     // The same through the front end's devices: the session is on the chosen key and
     // starts without a channel.
     devices.enumerate();
     EXPECT_EQ(devices.select(0x1209, 0x0001), 2);
     EXPECT_EQ(session().device().productName, "Twin");
-    EXPECT_TRUE(session().channelPending());
+    EXPECT_TRUE(channelPending(session()));
 
     // A removed key: nothing chosen, no key in the session after the enumeration.
     backend->entries.pop_back();
@@ -195,8 +197,8 @@ TEST(SideBySide, TwoSessionsOnTwoKeysKeepTheirOwnChannelsAndReplies) {
         // Pings of different lengths and contents, one on each key in turn.
         const Bytes firstPing(100, static_cast<uint8_t>(0xA0 + round));
         const Bytes secondPing(70, static_cast<uint8_t>(0xB0 + round));
-        Result<Bytes> firstEcho = ctaphidExchange(*first, CTAPHID_PING, firstPing);
-        Result<Bytes> secondEcho = ctaphidExchange(*second, CTAPHID_PING, secondPing);
+        Result<Bytes> firstEcho = exchange(*first, CTAPHID_PING, firstPing);
+        Result<Bytes> secondEcho = exchange(*second, CTAPHID_PING, secondPing);
         ASSERT_TRUE(firstEcho.ok()) << int(round);
         ASSERT_TRUE(secondEcho.ok()) << int(round);
         EXPECT_EQ(*firstEcho, firstPing);
@@ -217,15 +219,15 @@ TEST(SideBySide, TwoSessionsOnTwoKeysKeepTheirOwnChannelsAndReplies) {
     }
 
     // One channel per session, allocated once and kept.
-    EXPECT_FALSE(first->channelPending());
-    EXPECT_FALSE(second->channelPending());
-    EXPECT_NE(first->channel(), second->channel());
+    EXPECT_FALSE(channelPending(*first));
+    EXPECT_FALSE(channelPending(*second));
+    EXPECT_NE(hidLink(*first).channel(), hidLink(*second).channel());
     EXPECT_EQ(firstKey.counters().initRequests, 1u);
     EXPECT_EQ(secondKey.counters().initRequests, 1u);
 
     // Each key saw its INIT, then only its own session's requests on that session's channel.
     auto channelValue = [](const DeviceSession& session) {
-        const std::array<uint8_t, 4>& c = session.channel();
+        const std::array<uint8_t, 4>& c = hidLink(session).channel();
         return (uint32_t{c[0]} << 24) | (uint32_t{c[1]} << 16) | (uint32_t{c[2]} << 8) | c[3];
     };
     for (auto [key, session, pingByte] : {std::tuple{&firstKey, first.get(), uint8_t{0xA0}},

@@ -222,7 +222,7 @@ int exchangeMany(const std::string& lockPath, int logFd, bool useLock, Handshake
         std::memcpy(request.data(), &n, sizeof n);
         const int32_t pid = static_cast<int32_t>(::getpid());
         std::memcpy(request.data() + 4, &pid, sizeof pid);
-        Result<Bytes> reply = ctaphidExchange(*session, CTAPHID_MSG, request);
+        Result<Bytes> reply = exchange(*session, CTAPHID_MSG, request);
         if (!reply || reply->size() != REPLY_BYTES ||
             !std::equal(request.begin(), request.begin() + 8, reply->begin())) {
             return 1;
@@ -363,10 +363,10 @@ TEST_F(ExchangeLockRefused, ExchangeWithoutTheLockFailsAndSendsNothing) {
     DeviceRecord record;
     record.vendorId = 0x1209;
     record.productId = 0x0001;
-    DeviceSession refused(record, std::move(owned), clock);
+    DeviceSession refused(record, std::make_unique<HidLink>(std::move(owned)), clock);
     ASSERT_TRUE(refused.present());
     const uint8_t request[] = {0x04};
-    Result<Bytes> reply = ctaphidExchange(refused, CTAPHID_CBOR, request);
+    Result<Bytes> reply = exchange(refused, CTAPHID_CBOR, request);
     ASSERT_FALSE(reply.ok());
     EXPECT_EQ(reply.error().kind, ErrorKind::Transport);
     EXPECT_EQ(reply.error().cause, TransportCause::Lock);
@@ -386,7 +386,7 @@ TEST_F(ExchangeLockRefused, LockIsHeldOncePerExchangeAndReleasedOnFailure) {
     const uint8_t request[] = {0x04};
 
     // A silent key: the exchange fails after its bounded wait, the lock is given back.
-    Result<Bytes> reply = ctaphidExchange(session, CTAPHID_CBOR, request);
+    Result<Bytes> reply = exchange(session, CTAPHID_CBOR, request);
     ASSERT_FALSE(reply.ok());
     EXPECT_EQ(reply.error().cause, TransportCause::Timeout);
     EXPECT_EQ(locking->last->locks, 1);
@@ -394,9 +394,9 @@ TEST_F(ExchangeLockRefused, LockIsHeldOncePerExchangeAndReleasedOnFailure) {
 
     // An answering key: one lock and one release per exchange.
     device->onMessage = [](FakeDevice& d, uint8_t command, const Bytes&) { d.reply(command, {0}); };
-    session.resetChannel();
+    session.link()->reset();
     for (int i = 0; i < 3; ++i) {
-        reply = ctaphidExchange(session, CTAPHID_CBOR, request);
+        reply = exchange(session, CTAPHID_CBOR, request);
         ASSERT_TRUE(reply.ok()) << i;
         EXPECT_EQ(*reply, Bytes{0});
     }

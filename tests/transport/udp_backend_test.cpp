@@ -18,9 +18,9 @@
 #include "support/fake_hid.h"
 #include "support/virtual_key_setup.h"
 #include "transport/clock.h"
-#include "transport/ctaphid.h"
 #include "transport/device_list.h"
 #include "transport/device_session.h"
+#include "transport/exchange.h"
 
 namespace orvanta::test {
 namespace {
@@ -274,7 +274,9 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
     // their own.
     ManualClock fakeClock;
     FakeHidBackend fakes(fakeClock);
-    fakes.entries.push_back({HidInterfaceInfo{"fake", 0x1209, 1, 0, "", 0xF1D0, 1}, device, ""});
+    fakes.entries.push_back(
+        {HidInterfaceInfo{"fake", 0x1209, 1, 0, "", 0xF1D0, 1, TransportKind::Usb, ""}, device,
+         ""});
     uint16_t reply = freePort();
     auto responder = std::make_unique<LoopbackResponder>(fakes.open("fake", nullptr), reply);
 
@@ -294,7 +296,7 @@ TEST(UdpBackend, CtaphidExchangeWithALoopbackSimulator) {
     for (size_t i = 0; i < request.size(); ++i) {
         request[i] = static_cast<uint8_t>(i * 7);
     }
-    Result<Bytes> answer = ctaphidExchange(*session, CTAPHID_MSG, request);
+    Result<Bytes> answer = exchange(*session, CTAPHID_MSG, request);
     ASSERT_TRUE(answer.ok());
     ASSERT_EQ(answer->size(), 152u);
     EXPECT_EQ(Bytes(answer->begin(), answer->begin() + 150), request);

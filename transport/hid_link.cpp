@@ -1,4 +1,4 @@
-#include "transport/ctaphid.h"
+#include "transport/hid_link.h"
 
 #include <algorithm>
 #include <array>
@@ -44,14 +44,13 @@ class ExchangeLock {
 // the whole exchange ends at EXCHANGE_LIMIT_MS.
 class ReportReader {
   public:
-    ReportReader(HidHandle& handle, const DeviceSession& session, Clock& clock, size_t inputLength,
-                 uint32_t limitMs)
+    ReportReader(HidHandle& handle, const CallOptions& options, size_t inputLength)
         : handle_(handle),
-          session_(session),
-          clock_(clock),
+          options_(options),
+          clock_(options.clock),
           inputLength_(inputLength),
-          limitMs_(limitMs),
-          start_(clock.tickCount()) {
+          limitMs_(options.limitMs),
+          start_(options.clock.tickCount()) {
         restartWait();
     }
 
@@ -74,13 +73,13 @@ class ReportReader {
             // Short reads, so that a cancel is noticed within a slice also where a signal
             // does not interrupt the read.
             timeout = std::min(timeout, CANCEL_POLL_MS);
-            if (session_.cancelRequested()) {
+            if (options_.cancelRequested()) {
                 return TransportCause::Cancelled;
             }
             report.clear();
             int got = handle_.read(report.bytes.data(), inputLength_, timeout);
             if (got < 0) {
-                return session_.cancelRequested() ? TransportCause::Cancelled
+                return options_.cancelRequested() ? TransportCause::Cancelled
                                                   : TransportCause::Read;
             }
             if (got == 0) {
@@ -94,7 +93,7 @@ class ReportReader {
 
   private:
     HidHandle& handle_;
-    const DeviceSession& session_;
+    const CallOptions& options_;
     Clock& clock_;
     size_t inputLength_;
     uint32_t limitMs_;
@@ -102,27 +101,15 @@ class ReportReader {
     uint32_t waitStart_ = 0;
 };
 
-// Failures that say the key is not talking to us; a refused request (CTAPHID_ERROR) or a
-// request we would not send says nothing of the next one.
-bool endsTheRun(TransportCause cause) {
-    switch (cause) {
-        case TransportCause::Timeout:
-        case TransportCause::NoChannel:
-        case TransportCause::Framing:
-        case TransportCause::Read:
-        case TransportCause::Write:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool writeReport(HidHandle& handle, const Report& report, size_t length) {
     return handle.write(report.bytes.data(), length) == static_cast<int>(length);
 }
 
-TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t outLength,
-                               size_t inLength) {
+}  // namespace
+
+TransportCause HidLink::allocateChannel(size_t outLength, size_t inLength,
+                                        const CallOptions& options) {
+    HidHandle& handle = *handle_;
     std::array<uint8_t, CTAPHID_INIT_NONCE_LENGTH> nonce;
     std::random_device random;
     for (uint8_t& b : nonce) {
@@ -135,7 +122,7 @@ TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t
     if (!writeReport(handle, report, outLength)) {
         return TransportCause::Write;
     }
-    ReportReader reader(handle, session, session.clock(), inLength, session.exchangeLimitMs());
+    ReportReader reader(handle, options, inLength);
     for (;;) {
         TransportCause cause = reader.next(std::span<const uint8_t, 4>(CTAPHID_BROADCAST), report);
         if (cause != TransportCause::None) {
@@ -157,17 +144,19 @@ TransportCause allocateChannel(DeviceSession& session, HidHandle& handle, size_t
             if (reserved) {
                 return TransportCause::NoChannel;
             }
-            session.setChannel(channel);
+            channel_ = channel;
+            channelPending_ = false;
             // After nonce and channel: protocol version, device version, capabilities.
             const auto at = [&](size_t offset) { return data[CTAPHID_INIT_NONCE_LENGTH + offset]; };
-            session.setInitFacts({at(4), at(5), at(6), at(7), at(8)});
+            initFacts_ = InitFacts{at(4), at(5), at(6), at(7), at(8)};
             return TransportCause::None;
         }
     }
 }
 
-Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t command,
-                             std::span<const uint8_t> request) {
+Result<Bytes> HidLink::exchange(uint8_t command, std::span<const uint8_t> request,
+                                const CallOptions& options) {
+    HidHandle& handle = *handle_;
     const size_t outLength = handle.outputReportLength();
     const size_t inLength = handle.inputReportLength();
     // The framing is for one 64-byte packet per report; anything else is refused rather
@@ -182,18 +171,19 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         return Error::transport(TransportCause::BadRequest);
     }
 
-    if (session.cancelRequested()) {
+    if (options.cancelRequested()) {
         return Error::transport(TransportCause::Cancelled);
     }
-    if (session.channelPending()) {
+    if (channelPending_) {
         // One attempt per allocation: a failed INIT is not repeated by this exchange.
-        session.setChannel({0, 0, 0, 0});
-        TransportCause cause = allocateChannel(session, handle, outLength, inLength);
+        channel_ = {0, 0, 0, 0};
+        channelPending_ = false;
+        TransportCause cause = allocateChannel(outLength, inLength, options);
         if (cause != TransportCause::None) {
             return Error::transport(cause);
         }
     }
-    const std::array<uint8_t, 4> channel = session.channel();
+    const std::array<uint8_t, 4> channel = channel_;
 
     Report report;
     size_t offset = 0;
@@ -218,7 +208,7 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         offset += chunk;
     } while (offset < request.size());
 
-    ReportReader reader(handle, session, session.clock(), inLength, session.exchangeLimitMs());
+    ReportReader reader(handle, options, inLength);
     uint32_t length = 0;
     for (;;) {
         TransportCause cause = reader.next(channel, report);
@@ -235,6 +225,9 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
         CtaphidPacket packet = report.packet();
         if (packet.command() == CTAPHID_KEEPALIVE) {
             reader.restartWait();
+            if (options.keepalive && packet.length() > 0) {
+                options.keepalive(packet.initData()[0]);
+            }
             continue;
         }
         if (!packet.isInit()) {
@@ -285,60 +278,17 @@ Result<Bytes> exchangeLocked(DeviceSession& session, HidHandle& handle, uint8_t 
     return reply;
 }
 
-}  // namespace
-
-Result<Bytes> ctaphidExchange(DeviceSession& session, uint8_t command,
-                              std::span<const uint8_t> request) {
-    HidHandle* handle = session.handle();
-    if (handle == nullptr || !session.present()) {
+Result<Bytes> HidLink::call(uint8_t command, std::span<const uint8_t> payload,
+                            const CallOptions& options) {
+    if (!handle_) {
         return Error::transport(TransportCause::NoDevice);
     }
-    std::lock_guard<std::mutex> one(session.exchangeMutex());
-    if (session.gaveUp()) {
-        return Error::transport(TransportCause::GaveUp);
-    }
-    ExchangeLock lock(*handle);
+    ExchangeLock lock(*handle_);
     if (!lock.locked()) {
         return Error::transport(TransportCause::Lock);
     }
-    handle->flush();
-    Result<Bytes> reply = exchangeLocked(session, *handle, command, request);
-    if (!reply && session.giveUpAfterTransportFailure() && endsTheRun(reply.error().cause)) {
-        session.markGaveUp();
-    }
-    return reply;
-}
-
-Result<ApduReply> sendApdu(DeviceSession& session, std::span<const uint8_t> apdu, uint8_t command) {
-    Result<Bytes> reply = ctaphidExchange(session, command, apdu);
-    if (!reply) {
-        return reply.error();
-    }
-    Bytes& bytes = reply.value();
-    if (bytes.size() < 2) {
-        return Error::transport(TransportCause::ShortReply);
-    }
-    ApduReply answer;
-    answer.status = static_cast<uint16_t>((bytes[bytes.size() - 2] << 8) | bytes.back());
-    bytes.resize(bytes.size() - 2);
-    answer.data = std::move(bytes);
-    return answer;
-}
-
-Result<CborReply> sendCbor(DeviceSession& session, std::span<const uint8_t> request) {
-    Result<Bytes> reply = ctaphidExchange(session, CTAPHID_CBOR, request);
-    if (!reply) {
-        return reply.error();
-    }
-    Bytes& bytes = reply.value();
-    if (bytes.empty()) {
-        return Error::transport(TransportCause::ShortReply);
-    }
-    CborReply answer;
-    answer.status = bytes[0];
-    bytes.erase(bytes.begin());
-    answer.data = std::move(bytes);
-    return answer;
+    handle_->flush();
+    return exchange(command, payload, options);
 }
 
 }  // namespace orvanta

@@ -1,6 +1,6 @@
-// The NFC framing of the card bridge: the fuzzer's input is the card's answers, one per APDU
-// the bridge sends (SELECT, the CTAP2 probe, NFCCTAP_MSG and its polls, GET RESPONSEs, the
-// cancel). The bridge opens, then a CBOR exchange, a long CBOR exchange and an APDU exchange
+// The NFC framing of the card link: the fuzzer's input is the card's answers, one per APDU
+// the link sends (SELECT, the CTAP2 probe, NFCCTAP_MSG and its polls, GET RESPONSEs, the
+// cancel). The link opens, then a CBOR exchange, a long CBOR exchange and an APDU exchange
 // run through a session: each must end within the bounded waits, and no answer may outgrow
 // the reply buffer.
 
@@ -9,9 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "transport/ctaphid.h"
 #include "transport/device_session.h"
-#include "transport/nfc_bridge.h"
+#include "transport/exchange.h"
+#include "transport/hid_link.h"
+#include "transport/pcsc_link.h"
 
 using namespace orvanta;
 
@@ -24,7 +25,7 @@ class FuzzCard final : public CardChannel {
     FuzzCard(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     CardReply transmit(std::span<const uint8_t> apdu) override {
         if (apdu.empty()) {
-            std::abort();  // the bridge never sends nothing
+            std::abort();  // the link never sends nothing
         }
         if (size_ - offset_ < 2) {
             return CardReply{CardFailure::Removed, {}};
@@ -57,16 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     ManualClock clock(5000);
-    auto bridge = std::make_unique<NfcBridge>(std::make_unique<FuzzCard>(data, size), clock);
+    auto link = std::make_unique<PcscLink>(std::make_unique<FuzzCard>(data, size));
     std::string error;
-    if (!bridge->open(&error)) {
+    if (!link->open(&error)) {
         return 0;
     }
     DeviceRecord record;
-    record.pcsc = true;
+    record.transport = TransportKind::Card;
     record.usagePage = 0xF1D0;
     record.usage = 1;
-    DeviceSession session(record, std::move(bridge), clock);
+    DeviceSession session(record, std::move(link), clock);
     const uint32_t start = clock.tickCount();
 
     const uint8_t getInfo[] = {0x04};

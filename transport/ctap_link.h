@@ -1,0 +1,61 @@
+#pragma once
+// The message-level link to one key: a request under a command, its whole reply. Every
+// transport is one implementation (CTAPHID over a HID handle, ISO 7816 APDUs to a card in a
+// PC/SC reader); none emulates another's framing, and nothing above transport/ asks which
+// one it has: what differs shows in facts().
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "transport/clock.h"
+#include "transport/result.h"
+
+namespace orvanta {
+
+using Bytes = std::vector<uint8_t>;
+
+// What a key's CTAPHID_INIT reply said of itself.
+struct InitFacts {
+    uint8_t protocolVersion = 0;
+    uint8_t major = 0;
+    uint8_t minor = 0;
+    uint8_t build = 0;
+    uint8_t capabilities = 0;
+};
+
+// What the transport knows of the key beyond its listing.
+struct LinkFacts {
+    // The key's CTAPHID_INIT reply, once one came; a transport without CTAPHID has none.
+    std::optional<InitFacts> init;
+};
+
+// How one call may run: the clock its waits run on, how long it may last in all, when to
+// give up, and who hears of the key's keepalives (its status byte: processing, or waiting
+// for the user's presence).
+struct CallOptions {
+    Clock& clock;
+    uint32_t limitMs;
+    std::function<bool()> cancelled;
+    std::function<void(uint8_t status)> keepalive;
+
+    bool cancelRequested() const { return cancelled && cancelled(); }
+};
+
+class CtapLink {
+  public:
+    virtual ~CtapLink() = default;
+    // One message: command is the CTAPHID command byte naming what the payload is
+    // (CTAPHID_MSG: an ISO 7816 APDU, answered with its data and status word; CTAPHID_CBOR:
+    // a CTAP2 command byte and its CBOR, answered with a status byte and CBOR; CTAPHID_PING,
+    // CTAPHID_WINK and vendor commands where the transport has them).
+    virtual Result<Bytes> call(uint8_t command, std::span<const uint8_t> payload,
+                               const CallOptions& options) = 0;
+    virtual LinkFacts facts() const = 0;
+    // The next call starts afresh (a HID key is given a new channel).
+    virtual void reset() {}
+};
+
+}  // namespace orvanta

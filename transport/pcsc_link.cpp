@@ -1,0 +1,243 @@
+#include "transport/pcsc_link.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "transport/ctaphid_protocol.h"
+#include "transport/nfc_protocol.h"
+
+namespace orvanta {
+
+namespace {
+
+// The version string of the SELECT answer is text; anything longer is not one.
+constexpr size_t MAX_VERSION_TEXT = 32;
+
+constexpr uint8_t GET_RESPONSE_POLL[] = {NFCCTAP_CLA, NFCCTAP_GETRESPONSE, 0x00, 0x00};
+constexpr uint8_t CONTROL_END[] = {NFCCTAP_CLA, NFCCTAP_CONTROL, NFCCTAP_CONTROL_END, 0x00};
+
+bool selectsByName(std::span<const uint8_t> apdu) {
+    return apdu.size() >= 5 && (apdu[0] & 0xFC) == ISO_CLA && apdu[1] == ISO_INS_SELECT &&
+           apdu[2] == ISO_SELECT_BY_NAME;
+}
+
+bool selectsFido(std::span<const uint8_t> apdu) {
+    return selectsByName(apdu) && apdu[4] == sizeof FIDO_AID &&
+           apdu.size() >= 5 + sizeof FIDO_AID &&
+           std::equal(std::begin(FIDO_AID), std::end(FIDO_AID), apdu.begin() + 5);
+}
+
+// An extended APDU: the byte after the header is 0 and more follow.
+bool isExtended(std::span<const uint8_t> apdu) {
+    return apdu.size() >= 7 && apdu[4] == 0x00;
+}
+
+// U2F register, authenticate and version belong to the FIDO application.
+bool isU2fCommand(std::span<const uint8_t> apdu) {
+    return apdu.size() >= 4 && apdu[0] == ISO_CLA && apdu[1] >= 0x01 && apdu[1] <= 0x03;
+}
+
+// A card that stopped answering (gone, or its link failed) ends the call as a failed read
+// does on a HID key.
+Error stoppedAnswering() {
+    return Error::transport(TransportCause::Read);
+}
+
+}  // namespace
+
+bool PcscLink::open(std::string* error) {
+    auto fail = [error](const char* reason) {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        return false;
+    };
+    const CardAnswer select = selectFido();
+    if (select.outcome == CardAnswer::Outcome::Removed) {
+        return fail("the card was removed");
+    }
+    if (!select.answered()) {
+        return fail("the card does not answer");
+    }
+    if (select.status != NFC_SW_OK) {
+        return fail("the card has no FIDO application");
+    }
+    version_.clear();
+    for (uint8_t c : select.data) {
+        if (c < 0x20 || c > 0x7E || version_.size() == MAX_VERSION_TEXT) {
+            break;
+        }
+        version_.push_back(static_cast<char>(c));
+    }
+    ctap2_ = version_ == NFC_VERSION_FIDO2;
+    if (!ctap2_) {
+        // Keys that speak both name only U2F_V2, for the sake of U2F clients: whether CTAP2
+        // is there too, authenticatorGetInfo tells.
+        const uint8_t getInfo[] = {0x04};
+        const CardAnswer info = sendCtap(getInfo);
+        if (info.outcome == CardAnswer::Outcome::Removed) {
+            return fail("the card was removed");
+        }
+        ctap2_ = info.answered() && info.status == NFC_SW_OK && !info.data.empty() &&
+                 info.data[0] == 0x00;
+        if (info.answered() && info.status == NFC_SW_KEEPALIVE) {
+            endCommand();
+        }
+    }
+    return true;
+}
+
+Result<Bytes> PcscLink::call(uint8_t command, std::span<const uint8_t> payload,
+                             const CallOptions& options) {
+    if (removed_) {
+        return stoppedAnswering();
+    }
+    if (command != CTAPHID_MSG && command != CTAPHID_CBOR) {
+        return Error::transport(TransportCause::Unsupported);
+    }
+    if (payload.empty() || payload.size() > CTAPHID_MAX_MESSAGE) {
+        return Error::transport(TransportCause::BadRequest);
+    }
+    if (options.cancelRequested()) {
+        return Error::transport(TransportCause::Cancelled);
+    }
+    return command == CTAPHID_MSG ? callApdu(payload) : callCtap(payload, options);
+}
+
+Result<Bytes> PcscLink::callApdu(std::span<const uint8_t> apdu) {
+    if (isU2fCommand(apdu) && !fidoSelected_) {
+        // Another applet's query may have been the last: U2F goes to the FIDO application.
+        // A card that will not select it says so in the command's own answer.
+        if (selectFido().outcome == CardAnswer::Outcome::Removed) {
+            return stoppedAnswering();
+        }
+    }
+    const CardAnswer answer = transceive(apdu);
+    if (answer.outcome == CardAnswer::Outcome::Failed && isExtended(apdu)) {
+        // Readers without extended APDUs fail them at the link: to the inspector that is the
+        // card's wrong length, and it sends the short form next.
+        return Bytes{NFC_SW_WRONG_LENGTH >> 8, NFC_SW_WRONG_LENGTH & 0xFF};
+    }
+    if (!answer.answered()) {
+        return stoppedAnswering();
+    }
+    if (selectsByName(apdu)) {
+        fidoSelected_ = answer.status == NFC_SW_OK && selectsFido(apdu);
+    }
+    Bytes reply = answer.data;
+    reply.push_back(static_cast<uint8_t>(answer.status >> 8));
+    reply.push_back(static_cast<uint8_t>(answer.status));
+    return reply;
+}
+
+Result<Bytes> PcscLink::callCtap(std::span<const uint8_t> message, const CallOptions& options) {
+    if (!fidoSelected_) {
+        const CardAnswer select = selectFido();
+        if (!select.answered()) {
+            return stoppedAnswering();
+        }
+        if (select.status != NFC_SW_OK) {
+            return Error::transport(TransportCause::Unsupported);
+        }
+    }
+    return finishCtap(sendCtap(message), options);
+}
+
+CardAnswer PcscLink::sendCtap(std::span<const uint8_t> message) {
+    if (message.size() > SHORT_APDU_DATA && !shortOnly_) {
+        const CardAnswer answer = transceive(nfcCtapApdus(message, false).front());
+        const bool refused = (answer.answered() && answer.status == NFC_SW_WRONG_LENGTH) ||
+                             answer.outcome == CardAnswer::Outcome::Failed;
+        if (!refused) {
+            return answer;
+        }
+        // The card (or its reader) takes short APDUs only.
+        shortOnly_ = true;
+        if (!fidoSelected_) {
+            const CardAnswer select = selectFido();
+            if (!select.answered() || select.status != NFC_SW_OK) {
+                return select;
+            }
+        }
+    }
+    CardAnswer answer;
+    const std::vector<std::vector<uint8_t>> apdus = nfcCtapApdus(message, shortOnly_);
+    for (size_t i = 0; i < apdus.size(); ++i) {
+        answer = transceive(apdus[i]);
+        if (!answer.answered() || (i + 1 < apdus.size() && answer.status != NFC_SW_OK)) {
+            return answer;
+        }
+    }
+    return answer;
+}
+
+Result<Bytes> PcscLink::finishCtap(const CardAnswer& first, const CallOptions& options) {
+    CardAnswer answer = first;
+    const uint32_t start = options.clock.tickCount();
+    uint32_t lastPoll = start;
+    // While the card waits for the user it answers NFC_SW_KEEPALIVE; it is polled until it
+    // answers, the call is cancelled or its time is up.
+    while (answer.answered() && answer.status == NFC_SW_KEEPALIVE) {
+        const bool known =
+            !answer.data.empty() && (answer.data[0] == CTAPHID_KEEPALIVE_PROCESSING ||
+                                     answer.data[0] == CTAPHID_KEEPALIVE_UPNEEDED);
+        if (options.keepalive) {
+            options.keepalive(known ? answer.data[0] : CTAPHID_KEEPALIVE_UPNEEDED);
+        }
+        for (;;) {
+            if (options.cancelRequested()) {
+                endCommand();
+                return Error::transport(TransportCause::Cancelled);
+            }
+            const uint32_t now = options.clock.tickCount();
+            if (now - start >= options.limitMs) {
+                endCommand();
+                return Error::transport(TransportCause::Timeout);
+            }
+            const uint32_t since = now - lastPoll;
+            if (since >= NFC_POLL_INTERVAL_MS) {
+                break;
+            }
+            options.clock.sleep(
+                std::min(NFC_POLL_INTERVAL_MS - since, options.limitMs - (now - start)));
+        }
+        lastPoll = options.clock.tickCount();
+        answer = transceive(GET_RESPONSE_POLL);
+    }
+    if (!answer.answered()) {
+        return stoppedAnswering();
+    }
+    if (answer.status != NFC_SW_OK) {
+        // The card would not take the CTAP command (a U2F-only card, or one that refuses it).
+        return Error::transport(TransportCause::Unsupported);
+    }
+    // A CTAP answer starts with its status byte; an empty one is the caller's short reply.
+    return answer.data;
+}
+
+void PcscLink::endCommand() {
+    transceive(CONTROL_END);  // a card without the command refuses it; nothing waits then
+}
+
+CardAnswer PcscLink::selectFido() {
+    std::vector<uint8_t> apdu = {ISO_CLA, ISO_INS_SELECT, ISO_SELECT_BY_NAME, 0x00,
+                                 sizeof FIDO_AID};
+    apdu.insert(apdu.end(), std::begin(FIDO_AID), std::end(FIDO_AID));
+    apdu.push_back(0x00);
+    CardAnswer answer = transceive(apdu);
+    fidoSelected_ = answer.answered() && answer.status == NFC_SW_OK;
+    return answer;
+}
+
+CardAnswer PcscLink::transceive(std::span<const uint8_t> apdu) {
+    CardAnswer answer = transceiveApdu(*card_, apdu);
+    if (answer.outcome == CardAnswer::Outcome::Removed) {
+        removed_ = true;
+    }
+    if (!answer.answered()) {
+        fidoSelected_ = false;  // whatever the card did, its state is unknown now
+    }
+    return answer;
+}
+
+}  // namespace orvanta
