@@ -16,6 +16,7 @@
 #include "info/device_refresh.h"
 #include "sim/virtual_backend.h"
 #include "transport/clock.h"
+#include "transport/key_source.h"
 
 namespace orvanta::bench {
 namespace {
@@ -26,11 +27,12 @@ void AllKeysRefreshOverLink(benchmark::State& state) {
     const size_t count = static_cast<size_t>(state.range(0));
     // One clock and backend per key, as --all-keys makes them.
     std::vector<std::unique_ptr<ManualClock>> clocks;
-    std::vector<std::shared_ptr<VirtualBackend>> backends;
+    std::vector<std::shared_ptr<KeySource>> sources;
     for (size_t i = 0; i < count; ++i) {
         clocks.push_back(std::make_unique<ManualClock>(1000));
-        backends.push_back(std::make_shared<VirtualBackend>(*clocks.back()));
-        backends.back()->addDevice("full").setLinkDelay(LINK_MS_PER_REPORT);
+        auto backend = std::make_shared<VirtualBackend>(*clocks.back());
+        backend->addDevice("full").setLinkDelay(LINK_MS_PER_REPORT);
+        sources.push_back(hidKeys(std::move(backend)));
     }
 
     uint64_t clockMs = 0;
@@ -45,8 +47,8 @@ void AllKeysRefreshOverLink(benchmark::State& state) {
             threads.emplace_back([&, i] {
                 ManualClock& clock = *clocks[i];
                 const uint32_t start = clock.tickCount();
-                const HidInterfaceInfo key = backends[i]->enumerate().at(0);
-                DeviceContext device(std::make_shared<cli::OneKeyBackend>(backends[i], key), clock);
+                const HidInterfaceInfo key = sources[i]->enumerate().at(0);
+                DeviceContext device(std::make_shared<cli::OneKeyBackend>(sources[i], key), clock);
                 device.setPreferredPath(key.path);
                 HardInfoPage hardware;
                 Fido2CertPage fido2;
