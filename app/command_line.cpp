@@ -1,83 +1,19 @@
 #include "app/command_line.h"
 
-#include <cstring>
-
 #include "orvanta_version.h"
 #include "sim/profile.h"
-#include "sim/virtual_backend.h"
 
 namespace orvanta {
 
-namespace {
-
-// The value of an option given as "--name=VALUE" or "--name VALUE"; optional values are
-// taken from the next argument only when it is no option.
-bool optionValue(const std::string& name, bool optional, int argc, const char* const* argv, int& i,
-                 std::string& value, bool& given) {
-    const std::string argument = argv[i];
-    if (argument.rfind(name + "=", 0) == 0) {
-        value = argument.substr(name.size() + 1);
-        given = true;
-        return true;
-    }
-    if (argument != name) {
-        return false;
-    }
-    given = false;
-    if (i + 1 < argc && (!optional || argv[i + 1][0] != '-')) {
-        value = argv[++i];
-        given = true;
-    }
-    return true;
-}
-
-}  // namespace
-
 AppOptions parseCommandLine(int argc, const char* const* argv) {
     AppOptions options;
-    std::string udpAddress;
-    std::string replyPort;
+    DeviceOptionValues device;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        std::string value;
-        bool given = false;
-        if (argument == "--virtual") {
-            options.virtualKey = true;
-        } else if (argument.rfind("--virtual=", 0) == 0) {
-            options.virtualKey = true;
-            options.profile = argument.substr(std::strlen("--virtual="));
-            for (const std::string& name : splitProfileList(options.profile)) {
-                if (!isProfileName(name)) {
-                    options.error = "unknown virtual key profile \"" + name + "\"";
-                }
-            }
-        } else if (optionValue("--udp", true, argc, argv, i, value, given)) {
-            options.udp = true;
-            udpAddress = value;
-        } else if (optionValue("--pcsc", true, argc, argv, i, value, given)) {
-            options.pcsc = true;
-            options.pcscReader = value;
-        } else if (optionValue("--udp-reply-port", false, argc, argv, i, value, given)) {
-            replyPort = given ? value : std::string("?");
-        } else if (optionValue("--mds", false, argc, argv, i, value, given)) {
-            options.mds = value;
-            if (!given) {
-                options.error = "--mds needs the metadata BLOB's file";
-            }
-        } else if (optionValue("--mds-root", false, argc, argv, i, value, given)) {
-            options.mdsRoot = value;
-            if (!given) {
-                options.error = "--mds-root needs the root certificate's file";
-            }
-        } else if (optionValue("--device", false, argc, argv, i, value, given)) {
-            const auto ids = parseVidPid(value);
-            if (ids) {
-                options.vidText = ids->first;
-                options.pidText = ids->second;
-            } else {
-                options.error = "--device needs VID:PID as hexadecimal IDs, for example 1209:0001";
-            }
-        } else if (argument == "--probe") {
+        if (takeDeviceOption(argc, argv, i, device)) {
+            continue;
+        }
+        if (argument == "--probe") {
             options.probe = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
@@ -93,48 +29,18 @@ AppOptions parseCommandLine(int argc, const char* const* argv) {
             options.error = "unknown option \"" + argument + "\"";
         }
     }
-    if (!replyPort.empty()) {
-        const std::optional<uint16_t> port = parsePort(replyPort);
-        if (port) {
-            options.udpEndpoints.replyPort = *port;
-        } else {
-            options.error = "--udp-reply-port needs a port number from 1 to 65535";
-        }
-    }
-    if (options.udp) {
-        const std::optional<UdpEndpoints> endpoints =
-            parseUdpAddress(udpAddress, options.udpEndpoints);
-        if (endpoints) {
-            options.udpEndpoints = *endpoints;
-        } else {
-            options.error = "--udp needs HOST:PORT with an IPv4 host, for example 127.0.0.1:8111";
-        }
-        if (options.virtualKey) {
-            options.error = "--virtual and --udp exclude each other";
-        }
-    }
-    if (options.pcsc && (options.virtualKey || options.udp)) {
-        options.error = "--pcsc excludes --virtual and --udp";
+    if (options.error.empty()) {
+        DeviceOptionsResult resolved = resolveDeviceOptions(device);
+        options.device = std::move(resolved.options);
+        options.error = std::move(resolved.error);
     }
     return options;
 }
 
 DeviceChoice deviceChoice(const AppOptions& options) {
-    DeviceChoice choice;
-    if (options.virtualKey) {
-        choice.kind = DeviceChoice::Kind::Virtual;
-        choice.profile = options.profile;
-    } else if (options.udp) {
-        choice.kind = DeviceChoice::Kind::Udp;
-        choice.udp = options.udpEndpoints;
-    } else if (options.pcsc) {
-        choice.kind = DeviceChoice::Kind::Pcsc;
-        choice.pcscReader = options.pcscReader;
-    } else {
-        choice.withCards = true;
-    }
-    choice.vidText = options.vidText;
-    choice.pidText = options.pidText;
+    DeviceChoice choice = options.device.choice;
+    // Without a kind asked for: USB keys and the cards of the PC/SC service.
+    choice.withCards = choice.kind == DeviceChoice::Kind::Hid;
     return choice;
 }
 

@@ -32,8 +32,8 @@ namespace {
 // message and the window works without metadata.
 void loadMetadata(const AppOptions& options, DeviceContext& devices, UserPrompts& prompts) {
     QSettings settings;
-    std::string blob = options.mds;
-    std::string root = options.mdsRoot;
+    std::string blob = options.device.mds;
+    std::string root = options.device.mdsRoot;
     if (blob.empty()) {
         if (const char* fromEnvironment = std::getenv("ORVANTA_MDS")) {
             blob = fromEnvironment;

@@ -75,6 +75,27 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     setSizeGripEnabled(true);
 
+    buildKeyChooser();
+    buildTabsAndActions();
+    buildStatusLineAndHint();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
+    layout->addWidget(m_chooserRow);
+    layout->addWidget(m_tab, 1);
+    layout->addWidget(m_statusLine);
+    layout->addWidget(m_hint);
+    buildSettleTimer();
+
+    // The design size; the value column takes what the window gains.
+    resize(dialogUnitsToPixels(*this, 418, 243));
+    setMinimumSize(dialogUnitsToPixels(*this, 240, 140));
+    OnInitDialog();
+    ShowDeviceInfo(vidText, pidText);
+}
+
+// The row above the tabs for choosing among several keys.
+void COrvantaDlg::buildKeyChooser() {
     m_chooserRow = new QWidget(this);
     m_chooserRow->setObjectName(QStringLiteral("keyChooserRow"));
     auto* chooserLabel = new QLabel(QStringLiteral("&Key:"), m_chooserRow);
@@ -93,7 +114,10 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     m_chooserRow->hide();  // one key: the window as it always looked
     connect(m_chooser, &QComboBox::activated, this, &COrvantaDlg::chooseKey);
     connect(m_identify, &QPushButton::clicked, this, &COrvantaDlg::identify);
+}
 
+// The tabs, with the About and Save report actions beside them.
+void COrvantaDlg::buildTabsAndActions() {
     m_tab = new QTabWidget(this);
     m_tab->setObjectName(QStringLiteral("tabs"));
     m_tab->setDocumentMode(false);
@@ -119,7 +143,11 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     cornerLayout->addWidget(cornerButton(corner, "saveReportButton", m_saveReport));
     cornerLayout->addWidget(cornerButton(corner, "aboutButton", m_about));
     m_tab->setCornerWidget(corner, Qt::TopRightCorner);
+}
 
+// What a running job shows (with its Cancel), and the hint about keys that cannot be
+// opened.
+void COrvantaDlg::buildStatusLineAndHint() {
     m_statusLine = new QWidget(this);
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLabel = new QLabel(m_statusLine);
@@ -142,27 +170,16 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     m_hint->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_hint->setStyleSheet(QStringLiteral("QLabel { color: #a04000; }"));
     m_hint->hide();
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(2, 2, 2, 2);
-    layout->setSpacing(2);
-    layout->addWidget(m_chooserRow);
-    layout->addWidget(m_tab, 1);
-    layout->addWidget(m_statusLine);
-    layout->addWidget(m_hint);
-
+// The wait after a device event, before the refresh.
+void COrvantaDlg::buildSettleTimer() {
     m_settle = new QTimer(this);
     m_settle->setObjectName(QStringLiteral("settleTimer"));
     m_settle->setSingleShot(true);
     m_settle->setInterval(static_cast<int>(DEVICE_SETTLE_MS));
     connect(m_settle, &QTimer::timeout, this,
             [this] { ShowDeviceInfo(m_settleEvent.vendorId, m_settleEvent.productId); });
-
-    // The design size; the value column takes what the window gains.
-    resize(dialogUnitsToPixels(*this, 418, 243));
-    setMinimumSize(dialogUnitsToPixels(*this, 240, 140));
-    OnInitDialog();
-    ShowDeviceInfo(vidText, pidText);
 }
 
 COrvantaDlg::~COrvantaDlg() {
@@ -204,7 +221,15 @@ bool COrvantaDlg::runDeviceJob(Job job) {
         QApplication::beep();  // one device job at a time
         return false;
     }
-    return startJob([this, job = std::move(job)] { job(m_devices, *m_workerPrompts); }, {});
+    m_fetchResult.reset();
+    return startJob(
+        [this, job = std::move(job)] { m_fetchResult = job(m_devices, *m_workerPrompts); },
+        [this] {
+            // A cancel is no failure: no message, the status line says so.
+            if (m_fetchResult && m_fetchResult->cancelled()) {
+                showStatus(QString::fromUtf8(FETCH_CANCELLED_TEXT), false);
+            }
+        });
 }
 
 bool COrvantaDlg::startJob(std::function<void()> job, std::function<void()> done) {

@@ -37,6 +37,7 @@ class UdevMonitor;
 
 inline constexpr const char* TOUCH_TEXT = "Touch your security key…";
 inline constexpr const char* IDENTIFY_FAILED_TEXT = "The key did not answer the identify request.";
+inline constexpr const char* FETCH_CANCELLED_TEXT = "The fetch was cancelled.";
 
 enum class ReportFormat { Text, Json };
 
@@ -100,6 +101,10 @@ class COrvantaDlg : public QDialog, private DeviceWork {
 
   private:
     void OnInitDialog();
+    void buildKeyChooser();
+    void buildTabsAndActions();
+    void buildStatusLineAndHint();
+    void buildSettleTimer();
     bool runDeviceJob(Job job) override;
     bool startJob(std::function<void()> job, std::function<void()> done);
     void jobEnded();
@@ -136,6 +141,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     bool m_keyShown = false;
     bool m_canWink = false;
     bool m_winkAnswered = false;
+    std::optional<FetchResult> m_fetchResult;  // of the last row job
     std::optional<std::pair<std::string, std::string>> m_pendingRefresh;
     DeviceEvent m_settleEvent;
 

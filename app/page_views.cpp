@@ -28,7 +28,7 @@ CPageCertInfo::CPageCertInfo(Fido2CertPage& model, DeviceWork& work, QWidget* pa
 void CPageCertInfo::onRowDoubleClicked(int row) {
     // The row's action is looked up by the job: the worker owns the page while it runs.
     m_work.runDeviceJob([this, row](DeviceContext& devices, UserPrompts& prompts) {
-        onCertificateRowDoubleClick(devices, m_page, row, prompts);
+        return onCertificateRowDoubleClick(devices, m_page, row, prompts);
     });
 }
 
@@ -42,7 +42,7 @@ CPageU2FCert::CPageU2FCert(U2fCertPage& model, DeviceWork& work, QWidget* parent
 
 void CPageU2FCert::onRowDoubleClicked(int row) {
     m_work.runDeviceJob([this, row](DeviceContext& devices, UserPrompts& prompts) {
-        onU2fRowDoubleClick(devices, m_page, row, prompts);
+        return onU2fRowDoubleClick(devices, m_page, row, prompts);
     });
 }
 

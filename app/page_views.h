@@ -2,18 +2,22 @@
 // The three tab pages: views over the page models.
 
 #include <functional>
+#include <optional>
 
 #include "app/page_table.h"
+#include "cert/fetch_outcome.h"
 #include "ctap/user_prompts.h"
 #include "info/device_context.h"
 
 namespace orvanta {
 
 // Where the pages' row actions run: on the window's device worker, with prompts that reach
-// the window. A job that cannot start (another one still runs) is dropped.
+// the window. A job that cannot start (another one still runs) is dropped. A job returns
+// the result of the fetch it ran, if it ran one.
 class DeviceWork {
   public:
-    using Job = std::function<void(DeviceContext& devices, UserPrompts& prompts)>;
+    using Job =
+        std::function<std::optional<FetchResult>(DeviceContext& devices, UserPrompts& prompts)>;
     virtual ~DeviceWork() = default;
     virtual bool runDeviceJob(Job job) = 0;
 };

@@ -1,11 +1,12 @@
 // --all-keys as a benchmark: the hardware page of 1, 4 and 16 virtual keys refreshed at
 // once, each key on its own thread and session, on a link that spends 1 ms per report. Each
-// key's link time runs on a timeline of its own (KeyClocks), as real keys' links do side by
-// side; the run costs its longest timeline plus the real time of all the inspector's work
-// (threads included).
+// key's link time runs on a timeline of its own (a manual clock per key, with a backend
+// that waits on it), as real keys' links do side by side; the run costs its longest timeline plus
+// the real time of all the inspector's work (threads included).
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "info/device_refresh.h"
 #include "sim/virtual_backend.h"
 #include "transport/clock.h"
+#include "transport/key_source.h"
 
 namespace orvanta::bench {
 namespace {
@@ -23,48 +25,48 @@ constexpr uint32_t LINK_MS_PER_REPORT = 1;
 
 void AllKeysRefreshOverLink(benchmark::State& state) {
     const size_t count = static_cast<size_t>(state.range(0));
-    ManualClock manual(1000);
-    cli::KeyClocks clocks(manual);
-    auto backend = std::make_shared<VirtualBackend>(clocks);
+    // One clock and backend per key, as --all-keys makes them.
+    std::vector<std::unique_ptr<ManualClock>> clocks;
+    std::vector<std::shared_ptr<KeySource>> sources;
     for (size_t i = 0; i < count; ++i) {
+        clocks.push_back(std::make_unique<ManualClock>(1000));
+        auto backend = std::make_shared<VirtualBackend>(*clocks.back());
         backend->addDevice("full").setLinkDelay(LINK_MS_PER_REPORT);
+        sources.push_back(hidKeys(std::move(backend)));
     }
-    DeviceChoice choice;
-    choice.kind = DeviceChoice::Kind::Virtual;
 
     uint64_t clockMs = 0;
     double wallMs = 0;
     size_t rows = 0;
     for (auto _ : state) {
-        const uint32_t start = manual.tickCount();
         const auto wallStart = std::chrono::steady_clock::now();
-        const std::vector<HidInterfaceInfo> keys = cli::fleetKeys(*backend, choice);
-        clocks.start(keys.size());
-        std::vector<size_t> keyRows(keys.size(), 0);
+        std::vector<size_t> keyRows(count, 0);
+        std::vector<uint32_t> keyMs(count, 0);
         std::vector<std::thread> threads;
-        for (size_t i = 0; i < keys.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             threads.emplace_back([&, i] {
-                clocks.enter(i);
-                DeviceContext device(std::make_shared<cli::OneKeyBackend>(backend, keys[i]),
-                                     clocks.forKey(i));
-                device.setPreferredPath(keys[i].path);
+                ManualClock& clock = *clocks[i];
+                const uint32_t start = clock.tickCount();
+                const HidInterfaceInfo key = sources[i]->enumerate().at(0);
+                DeviceContext device(std::make_shared<cli::OneKeyBackend>(sources[i], key), clock);
+                device.setPreferredPath(key.path);
                 HardInfoPage hardware;
                 Fido2CertPage fido2;
                 U2fCertPage u2f;
                 Pages pages{hardware, fido2, u2f};
                 ShowDeviceInfo(device, pages, "", "");
                 keyRows[i] = hardware.rowCount();
-                clocks.leave();
+                keyMs[i] = clock.tickCount() - start;
             });
         }
         for (std::thread& thread : threads) {
             thread.join();
         }
-        clocks.finish();
         wallMs +=
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart)
                 .count();
-        clockMs += manual.tickCount() - start;
+        // Side by side, the run lasts as long as its longest key.
+        clockMs += *std::max_element(keyMs.begin(), keyMs.end());
         rows = 0;
         for (size_t r : keyRows) {
             rows += r;

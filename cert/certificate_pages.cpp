@@ -10,32 +10,34 @@ namespace {
 
 // What a row's action asks for; only the fetch differs between the two pages.
 template <typename Fetch>
-void onRowDoubleClick(CertificatePage& page, int row, UserPrompts& prompts, Fetch fetch) {
+std::optional<FetchResult> onRowDoubleClick(CertificatePage& page, int row, UserPrompts& prompts,
+                                            Fetch fetch) {
     switch (page.actionAt(row)) {
         case RowAction::Fetch:
-            fetch();
-            break;
+            return fetch();
         case RowAction::ExportCertificate:
             exportCertificate(page, page.rows()[static_cast<size_t>(row)].certificate, prompts);
             break;
         case RowAction::None:
             break;
     }
+    return std::nullopt;
 }
 
 }  // namespace
 
-void onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page, int row,
-                                 UserPrompts& prompts) {
-    onRowDoubleClick(page, row, prompts, [&] {
-        fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts,
-                               context.pinProtocol(), context.metadata());
+std::optional<FetchResult> onCertificateRowDoubleClick(DeviceContext& context, Fido2CertPage& page,
+                                                       int row, UserPrompts& prompts) {
+    return onRowDoubleClick(page, row, prompts, [&] {
+        return fetchFido2Certificates(context.session(), context.clientPinSet(), page, prompts,
+                                      context.pinProtocol(), context.metadata());
     });
 }
 
-void onU2fRowDoubleClick(DeviceContext& context, U2fCertPage& page, int row, UserPrompts& prompts) {
-    onRowDoubleClick(page, row, prompts, [&] {
-        fetchU2fCertificate(context.session(), page, prompts, context.metadata());
+std::optional<FetchResult> onU2fRowDoubleClick(DeviceContext& context, U2fCertPage& page, int row,
+                                               UserPrompts& prompts) {
+    return onRowDoubleClick(page, row, prompts, [&] {
+        return fetchU2fCertificate(context.session(), page, prompts, context.metadata());
     });
 }
 

@@ -37,6 +37,11 @@ std::optional<std::vector<uint8_t>> byteString(CborSpan item) {
     return std::vector<uint8_t>(content, content + length);
 }
 
+// The PIN step's result as an error (its code as the step reported it, truncated to 16 bits).
+Error pinStepError(int result) {
+    return {ErrorKind::PinStep, static_cast<uint16_t>(result)};
+}
+
 }  // namespace
 
 std::vector<uint8_t> buildMakeCredentialRequest(const uint8_t* pinAuth) {
@@ -133,12 +138,12 @@ std::optional<std::span<const uint8_t>> authDataAaguid(const std::vector<uint8_t
 
 }  // namespace
 
-FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
-                                      const uint8_t clientDataHash[32], UserPrompts& prompts,
-                                      const MetadataBlob* metadata) {
+FetchResult showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
+                                     const uint8_t clientDataHash[32], UserPrompts& prompts,
+                                     const MetadataBlob* metadata) {
     Result<Fido2Attestation> attestation = decodeMakeCredentialResponse(response);
     if (!attestation) {
-        return FetchOutcome::Failed;
+        return FetchResult::failed(attestation.error());
     }
     // authData of any length: the signed data grows with it. Without the client data hash
     // there is nothing to check the signature over.
@@ -192,16 +197,16 @@ FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
     if (shown == 0) {
         // No x5c, or one that holds no certificate (self attestation).
         prompts.showMessage(NO_CERTIFICATE_MESSAGE, MessageIcon::Exclamation);
-        return FetchOutcome::NoCertificate;
+        return {FetchOutcome::NoCertificate, Error::malformed()};
     }
-    return FetchOutcome::Shown;
+    return FetchResult::shown();
 }
 
-FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
-                                    UserPrompts& prompts, PinProtocol protocol,
-                                    const MetadataBlob* metadata) {
+FetchResult fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
+                                   UserPrompts& prompts, PinProtocol protocol,
+                                   const MetadataBlob* metadata) {
     if (!prompts.askOkCancel(TIPS_TEXT)) {
-        return FetchOutcome::Cancelled;
+        return FetchResult::ended(Error::cancelled());
     }
     page.clearCertificatePage();
     page.showFido2Tips();
@@ -214,14 +219,18 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
     WipeVectorOnExit wipeRequest(request);
     if (clientPinSet) {
         PinToken token;
-        if (obtainPinToken(session, prompts, token, protocol) != 0) {
-            return FetchOutcome::Failed;  // the PIN step has told the user
+        if (const int step = obtainPinToken(session, prompts, token, protocol); step != 0) {
+            // A failed step has told the user; a PIN not given is a cancel.
+            return FetchResult::ended(step == PIN_ENTRY_CANCELLED ? Error::cancelled()
+                                                                  : pinStepError(step));
         }
         uint8_t mac[SHA256_LENGTH] = {};
         WipeOnExit<uint8_t[SHA256_LENGTH]> wipeMac(mac);
         // Keyed by the token at the length the key gave it.
-        if (pinAuthenticate(protocol, token.bytes(), FIDO2_CLIENT_DATA_HASH, mac) != 0) {
-            return FetchOutcome::Failed;
+        if (const int failure =
+                pinAuthenticate(protocol, token.bytes(), FIDO2_CLIENT_DATA_HASH, mac);
+            failure != 0) {
+            return FetchResult::failed(pinStepError(failure));
         }
         request = buildMakeCredentialRequest(std::span(mac, pinAuthLength(protocol)), protocol);
     } else {
@@ -231,8 +240,11 @@ FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, F
     quick.reset();  // the key may wait for its touch as long as it likes
     prompts.touchNeeded();
     Result<CborReply> answer = sendCbor(session, request);
-    if (!answer || answer->status != 0) {
-        return FetchOutcome::Failed;
+    if (!answer) {
+        return FetchResult::ended(answer.error());
+    }
+    if (answer->status != 0) {
+        return FetchResult::failed(Error::ctapStatus(answer->status));
     }
     // A reply of the status byte alone, or one longer than the response room, leaves the
     // whole zeroed response to be read.

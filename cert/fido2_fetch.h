@@ -86,16 +86,18 @@ Result<Fido2Attestation> decodeMakeCredentialResponse(CborSpan response);
 // uses it to decode saved responses.
 // After each certificate's rows "Chain Result" (and "Requirements" after the attestation
 // certificate's); with a metadata BLOB, the rows of the entry for authData's AAGUID last.
-FetchOutcome showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
-                                      const uint8_t clientDataHash[32], UserPrompts& prompts,
-                                      const MetadataBlob* metadata = nullptr);
+FetchResult showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
+                                     const uint8_t clientDataHash[32], UserPrompts& prompts,
+                                     const MetadataBlob* metadata = nullptr);
 
 // The whole fetch started by a double click on "Tips": confirmation, page reset, SELECT,
 // PIN token when the key has a PIN (as its last authenticatorGetInfo said), the
 // registration (the key waits for a touch) and the rows.
 // `protocol`: the PIN/UV auth protocol the key's getInfo asks for (choosePinProtocol).
-FetchOutcome fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
-                                    UserPrompts& prompts, PinProtocol protocol = PinProtocol::One,
-                                    const MetadataBlob* metadata = nullptr);
+// Cancelled when the confirmation or the PIN is not given or the registration's exchange is
+// cancelled (no message then); otherwise `why` says what ended it.
+FetchResult fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
+                                   UserPrompts& prompts, PinProtocol protocol = PinProtocol::One,
+                                   const MetadataBlob* metadata = nullptr);
 
 }  // namespace orvanta

@@ -107,21 +107,21 @@ std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
     return message;
 }
 
-FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
-                                 std::span<const uint8_t, 32> challenge,
-                                 std::span<const uint8_t, 32> application, UserPrompts& prompts,
-                                 const MetadataBlob* metadata) {
+FetchResult showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
+                                std::span<const uint8_t, 32> challenge,
+                                std::span<const uint8_t, 32> application, UserPrompts& prompts,
+                                const MetadataBlob* metadata) {
     std::optional<U2fRegistration> registration = parseU2fRegistration(response);
     if (!registration) {
         prompts.showMessage(U2F_BAD_RESPONSE_MESSAGE, MessageIcon::Error);
-        return FetchOutcome::Failed;
+        return FetchResult::failed(Error::malformed());
     }
     std::vector<uint8_t> signedMessage = u2fSignedMessage(*registration, challenge, application);
     if (showCertificateDetails(
             page, registration->certificate.data(), registration->certificate.size(),
             signedMessage.data(), signedMessage.size(), registration->signature.data(),
             registration->signature.size(), CertificateVariant::U2f, prompts) != 0) {
-        return FetchOutcome::Failed;  // "...6666!" has been shown
+        return FetchResult::failed(Error::malformed());  // "...6666!" has been shown
     }
     const MetadataEntry* entry = nullptr;
     if (metadata != nullptr) {
@@ -138,13 +138,13 @@ FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> res
     if (metadata != nullptr) {
         appendMetadataRows(page, entry);
     }
-    return FetchOutcome::Shown;
+    return FetchResult::shown();
 }
 
-FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
-                                 const MetadataBlob* metadata) {
+FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
+                                const MetadataBlob* metadata) {
     if (!prompts.askOkCancel(TIPS_TEXT)) {
-        return FetchOutcome::Cancelled;
+        return FetchResult::ended(Error::cancelled());
     }
     page.clearCertificatePage();
     page.showU2fTips();
@@ -157,6 +157,8 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
     std::vector<uint8_t> collected;
     std::vector<uint8_t> receive(U2F_RECEIVE_CAPACITY + 1, 0);
     uint32_t receiveLength = U2F_RECEIVE_CAPACITY;
+    // Why the last exchange failed.
+    Error failure{};
     // The status word, or TRANSPORT_FAILED for a failed exchange or an answer longer than
     // the room offered.
     auto send = [&](const uint8_t* apdu, size_t apduLength) -> uint16_t {
@@ -165,10 +167,12 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
         Result<ApduReply> answer =
             sendApdu(session, std::span<const uint8_t>(apdu, apduLength), CTAPHID_MSG);
         if (!answer) {
+            failure = answer.error();
             return TRANSPORT_FAILED;
         }
         if (answer->data.size() > U2F_RECEIVE_CAPACITY) {
             receiveLength = static_cast<uint32_t>(answer->data.size());
+            failure = Error::transport(TransportCause::Framing);
             return TRANSPORT_FAILED;
         }
         std::copy(answer->data.begin(), answer->data.end(), receive.begin());
@@ -183,9 +187,14 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
         collected.insert(collected.end(), receive.begin(), receive.begin() + receiveLength);
         return true;
     };
-    auto fail = [&](const char* message) {
+    auto fail = [&](const char* message, Error why) {
         prompts.showMessage(message, MessageIcon::Error);
-        return FetchOutcome::Failed;
+        return FetchResult::failed(why);
+    };
+    // A cancelled exchange ends the fetch at once, without a message.
+    auto cancelled = [&](uint16_t sent) {
+        return sent == TRANSPORT_FAILED && failure.isTransport() &&
+               failure.cause == TransportCause::Cancelled;
     };
     const uint32_t start = session.clock().tickCount();
     // Unsigned difference: a wrap of the tick counter does no harm.
@@ -205,15 +214,15 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
             // another attempt until the time limit, paced like the extended ones.
             session.clock().sleep(U2F_RETRY_PAUSE_MS);
             if (expired()) {
-                return fail(U2F_SHORT_TIMEOUT_MESSAGE);
+                return fail(U2F_SHORT_TIMEOUT_MESSAGE, Error::isoStatus(status));
             }
             status = send(shortRegister, sizeof shortRegister);
             shortAttempt = true;
         } else if (status == SW_CONDITIONS_NOT_SATISFIED) {
             status = send(extended, sizeof extended);
             // The limit is tested before the answer: a late success counts as a timeout.
-            if (expired()) {
-                return fail(U2F_EXTENDED_TIMEOUT_MESSAGE);
+            if (!cancelled(status) && expired()) {
+                return fail(U2F_EXTENDED_TIMEOUT_MESSAGE, Error::isoStatus(status));
             }
             session.clock().sleep(U2F_RETRY_PAUSE_MS);
         } else if ((status >> 8) == 0x61) {
@@ -223,7 +232,7 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
             if (status != TRANSPORT_FAILED) {
                 // A chain that announces more but delivers nothing would never end.
                 if (!collect() || (receiveLength == 0 && (status >> 8) == 0x61)) {
-                    return fail(U2F_BAD_RESPONSE_MESSAGE);
+                    return fail(U2F_BAD_RESPONSE_MESSAGE, Error::malformed());
                 }
                 collectedThisStep = true;
             }
@@ -233,16 +242,19 @@ FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, User
             status = send(shortRegister, sizeof shortRegister);
             shortAttempt = true;
         } else {
-            return FetchOutcome::Failed;  // the key refuses: no message
+            return FetchResult::failed(Error::isoStatus(status));  // the key refuses: no message
+        }
+        if (cancelled(status)) {
+            return FetchResult::ended(failure);
         }
         if (status == SW_NO_ERROR) {
             if (!collectedThisStep && !collect()) {
-                return fail(U2F_BAD_RESPONSE_MESSAGE);
+                return fail(U2F_BAD_RESPONSE_MESSAGE, Error::malformed());
             }
             break;
         }
         if (status == TRANSPORT_FAILED && !shortAttempt) {
-            return fail(U2F_TRANSPORT_FAILED_MESSAGE);
+            return fail(U2F_TRANSPORT_FAILED_MESSAGE, failure);
         }
     }
     return showU2fRegistration(page, collected, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER,

@@ -74,13 +74,15 @@ std::vector<uint8_t> u2fSignedMessage(const U2fRegistration& registration,
 // command line uses it to decode saved responses.
 // After the certificate's rows "Chain Result" (the certificate against the roots of its
 // metadata entry, found by its key identifier) and, with a BLOB, the entry's rows.
-FetchOutcome showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
-                                 std::span<const uint8_t, 32> challenge,
-                                 std::span<const uint8_t, 32> application, UserPrompts& prompts,
-                                 const MetadataBlob* metadata = nullptr);
+FetchResult showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> response,
+                                std::span<const uint8_t, 32> challenge,
+                                std::span<const uint8_t, 32> application, UserPrompts& prompts,
+                                const MetadataBlob* metadata = nullptr);
 
-// The whole fetch started by a double click on "Tips".
-FetchOutcome fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
-                                 const MetadataBlob* metadata = nullptr);
+// The whole fetch started by a double click on "Tips". Cancelled when the confirmation is
+// not given or an exchange is cancelled (no message then); otherwise `why` says what ended
+// it.
+FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
+                                const MetadataBlob* metadata = nullptr);
 
 }  // namespace orvanta

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -18,12 +19,11 @@
 #include "cli/context.h"
 #include "cli/decode_commands.h"
 #include "cli/device_commands.h"
-#include "cli/error_capture.h"
 #include "cli/exit_codes.h"
 #include "cli/fleet.h"
 #include "cli/page_output.h"
-#include "cli/virtual_key_backend.h"
 #include "orvanta_version.h"
+#include "report/device_options.h"
 
 namespace orvanta::cli {
 
@@ -88,17 +88,12 @@ Exit status:
 
 struct Options {
     bool json = false;
-    std::string device;
-    std::string virtualProfile;
-    std::string udpAddress;
-    std::string pcscReader;
-    uint16_t udpReplyPort = UDP_DEFAULT_REPLY_PORT;
+    // The device options' values as CLI11 leaves them, in the order of DEVICE_OPTIONS.
+    std::array<std::string, DEVICE_OPTIONS.size()> device;
     bool any = false;
     bool yes = false;
     bool pinStdin = false;
     bool allKeys = false;
-    std::string mds;
-    std::string mdsRoot;
 
     std::string exportKind;
     std::string exportPath;
@@ -111,236 +106,180 @@ struct Options {
     std::string application;
 };
 
-std::string profileList() {
-    std::string names;
-    for (const std::string& name : virtualProfileNames()) {
-        names += (names.empty() ? "" : ", ") + name;
-    }
-    return names;
-}
+// The command line's parts that say what to do once it is parsed.
+struct Commands {
+    std::array<CLI::Option*, DEVICE_OPTIONS.size()> deviceOptions{};
+    CLI::App* list = nullptr;
+    CLI::App* info = nullptr;
+    CLI::App* fido2 = nullptr;
+    CLI::App* u2f = nullptr;
+    CLI::App* all = nullptr;
+    CLI::App* exportCommand = nullptr;
+    CLI::App* decode = nullptr;
+    CLI::App* decodeGetinfo = nullptr;
+    CLI::App* decodeMakecred = nullptr;
+    CLI::Option* clientDataHashOption = nullptr;
+    CLI::App* decodeU2f = nullptr;
+};
+
+// How a run ended, for the one JSON document of --json.
+struct RunEnd {
+    bool json = false;
+    nlohmann::json document = nullptr;
+    std::string error;  // the failures the command told of
+};
 
 bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Parses and runs one command. With --json (json set) the command leaves its document in
-// `document` instead of printing it.
-int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream& out,
-               std::ostream& err, Terminal& terminal, Clock& clock, int stdinFd,
-               const std::atomic<bool>* interrupted, nlohmann::json& document, bool& json) {
-    CLI::App app{DESCRIPTION, "orvanta-cli"};
-    app.footer(FOOTER);
-    app.require_subcommand(1);
-    app.set_version_flag("--version", "orvanta-cli " ORVANTA_VERSION,
-                         "Print the program's name and version");
-    Options o;
-
+void addGlobalOptions(CLI::App& app, Options& o, Commands& c) {
     app.add_flag("--json", o.json, "Print the rows as JSON (before the command)");
-    app.add_option("--device", o.device, "The key with this vendor and product ID (hex)")
-        ->type_name("VID:PID");
-    CLI::Option* virtualOption =
-        app.add_option("--virtual", o.virtualProfile,
-                       "Inspect built-in virtual keys, one per profile of a comma-separated "
-                       "list (profiles: " +
-                           profileList() + ")")
-            ->expected(0, 1)
-            ->type_name("[PROFILE,...]");
-    CLI::Option* udpOption =
-        app.add_option("--udp", o.udpAddress,
-                       "Inspect a firmware simulator over UDP (default 127.0.0.1:8111)")
-            ->expected(0, 1)
-            ->type_name("[HOST:PORT]");
-    app.add_option("--udp-reply-port", o.udpReplyPort,
-                   "Local port for the simulator's replies (default 7112)")
-        ->check(CLI::Range(1, 65535))
-        ->type_name("PORT");
-    virtualOption->excludes(udpOption);
-    CLI::Option* pcscOption =
-        app.add_option("--pcsc", o.pcscReader,
-                       "Inspect a key in a PC/SC reader (NFC or smart card), through pcscd")
-            ->expected(0, 1)
-            ->type_name("[READER]")
-            ->excludes(virtualOption)
-            ->excludes(udpOption);
+    // Each takes a value or none; what a missing or wrong value means is checked with the
+    // others, as the window checks them.
+    for (size_t i = 0; i < DEVICE_OPTIONS.size(); ++i) {
+        c.deviceOptions[i] =
+            app.add_option(DEVICE_OPTIONS[i].name, o.device[i], deviceOptionHelp(DEVICE_OPTIONS[i]))
+                ->expected(0, 1)
+                ->type_name(DEVICE_OPTIONS[i].typeName);
+    }
     app.add_flag("--any", o.any,
                  "Accept any HID collection with usage page 0xF1D0, beyond the known keys");
     app.add_flag("-y,--yes", o.yes, "Start fetches without asking");
-    app.add_option("--mds", o.mds,
-                   "Metadata BLOB (a JWT as downloaded) to name the key and check its "
-                   "attestation with; default: $ORVANTA_MDS");
-    app.add_option("--mds-root", o.mdsRoot,
-                   std::string("Root certificate (PEM or DER) the BLOB must chain to; default: ") +
-                       DEFAULT_METADATA_ROOT);
     app.add_flag("--pin-stdin", o.pinStdin,
                  "Read the PIN as one line of standard input instead of the terminal (with "
                  "--all-keys: read once and given to every key that asks for one)");
     app.add_flag("--all-keys", o.allKeys,
                  "info, fido2, u2f and all on every accepted key at once, each on its own "
                  "thread (with --json: one line per key)");
+}
 
-    CLI::App* list = app.add_subcommand("list", "List the HID interfaces");
-    CLI::App* info = app.add_subcommand("info", "Show the hardware info page");
-    CLI::App* fido2 = app.add_subcommand(
+// The device options as given, checked.
+DeviceOptionsResult deviceOptions(const Options& o, const Commands& c) {
+    DeviceOptionValues values;
+    for (size_t i = 0; i < DEVICE_OPTIONS.size(); ++i) {
+        if (c.deviceOptions[i]->count() > 0) {
+            values.values[i] = o.device[i];
+        }
+    }
+    return resolveDeviceOptions(values);
+}
+
+void addDeviceCommands(CLI::App& app, Options& o, Commands& c) {
+    c.list = app.add_subcommand("list", "List the HID interfaces");
+    c.info = app.add_subcommand("info", "Show the hardware info page");
+    c.fido2 = app.add_subcommand(
         "fido2", "Fetch and show the FIDO2 attestation certificates (touch the key)");
-    CLI::App* u2f =
+    c.u2f =
         app.add_subcommand("u2f", "Fetch and show the U2F attestation certificate (touch the key)");
-    CLI::App* all = app.add_subcommand("all", "The hardware page and both fetches");
-    CLI::App* exportCommand =
+    c.all = app.add_subcommand("all", "The hardware page and both fetches");
+    c.exportCommand =
         app.add_subcommand("export", "Fetch a page and write one of its certificates to a file");
-    exportCommand->add_option("PAGE", o.exportKind, "fido2 or u2f")
+    c.exportCommand->add_option("PAGE", o.exportKind, "fido2 or u2f")
         ->required()
         ->check(CLI::IsMember({"fido2", "u2f"}));
-    exportCommand->add_option("PATH", o.exportPath, "File to write")->required();
-    exportCommand->add_option("--index", o.exportIndex, "Which certificate of the page (from 1)")
+    c.exportCommand->add_option("PATH", o.exportPath, "File to write")->required();
+    c.exportCommand->add_option("--index", o.exportIndex, "Which certificate of the page (from 1)")
         ->check(CLI::Range(1, 1000));
-    exportCommand
+    c.exportCommand
         ->add_option("--format", o.exportFormat, "der or pem (default: pem for *.pem, else der)")
         ->check(CLI::IsMember({"der", "pem"}));
+}
 
-    CLI::App* decode = app.add_subcommand("decode", "Decode saved replies and certificates");
-    decode->require_subcommand(1);
-    CLI::App* decodeGetinfo =
-        decode->add_subcommand("getinfo", "An authenticatorGetInfo reply (CBOR map)");
-    decodeGetinfo->add_option("FILE", o.file, "The reply; - for standard input")->required();
-    CLI::App* decodeMakecred = decode->add_subcommand(
+void addDecodeCommands(CLI::App& app, Options& o, Commands& c) {
+    c.decode = app.add_subcommand("decode", "Decode saved replies and certificates");
+    c.decode->require_subcommand(1);
+    c.decodeGetinfo =
+        c.decode->add_subcommand("getinfo", "An authenticatorGetInfo reply (CBOR map)");
+    c.decodeGetinfo->add_option("FILE", o.file, "The reply; - for standard input")->required();
+    c.decodeMakecred = c.decode->add_subcommand(
         "makecred", "An authenticatorMakeCredential response or a WebAuthn attestationObject");
-    decodeMakecred->add_option("FILE", o.file, "The response; - for standard input")->required();
-    CLI::Option* clientDataHashOption = decodeMakecred->add_option(
+    c.decodeMakecred->add_option("FILE", o.file, "The response; - for standard input")->required();
+    c.clientDataHashOption = c.decodeMakecred->add_option(
         "--client-data-hash", o.clientDataHash,
         "SHA-256 of the client data (hex); without it the signature is not checked");
-    CLI::App* decodeU2f = decode->add_subcommand("u2f", "A U2F registration response");
-    decodeU2f->add_option("FILE", o.file, "The response; - for standard input")->required();
-    decodeU2f->add_option("--challenge", o.challenge, "Challenge parameter (32 bytes hex)")
+    c.decodeU2f = c.decode->add_subcommand("u2f", "A U2F registration response");
+    c.decodeU2f->add_option("FILE", o.file, "The response; - for standard input")->required();
+    c.decodeU2f->add_option("--challenge", o.challenge, "Challenge parameter (32 bytes hex)")
         ->required();
-    decodeU2f->add_option("--application", o.application, "Application parameter (32 bytes hex)")
+    c.decodeU2f->add_option("--application", o.application, "Application parameter (32 bytes hex)")
         ->required();
-    CLI::App* decodeCert = decode->add_subcommand(
+    CLI::App* decodeCert = c.decode->add_subcommand(
         "cert", "X.509 certificates (DER or PEM; each certificate of a PEM file on its own page)");
     decodeCert->add_option("FILE", o.file, "The certificates; - for standard input")->required();
+}
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int code = app.exit(e, out, err);
-        // A usage error asked for as JSON is still answered with a document.
-        json = code != 0 && std::any_of(argv + 1, argv + argc, [](const char* arg) {
-                   return std::string_view(arg) == "--json";
-               });
-        if (json) {
-            document = {{"error", std::string(e.what())}};
-        }
-        return code == 0 ? EXIT_DONE : EXIT_USAGE;
-    }
-
-    json = o.json;
-    const PromptOptions prompts{o.yes, o.pinStdin, o.pinStdin ? stdinFd : -1};
-    Context context{in, out, err, terminal, o.json, prompts, clock, document, interrupted};
-    if (o.mds.empty()) {
+// The verified metadata BLOB of --mds (or $ORVANTA_MDS) on the context; false when it was
+// refused.
+bool loadMetadata(Context& context, const DeviceOptions& options) {
+    std::string blob = options.mds;
+    if (blob.empty()) {
         if (const char* fromEnvironment = std::getenv("ORVANTA_MDS")) {
-            o.mds = fromEnvironment;
+            blob = fromEnvironment;
         }
     }
-    if (!o.mds.empty()) {
-        MetadataLoad load = loadMetadataBlobFiles(o.mds, o.mdsRoot, std::time(nullptr));
-        if (!load.blob) {
-            err << load.error << std::endl;
-            return EXIT_FAILED;
-        }
-        if (!load.warning.empty()) {
-            err << load.warning << std::endl;
-        }
-        context.metadata = std::make_shared<const MetadataBlob>(std::move(*load.blob));
+    if (blob.empty()) {
+        return true;
     }
+    MetadataLoad load = loadMetadataBlobFiles(blob, options.mdsRoot, std::time(nullptr));
+    if (!load.blob) {
+        fail(context, load.error);
+        return false;
+    }
+    if (!load.warning.empty()) {
+        context.err << load.warning << std::endl;
+    }
+    context.metadata = std::make_shared<const MetadataBlob>(std::move(*load.blob));
+    return true;
+}
 
-    if (decode->parsed()) {
-        if (decodeGetinfo->parsed()) {
-            return decodeGetInfo(context, o.file);
-        }
-        if (decodeMakecred->parsed()) {
-            return decodeMakeCredential(context, o.file,
-                                        clientDataHashOption->count() > 0
-                                            ? std::optional<std::string>(o.clientDataHash)
-                                            : std::nullopt);
-        }
-        if (decodeU2f->parsed()) {
-            return decodeU2fRegistration(context, o.file, o.challenge, o.application);
-        }
-        return decodeCertificate(context, o.file);
+int runDecode(Context& context, const Options& o, const Commands& c) {
+    if (c.decodeGetinfo->parsed()) {
+        return decodeGetInfo(context, o.file);
     }
+    if (c.decodeMakecred->parsed()) {
+        return decodeMakeCredential(context, o.file,
+                                    c.clientDataHashOption->count() > 0
+                                        ? std::optional<std::string>(o.clientDataHash)
+                                        : std::nullopt);
+    }
+    if (c.decodeU2f->parsed()) {
+        return decodeU2fRegistration(context, o.file, o.challenge, o.application);
+    }
+    return decodeCertificate(context, o.file);
+}
 
-    DeviceChoice choice;
+int runOnEveryKey(Context& context, const DeviceChoice& choice, const Commands& c, RunEnd& end) {
+    if (c.list->parsed() || c.exportCommand->parsed()) {
+        fail(context, c.list->parsed()
+                          ? "--all-keys goes with info, fido2, u2f and all; list shows every key "
+                            "anyway."
+                          : "--all-keys goes with info, fido2, u2f and all; export writes one "
+                            "key's certificate.");
+        return EXIT_USAGE;
+    }
+    end.json = false;  // each key's line is printed as it finishes: no document is left
+    const bool all = c.all->parsed();
+    return runAllKeys(
+        context, choice,
+        PageSelection{c.info->parsed() || all, c.fido2->parsed() || all, c.u2f->parsed() || all});
+}
+
+int runDeviceCommand(Context& context, const Options& o, const Commands& c, DeviceChoice choice,
+                     RunEnd& end) {
     choice.acceptAny = o.any;
-    if (!o.device.empty()) {
-        auto ids = parseVidPid(o.device);
-        if (!ids) {
-            err << "--device needs VID:PID as hexadecimal IDs, for example 1209:0001." << std::endl;
-            return EXIT_USAGE;
-        }
-        choice.vidText = ids->first;
-        choice.pidText = ids->second;
+    if (o.allKeys) {
+        return runOnEveryKey(context, choice, c, end);
     }
-    if (virtualOption->count() > 0) {
-        choice.kind = DeviceChoice::Kind::Virtual;
-        choice.profile = o.virtualProfile.empty() ? "default" : o.virtualProfile;
-        if (std::optional<std::string> unknown = unknownVirtualProfile(choice.profile)) {
-            err << "Unknown virtual key profile \"" << *unknown << "\"; profiles: " << profileList()
-                << "." << std::endl;
-            return EXIT_USAGE;
-        }
-    } else if (udpOption->count() > 0) {
-        choice.kind = DeviceChoice::Kind::Udp;
-        UdpEndpoints base;
-        base.replyPort = o.udpReplyPort;
-        auto endpoints = parseUdpAddress(o.udpAddress, base);
-        if (!endpoints) {
-            err << "--udp needs HOST:PORT with an IPv4 host, for example 127.0.0.1:8111."
-                << std::endl;
-            return EXIT_USAGE;
-        }
-        choice.udp = *endpoints;
-    } else if (pcscOption->count() > 0) {
-        if (!o.device.empty()) {
-            err << "--device names a USB key; with --pcsc name the reader instead." << std::endl;
-            return EXIT_USAGE;
-        }
-        choice.kind = DeviceChoice::Kind::Pcsc;
-        choice.pcscReader = o.pcscReader;
-    }
-
-    if (list->parsed()) {
-        if (o.allKeys) {
-            err << "--all-keys goes with info, fido2, u2f and all; list shows every key anyway."
-                << std::endl;
-            return EXIT_USAGE;
-        }
+    if (c.list->parsed()) {
         return runList(context, choice);
     }
-    if (o.allKeys) {
-        if (exportCommand->parsed()) {
-            err << "--all-keys goes with info, fido2, u2f and all; export writes one key's "
-                   "certificate."
-                << std::endl;
-            return EXIT_USAGE;
-        }
-        // Each key's line is printed as it finishes: there is no document left to print.
-        json = false;
-        const PageSelection selection{info->parsed() || all->parsed(),
-                                      fido2->parsed() || all->parsed(),
-                                      u2f->parsed() || all->parsed()};
-        return runAllKeys(context, choice, selection);
-    }
-    if (info->parsed()) {
-        return runPages(context, choice, PageSelection{true, false, false});
-    }
-    if (fido2->parsed()) {
-        return runPages(context, choice, PageSelection{false, true, false});
-    }
-    if (u2f->parsed()) {
-        return runPages(context, choice, PageSelection{false, false, true});
-    }
-    if (all->parsed()) {
-        return runPages(context, choice, PageSelection{true, true, true});
+    if (!c.exportCommand->parsed()) {
+        const bool all = c.all->parsed();
+        return runPages(context, choice,
+                        PageSelection{c.info->parsed() || all, c.fido2->parsed() || all,
+                                      c.u2f->parsed() || all});
     }
     ExportRequest request;
     request.fido2 = o.exportKind == "fido2";
@@ -350,27 +289,83 @@ int runCommand(int argc, const char* const* argv, std::istream& in, std::ostream
     return runExport(context, choice, request);
 }
 
+// Runs the command the parsed arguments ask for.
+int runParsed(Context& context, const Options& o, const Commands& c, RunEnd& end) {
+    const DeviceOptionsResult device = deviceOptions(o, c);
+    if (!device.error.empty()) {
+        fail(context, device.error);
+        return EXIT_USAGE;
+    }
+    if (!loadMetadata(context, device.options)) {
+        return EXIT_FAILED;
+    }
+    if (c.decode->parsed()) {
+        return runDecode(context, o, c);
+    }
+    return runDeviceCommand(context, o, c, device.options.choice, end);
+}
+
+// What run() is given besides the arguments and the three streams.
+struct RunInputs {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    const Environment& environment;
+};
+
+// Parses and runs one command. With --json the command leaves its document in `end`
+// instead of printing it.
+int runCommand(int argc, const char* const* argv, const RunInputs& io, RunEnd& end) {
+    CLI::App app{DESCRIPTION, "orvanta-cli"};
+    app.footer(FOOTER);
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "orvanta-cli " ORVANTA_VERSION,
+                         "Print the program's name and version");
+    Options o;
+    Commands c;
+    addGlobalOptions(app, o, c);
+    addDeviceCommands(app, o, c);
+    addDecodeCommands(app, o, c);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e, io.out, io.err);
+        // A usage error asked for as JSON is still answered with a document.
+        end.json = code != 0 && std::any_of(argv + 1, argv + argc, [](const char* arg) {
+                       return std::string_view(arg) == "--json";
+                   });
+        end.error = e.what();
+        return code == 0 ? EXIT_DONE : EXIT_USAGE;
+    }
+
+    end.json = o.json;
+    const Environment& env = io.environment;
+    const PromptOptions prompts{o.yes, o.pinStdin, o.pinStdin ? env.stdinFd : -1};
+    Context context{io.in,   io.out,    io.err,       env.terminal,   o.json,
+                    prompts, env.clock, end.document, env.interrupted};
+    context.keyClock = env.keyClock;
+    const int status = runParsed(context, o, c, end);
+    end.error = failureText(context);
+    return status;
+}
+
 }  // namespace
 
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
-        Terminal& terminal, Clock& clock, int stdinFd, const std::atomic<bool>* interrupted) {
-    ErrorCapture capture(err);
-    std::ostream errors(&capture);
-    nlohmann::json document = nullptr;
-    bool json = false;
-    const int status = runCommand(argc, argv, in, out, errors, terminal, clock, stdinFd,
-                                  interrupted, document, json);
-    errors.flush();
-    if (json && (status != EXIT_DONE || !document.is_null())) {
+        const Environment& environment) {
+    RunEnd end;
+    const int status = runCommand(argc, argv, RunInputs{in, out, err, environment}, end);
+    if (end.json && (status != EXIT_DONE || !end.document.is_null())) {
         // One document for every ending: what the command made, and what went wrong.
+        nlohmann::json& document = end.document;
         if (!document.is_object()) {
             document = nlohmann::json::object();
         }
         if (!document.contains("error")) {
-            document["error"] = status == EXIT_DONE ? nlohmann::json(nullptr)
-                                                    : nlohmann::json(capture.lastLine().empty()
-                                                                         ? std::string("failed")
-                                                                         : capture.lastLine());
+            document["error"] =
+                status == EXIT_DONE
+                    ? nlohmann::json(nullptr)
+                    : nlohmann::json(end.error.empty() ? std::string("failed") : end.error);
         }
         out << dumpJson(document) << std::endl;
     }
@@ -430,8 +425,9 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, 
     InterruptHandling interrupts;
     // The PIN of --pin-stdin is read from the descriptor itself: the stream's buffer would
     // keep a copy nobody wipes.
-    return run(argc, argv, in, out, err, terminal, clock, &in == &std::cin ? STDIN_FILENO : -1,
-               &interruptedFlag);
+    return run(
+        argc, argv, in, out, err,
+        Environment{terminal, clock, &in == &std::cin ? STDIN_FILENO : -1, &interruptedFlag, {}});
 }
 
 }  // namespace orvanta::cli

@@ -3,21 +3,34 @@
 // the window.
 
 #include <atomic>
+#include <functional>
 #include <iosfwd>
+#include <memory>
 
 #include "cli/terminal.h"
 #include "transport/clock.h"
 
 namespace orvanta::cli {
 
+// What a run works with besides its arguments and streams.
+struct Environment {
+    // Confirmations and the PIN are asked here.
+    Terminal& terminal;
+    // Every wait runs on it.
+    Clock& clock;
+    // The descriptor behind `in` for reading the PIN of --pin-stdin, or -1 to read it from
+    // `in`.
+    int stdinFd = -1;
+    // When set (by a signal handler), exchanges end and the command with them.
+    const std::atomic<bool>* interrupted = nullptr;
+    // --all-keys: makes the clock of each key's timeline; none: every key waits on `clock`
+    // (which must then be safe to share between threads).
+    std::function<std::shared_ptr<Clock>()> keyClock{};
+};
+
 // Parses the arguments and runs one command. Returns the exit status (cli/exit_codes.h).
-// Confirmations and the PIN are asked on the given terminal; every wait runs on the clock.
-// stdinFd: the descriptor behind `in` for reading the PIN of --pin-stdin, or -1 to read it
-// from `in`.
-// interrupted: when set (by a signal handler), exchanges end and the command with them.
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err,
-        Terminal& terminal, Clock& clock, int stdinFd = -1,
-        const std::atomic<bool>* interrupted = nullptr);
+        const Environment& environment);
 // The same on the process's controlling terminal and the machine's clock.
 int run(int argc, const char* const* argv, std::istream& in, std::ostream& out, std::ostream& err);
 

@@ -3,9 +3,12 @@
 // answers given on the command line, and the clock every wait runs on.
 
 #include <atomic>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "cli/terminal.h"
 #include "cli/terminal_prompts.h"
@@ -29,6 +32,23 @@ struct Context {
     const std::atomic<bool>* interrupted = nullptr;
     // The verified metadata BLOB of --mds (none: no metadata rows).
     std::shared_ptr<const MetadataBlob> metadata{};
+    // Clocks for keys inspected side by side (--all-keys), one per key; none: every key
+    // waits on `clock`.
+    std::function<std::shared_ptr<Clock>()> keyClock{};
+    // What went wrong, in order, as the lines that tell the user: the command's JSON
+    // "error", and the outcome line of a key of --all-keys.
+    std::vector<std::string> failures{};
+    // A key of --all-keys: its failures are told once, on its outcome line, not as they
+    // happen.
+    bool keepFailures = false;
 };
+
+// Tells the user what went wrong (on standard error, unless kept for the key's outcome
+// line) and keeps it as a failure of the command.
+void fail(Context& context, const std::string& line);
+// Keeps a failure the user has been told of already (a message of a fetch).
+void noteFailure(Context& context, const std::string& line);
+// The failures as one text; empty when there were none.
+std::string failureText(const Context& context);
 
 }  // namespace orvanta::cli

@@ -28,7 +28,7 @@ std::string displayName(const std::string& file) {
 bool readFile(Context& context, const std::string& file, Bytes& bytes, Bytes* raw = nullptr) {
     InputResult input = readInput(file, context.in);
     if (!input.error.empty()) {
-        context.err << terminalSafe(input.error) << std::endl;
+        fail(context, terminalSafe(input.error));
         return false;
     }
     bytes = std::move(input.bytes);
@@ -42,7 +42,7 @@ bool readFile(Context& context, const std::string& file, Bytes& bytes, Bytes* ra
 bool parameter32(Context& context, const char* option, const std::string& text, uint8_t out[32]) {
     std::optional<Bytes> bytes = parseHex(text);
     if (!bytes || bytes->size() != 32) {
-        context.err << option << " needs 32 bytes as 64 hexadecimal digits." << std::endl;
+        fail(context, std::string(option) + " needs 32 bytes as 64 hexadecimal digits.");
         return false;
     }
     std::copy(bytes->begin(), bytes->end(), out);
@@ -57,23 +57,23 @@ bool replyMap(Context& context, const std::string& file, Bytes& bytes, const cha
     } else if (bytes.size() == 1 && (bytes[0] >> 5) != CBOR_MAJOR_MAP) {
         char status[8];
         std::snprintf(status, sizeof status, "0x%02X", bytes[0]);
-        context.err << displayName(file) << " is not " << what << ": it holds only the status byte "
-                    << status << "." << std::endl;
+        fail(context, displayName(file) + " is not " + what + ": it holds only the status byte " +
+                          status + ".");
         return false;
     }
     CborCheck check = checkCborItem(bytes.data(), bytes.size());
     if (!check.ok) {
-        context.err << displayName(file) << " is not well-formed CBOR: " << check.error << "."
-                    << std::endl;
+        fail(context, displayName(file) + " is not well-formed CBOR: " + check.error + ".");
         return false;
     }
     if ((bytes[0] >> 5) != CBOR_MAJOR_MAP) {
-        context.err << displayName(file) << " is not " << what << ": no CBOR map." << std::endl;
+        fail(context, displayName(file) + " is not " + what + ": no CBOR map.");
         return false;
     }
     if (check.itemLength != bytes.size()) {
-        context.err << displayName(file) << " has " << bytes.size() - check.itemLength
-                    << " bytes after the CBOR map." << std::endl;
+        fail(context, displayName(file) + " has " +
+                          std::to_string(bytes.size() - check.itemLength) +
+                          " bytes after the CBOR map.");
         return false;
     }
     return true;
@@ -106,6 +106,16 @@ Bytes integerKeyed(const Bytes& map) {
     Bytes out{static_cast<uint8_t>(0xA0 | count)};
     out.insert(out.end(), members.begin(), members.end());
     return out;
+}
+
+// The end of a decode shown as a fetch's would be: its failure messages are the command's
+// failures.
+int decodeStatus(Context& context, const FetchResult& result, const TerminalPrompts& prompts) {
+    for (const std::string& message : prompts.failureMessages()) {
+        noteFailure(context, message);
+    }
+    return result.outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE
+                                                                            : EXIT_FAILED;
 }
 
 int finish(Context& context, const char* title, const CertificatePage& page, int status) {
@@ -151,19 +161,18 @@ int decodeMakeCredential(Context& context, const std::string& file,
     PrivateTempDir temp;
     Fido2CertPage page;
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
-    FetchOutcome outcome = showMakeCredentialResult(
+    const FetchResult result = showMakeCredentialResult(
         page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
         clientDataHashHex ? clientDataHash : nullptr, prompts, context.metadata.get());
-    int status =
-        outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE : EXIT_FAILED;
-    if (outcome == FetchOutcome::Shown && !clientDataHashHex) {
+    const int status = decodeStatus(context, result, prompts);
+    if (result.outcome == FetchOutcome::Shown && !clientDataHashHex) {
         context.err << "The attestation signature was not checked: no --client-data-hash "
                        "was given."
                     << std::endl;
     }
-    if (outcome == FetchOutcome::Failed && !prompts.failureShown()) {
-        context.err << displayName(file)
-                    << " lacks the authenticator data or the attestation signature." << std::endl;
+    if (result.outcome == FetchOutcome::Failed && !prompts.failureShown()) {
+        fail(context,
+             displayName(file) + " lacks the authenticator data or the attestation signature.");
     }
     return finish(context, FIDO2_TITLE, page, status);
 }
@@ -183,11 +192,10 @@ int decodeU2fRegistration(Context& context, const std::string& file,
     PrivateTempDir temp;
     U2fCertPage page;
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
-    FetchOutcome outcome = showU2fRegistration(page, bytes, std::span<const uint8_t, 32>(challenge),
-                                               std::span<const uint8_t, 32>(application), prompts);
-    int status =
-        outcome == FetchOutcome::Shown && !prompts.failureShown() ? EXIT_DONE : EXIT_FAILED;
-    return finish(context, U2F_TITLE, page, status);
+    const FetchResult result =
+        showU2fRegistration(page, bytes, std::span<const uint8_t, 32>(challenge),
+                            std::span<const uint8_t, 32>(application), prompts);
+    return finish(context, U2F_TITLE, page, decodeStatus(context, result, prompts));
 }
 
 int decodeCertificate(Context& context, const std::string& file) {
@@ -202,7 +210,7 @@ int decodeCertificate(Context& context, const std::string& file) {
     if (certificates.size() == 1) {
         std::vector<Row> rows;
         if (!certificateRows(certificates[0].data(), certificates[0].size(), rows)) {
-            context.err << displayName(file) << " is not an X.509 certificate." << std::endl;
+            fail(context, displayName(file) + " is not an X.509 certificate.");
             return EXIT_FAILED;
         }
         showPages(context, {PageView{CERTIFICATE_TITLE, rows}});
@@ -215,8 +223,9 @@ int decodeCertificate(Context& context, const std::string& file) {
     for (size_t i = 0; i < certificates.size(); ++i) {
         std::vector<Row> rows;
         if (!certificateRows(certificates[i].data(), certificates[i].size(), rows)) {
-            context.err << displayName(file) << ": certificate " << i + 1 << " of "
-                        << certificates.size() << " is not an X.509 certificate." << std::endl;
+            fail(context, displayName(file) + ": certificate " + std::to_string(i + 1) + " of " +
+                              std::to_string(certificates.size()) +
+                              " is not an X.509 certificate.");
             status = EXIT_FAILED;
             continue;
         }

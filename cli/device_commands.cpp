@@ -47,12 +47,11 @@ std::string udpAddress(const UdpEndpoints& endpoints) {
 void reportNoKey(Context& context, const DeviceChoice& choice, DeviceContext& device) {
     const DeviceList& devices = device.devices();
     if (const std::string reason = pcscNoKeyReason(device.source(), choice); !reason.empty()) {
-        context.err << reason << std::endl;
+        fail(context, reason);
     } else if (!choice.vidText.empty()) {
-        context.err << "No security key " << choice.vidText << ":" << choice.pidText << " found."
-                    << std::endl;
+        fail(context, "No security key " + choice.vidText + ":" + choice.pidText + " found.");
     } else {
-        context.err << "No security key found." << std::endl;
+        fail(context, "No security key found.");
     }
     for (const OpenFailure& failure : devices.openFailures) {
         context.err << terminalSafe(openFailureText(failure.info, failure.reason)) << std::endl;
@@ -105,14 +104,14 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
     }
     if (!keyAnswers(device.session())) {
         if (choice.kind == DeviceChoice::Kind::Udp) {
-            context.err << "No reply from the UDP simulator at " << udpAddress(choice.udp)
-                        << " (replies expected on local port " << choice.udp.replyPort << ")."
-                        << std::endl;
+            fail(context, "No reply from the UDP simulator at " + udpAddress(choice.udp) +
+                              " (replies expected on local port " +
+                              std::to_string(choice.udp.replyPort) + ").");
             return EXIT_NO_KEY;
         }
         const DeviceRecord& key = device.session().device();
-        context.err << "The key " << terminalSafe(key.productName) << " (" << terminalSafe(key.path)
-                    << ") does not answer." << std::endl;
+        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
+                          ") does not answer.");
         return EXIT_FAILED;
     }
     ShowDeviceInfo(device, pages, choice.vidText, choice.pidText);
@@ -126,22 +125,26 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
 template <class Prompts>
 int fetch(Context& context, Prompts& prompts, DeviceContext& device, Pages& pages, bool fido2) {
     prompts.reset();
-    FetchOutcome outcome =
+    const FetchResult result =
         fido2 ? fetchFido2Certificates(device.session(), device.clientPinSet(), pages.fido2,
                                        prompts, device.pinProtocol(), device.metadata())
               : fetchU2fCertificate(device.session(), pages.u2f, prompts, device.metadata());
-    const char* name = fido2 ? "FIDO2" : "U2F";
-    if (outcome == FetchOutcome::Cancelled) {
-        context.err << "The " << name << " fetch was cancelled." << std::endl;
+    const std::string name = fido2 ? "FIDO2" : "U2F";
+    if (result.cancelled()) {
+        fail(context, "The " + name + " fetch was cancelled.");
         return EXIT_FAILED;
     }
-    if (outcome == FetchOutcome::Shown && !prompts.failureShown()) {
+    // The fetch's own messages have told the user what went wrong.
+    for (const std::string& message : prompts.failureMessages()) {
+        noteFailure(context, message);
+    }
+    if (result.outcome == FetchOutcome::Shown && prompts.failureMessages().empty()) {
         return EXIT_DONE;
     }
-    if (!prompts.failureShown() && !prompts.cancelled()) {
+    if (prompts.failureMessages().empty()) {
         // Some ends are silent in the window (an error status, a refused PIN step); here
         // the exit status tells, and a line says which fetch it was.
-        context.err << "The " << name << " fetch ended without certificates." << std::endl;
+        fail(context, "The " + name + " fetch ended without certificates.");
     }
     return EXIT_FAILED;
 }
@@ -153,7 +156,7 @@ int metadataStatus(Context& context, const Pages& pages) {
           static_cast<const PageModel*>(&pages.fido2), static_cast<const PageModel*>(&pages.u2f)}) {
         const std::string warning = metadataWarning(*page);
         if (!warning.empty()) {
-            context.err << warning << std::endl;
+            fail(context, warning);
             return EXIT_FAILED;
         }
     }
@@ -208,7 +211,7 @@ std::shared_ptr<KeySource> backendOrUsageError(Context& context, const DeviceCho
     std::string error;
     std::shared_ptr<KeySource> backend = makeKeySource(choice, context.clock, &error);
     if (!backend) {
-        context.err << error << std::endl;
+        fail(context, error);
     }
     return backend;
 }
@@ -225,6 +228,132 @@ std::string openFailureText(const HidInterfaceInfo& info, const std::string& rea
     return text;
 }
 
+namespace {
+
+// One HID collection as list shows it.
+struct ListEntry {
+    HidInterfaceInfo info;
+    bool fido = false;
+    bool accepted = false;
+    std::string error;  // empty: opened
+};
+
+// Why a listed collection is not among the opened keys; empty when it opened.
+std::string listError(const ListEntry& entry, const DeviceList& devices, KeySource& backend) {
+    auto failed =
+        std::find_if(devices.openFailures.begin(), devices.openFailures.end(),
+                     [&](const OpenFailure& f) { return f.info.path == entry.info.path; });
+    if (failed != devices.openFailures.end()) {
+        return failed->reason.empty() ? "cannot open" : failed->reason;
+    }
+    if (!entry.accepted) {
+        // The enumeration opened and closed it without keeping the reason of a failure: ask
+        // once more.
+        std::string reason;
+        if (!backend.open(entry.info.path, &reason)) {
+            return reason.empty() ? "cannot open" : reason;
+        }
+    }
+    return {};
+}
+
+std::vector<ListEntry> listEntries(DeviceContext& device, KeySource& backend, bool acceptAny) {
+    const DeviceList& devices = device.enumerate();
+    std::vector<ListEntry> entries;
+    for (const HidInterfaceInfo& info : devices.listed) {
+        ListEntry entry{info, info.usagePage == FIDO_USAGE_PAGE, isAccepted(info, acceptAny), ""};
+        bool recorded = std::any_of(devices.records.begin(), devices.records.end(),
+                                    [&](const DeviceRecord& r) { return r.path == info.path; });
+        if (!recorded) {
+            entry.error = listError(entry, devices, backend);
+        } else if (info.simulator()) {
+            // A socket opens whether or not a simulator listens: it counts as opened only
+            // once it answered.
+            device.select(info.vendorId, info.productId);
+            if (!keyAnswers(device.session())) {
+                entry.error = "no reply from the simulator";
+            }
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+nlohmann::json listJson(const std::vector<ListEntry>& entries) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ListEntry& e : entries) {
+        nlohmann::json error = nullptr;
+        nlohmann::json fix = nullptr;
+        if (!e.error.empty()) {
+            error = e.error;
+            if (e.fido && accessRefused(e.error)) {
+                fix = UDEV_FIX;
+            }
+        }
+        list.push_back({{"path", e.info.path},
+                        {"vendorId", hex4(e.info.vendorId)},
+                        {"productId", hex4(e.info.productId)},
+                        {"releaseNumber", hex4(e.info.releaseNumber)},
+                        {"product", e.info.productString},
+                        {"usagePage", hex4(e.info.usagePage)},
+                        {"usage", hex4(e.info.usage)},
+                        {"fido", e.fido},
+                        {"accepted", e.accepted},
+                        {"opened", e.error.empty()},
+                        {"error", error},
+                        {"fix", fix}});
+    }
+    return {{"interfaces", list}};
+}
+
+std::string listStatus(const ListEntry& e) {
+    std::string status;
+    if (e.fido) {
+        status = "FIDO";
+    }
+    if (e.accepted) {
+        status += status.empty() ? "accepted" : ", accepted";
+    }
+    if (!e.error.empty()) {
+        status += (status.empty() ? "" : ", ") + std::string("cannot open: ") + e.error;
+    }
+    return status.empty() ? "-" : status;
+}
+
+void printList(std::ostream& out, const std::vector<ListEntry>& entries) {
+    std::vector<std::vector<std::string>> table;
+    table.push_back({"Path", "VID:PID", "Usage", "Product", "Status"});
+    for (const ListEntry& e : entries) {
+        table.push_back({terminalSafe(e.info.path),
+                         hex4(e.info.vendorId) + ":" + hex4(e.info.productId),
+                         hex4(e.info.usagePage) + ":" + hex4(e.info.usage),
+                         terminalSafe(e.info.productString), terminalSafe(listStatus(e))});
+    }
+    std::vector<size_t> widths(5, 0);
+    for (const auto& line : table) {
+        for (size_t i = 0; i < line.size(); ++i) {
+            widths[i] = std::max(widths[i], displayWidth(line[i]));
+        }
+    }
+    for (size_t row = 0; row < table.size(); ++row) {
+        std::string text;
+        for (size_t i = 0; i < table[row].size(); ++i) {
+            text += table[row][i];
+            if (i + 1 < table[row].size()) {
+                text.append(widths[i] + 2 - displayWidth(table[row][i]), ' ');
+            }
+        }
+        out << text << '\n';
+        // The FIDO udev rules open FIDO collections only; other devices stay closed.
+        if (row > 0 && entries[row - 1].fido && accessRefused(entries[row - 1].error)) {
+            out << "  fix: " << UDEV_FIX << '\n';
+        }
+    }
+    out.flush();
+}
+
+}  // namespace
+
 int runList(Context& context, const DeviceChoice& choice) {
     if (choice.kind == DeviceChoice::Kind::Pcsc) {
         return runPcscList(context, choice);  // readers and cards rather than HID collections
@@ -234,117 +363,17 @@ int runList(Context& context, const DeviceChoice& choice) {
         return EXIT_USAGE;
     }
     DeviceContext device(backend, context.clock, choice.acceptAny);
-    const DeviceList& devices = device.enumerate();
-
-    struct Entry {
-        HidInterfaceInfo info;
-        bool fido = false;
-        bool accepted = false;
-        std::string error;  // empty: opened
-    };
-    std::vector<Entry> entries;
-    bool usable = false;
-    for (const HidInterfaceInfo& info : devices.listed) {
-        Entry entry{info, info.usagePage == FIDO_USAGE_PAGE, isAccepted(info, choice.acceptAny),
-                    ""};
-        bool recorded = std::any_of(devices.records.begin(), devices.records.end(),
-                                    [&](const DeviceRecord& r) { return r.path == info.path; });
-        if (!recorded) {
-            auto failed =
-                std::find_if(devices.openFailures.begin(), devices.openFailures.end(),
-                             [&](const OpenFailure& f) { return f.info.path == info.path; });
-            if (failed != devices.openFailures.end()) {
-                entry.error = failed->reason.empty() ? "cannot open" : failed->reason;
-            } else if (!entry.accepted) {
-                // The enumeration opened and closed it without keeping the reason of a
-                // failure: ask once more.
-                std::string reason;
-                if (!backend->open(info.path, &reason)) {
-                    entry.error = reason.empty() ? "cannot open" : reason;
-                }
-            }
-        } else if (info.simulator()) {
-            // A socket opens whether or not a simulator listens: it counts as opened only
-            // once it answered.
-            device.select(info.vendorId, info.productId);
-            if (!keyAnswers(device.session())) {
-                entry.error = "no reply from the simulator";
-            }
-        }
-        if (entry.fido && entry.accepted && entry.error.empty()) {
-            usable = true;
-        }
-        entries.push_back(entry);
-    }
-
+    const std::vector<ListEntry> entries = listEntries(device, *backend, choice.acceptAny);
     if (context.json) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const Entry& e : entries) {
-            nlohmann::json error = nullptr;
-            nlohmann::json fix = nullptr;
-            if (!e.error.empty()) {
-                error = e.error;
-                if (e.fido && accessRefused(e.error)) {
-                    fix = UDEV_FIX;
-                }
-            }
-            list.push_back({{"path", e.info.path},
-                            {"vendorId", hex4(e.info.vendorId)},
-                            {"productId", hex4(e.info.productId)},
-                            {"releaseNumber", hex4(e.info.releaseNumber)},
-                            {"product", e.info.productString},
-                            {"usagePage", hex4(e.info.usagePage)},
-                            {"usage", hex4(e.info.usage)},
-                            {"fido", e.fido},
-                            {"accepted", e.accepted},
-                            {"opened", e.error.empty()},
-                            {"error", error},
-                            {"fix", fix}});
-        }
-        context.document = {{"interfaces", list}};
+        context.document = listJson(entries);
     } else {
-        std::vector<std::vector<std::string>> table;
-        table.push_back({"Path", "VID:PID", "Usage", "Product", "Status"});
-        for (const Entry& e : entries) {
-            std::string status;
-            if (e.fido) {
-                status = "FIDO";
-            }
-            if (e.accepted) {
-                status += status.empty() ? "accepted" : ", accepted";
-            }
-            if (!e.error.empty()) {
-                status += (status.empty() ? "" : ", ") + std::string("cannot open: ") + e.error;
-            }
-            table.push_back(
-                {terminalSafe(e.info.path), hex4(e.info.vendorId) + ":" + hex4(e.info.productId),
-                 hex4(e.info.usagePage) + ":" + hex4(e.info.usage),
-                 terminalSafe(e.info.productString), terminalSafe(status.empty() ? "-" : status)});
-        }
-        std::vector<size_t> widths(5, 0);
-        for (const auto& line : table) {
-            for (size_t i = 0; i < line.size(); ++i) {
-                widths[i] = std::max(widths[i], displayWidth(line[i]));
-            }
-        }
-        for (size_t row = 0; row < table.size(); ++row) {
-            std::string text;
-            for (size_t i = 0; i < table[row].size(); ++i) {
-                text += table[row][i];
-                if (i + 1 < table[row].size()) {
-                    text.append(widths[i] + 2 - displayWidth(table[row][i]), ' ');
-                }
-            }
-            context.out << text << '\n';
-            // The FIDO udev rules open FIDO collections only; other devices stay closed.
-            if (row > 0 && entries[row - 1].fido && accessRefused(entries[row - 1].error)) {
-                context.out << "  fix: " << UDEV_FIX << '\n';
-            }
-        }
-        context.out.flush();
+        printList(context.out, entries);
     }
+    const bool usable = std::any_of(entries.begin(), entries.end(), [](const ListEntry& e) {
+        return e.fido && e.accepted && e.error.empty();
+    });
     if (!usable) {
-        context.err << "No security key found." << std::endl;
+        fail(context, "No security key found.");
         return EXIT_NO_KEY;
     }
     return EXIT_DONE;
@@ -395,8 +424,8 @@ int showKeyPages(Context& context, KeySession& session, PageSelection selection,
     if (selection.hardware && session.device.facts().transportFailed) {
         // Rows are missing because the key stopped talking, not because it lacks applets.
         const DeviceRecord& key = session.device.session().device();
-        context.err << "The key " << terminalSafe(key.productName) << " (" << terminalSafe(key.path)
-                    << ") stopped answering; the page is incomplete." << std::endl;
+        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
+                          ") stopped answering; the page is incomplete.");
         status = EXIT_FAILED;
     }
     if (selection.fido2) {
@@ -469,9 +498,9 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
     nlohmann::json exported = nullptr;
     if (request.index < 1 || static_cast<size_t>(request.index) > certificates.size()) {
         if (status == EXIT_DONE) {
-            context.err << "The page shows " << certificates.size() << " certificate"
-                        << (certificates.size() == 1 ? "" : "s") << "; there is no certificate "
-                        << request.index << " to export." << std::endl;
+            fail(context, "The page shows " + std::to_string(certificates.size()) + " certificate" +
+                              (certificates.size() == 1 ? "" : "s") + "; there is no certificate " +
+                              std::to_string(request.index) + " to export.");
         }
         status = EXIT_FAILED;
     } else {
@@ -479,8 +508,7 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
         std::string data = request.pem ? pemCertificate(der.data(), der.size())
                                        : std::string(der.begin(), der.end());
         if (!writeFile(request.path, data, error)) {
-            context.err << "Cannot write " << terminalSafe(request.path) << ": " << error
-                        << std::endl;
+            fail(context, "Cannot write " + terminalSafe(request.path) + ": " + error);
             status = EXIT_FAILED;
         } else {
             context.err << "Certificate " << request.index << " written to "

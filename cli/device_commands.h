@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/context.h"
 #include "cli/device_choice.h"
@@ -31,13 +32,12 @@ struct PageSelection {
 // chosen pages.
 int runPages(Context& context, const DeviceChoice& choice, PageSelection selection);
 
-// The prompts of one key among several: the questions and messages of its fetches, and what
-// they saw of the last fetch (as TerminalPrompts tells it of a single key).
+// The prompts of one key among several: the questions and messages of its fetches, and the
+// failure messages of the last fetch (as TerminalPrompts tells them of a single key).
 class KeyPrompts : public UserPrompts {
   public:
     virtual void reset() = 0;
-    virtual bool failureShown() const = 0;
-    virtual bool cancelled() const = 0;
+    virtual const std::vector<std::string>& failureMessages() const = 0;
 };
 // runPages for the key at path of a backend shared with other keys' threads: only that key
 // is opened, and its pages go to the context's streams (or document).

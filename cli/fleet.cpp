@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
-#include "cli/error_capture.h"
 #include "cli/exit_codes.h"
 #include "cli/page_output.h"
 #include "cli/pcsc_list.h"
@@ -71,35 +72,34 @@ bool naturalLess(const std::string& a, const std::string& b) {
 }
 
 // What the keys' threads share of the user: one confirmation, one PIN and one touch prompt
-// for all keys, asked on the run's terminal and standard error one question at a time.
+// for all keys, asked on the run's terminal and standard error one question at a time. A
+// refusal is told once, by the run's prompts; each key's fetch then ends as cancelled.
 class SharedPrompts {
   public:
     SharedPrompts(Context& context, std::mutex& outputMutex)
-        : context_(context), outputMutex_(outputMutex) {}
+        : context_(context),
+          outputMutex_(outputMutex),
+          prompts_(context.prompts, context.in, context.err, context.terminal) {}
     ~SharedPrompts() { secureWipe(pin_); }
     SharedPrompts(const SharedPrompts&) = delete;
     SharedPrompts& operator=(const SharedPrompts&) = delete;
 
-    // The first key's question is asked; the others take its answer. refusal: the line that
-    // said why not, for the key's own report.
-    bool confirm(const std::string& text, std::string& refusal) {
+    // The first key's question is asked; the others take its answer.
+    bool confirm(const std::string& text) {
         std::lock_guard lock(outputMutex_);
         if (!confirmed_) {
-            confirmed_ =
-                ask([&](TerminalPrompts& p) { return p.askOkCancel(text); }, confirmRefusal_);
+            confirmed_ = prompts_.askOkCancel(text);
         }
-        refusal = confirmRefusal_;
         return *confirmed_;
     }
 
     // The PIN, read once (standard input with --pin-stdin, else the terminal) and given to
     // every key that asks.
-    bool pin(std::string& pin, std::string& refusal) {
+    bool pin(std::string& pin) {
         std::lock_guard lock(outputMutex_);
         if (!pinRead_) {
-            pinRead_ = ask([&](TerminalPrompts& p) { return p.askPin(pin_); }, pinRefusal_);
+            pinRead_ = prompts_.askPin(pin_);
         }
-        refusal = pinRefusal_;
         secureWipe(pin);
         if (*pinRead_) {
             pin = pin_;
@@ -116,83 +116,42 @@ class SharedPrompts {
     }
 
   private:
-    // Runs one question with the run's own prompts; what they wrote goes to standard error
-    // and its last line is kept.
-    template <class Question>
-    bool ask(Question question, std::string& lastLine) {
-        std::ostringstream text;
-        ErrorCapture capture(text);
-        std::ostream err(&capture);
-        TerminalPrompts prompts(context_.prompts, context_.in, err, context_.terminal);
-        const bool answer = question(prompts);
-        err.flush();
-        context_.err << text.str() << std::flush;
-        lastLine = capture.lastLine();
-        return answer;
-    }
-
     Context& context_;
     std::mutex& outputMutex_;
+    TerminalPrompts prompts_;
     std::optional<bool> confirmed_;
-    std::string confirmRefusal_;
     std::optional<bool> pinRead_;
-    std::string pinRefusal_;
     std::string pin_;
     bool touchShown_ = false;
 };
 
-// One key's side of the shared prompts: its messages go to its own report.
+// One key's side of the shared prompts: its other messages go to its own report, its
+// failure messages to its outcome line.
 class FleetKeyPrompts final : public KeyPrompts {
   public:
     FleetKeyPrompts(SharedPrompts& shared, std::ostream& err) : shared_(shared), err_(err) {}
 
     void showMessage(const std::string& text, MessageIcon icon) override {
-        err_ << terminalSafe(text) << std::endl;
-        if (icon == MessageIcon::Error || icon == MessageIcon::Exclamation) {
-            failureShown_ = true;
+        if (isFailure(icon)) {
+            failureMessages_.push_back(text);
+        } else {
+            err_ << terminalSafe(text) << std::endl;
         }
     }
-    bool askOkCancel(const std::string& text) override {
-        std::string refusal;
-        if (shared_.confirm(text, refusal)) {
-            return true;
-        }
-        note(refusal);
-        cancelled_ = true;
-        return false;
-    }
-    bool askPin(std::string& pin) override {
-        std::string refusal;
-        if (shared_.pin(pin, refusal)) {
-            return true;
-        }
-        note(refusal);
-        cancelled_ = true;
-        return false;
-    }
+    bool askOkCancel(const std::string& text) override { return shared_.confirm(text); }
+    bool askPin(std::string& pin) override { return shared_.pin(pin); }
     void openFile(const std::string& path) override {
         err_ << "Certificate written to " << terminalSafe(path) << std::endl;
     }
     void touchNeeded() override { shared_.touchNeeded(); }
 
-    void reset() override {
-        failureShown_ = false;
-        cancelled_ = false;
-    }
-    bool failureShown() const override { return failureShown_; }
-    bool cancelled() const override { return cancelled_; }
+    void reset() override { failureMessages_.clear(); }
+    const std::vector<std::string>& failureMessages() const override { return failureMessages_; }
 
   private:
-    void note(const std::string& line) {
-        if (!line.empty()) {
-            err_ << line << std::endl;
-        }
-    }
-
     SharedPrompts& shared_;
     std::ostream& err_;
-    bool failureShown_ = false;
-    bool cancelled_ = false;
+    std::vector<std::string> failureMessages_;
 };
 
 // What one key's thread leaves behind.
@@ -201,7 +160,7 @@ struct KeyReport {
     int status = EXIT_DONE;
     std::string text;      // its pages as text
     std::string messages;  // what it wrote to standard error
-    std::string lastError;
+    std::string failure;   // what went wrong, told once on its outcome line
     nlohmann::json document = nullptr;
 };
 
@@ -221,14 +180,11 @@ void writePrefixed(std::ostream& err, const std::string& prefix, const std::stri
 }
 
 std::string outcomeText(const KeyReport& report) {
-    switch (report.status) {
-        case EXIT_DONE:
-            return "done";
-        case EXIT_NO_KEY:
-            return "no key";
-        default:
-            return "failed" + (report.lastError.empty() ? "" : ": " + report.lastError);
+    if (report.status == EXIT_DONE) {
+        return "done";
     }
+    const std::string why = report.failure.empty() ? "" : ": " + terminalSafe(report.failure);
+    return (report.status == EXIT_NO_KEY ? "no key" : "failed") + why;
 }
 
 // One line of JSON: texts from a device need not be valid UTF-8.
@@ -294,60 +250,141 @@ std::unique_ptr<CtapLink> OneKeyBackend::open(const std::string& path, std::stri
     return shared_->open(path, error);
 }
 
-KeyClocks::KeyClocks(Clock& run) : run_(run), manual_(dynamic_cast<ManualClock*>(&run)) {}
+namespace {
 
-void KeyClocks::start(size_t keys) {
-    keys_.clear();
-    if (manual_ != nullptr) {
-        start_ = manual_->tickCount();
-        for (size_t i = 0; i < keys; ++i) {
-            keys_.push_back(std::make_unique<ManualClock>(start_));
+// One --all-keys run over the listed keys: each key's thread inspects it on a backend and
+// clock of its own, and its report is published (with the output lock held) as it ends.
+class Fleet {
+  public:
+    Fleet(Context& context, const DeviceChoice& choice, PageSelection selection,
+          std::vector<HidInterfaceInfo> keys)
+        : context_(context),
+          choice_(choice),
+          selection_(selection),
+          keys_(std::move(keys)),
+          shared_(context, outputMutex_),
+          reports_(keys_.size()) {
+        // Each thread opens only its own key, so the choice's VID:PID has done its work.
+        choice_.vidText.clear();
+        choice_.pidText.clear();
+    }
+
+    int run() {
+        std::vector<std::thread> threads;
+        threads.reserve(keys_.size());
+        for (size_t i = 0; i < keys_.size(); ++i) {
+            try {
+                threads.emplace_back([this, i] { inspect(i); });
+            } catch (const std::system_error&) {
+                inspect(i);  // no thread to be had: this key waits its turn on ours
+            }
         }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        int status = EXIT_DONE;
+        for (const KeyReport& report : reports_) {
+            status = std::max(status, report.status);
+        }
+        return status;
     }
-}
 
-Clock& KeyClocks::forKey(size_t index) {
-    return manual_ != nullptr && index < keys_.size() ? *keys_[index] : run_;
-}
+  private:
+    void inspect(size_t index) {
+        // The key's waits run on a timeline of its own, so one key's waits never move
+        // another's time; its backend waits on the same clock.
+        const std::shared_ptr<Clock> ownClock = context_.keyClock ? context_.keyClock() : nullptr;
+        Clock& clock = ownClock ? *ownClock : context_.clock;
+        std::ostringstream out;
+        std::ostringstream messages;
+        nlohmann::json document = nullptr;
+        Context keyContext{context_.in,      out,   messages, context_.terminal,   context_.json,
+                           context_.prompts, clock, document, context_.interrupted};
+        keyContext.keepFailures = true;
+        FleetKeyPrompts prompts(shared_, messages);
+        int status = EXIT_FAILED;
+        try {
+            std::string error;
+            std::shared_ptr<KeySource> backend = makeKeySource(choice_, clock, &error);
+            if (!backend) {
+                fail(keyContext, error);
+            } else {
+                status = runKeyPages(keyContext, choice_,
+                                     std::make_shared<OneKeyBackend>(backend, keys_[index]),
+                                     keys_[index].path, selection_, prompts);
+            }
+        } catch (const std::exception& e) {
+            // One key's failure (even out of memory) ends that key's report, not the run.
+            fail(keyContext, std::string("The inspection failed: ") + e.what());
+        }
+        std::lock_guard lock(outputMutex_);
+        KeyReport& report = reports_[index];
+        report.finished = true;
+        report.status = status;
+        report.text = out.str();
+        report.messages = messages.str();
+        report.failure = failureText(keyContext);
+        report.document = std::move(document);
+        publish(index);
+    }
 
-void KeyClocks::enter(size_t index) {
-    if (manual_ != nullptr) {
-        std::lock_guard lock(mutex_);
-        threads_[std::this_thread::get_id()] = &forKey(index);
+    // Called by each key's thread once, with outputMutex_ held.
+    void publish(size_t index) {
+        const KeyReport& report = reports_[index];
+        const std::string prefix = terminalSafe(keys_[index].path) + ": ";
+        writePrefixed(context_.err, prefix, report.messages);
+        context_.err << prefix << outcomeText(report) << std::endl;
+        if (context_.json) {
+            context_.out << jsonLine(keyDocument(index)) << std::endl;  // flushed: a line per key
+            return;
+        }
+        while (nextText_ < reports_.size() && reports_[nextText_].finished) {
+            const std::string heading = terminalSafe(identity(keys_[nextText_]));
+            context_.out << (nextText_ == 0 ? "" : "\n") << heading << '\n'
+                         << std::string(displayWidth(heading), '=') << '\n';
+            if (!reports_[nextText_].text.empty()) {
+                context_.out << '\n' << reports_[nextText_].text;
+            }
+            reports_[nextText_].text.clear();
+            ++nextText_;
+        }
+        context_.out.flush();
     }
-}
 
-void KeyClocks::leave() {
-    if (manual_ != nullptr) {
-        std::lock_guard lock(mutex_);
-        threads_.erase(std::this_thread::get_id());
+    // The single-key document plus "path", with the key's failures as "error".
+    nlohmann::json keyDocument(size_t index) const {
+        const KeyReport& report = reports_[index];
+        nlohmann::json document =
+            report.document.is_object() ? report.document : nlohmann::json::object();
+        document["path"] = keys_[index].path;
+        if (!document.contains("pages")) {
+            document["pages"] = nlohmann::json::array();
+        }
+        if (!document.contains("error")) {
+            document["error"] = report.status == EXIT_DONE
+                                    ? nlohmann::json(nullptr)
+                                    : nlohmann::json(report.failure.empty() ? std::string("failed")
+                                                                            : report.failure);
+        }
+        return document;
     }
-}
 
-void KeyClocks::finish() {
-    if (manual_ == nullptr) {
-        return;
-    }
-    uint32_t longest = 0;
-    for (const auto& key : keys_) {
-        longest = std::max(longest, key->tickCount() - start_);
-    }
-    manual_->advance(longest - (manual_->tickCount() - start_));
-}
+    Context& context_;
+    DeviceChoice choice_;
+    const PageSelection selection_;
+    const std::vector<HidInterfaceInfo> keys_;
+    std::mutex outputMutex_;  // standard output and error, and every question to the user
+    SharedPrompts shared_;
+    std::vector<KeyReport> reports_;
+    size_t nextText_ = 0;  // text blocks go out in the keys' order, as soon as they can
+};
 
-Clock& KeyClocks::current() {
-    if (manual_ == nullptr) {
-        return run_;
-    }
-    std::lock_guard lock(mutex_);
-    auto found = threads_.find(std::this_thread::get_id());
-    return found != threads_.end() ? *found->second : run_;
-}
+}  // namespace
 
 int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selection) {
-    KeyClocks clocks(context.clock);
     std::string error;
-    std::shared_ptr<KeySource> backend = makeKeySource(choice, clocks, &error);
+    // The listing's source: each key's thread makes one of its own.
+    std::shared_ptr<KeySource> backend = makeKeySource(choice, context.clock, &error);
     if (!backend) {
         context.err << error << std::endl;
         if (context.json) {
@@ -358,112 +395,13 @@ int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selec
         }
         return EXIT_USAGE;
     }
-    const std::vector<HidInterfaceInfo> keys = fleetKeys(*backend, choice);
+    std::vector<HidInterfaceInfo> keys = fleetKeys(*backend, choice);
     if (keys.empty()) {
         reportNoKeys(context, choice, *backend);
         return EXIT_NO_KEY;
     }
-    clocks.start(keys.size());
-
-    // Each thread opens only its own key, so the choice's VID:PID has done its work.
-    DeviceChoice keyChoice = choice;
-    keyChoice.vidText.clear();
-    keyChoice.pidText.clear();
-
-    std::mutex outputMutex;  // standard output and error, and every question to the user
-    SharedPrompts shared(context, outputMutex);
-    std::vector<KeyReport> reports(keys.size());
-    size_t nextText = 0;  // text blocks go out in the keys' order, as soon as they can
-
-    // Called by each key's thread once, with outputMutex held.
-    auto publish = [&](size_t index) {
-        const HidInterfaceInfo& key = keys[index];
-        KeyReport& report = reports[index];
-        const std::string prefix = terminalSafe(key.path) + ": ";
-        writePrefixed(context.err, prefix, report.messages);
-        context.err << prefix << outcomeText(report) << std::endl;
-        if (context.json) {
-            nlohmann::json document =
-                report.document.is_object() ? report.document : nlohmann::json::object();
-            document["path"] = key.path;
-            if (!document.contains("pages")) {
-                document["pages"] = nlohmann::json::array();
-            }
-            if (!document.contains("error")) {
-                document["error"] =
-                    report.status == EXIT_DONE
-                        ? nlohmann::json(nullptr)
-                        : nlohmann::json(report.lastError.empty() ? std::string("failed")
-                                                                  : report.lastError);
-            }
-            context.out << jsonLine(document) << std::endl;  // flushed: a line per key
-            return;
-        }
-        while (nextText < reports.size() && reports[nextText].finished) {
-            const std::string heading = terminalSafe(identity(keys[nextText]));
-            context.out << (nextText == 0 ? "" : "\n") << heading << '\n'
-                        << std::string(displayWidth(heading), '=') << '\n';
-            if (!reports[nextText].text.empty()) {
-                context.out << '\n' << reports[nextText].text;
-            }
-            reports[nextText].text.clear();
-            ++nextText;
-        }
-        context.out.flush();
-    };
-
-    auto inspect = [&](size_t index) {
-        clocks.enter(index);
-        std::ostringstream out;
-        std::ostringstream messages;
-        ErrorCapture capture(messages);
-        std::ostream err(&capture);
-        nlohmann::json document = nullptr;
-        Context keyContext{context.in,           out,          err,
-                           context.terminal,     context.json, context.prompts,
-                           clocks.forKey(index), document,     context.interrupted};
-        FleetKeyPrompts prompts(shared, err);
-        int status = EXIT_FAILED;
-        try {
-            status = runKeyPages(keyContext, keyChoice,
-                                 std::make_shared<OneKeyBackend>(backend, keys[index]),
-                                 keys[index].path, selection, prompts);
-        } catch (const std::exception& e) {
-            // One key's failure (even out of memory) ends that key's report, not the run.
-            err << "The inspection failed: " << e.what() << std::endl;
-        }
-        err.flush();
-        clocks.leave();
-        std::lock_guard lock(outputMutex);
-        KeyReport& report = reports[index];
-        report.finished = true;
-        report.status = status;
-        report.text = out.str();
-        report.messages = messages.str();
-        report.lastError = capture.lastLine();
-        report.document = std::move(document);
-        publish(index);
-    };
-
-    std::vector<std::thread> threads;
-    threads.reserve(keys.size());
-    for (size_t i = 0; i < keys.size(); ++i) {
-        try {
-            threads.emplace_back(inspect, i);
-        } catch (const std::system_error&) {
-            inspect(i);  // no thread to be had: this key waits its turn on ours
-        }
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    clocks.finish();
-
-    int status = EXIT_DONE;
-    for (const KeyReport& report : reports) {
-        status = std::max(status, report.status);
-    }
-    return status;
+    backend.reset();
+    return Fleet(context, choice, selection, std::move(keys)).run();
 }
 
 }  // namespace orvanta::cli

@@ -1,21 +1,16 @@
 #pragma once
 // --all-keys: every accepted key of the chosen backend inspected at once, each on its own
 // thread with its own session, so N keys on a hub cost about one key's time. The pieces a
-// benchmark needs (the key listing, one key's view of a shared backend, the clocks of keys
-// side by side) are here too.
+// benchmark needs (the key listing, one key's view of a backend) are here too.
 
 #include <cstddef>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/context.h"
 #include "cli/device_choice.h"
 #include "cli/device_commands.h"
-#include "transport/clock.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta::cli {
@@ -38,41 +33,11 @@ class OneKeyBackend final : public KeySource {
     HidInterfaceInfo key_;
 };
 
-// The clocks of keys inspected side by side. The machine's clock serves every key as it
-// is. A manual clock (the tests', the benchmark's) is one timeline that only sleeps move:
-// there each key gets a timeline of its own, starting where the run's stands, so one key's
-// waits never move another's time, and finish() moves the run's clock on by the longest,
-// as the wall clock would have gone. As a Clock itself it is the clock of the calling
-// thread's key (the run's clock on any other thread): backends whose keys wait on the
-// clock they were made with (the virtual keys) are made with this one.
-class KeyClocks final : public Clock {
-  public:
-    explicit KeyClocks(Clock& run);
-    // One timeline per key, from the run's clock as it stands now.
-    void start(size_t keys);
-    Clock& forKey(size_t index);
-    // The calling thread works for this key until leave().
-    void enter(size_t index);
-    void leave();
-    void finish();
-
-    uint32_t tickCount() override { return current().tickCount(); }
-    void sleep(uint32_t ms) override { current().sleep(ms); }
-
-  private:
-    Clock& current();
-
-    Clock& run_;
-    ManualClock* manual_;
-    uint32_t start_ = 0;
-    std::vector<std::unique_ptr<ManualClock>> keys_;
-    std::mutex mutex_;
-    std::map<std::thread::id, Clock*> threads_;
-};
-
 // info, fido2, u2f and all over every key. Text: one block per key in fleetKeys' order,
 // headed by the key's identity; --json: one line per key as it finishes (the single-key
-// document plus "path"). The exit status is the worst of the keys'.
+// document plus "path"). Each key runs on a backend of its own and on a clock from the
+// context's keyClock. Standard error gets each key's messages and, once, its outcome with
+// what went wrong. The exit status is the worst of the keys'.
 int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selection);
 
 }  // namespace orvanta::cli

@@ -87,8 +87,7 @@ int runPcscList(Context& context, const DeviceChoice& choice) {
     std::string error;
     const std::vector<PcscReader> readers = backend.readers(&error);
     if (!error.empty()) {
-        context.err << "Cannot reach the PC/SC service: " << terminalSafe(error) << "."
-                    << std::endl;
+        fail(context, "Cannot reach the PC/SC service: " + terminalSafe(error) + ".");
         return EXIT_NO_KEY;
     }
     std::vector<Entry> entries;
@@ -115,8 +114,7 @@ int runPcscList(Context& context, const DeviceChoice& choice) {
     }
     if (!usable) {
         const std::string reason = pcscNoKeyReason(backend, choice);
-        context.err << (reason.empty() ? std::string("No security key found.") : reason)
-                    << std::endl;
+        fail(context, reason.empty() ? std::string("No security key found.") : reason);
         return EXIT_NO_KEY;
     }
     return EXIT_DONE;

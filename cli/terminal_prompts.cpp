@@ -26,8 +26,8 @@ bool isYes(std::string answer) {
 
 void TerminalPrompts::showMessage(const std::string& text, MessageIcon icon) {
     err_ << terminalSafe(text) << std::endl;
-    if (icon == MessageIcon::Error || icon == MessageIcon::Exclamation) {
-        failureShown_ = true;
+    if (isFailure(icon)) {
+        failureMessages_.push_back(text);
     }
 }
 

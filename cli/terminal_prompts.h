@@ -5,6 +5,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "cli/terminal.h"
 #include "ctap/user_prompts.h"
@@ -32,12 +33,13 @@ class TerminalPrompts final : public UserPrompts {
     void openFile(const std::string& path) override;
     void touchNeeded() override;
 
-    // An error or exclamation message was shown since construction (or the last reset).
-    bool failureShown() const { return failureShown_; }
+    // The error and exclamation messages shown since construction (or the last reset).
+    const std::vector<std::string>& failureMessages() const { return failureMessages_; }
+    bool failureShown() const { return !failureMessages_.empty(); }
     // The user answered Cancel, or there was no way to ask.
     bool cancelled() const { return cancelled_; }
     void reset() {
-        failureShown_ = false;
+        failureMessages_.clear();
         cancelled_ = false;
     }
 
@@ -46,7 +48,7 @@ class TerminalPrompts final : public UserPrompts {
     std::istream& in_;
     std::ostream& err_;
     Terminal& terminal_;
-    bool failureShown_ = false;
+    std::vector<std::string> failureMessages_;
     bool cancelled_ = false;
 };
 

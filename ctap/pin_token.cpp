@@ -22,7 +22,6 @@ constexpr uint32_t SUBCOMMAND_GET_PIN_TOKEN = GET_PIN_TOKEN;
 // the user sees the matching sentence).
 constexpr int KEY_AGREEMENT_UNUSABLE = 0x12;
 constexpr int LOCAL_FAILURE = -1;
-constexpr int USER_CANCELLED = 2;
 
 constexpr uint32_t RESPONSE_CAPACITY = 1024;
 constexpr uint32_t REQUEST_CAPACITY = 1024;
@@ -236,7 +235,7 @@ int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token
     pin.reserve(128);
     if (!prompts.askPin(pin)) {
         secureWipe(pin);
-        return USER_CANCELLED;
+        return PIN_ENTRY_CANCELLED;
     }
     const int result = fetchPinToken(session, pin, prompts, token, protocol);
     secureWipe(pin);

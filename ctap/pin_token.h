@@ -26,8 +26,11 @@ inline constexpr size_t PIN_TOKEN_MAX_SIZE = 64;
 // A PIN token at the length the key gave it; wiped when it ends.
 using PinToken = SecretBytes<PIN_TOKEN_MAX_SIZE>;
 
-// Asks for the PIN and obtains the token. 0: token written; 2: the user cancelled (nothing
-// sent); otherwise the failure of fetchPinToken, a positive one shown to the user with its
+// obtainPinToken's result when the PIN was not given (nothing sent).
+inline constexpr int PIN_ENTRY_CANCELLED = 2;
+
+// Asks for the PIN and obtains the token. 0: token written; PIN_ENTRY_CANCELLED: the user
+// cancelled; otherwise the failure of fetchPinToken, a positive one shown to the user with its
 // status sentence (error icon).
 int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token,
                    PinProtocol protocol = PinProtocol::One);

@@ -12,6 +12,11 @@ inline constexpr const char* APP_NAME = "Orvanta";
 
 enum class MessageIcon { Error, Exclamation, Information, Warning };
 
+// A message that tells of a failure (the fetch or check it belongs to did not succeed).
+inline bool isFailure(MessageIcon icon) {
+    return icon == MessageIcon::Error || icon == MessageIcon::Exclamation;
+}
+
 class UserPrompts {
   public:
     virtual ~UserPrompts() = default;

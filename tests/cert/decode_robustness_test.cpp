@@ -51,7 +51,8 @@ TEST(DecodeRobustness, DamagedU2fRegistrationsGiveRowsOr6666) {
         U2fCertPage page;
         ScriptedPrompts prompts;
         FetchOutcome outcome = showU2fRegistration(page, response, U2F_CHALLENGE_PARAMETER,
-                                                   U2F_APPLICATION_PARAMETER, prompts);
+                                                   U2F_APPLICATION_PARAMETER, prompts)
+                                   .outcome;
         if (outcome == FetchOutcome::Shown) {
             ++shown;
             ASSERT_TRUE(prompts.messages.empty());
@@ -109,9 +110,11 @@ TEST(DecodeRobustness, DamagedMakeCredentialResponsesEndInADocumentedWay) {
         Bytes response = damage(buffer, random);
         Fido2CertPage page;
         ScriptedPrompts prompts;
-        FetchOutcome outcome = showMakeCredentialResult(
-            page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
-            FIDO2_CLIENT_DATA_HASH, prompts);
+        FetchOutcome outcome =
+            showMakeCredentialResult(
+                page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
+                FIDO2_CLIENT_DATA_HASH, prompts)
+                .outcome;
         ++outcomes[static_cast<int>(outcome)];
         switch (outcome) {
             case FetchOutcome::Failed:

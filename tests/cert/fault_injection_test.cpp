@@ -189,7 +189,8 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     // The FIDO2 fetch, with the PIN the key expects (asked only when getInfo said so).
     prompts.enterPin(profile.pin);
     uint32_t start = clock.tickCount();
-    const FetchOutcome fido2Outcome = fetchFido2Certificates(session(), true, fido2, prompts);
+    const FetchOutcome fido2Outcome =
+        fetchFido2Certificates(session(), true, fido2, prompts).outcome;
     EXPECT_LE(clock.tickCount() - start, FIDO2_BOUND_MS);
     EXPECT_TRUE(e.fido2.count(fido2Outcome)) << "FIDO2 outcome " << static_cast<int>(fido2Outcome);
     expectCertificatePageShape(fido2);
@@ -198,7 +199,7 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     // The U2F fetch.
     prompts.messages.clear();
     start = clock.tickCount();
-    const FetchOutcome u2fOutcome = fetchU2fCertificate(session(), u2f, prompts);
+    const FetchOutcome u2fOutcome = fetchU2fCertificate(session(), u2f, prompts).outcome;
     EXPECT_LE(clock.tickCount() - start, U2F_BOUND_MS);
     EXPECT_TRUE(e.u2f.count(u2fOutcome)) << "U2F outcome " << static_cast<int>(u2fOutcome);
     expectCertificatePageShape(u2f);
@@ -216,8 +217,8 @@ TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {
     EXPECT_TRUE(contains(labels(hardware), "U2F Version"));
     EXPECT_TRUE(devices->clientPinSet());
     prompts.enterPin(profile.pin);
-    EXPECT_EQ(fetchFido2Certificates(session(), true, fido2, prompts), FetchOutcome::Shown);
-    EXPECT_EQ(fetchU2fCertificate(session(), u2f, prompts), FetchOutcome::Shown);
+    EXPECT_EQ(fetchFido2Certificates(session(), true, fido2, prompts).outcome, FetchOutcome::Shown);
+    EXPECT_EQ(fetchU2fCertificate(session(), u2f, prompts).outcome, FetchOutcome::Shown);
 }
 
 std::string faultName(const ::testing::TestParamInfo<Expectation>& info) {

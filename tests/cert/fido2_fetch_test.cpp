@@ -167,7 +167,9 @@ class Fido2FetchTest : public TransportFixture {
         authData[32] = 0x41;  // UP and AT flags
         signature = attestationKey.sign(concat({authData, CLIENT_DATA_HASH}));
     }
-    FetchOutcome fetch() { return fetchFido2Certificates(session(), clientPinSet, page, prompts); }
+    FetchOutcome fetch() {
+        return fetchFido2Certificates(session(), clientPinSet, page, prompts).outcome;
+    }
 
     ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};
@@ -273,7 +275,10 @@ TEST_F(Fido2FetchTest, ErrorStatusEndsSilently) {
     status = 0x27;  // operation denied
     response =
         makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
-    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    const FetchResult result = fetchFido2Certificates(session(), clientPinSet, page, prompts);
+    EXPECT_EQ(result.outcome, FetchOutcome::Failed);
+    EXPECT_EQ(result.why.kind, ErrorKind::CtapStatus);
+    EXPECT_EQ(result.why.code, 0x27);
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
 }
@@ -323,7 +328,8 @@ TEST_F(Fido2FetchTest, Rs256AndEdDsaAttestationsVerifyByTheirAlg) {
                 makeCredentialResponse({authData, sig, std::vector<Bytes>{certificate}, statedAlg});
             EXPECT_EQ(showMakeCredentialResult(
                           shown, CborSpan{reply.data(), static_cast<uint32_t>(reply.size())},
-                          FIDO2_CLIENT_DATA_HASH, prompts),
+                          FIDO2_CLIENT_DATA_HASH, prompts)
+                          .outcome,
                       FetchOutcome::Shown);
             const std::vector<Row>& rows = shown.rows();
             EXPECT_GE(rows.size(), 3u);
@@ -356,7 +362,7 @@ TEST_F(Fido2FetchTest, CancelledPinLeavesOnlyTheTipsRow) {
     clientPinSet = true;
     response =
         makeCredentialResponse({authData, signature, std::vector<Bytes>{attestationCertificate}});
-    EXPECT_EQ(fetch(), FetchOutcome::Failed);
+    EXPECT_EQ(fetch(), FetchOutcome::Cancelled);  // a PIN not given cancels the fetch
     EXPECT_EQ(prompts.pinRequests, 1u);
     EXPECT_EQ(labels(page), std::vector<std::string>{"Tips"});
     // Only the SELECT went out: no registration without a token.

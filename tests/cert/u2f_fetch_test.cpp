@@ -93,7 +93,7 @@ class U2fFetchTest : public TransportFixture {
         return rows[rows.size() - 2].valueText();
     }
 
-    FetchOutcome fetch() { return fetchU2fCertificate(session(), page, prompts); }
+    FetchOutcome fetch() { return fetchU2fCertificate(session(), page, prompts).outcome; }
 
     ScopedTmpdir temp;
     ScopedEnvironment utc{"TZ", "UTC0"};

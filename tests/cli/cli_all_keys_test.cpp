@@ -127,6 +127,30 @@ TEST(CliAllKeys, OnePinAndOneTouchPromptForAllKeys) {
     }
 }
 
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+TEST(CliAllKeys, EachKeysOutcomeIsToldOnceWithWhatWentWrong) {
+    CliResult r =
+        runCli({"--virtual=silent,u2f-only,pin", "--all-keys", "--yes", "--pin-stdin", "all"});
+    EXPECT_EQ(r.status, 1);
+    const std::string silent = "The key Orvanta Virtual Key (virtual:0:0) does not answer.";
+    const std::string noFido2 = "The FIDO2 fetch ended without certificates.";
+    EXPECT_NE(r.err.find("virtual:0:0: failed: " + silent + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("virtual:1:0: failed: " + noFido2 + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("virtual:2:0: failed: The FIDO2 fetch was cancelled.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(count(r.err, silent), 1u) << r.err;
+    EXPECT_EQ(count(r.err, noFido2), 1u) << r.err;
+    EXPECT_EQ(count(r.err, "No PIN on standard input."), 1u) << r.err;
+}
+
 TEST(CliAllKeys, NoKeyAndMisuse) {
     CliResult none = runCli({"--virtual", "--device", "1234:5678", "--all-keys", "--json", "info"});
     EXPECT_EQ(none.status, 3);

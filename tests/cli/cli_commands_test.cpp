@@ -62,9 +62,10 @@ class CliCommands : public ::testing::Test {
             prompts.enterPin(pin);
         }
         EXPECT_EQ(fetchFido2Certificates(devices.session(), devices.clientPinSet(), reference.fido2,
-                                         prompts),
+                                         prompts)
+                      .outcome,
                   FetchOutcome::Shown);
-        EXPECT_EQ(fetchU2fCertificate(devices.session(), reference.u2f, prompts),
+        EXPECT_EQ(fetchU2fCertificate(devices.session(), reference.u2f, prompts).outcome,
                   FetchOutcome::Shown);
     }
 

@@ -96,9 +96,9 @@ class CliDecode : public ::testing::Test {
         DeviceSession& session = devices->session();
         ScriptedPrompts prompts;
         prompts.okCancelAnswers = {true, true};
-        ASSERT_EQ(fetchFido2Certificates(session, devices->clientPinSet(), fido2, prompts),
+        ASSERT_EQ(fetchFido2Certificates(session, devices->clientPinSet(), fido2, prompts).outcome,
                   FetchOutcome::Shown);
-        ASSERT_EQ(fetchU2fCertificate(session, u2f, prompts), FetchOutcome::Shown);
+        ASSERT_EQ(fetchU2fCertificate(session, u2f, prompts).outcome, FetchOutcome::Shown);
 
         const uint8_t getInfoCommand[1] = {0x04};
         Result<CborReply> info = sendCbor(session, getInfoCommand);

@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <sstream>
 
 #include "cli/cli.h"
@@ -17,7 +20,7 @@
 namespace orvanta::test {
 
 CliResult runCli(const std::vector<std::string>& args, const std::string& input,
-                 ScriptedTerminal* terminal, Clock* clock) {
+                 ScriptedTerminal* terminal, ManualClock* clock) {
     std::vector<const char*> argv{"orvanta-cli"};
     for (const std::string& a : args) {
         argv.push_back(a.c_str());
@@ -27,10 +30,24 @@ CliResult runCli(const std::vector<std::string>& args, const std::string& input,
     std::ostringstream err;
     ScriptedTerminal absent;
     ManualClock fresh;
+    ManualClock& runClock = clock != nullptr ? *clock : fresh;
+    // Keys side by side each get a timeline of their own from the run's time; the run then
+    // lasts as long as the longest, as it would on the machine's clock.
+    const uint32_t start = runClock.tickCount();
+    std::mutex keyClocksMutex;
+    std::vector<std::shared_ptr<ManualClock>> keyClocks;
+    cli::Environment environment{terminal != nullptr ? *terminal : absent, runClock};
+    environment.keyClock = [&]() -> std::shared_ptr<Clock> {
+        std::lock_guard lock(keyClocksMutex);
+        return keyClocks.emplace_back(std::make_shared<ManualClock>(start));
+    };
     CliResult result;
-    result.status =
-        cli::run(static_cast<int>(argv.size()), argv.data(), in, out, err,
-                 terminal != nullptr ? *terminal : absent, clock != nullptr ? *clock : fresh);
+    result.status = cli::run(static_cast<int>(argv.size()), argv.data(), in, out, err, environment);
+    uint32_t longest = runClock.tickCount() - start;
+    for (const auto& key : keyClocks) {
+        longest = std::max(longest, key->tickCount() - start);
+    }
+    runClock.advance(longest - (runClock.tickCount() - start));
     result.out = out.str();
     result.err = err.str();
     return result;

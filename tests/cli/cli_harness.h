@@ -40,9 +40,10 @@ struct CliResult {
 
 // cli::run with the arguments (program name added), standard input text, a terminal (an
 // absent one when null) and the clock every wait of the run takes (a fresh manual clock
-// when null, so a run never waits for real).
+// when null, so a run never waits for real). With --all-keys each key waits on a manual
+// clock of its own, and the run's clock moves on by the longest key's time.
 CliResult runCli(const std::vector<std::string>& args, const std::string& input = "",
-                 ScriptedTerminal* terminal = nullptr, Clock* clock = nullptr);
+                 ScriptedTerminal* terminal = nullptr, ManualClock* clock = nullptr);
 
 // The orvanta-cli binary in a new session, with standard input text.
 CliResult runBinary(const std::vector<std::string>& args, const std::string& input = "");

@@ -18,30 +18,80 @@ namespace {
 
 using nlohmann::json;
 
-TEST(CliJson, EveryEndingIsOneDocumentWithAnError) {
+TEST(CliJson, EveryEndingIsOneDocumentWhoseErrorSaysWhatWentWrong) {
     struct Case {
         std::vector<std::string> args;
         int status;
+        std::string error;  // empty: null
     };
     const Case cases[] = {
-        {{"--json", "--virtual=silent", "info"}, cli::EXIT_FAILED},
-        {{"--json", "--virtual=nope", "info"}, cli::EXIT_USAGE},
-        {{"--json", "--bogus", "info"}, cli::EXIT_USAGE},
-        {{"--json", "decode", "cert", "/nonexistent/file"}, cli::EXIT_FAILED},
-        {{"--json", "--virtual", "info"}, cli::EXIT_DONE},
+        {{"--virtual=silent", "info"},
+         cli::EXIT_FAILED,
+         "The key Orvanta Virtual Key (virtual:0:0) does not answer."},
+        {{"--virtual=nope", "info"}, cli::EXIT_USAGE, "Unknown virtual key profile \"nope\""},
+        {{"--bogus", "info"}, cli::EXIT_USAGE, "The following argument was not expected: --bogus"},
+        {{"decode", "cert", "/nonexistent/file"},
+         cli::EXIT_FAILED,
+         "cannot read /nonexistent/file"},
+        {{"--mds", "/nonexistent/blob", "info"},
+         cli::EXIT_FAILED,
+         "Cannot read the metadata BLOB /nonexistent/blob."},
+        {{"--virtual", "--device", "1234:5678", "info"},
+         cli::EXIT_NO_KEY,
+         "No security key 1234:5678 found."},
+        // The fetch that failed, not the progress written after it.
+        {{"--virtual=u2f-only", "--yes", "all"},
+         cli::EXIT_FAILED,
+         "The FIDO2 fetch ended without certificates."},
+        {{"--virtual=ctap2-only", "--yes", "u2f"},
+         cli::EXIT_FAILED,
+         "The U2F fetch ended without certificates."},
+        {{"--virtual", "fido2"}, cli::EXIT_FAILED, "The FIDO2 fetch was cancelled."},
+        {{"--virtual=pin", "--yes", "fido2"}, cli::EXIT_FAILED, "The FIDO2 fetch was cancelled."},
+        {{"--virtual", "--yes", "export", "u2f", "/nonexistent/a.der"},
+         cli::EXIT_FAILED,
+         "Cannot write /nonexistent/a.der: No such file or directory"},
+        {{"--virtual", "--yes", "export", "u2f", "/nonexistent/a.der", "--index", "2"},
+         cli::EXIT_FAILED,
+         "The page shows 1 certificate; there is no certificate 2 to export."},
+        {{"--virtual", "--yes", "all"}, cli::EXIT_DONE, ""},
     };
     for (const Case& c : cases) {
-        CliResult result = runCli(c.args);
-        EXPECT_EQ(result.status, c.status) << c.args[1];
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--json");
+        CliResult result = runCli(args);
+        SCOPED_TRACE(testing::PrintToString(args));
+        EXPECT_EQ(result.status, c.status) << result.err;
         json document = json::parse(result.out);  // one document, whatever happened
         ASSERT_TRUE(document.contains("error")) << result.out;
-        if (c.status == cli::EXIT_DONE) {
+        if (c.error.empty()) {
             EXPECT_TRUE(document["error"].is_null());
             EXPECT_TRUE(document.contains("pages"));
-        } else {
-            ASSERT_TRUE(document["error"].is_string());
-            EXPECT_NE(result.err.find(document["error"].get<std::string>()), std::string::npos);
+            continue;
         }
+        ASSERT_TRUE(document["error"].is_string());
+        const std::string error = document["error"].get<std::string>();
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error);
+        EXPECT_NE(result.err.find(error), std::string::npos);  // as standard error told it
+    }
+}
+
+// The device options are checked as the window checks them, with the same sentences.
+TEST(CliUsage, DeviceOptionsThatDoNotGoTogetherOrLackAValue) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--virtual", "--udp", "info"}, "--virtual excludes --udp."},
+        {{"--udp", "--pcsc", "list"}, "--udp excludes --pcsc."},
+        {{"--pcsc", "--device", "1209:0001", "info"},
+         "--device names a USB key; with --pcsc name the reader instead."},
+        {{"--udp", "--udp-reply-port", "0", "info"},
+         "--udp-reply-port needs a port number from 1 to 65535."},
+        {{"--device", "info"}, "--device needs VID:PID as hexadecimal IDs, for example 1209:0001."},
+        {{"--virtual", "--mds", "info"}, "--mds needs the metadata BLOB's file."},
+    };
+    for (const auto& [args, message] : cases) {
+        CliResult result = runCli(args);
+        EXPECT_EQ(result.status, cli::EXIT_USAGE) << args[0];
+        EXPECT_EQ(result.err, message + "\n");
     }
 }
 

@@ -39,7 +39,8 @@ std::string runCli(std::vector<std::string> args, int expectedStatus = 0) {
     std::ostringstream err;
     NoTerminal terminal;
     ManualClock clock{1000};
-    EXPECT_EQ(cli::run(static_cast<int>(argv.size()), argv.data(), in, out, err, terminal, clock),
+    EXPECT_EQ(cli::run(static_cast<int>(argv.size()), argv.data(), in, out, err,
+                       cli::Environment{terminal, clock}),
               expectedStatus)
         << err.str();
     return out.str();

@@ -77,7 +77,7 @@ TEST_F(StartUp, VirtualOptionOpensTheWindowOnTheVirtualKey) {
         return static_cast<int>(QDialog::Accepted);
     });
     AppOptions options;
-    options.virtualKey = true;
+    options.device.choice.kind = DeviceChoice::Kind::Virtual;
     COrvantaApp app(&prompts, dir.string(), nullptr, &manualClock);
     EXPECT_EQ(app.InitInstance(options), 0);
     EXPECT_EQ(firstRow, QStringLiteral("Orvanta Virtual Key"));
