@@ -107,6 +107,13 @@ TEST_F(Ctaphid, SkipsKeepalivesZeroLengthAndOtherChannels) {
     Result<Bytes> reply = exchange(session(), CTAPHID_CBOR, request);
     ASSERT_TRUE(reply.ok());
     EXPECT_EQ(*reply, (Bytes{0x00, 0xA0}));
+
+    // A caller of the link itself hears the keepalive and its status.
+    std::vector<uint8_t> heard;
+    const CallOptions options{clock, EXCHANGE_LIMIT_MS, nullptr,
+                              [&heard](uint8_t status) { heard.push_back(status); }};
+    ASSERT_TRUE(session().link()->call(CTAPHID_CBOR, request, options).ok());
+    EXPECT_EQ(heard, std::vector<uint8_t>{CTAPHID_KEEPALIVE_UPNEEDED});
 }
 
 TEST_F(Ctaphid, ContinuationOfAnotherChannelIsSkippedOutOfSequenceFails) {
