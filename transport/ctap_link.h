@@ -17,6 +17,10 @@ namespace orvanta {
 
 using Bytes = std::vector<uint8_t>;
 
+// No link hands up a reply longer than this, whatever its transport could carry: a longer
+// one fails the call (TransportCause::Framing).
+inline constexpr uint32_t REPLY_BUFFER_SIZE = 4096;
+
 // What a key's CTAPHID_INIT reply said of itself.
 struct InitFacts {
     uint8_t protocolVersion = 0;

@@ -15,7 +15,6 @@
 namespace orvanta {
 
 inline constexpr uint32_t REPORT_BUFFER_SIZE = 100;
-inline constexpr uint32_t REPLY_BUFFER_SIZE = 4096;
 inline constexpr uint32_t MAX_REQUEST_LENGTH = CTAPHID_MAX_MESSAGE;  // 7609
 // How long a reply report may keep us waiting; every keepalive starts the wait again.
 inline constexpr uint32_t REPORT_WAIT_MS = 3000;

@@ -103,7 +103,11 @@ Result<Bytes> PcscLink::call(uint8_t command, std::span<const uint8_t> payload,
     if (options.cancelRequested()) {
         return Error::transport(TransportCause::Cancelled);
     }
-    return command == CTAPHID_MSG ? callApdu(payload) : callCtap(payload, options);
+    Result<Bytes> reply = command == CTAPHID_MSG ? callApdu(payload) : callCtap(payload, options);
+    if (reply && reply->size() > REPLY_BUFFER_SIZE) {
+        return Error::transport(TransportCause::Framing);
+    }
+    return reply;
 }
 
 Result<Bytes> PcscLink::callApdu(std::span<const uint8_t> apdu) {

@@ -372,6 +372,8 @@ TEST_F(PcscLinkTest, AnswersTheLinkCannotUseEndTheExchangeCleanly) {
          TransportCause::Read},
         {"more than a message carries", [](const Bytes&) { return answer(pattern(7700)); }, false,
          TransportCause::Read},
+        {"more than a reply may hold", [](const Bytes&) { return answer(pattern(5000)); }, false,
+         TransportCause::Framing},
         {"success without a CTAP status byte", [](const Bytes&) { return answer({}); }, true,
          TransportCause::ShortReply},
         {"a link failure",
