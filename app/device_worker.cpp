@@ -109,13 +109,17 @@ bool ForwardedPrompts::onWindowThread(const std::function<void()>& call) {
     return state->done;
 }
 
+void ForwardedPrompts::show(const MessageEvent& message) {
+    onWindowThread([&] { m_target.show(message); });
+}
+
 void ForwardedPrompts::showMessage(const std::string& text, MessageIcon icon) {
     onWindowThread([&] { m_target.showMessage(text, icon); });
 }
 
-bool ForwardedPrompts::askOkCancel(const std::string& text) {
+bool ForwardedPrompts::confirm(Question question) {
     bool ok = false;
-    onWindowThread([&] { ok = m_target.askOkCancel(text); });
+    onWindowThread([&] { ok = m_target.confirm(question); });
     return ok;
 }
 

@@ -51,8 +51,9 @@ class ForwardedPrompts final : public UserPrompts {
     ForwardedPrompts(const ForwardedPrompts&) = delete;
     ForwardedPrompts& operator=(const ForwardedPrompts&) = delete;
 
+    void show(const MessageEvent& message) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
-    bool askOkCancel(const std::string& text) override;
+    bool confirm(Question question) override;
     bool askPin(std::string& pin) override;
     void openFile(const std::string& path) override;
     void touchNeeded() override;

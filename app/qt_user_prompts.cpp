@@ -5,6 +5,7 @@
 
 #include "app/dialog_pin.h"
 #include "app/modal.h"
+#include "cert/prompt_texts.h"
 #include "ctap/secure_wipe.h"
 
 namespace orvanta {
@@ -22,14 +23,19 @@ QMessageBox::Icon messageBoxIcon(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+void QtUserPrompts::show(const MessageEvent& message) {
+    showMessage(messageText(message), messageIcon(message.code));
+}
+
 void QtUserPrompts::showMessage(const std::string& text, MessageIcon icon) {
     QMessageBox box(messageBoxIcon(icon), QString::fromUtf8(APP_NAME), QString::fromStdString(text),
                     QMessageBox::Ok, parent_);
     execModal(box);
 }
 
-bool QtUserPrompts::askOkCancel(const std::string& text) {
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(APP_NAME), QString::fromStdString(text),
+bool QtUserPrompts::confirm(Question question) {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(APP_NAME),
+                    QString::fromStdString(questionText(question)),
                     QMessageBox::Ok | QMessageBox::Cancel, parent_);
     return execModal(box) == QMessageBox::Ok;
 }

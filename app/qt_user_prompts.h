@@ -16,8 +16,9 @@ class QtUserPrompts final : public UserPrompts {
   public:
     explicit QtUserPrompts(QWidget* parent = nullptr) : parent_(parent) {}
 
+    void show(const MessageEvent& message) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
-    bool askOkCancel(const std::string& text) override;
+    bool confirm(Question question) override;
     bool askPin(std::string& pin) override;
     void openFile(const std::string& path) override;
 

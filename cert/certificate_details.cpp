@@ -249,7 +249,8 @@ int showCertificateDetails(CertificatePage& page, const uint8_t* certificate,
         certificate != nullptr ? describeCertificate({certificate, certificateLength})
                                : std::nullopt;
     if (!details) {
-        prompts.showMessage(fido2 ? FIDO2_DECODE_FAILED : U2F_DECODE_FAILED, MessageIcon::Error);
+        prompts.show({fido2 ? MessageCode::Fido2CertificateUndecodable
+                            : MessageCode::U2fCertificateUndecodable});
         return 1;
     }
     // The file keeps the bytes as received, also when only a patched copy decoded.

@@ -196,7 +196,7 @@ FetchResult showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
     }
     if (shown == 0) {
         // No x5c, or one that holds no certificate (self attestation).
-        prompts.showMessage(NO_CERTIFICATE_MESSAGE, MessageIcon::Exclamation);
+        prompts.show({MessageCode::NoCertificate});
         return {FetchOutcome::NoCertificate, Error::malformed()};
     }
     return FetchResult::shown();
@@ -205,7 +205,7 @@ FetchResult showMakeCredentialResult(Fido2CertPage& page, CborSpan response,
 FetchResult fetchFido2Certificates(DeviceSession& session, bool clientPinSet, Fido2CertPage& page,
                                    UserPrompts& prompts, PinProtocol protocol,
                                    const MetadataBlob* metadata) {
-    if (!prompts.askOkCancel(TIPS_TEXT)) {
+    if (!prompts.confirm(Question::StartRegistration)) {
         return FetchResult::ended(Error::cancelled());
     }
     page.clearCertificatePage();

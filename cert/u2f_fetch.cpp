@@ -113,7 +113,7 @@ FetchResult showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> resp
                                 const MetadataBlob* metadata) {
     std::optional<U2fRegistration> registration = parseU2fRegistration(response);
     if (!registration) {
-        prompts.showMessage(U2F_BAD_RESPONSE_MESSAGE, MessageIcon::Error);
+        prompts.show({MessageCode::U2fBadResponse});
         return FetchResult::failed(Error::malformed());
     }
     std::vector<uint8_t> signedMessage = u2fSignedMessage(*registration, challenge, application);
@@ -143,7 +143,7 @@ FetchResult showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> resp
 
 FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
                                 const MetadataBlob* metadata) {
-    if (!prompts.askOkCancel(TIPS_TEXT)) {
+    if (!prompts.confirm(Question::StartRegistration)) {
         return FetchResult::ended(Error::cancelled());
     }
     page.clearCertificatePage();
@@ -187,8 +187,8 @@ FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserP
         collected.insert(collected.end(), receive.begin(), receive.begin() + receiveLength);
         return true;
     };
-    auto fail = [&](const char* message, Error why) {
-        prompts.showMessage(message, MessageIcon::Error);
+    auto fail = [&](MessageCode message, Error why) {
+        prompts.show({message});
         return FetchResult::failed(why);
     };
     // A cancelled exchange ends the fetch at once, without a message.
@@ -214,7 +214,7 @@ FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserP
             // another attempt until the time limit, paced like the extended ones.
             session.clock().sleep(U2F_RETRY_PAUSE_MS);
             if (expired()) {
-                return fail(U2F_SHORT_TIMEOUT_MESSAGE, Error::isoStatus(status));
+                return fail(MessageCode::U2fShortTimeout, Error::isoStatus(status));
             }
             status = send(shortRegister, sizeof shortRegister);
             shortAttempt = true;
@@ -222,7 +222,7 @@ FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserP
             status = send(extended, sizeof extended);
             // The limit is tested before the answer: a late success counts as a timeout.
             if (!cancelled(status) && expired()) {
-                return fail(U2F_EXTENDED_TIMEOUT_MESSAGE, Error::isoStatus(status));
+                return fail(MessageCode::U2fExtendedTimeout, Error::isoStatus(status));
             }
             session.clock().sleep(U2F_RETRY_PAUSE_MS);
         } else if ((status >> 8) == 0x61) {
@@ -232,7 +232,7 @@ FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserP
             if (status != TRANSPORT_FAILED) {
                 // A chain that announces more but delivers nothing would never end.
                 if (!collect() || (receiveLength == 0 && (status >> 8) == 0x61)) {
-                    return fail(U2F_BAD_RESPONSE_MESSAGE, Error::malformed());
+                    return fail(MessageCode::U2fBadResponse, Error::malformed());
                 }
                 collectedThisStep = true;
             }
@@ -249,12 +249,12 @@ FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserP
         }
         if (status == SW_NO_ERROR) {
             if (!collectedThisStep && !collect()) {
-                return fail(U2F_BAD_RESPONSE_MESSAGE, Error::malformed());
+                return fail(MessageCode::U2fBadResponse, Error::malformed());
             }
             break;
         }
         if (status == TRANSPORT_FAILED && !shortAttempt) {
-            return fail(U2F_TRANSPORT_FAILED_MESSAGE, failure);
+            return fail(MessageCode::U2fTransportFailed, failure);
         }
     }
     return showU2fRegistration(page, collected, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER,

@@ -14,6 +14,7 @@
 #include "cli/terminal_prompts.h"
 #include "mds/metadata_blob.h"
 #include "transport/clock.h"
+#include "transport/result.h"
 
 namespace orvanta::cli {
 
@@ -46,6 +47,8 @@ struct Context {
 // Tells the user what went wrong (on standard error, unless kept for the key's outcome
 // line) and keeps it as a failure of the command.
 void fail(Context& context, const std::string& line);
+// Tells what went wrong as fail() does and gives the command's exit status for why.
+int fail(Context& context, const Error& why, const std::string& line);
 // Keeps a failure the user has been told of already (a message of a fetch).
 void noteFailure(Context& context, const std::string& line);
 // The failures as one text; empty when there were none.

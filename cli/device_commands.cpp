@@ -46,7 +46,7 @@ std::string udpAddress(const UdpEndpoints& endpoints) {
 
 void reportNoKey(Context& context, const DeviceChoice& choice, DeviceContext& device) {
     const DeviceList& devices = device.devices();
-    if (const std::string reason = pcscNoKeyReason(device.source(), choice); !reason.empty()) {
+    if (const std::string reason = noKeysText(device.source()); !reason.empty()) {
         fail(context, reason);
     } else if (!choice.vidText.empty()) {
         fail(context, "No security key " + choice.vidText + ":" + choice.pidText + " found.");
@@ -149,15 +149,15 @@ int fetch(Context& context, Prompts& prompts, DeviceContext& device, Pages& page
     return EXIT_FAILED;
 }
 
-// A key the metadata BLOB reports as revoked or compromised: said once, and the run fails.
+// A key the metadata BLOB reports as revoked or compromised is refused by policy: said once,
+// and the run fails.
 int metadataStatus(Context& context, const Pages& pages) {
     for (const PageModel* page :
          {static_cast<const PageModel*>(&pages.hardware),
           static_cast<const PageModel*>(&pages.fido2), static_cast<const PageModel*>(&pages.u2f)}) {
         const std::string warning = metadataWarning(*page);
         if (!warning.empty()) {
-            fail(context, warning);
-            return EXIT_FAILED;
+            return fail(context, Error::refusedByPolicy(), warning);
         }
     }
     return EXIT_DONE;

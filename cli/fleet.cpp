@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cert/prompt_texts.h"
 #include "cli/exit_codes.h"
 #include "cli/page_output.h"
 #include "cli/pcsc_list.h"
@@ -85,10 +86,10 @@ class SharedPrompts {
     SharedPrompts& operator=(const SharedPrompts&) = delete;
 
     // The first key's question is asked; the others take its answer.
-    bool confirm(const std::string& text) {
+    bool confirm(Question question) {
         std::lock_guard lock(outputMutex_);
         if (!confirmed_) {
-            confirmed_ = prompts_.askOkCancel(text);
+            confirmed_ = prompts_.confirm(question);
         }
         return *confirmed_;
     }
@@ -131,6 +132,9 @@ class FleetKeyPrompts final : public KeyPrompts {
   public:
     FleetKeyPrompts(SharedPrompts& shared, std::ostream& err) : shared_(shared), err_(err) {}
 
+    void show(const MessageEvent& message) override {
+        showMessage(messageText(message), messageIcon(message.code));
+    }
     void showMessage(const std::string& text, MessageIcon icon) override {
         if (isFailure(icon)) {
             failureMessages_.push_back(text);
@@ -138,7 +142,7 @@ class FleetKeyPrompts final : public KeyPrompts {
             err_ << terminalSafe(text) << std::endl;
         }
     }
-    bool askOkCancel(const std::string& text) override { return shared_.confirm(text); }
+    bool confirm(Question question) override { return shared_.confirm(question); }
     bool askPin(std::string& pin) override { return shared_.pin(pin); }
     void openFile(const std::string& path) override {
         err_ << "Certificate written to " << terminalSafe(path) << std::endl;
@@ -193,7 +197,7 @@ std::string jsonLine(const nlohmann::json& document) {
 }
 
 void reportNoKeys(Context& context, const DeviceChoice& choice, KeySource& backend) {
-    std::string reason = pcscNoKeyReason(backend, choice);
+    std::string reason = noKeysText(backend);
     if (reason.empty()) {
         reason = choice.vidText.empty()
                      ? std::string("No security key found.")

@@ -80,6 +80,21 @@ nlohmann::json entriesJson(const std::vector<Entry>& entries) {
     return list;
 }
 
+std::string reasonText(const NoKeysReason& why) {
+    const std::string detail = terminalSafe(why.detail);
+    switch (why.cause) {
+        case NoKeysCause::ServiceUnreachable:
+            return "Cannot reach the PC/SC service: " + detail + ".";
+        case NoKeysCause::NoReader:
+            return detail.empty() ? std::string("No PC/SC reader found.")
+                                  : "No PC/SC reader named \"" + detail + "\".";
+        case NoKeysCause::NoCard:
+            return detail.empty() ? std::string("No card in any PC/SC reader.")
+                                  : "No card in the reader \"" + detail + "\".";
+    }
+    return {};
+}
+
 }  // namespace
 
 int runPcscList(Context& context, const DeviceChoice& choice) {
@@ -87,7 +102,7 @@ int runPcscList(Context& context, const DeviceChoice& choice) {
     std::string error;
     const std::vector<PcscReader> readers = backend.readers(&error);
     if (!error.empty()) {
-        fail(context, "Cannot reach the PC/SC service: " + terminalSafe(error) + ".");
+        fail(context, reasonText({NoKeysCause::ServiceUnreachable, error}));
         return EXIT_NO_KEY;
     }
     std::vector<Entry> entries;
@@ -113,35 +128,16 @@ int runPcscList(Context& context, const DeviceChoice& choice) {
         printTable(context.out, entries);
     }
     if (!usable) {
-        const std::string reason = pcscNoKeyReason(backend, choice);
+        const std::string reason = noKeysText(backend);
         fail(context, reason.empty() ? std::string("No security key found.") : reason);
         return EXIT_NO_KEY;
     }
     return EXIT_DONE;
 }
 
-std::string pcscNoKeyReason(KeySource& backend, const DeviceChoice& choice) {
-    auto* pcsc = dynamic_cast<PcscBackend*>(&backend);
-    if (pcsc == nullptr) {
-        return {};
-    }
-    std::string error;
-    const std::vector<PcscReader> readers = pcsc->readers(&error);
-    if (!error.empty()) {
-        return "Cannot reach the PC/SC service: " + terminalSafe(error) + ".";
-    }
-    if (readers.empty()) {
-        return choice.pcscReader.empty()
-                   ? std::string("No PC/SC reader found.")
-                   : "No PC/SC reader named \"" + terminalSafe(choice.pcscReader) + "\".";
-    }
-    if (std::none_of(readers.begin(), readers.end(),
-                     [](const PcscReader& r) { return r.cardPresent; })) {
-        return choice.pcscReader.empty()
-                   ? std::string("No card in any PC/SC reader.")
-                   : "No card in the reader \"" + terminalSafe(choice.pcscReader) + "\".";
-    }
-    return {};
+std::string noKeysText(KeySource& source) {
+    const std::optional<NoKeysReason> why = source.whyNoKeys();
+    return why ? reasonText(*why) : std::string();
 }
 
 }  // namespace orvanta::cli

@@ -15,8 +15,8 @@ namespace orvanta::cli {
 // card's FIDO application answered, 3 otherwise.
 int runPcscList(Context& context, const DeviceChoice& choice);
 
-// Why a --pcsc choice found no key, as a line for standard error; empty when the service
-// was reached and the reader (if one was named) holds a card.
-std::string pcscNoKeyReason(KeySource& backend, const DeviceChoice& choice);
+// Why the source found no key, as a line for standard error; empty when it names no cause
+// (for PC/SC: the service was reached and the reader, if one was named, holds a card).
+std::string noKeysText(KeySource& source);
 
 }  // namespace orvanta::cli

@@ -9,6 +9,7 @@
 #include <istream>
 #include <ostream>
 
+#include "cert/prompt_texts.h"
 #include "common/terminal_text.h"
 #include "ctap/secure_wipe.h"
 
@@ -24,6 +25,10 @@ bool isYes(std::string answer) {
 
 }  // namespace
 
+void TerminalPrompts::show(const MessageEvent& message) {
+    showMessage(messageText(message), messageIcon(message.code));
+}
+
 void TerminalPrompts::showMessage(const std::string& text, MessageIcon icon) {
     err_ << terminalSafe(text) << std::endl;
     if (isFailure(icon)) {
@@ -31,10 +36,11 @@ void TerminalPrompts::showMessage(const std::string& text, MessageIcon icon) {
     }
 }
 
-bool TerminalPrompts::askOkCancel(const std::string& text) {
+bool TerminalPrompts::confirm(Question question) {
     if (options_.yes) {
         return true;
     }
+    const std::string text = questionText(question);
     if (!terminal_.available()) {
         err_ << text << std::endl
              << "No terminal to confirm on; give --yes to go on without asking." << std::endl;

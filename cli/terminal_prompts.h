@@ -27,8 +27,9 @@ class TerminalPrompts final : public UserPrompts {
     TerminalPrompts(PromptOptions options, std::istream& in, std::ostream& err, Terminal& terminal)
         : options_(options), in_(in), err_(err), terminal_(terminal) {}
 
+    void show(const MessageEvent& message) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
-    bool askOkCancel(const std::string& text) override;
+    bool confirm(Question question) override;
     bool askPin(std::string& pin) override;
     void openFile(const std::string& path) override;
     void touchNeeded() override;

@@ -140,7 +140,7 @@ int deriveSharedSecret(CborSpan response, std::span<uint8_t, SHARED_SECRET_LENGT
 int fetchPinToken(DeviceSession& session, const std::string& pin, UserPrompts& prompts,
                   PinToken& token, PinProtocol protocol) {
     if (pin.empty()) {
-        prompts.showMessage("PIN cannot be empty!", MessageIcon::Exclamation);
+        prompts.show({MessageCode::PinEmpty});
         return LOCAL_FAILURE;
     }
 
@@ -240,7 +240,7 @@ int obtainPinToken(DeviceSession& session, UserPrompts& prompts, PinToken& token
     const int result = fetchPinToken(session, pin, prompts, token, protocol);
     secureWipe(pin);
     if (result > 0) {
-        prompts.showMessage(statusMessage(result), MessageIcon::Error);
+        prompts.show({MessageCode::PinStepFailed, result});
     }
     return result;
 }

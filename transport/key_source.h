@@ -4,6 +4,7 @@
 // A new transport is one link class and one source.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,20 @@
 #include "transport/hid_backend.h"
 
 namespace orvanta {
+
+// Why a source listed no key it could open, as far as the source can tell.
+enum class NoKeysCause {
+    ServiceUnreachable,  // the service that lists the keys did not answer
+    NoReader,            // no reader at all, or none of the name asked for
+    NoCard,              // readers, but none holds a card
+};
+
+struct NoKeysReason {
+    NoKeysCause cause = NoKeysCause::ServiceUnreachable;
+    // The service's own words for ServiceUnreachable; otherwise the reader asked for
+    // (empty when any reader would do).
+    std::string detail;
+};
 
 class KeySource {
   public:
@@ -20,6 +35,9 @@ class KeySource {
     // A link to the listed key at path; null, with the reason in *error when given, when
     // it cannot be opened (for instance "permission denied").
     virtual std::unique_ptr<CtapLink> open(const std::string& path, std::string* error) = 0;
+    // Why no key is there to open, when the source can name a cause (asked anew); nothing
+    // when it cannot, or when the keys' absence is all there is to say.
+    virtual std::optional<NoKeysReason> whyNoKeys() { return std::nullopt; }
 };
 
 // The collections of a HID backend, each reached by CTAPHID over its handle.

@@ -203,6 +203,21 @@ std::vector<PcscReader> PcscBackend::readers(std::string* error) {
     return list;
 }
 
+std::optional<NoKeysReason> PcscBackend::whyNoKeys() {
+    std::string error;
+    const std::vector<PcscReader> list = readers(&error);
+    if (!error.empty()) {
+        return NoKeysReason{NoKeysCause::ServiceUnreachable, error};
+    }
+    if (list.empty()) {
+        return NoKeysReason{NoKeysCause::NoReader, readerName_};
+    }
+    if (std::none_of(list.begin(), list.end(), [](const PcscReader& r) { return r.cardPresent; })) {
+        return NoKeysReason{NoKeysCause::NoCard, readerName_};
+    }
+    return std::nullopt;
+}
+
 std::vector<HidInterfaceInfo> PcscBackend::enumerate() {
     serviceError_.clear();
     std::vector<HidInterfaceInfo> list;

@@ -44,6 +44,8 @@ class PcscBackend final : public KeySource {
     // Connects to the card of the reader the path names and selects its FIDO application;
     // null, with the reason, when there is no card, no FIDO application or no service.
     std::unique_ptr<CtapLink> open(const std::string& path, std::string* error) override;
+    // The service unreachable, no reader (of the name asked for), or no card in any.
+    std::optional<NoKeysReason> whyNoKeys() override;
     // Why the last enumeration could not ask the service; empty when it could.
     const std::string& serviceError() const { return serviceError_; }
 

@@ -34,6 +34,8 @@ enum class ErrorKind : uint8_t {
     PinStep,     // code: what the PIN step reported
     Cancelled,   // the user said no
     Malformed,   // the reply or file does not have the expected form
+    // The key answered, but its metadata status (revoked, a compromise) forbids trusting it.
+    RefusedByPolicy,
 };
 
 struct Error {
@@ -48,6 +50,7 @@ struct Error {
     static Error isoStatus(uint16_t word) { return {ErrorKind::IsoStatus, word}; }
     static Error malformed() { return {ErrorKind::Malformed, 0}; }
     static Error cancelled() { return {ErrorKind::Cancelled, 0}; }
+    static Error refusedByPolicy() { return {ErrorKind::RefusedByPolicy, 0}; }
     bool isTransport() const { return kind == ErrorKind::Transport; }
 };
 

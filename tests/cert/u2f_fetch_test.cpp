@@ -196,8 +196,7 @@ TEST_F(U2fFetchTest, SuccessAfterTheLimitStillCounts4444) {
     script = {{reg.response, 0x9000}};
     EXPECT_EQ(fetch(), FetchOutcome::Failed);
     EXPECT_EQ(apdus.size(), 1u);
-    ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed4444!");
+    EXPECT_EQ(prompts.events, std::vector<MessageEvent>{{MessageCode::U2fExtendedTimeout}});
 }
 
 TEST_F(U2fFetchTest, ShortFormThatNeverSucceedsTimesOutWith5555) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -68,10 +69,14 @@ class CliMetadata : public ::testing::Test {
         return signJwt(payload, "ES256", signer.get(), {signerDer});
     }
 
-    CliResult run(const std::string& blob) {
+    CliResult run(const std::string& blob, std::vector<std::string> extra = {}) {
         writeFile(tmp.file("blob.jwt"), blob);
-        return runCli({"--mds", tmp.file("blob.jwt"), "--mds-root", tmp.file("root.pem"),
-                       "--virtual=full", "--yes", "all"});
+        std::vector<std::string> args{"--mds",          tmp.file("blob.jwt"),
+                                      "--mds-root",     tmp.file("root.pem"),
+                                      "--virtual=full", "--yes"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back("all");
+        return runCli(args);
     }
 
     TempDir tmp;
@@ -98,9 +103,16 @@ TEST_F(CliMetadata, NamesTheKeyChecksItsChainAndFailsOnARevokedKey) {
     }
     EXPECT_EQ(chained, 3);
 
+    // Refused by policy: the warning is the line on standard error and the JSON "error".
     CliResult revoked = run(blobFor("REVOKED"));
     EXPECT_EQ(revoked.status, cli::EXIT_FAILED);
-    EXPECT_NE(revoked.err.find("REVOKED"), std::string::npos);
+    const std::string warning =
+        "The metadata BLOB reports this key as REVOKED since "
+        "2024-06-01: its attestation must not be trusted.";
+    EXPECT_NE(revoked.err.find(warning + "\n"), std::string::npos) << revoked.err;
+    CliResult revokedJson = run(blobFor("REVOKED"), {"--json"});
+    EXPECT_EQ(revokedJson.status, cli::EXIT_FAILED);
+    EXPECT_EQ(nlohmann::json::parse(revokedJson.out).at("error"), warning) << revokedJson.out;
 
     // One character of the BLOB changed: refused with a message, nothing shown.
     std::string tampered = blobFor("FIDO_CERTIFIED_L2");

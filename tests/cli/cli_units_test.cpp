@@ -12,6 +12,7 @@
 #include "cli/page_output.h"
 #include "cli/terminal_prompts.h"
 #include "cli_harness.h"
+#include "info/page_model.h"
 #include "support/fake_hid.h"
 
 namespace orvanta::test {
@@ -185,7 +186,7 @@ class CliPrompts : public ::testing::Test {
 
 TEST_F(CliPrompts, MessagesGoToStandardErrorUnchanged) {
     cli::TerminalPrompts prompts({}, in, err, terminal);
-    prompts.showMessage("No certificate information returned!", MessageIcon::Exclamation);
+    prompts.show({MessageCode::NoCertificate});
     prompts.touchNeeded();
     EXPECT_EQ(err.str(), "No certificate information returned!\nTouch your security key...\n");
     EXPECT_TRUE(prompts.failureShown());
@@ -196,22 +197,23 @@ TEST_F(CliPrompts, MessagesGoToStandardErrorUnchanged) {
 
 TEST_F(CliPrompts, ConfirmationOnTheTerminalOrByYes) {
     cli::TerminalPrompts yes({true, false}, in, err, terminal);
-    EXPECT_TRUE(yes.askOkCancel("Go?"));
+    constexpr Question go = Question::StartRegistration;
+    EXPECT_TRUE(yes.confirm(go));
     EXPECT_TRUE(terminal.asked.empty());
 
     cli::TerminalPrompts ask({}, in, err, terminal);
-    EXPECT_FALSE(ask.askOkCancel("Go?"));  // no terminal
+    EXPECT_FALSE(ask.confirm(go));  // no terminal
     EXPECT_TRUE(ask.cancelled());
     EXPECT_NE(err.str().find("--yes"), std::string::npos);
 
     terminal.present = true;
     terminal.answers = {"OK", "c", "y"};
-    EXPECT_TRUE(ask.askOkCancel("Go?"));
-    EXPECT_EQ(terminal.asked.back().first, "Go? [OK/Cancel] (o/c): ");
+    EXPECT_TRUE(ask.confirm(go));
+    EXPECT_EQ(terminal.asked.back().first, std::string(TIPS_TEXT) + " [OK/Cancel] (o/c): ");
     EXPECT_TRUE(terminal.asked.back().second);
-    EXPECT_FALSE(ask.askOkCancel("Go?"));
-    EXPECT_TRUE(ask.askOkCancel("Go?"));
-    EXPECT_FALSE(ask.askOkCancel("Go?"));  // end of input
+    EXPECT_FALSE(ask.confirm(go));
+    EXPECT_TRUE(ask.confirm(go));
+    EXPECT_FALSE(ask.confirm(go));  // end of input
 }
 
 TEST_F(CliPrompts, PinFromTheTerminalWithoutEchoOrFromStandardInput) {

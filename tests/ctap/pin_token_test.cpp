@@ -266,6 +266,7 @@ TEST_F(PinTokenTest, EmptyPinIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(obtain(), -1);
     EXPECT_EQ(prompts.messages,
               (std::vector<Message>{{"PIN cannot be empty!", MessageIcon::Exclamation}}));
+    EXPECT_EQ(prompts.events, std::vector<MessageEvent>{{MessageCode::PinEmpty}});
     EXPECT_TRUE(key->device->requests().empty());
     EXPECT_EQ(key->device->initCount(), 0);
 }

@@ -33,15 +33,17 @@ TEST(QtPrompts, MessagesCarryTheApplicationCaptionAndTheirIcon) {
         return static_cast<int>(QMessageBox::Ok);
     });
     QtUserPrompts prompts;
-    prompts.showMessage("PIN Invalid.", MessageIcon::Error);
-    prompts.showMessage("PIN cannot be empty!", MessageIcon::Exclamation);
+    prompts.show({MessageCode::PinStepFailed, 0x31});
+    prompts.show({MessageCode::PinEmpty});
     prompts.showMessage("程序已在运行！", MessageIcon::Information);
     ASSERT_EQ(seen.size(), 3u);
     for (const SeenBox& box : seen) {
         EXPECT_EQ(box.title, QStringLiteral("Orvanta"));
         EXPECT_EQ(box.buttons, QMessageBox::Ok);
     }
+    EXPECT_EQ(seen[0].text, QStringLiteral("PIN Invalid."));
     EXPECT_EQ(seen[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(seen[1].text, QStringLiteral("PIN cannot be empty!"));
     EXPECT_EQ(seen[1].icon, QMessageBox::Warning);
     EXPECT_EQ(seen[2].icon, QMessageBox::Information);
     EXPECT_EQ(seen[2].text, QString::fromUtf8("程序已在运行！"));
@@ -56,14 +58,14 @@ TEST(QtPrompts, OkCancelQuestionIsAWarningWithBothButtons) {
         return answer;
     });
     QtUserPrompts prompts;
-    EXPECT_TRUE(
-        prompts.askOkCancel("Double click and press button/verify fingerprint to fetch "
-                            "certifications!"));
+    EXPECT_TRUE(prompts.confirm(Question::StartRegistration));
+    EXPECT_EQ(seen.text, QStringLiteral("Double click and press button/verify fingerprint to "
+                                        "fetch certifications!"));
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(seen.title, QStringLiteral("Orvanta"));
     answer = QMessageBox::Cancel;
-    EXPECT_FALSE(prompts.askOkCancel("again?"));
+    EXPECT_FALSE(prompts.confirm(Question::StartRegistration));
 }
 
 TEST(PinDialog, FieldIsMaskedAndOkTakesItsText) {

@@ -1,5 +1,7 @@
 #include "support/scripted_prompts.h"
 
+#include "cert/prompt_texts.h"
+
 namespace orvanta::test {
 
 ScriptedPrompts& ScriptedPrompts::enterPin(const std::string& pin) {
@@ -12,12 +14,17 @@ ScriptedPrompts& ScriptedPrompts::cancelPin() {
     return *this;
 }
 
+void ScriptedPrompts::show(const MessageEvent& message) {
+    events.push_back(message);
+    showMessage(messageText(message), messageIcon(message.code));
+}
+
 void ScriptedPrompts::showMessage(const std::string& text, MessageIcon icon) {
     messages.push_back({text, icon});
 }
 
-bool ScriptedPrompts::askOkCancel(const std::string& text) {
-    questions.push_back(text);
+bool ScriptedPrompts::confirm(Question question) {
+    questions.push_back(questionText(question));
     if (okCancelAnswers.empty()) {
         return okCancelDefault;
     }

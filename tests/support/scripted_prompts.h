@@ -1,6 +1,7 @@
 #pragma once
 // The one UserPrompts of the tests, the fuzz harnesses and the seed writer: it records
-// every message, question, opened file, PIN request and touch notice, and answers from
+// every message (the core's as its event too, and every one as the text and icon the user
+// would see), question, opened file, PIN request and touch notice, and answers from
 // queues filled beforehand; an empty queue gives the default answer, Cancel unless set
 // otherwise. Free of GoogleTest, so the harnesses link it too (orvanta_scripted_prompts).
 
@@ -32,8 +33,9 @@ class ScriptedPrompts : public UserPrompts {
     std::optional<std::string> pinDefault;
 
     // What the code under test did.
-    std::vector<Message> messages;
-    std::vector<std::string> questions;  // texts of askOkCancel
+    std::vector<Message> messages;       // every message, as shown
+    std::vector<MessageEvent> events;    // the core's messages, in order
+    std::vector<std::string> questions;  // texts of the questions
     std::vector<std::string> openedFiles;
     size_t pinRequests = 0;
     size_t touchNotices = 0;
@@ -43,8 +45,9 @@ class ScriptedPrompts : public UserPrompts {
     // Queues a cancelled PIN dialog.
     ScriptedPrompts& cancelPin();
 
+    void show(const MessageEvent& message) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
-    bool askOkCancel(const std::string& text) override;
+    bool confirm(Question question) override;
     bool askPin(std::string& pin) override;
     void openFile(const std::string& path) override;
     void touchNeeded() override;
