@@ -5,10 +5,16 @@
 
 namespace orvanta {
 
+namespace {
+// The message number every trace line names: a change of the devices.
+constexpr uint32_t DEVICE_CHANGE_MESSAGE = 0x0219;
+}  // namespace
+
 std::string deviceTraceLine(const DeviceEvent& event) {
     char line[1200];
     std::snprintf(line, sizeof line, "message: %08x, wparam: %08x, lparam: %08x\r\n",
-                  DEVICE_CHANGE_MESSAGE, event.code, static_cast<unsigned>(event.data));
+                  DEVICE_CHANGE_MESSAGE, static_cast<unsigned>(event.code),
+                  static_cast<unsigned>(event.data));
     return line;
 }
 
@@ -27,7 +33,7 @@ std::string normaliseUsbId(const std::string& text) {
 }
 
 bool refreshesPages(const DeviceEvent& event) {
-    return event.code == DEVICE_ARRIVAL || event.code == DEVICE_REMOVE_COMPLETE;
+    return event.code == DeviceChange::Arrival || event.code == DeviceChange::RemoveComplete;
 }
 
 }  // namespace orvanta

@@ -7,13 +7,16 @@
 
 namespace orvanta {
 
-inline constexpr uint32_t DEVICE_CHANGE_MESSAGE = 0x0219;
-inline constexpr uint32_t DEVICE_ARRIVAL = 0x8000;
-inline constexpr uint32_t DEVICE_REMOVE_COMPLETE = 0x8004;
+// What happened to a device, with the numbers the trace shows; any other value is ignored.
+enum class DeviceChange : uint32_t {
+    Arrival = 0x8000,
+    RemoveComplete = 0x8004,
+};
+
 inline constexpr uint32_t DEVICE_SETTLE_MS = 1000;
 
 struct DeviceEvent {
-    uint32_t code = 0;      // DEVICE_ARRIVAL or DEVICE_REMOVE_COMPLETE (others are ignored)
+    DeviceChange code{};
     std::string vendorId;   // four hexadecimal digits, or empty when unknown
     std::string productId;  // four hexadecimal digits, or empty when unknown
     uintptr_t data = 0;     // the value the trace shows as lparam (the event's number)

@@ -435,8 +435,8 @@ void COrvantaDlg::watchCards() {
     m_cardWatcher = std::make_unique<CardWatcher>([this](const CardEvent& card) {
         // On the watcher's thread: the window's thread handles it.
         DeviceEvent event;
-        event.code =
-            card.kind == CardEvent::Kind::Inserted ? DEVICE_ARRIVAL : DEVICE_REMOVE_COMPLETE;
+        event.code = card.kind == CardEvent::Kind::Inserted ? DeviceChange::Arrival
+                                                            : DeviceChange::RemoveComplete;
         QMetaObject::invokeMethod(
             this, [this, event] { onDeviceEvent(event); }, Qt::QueuedConnection);
     });

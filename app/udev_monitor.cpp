@@ -28,9 +28,9 @@ void idsFromProduct(const std::string& product, std::string& vendor, std::string
 
 bool deviceEventFromUdev(const UdevMessage& message, uintptr_t number, DeviceEvent& event) {
     if (message.action == "add") {
-        event.code = DEVICE_ARRIVAL;
+        event.code = DeviceChange::Arrival;
     } else if (message.action == "remove") {
-        event.code = DEVICE_REMOVE_COMPLETE;
+        event.code = DeviceChange::RemoveComplete;
     } else {
         return false;
     }

@@ -224,6 +224,21 @@ CborSpan spanFrom(CborSpan span, uint32_t pos) {
     return {span.data + pos, span.length - pos};
 }
 
+// Walks the items of the container opened at pos and stops at the first one `pick` takes:
+// the span from the position it names, or empty when it takes none.
+// pick(item, its position, its index, out: the position of the span to return).
+template <class Pick>
+CborSpan pickFromContainer(CborSpan span, uint32_t pos, Counter counter, Pick&& pick) {
+    uint32_t picked = 0;
+    auto visit = [&](const WalkItem& item, uint32_t itemPos, uint64_t index) {
+        return pick(item, itemPos, index, picked);
+    };
+    if (walkContainer(span, pos, counter, visit) != WalkEnd::Stopped) {
+        return {};
+    }
+    return spanFrom(span, picked);
+}
+
 // Finds the value of the first key that `matches` in the map at the start of the span.
 // matches(key item, position after the key's header, out: position of the value).
 template <class Match>
@@ -233,22 +248,12 @@ CborSpan mapFind(CborSpan span, Match&& matches) {
     if (!openContainer(span, 5, pos, counter)) {
         return {};
     }
-    uint32_t valuePos = 0;
-    auto visit = [&](const WalkItem& item, uint32_t itemPos, uint64_t index) {
-        if (index % 2 != 0) {
-            return false;  // a value
-        }
-        uint32_t after = 0;
-        if (!matches(item, itemPos + item.length, after)) {
-            return false;
-        }
-        valuePos = after;
-        return true;
-    };
-    if (walkContainer(span, pos, counter, visit) != WalkEnd::Stopped) {
-        return {};
-    }
-    return spanFrom(span, valuePos);
+    // Keys stand at the even indices.
+    return pickFromContainer(
+        span, pos, counter,
+        [&](const WalkItem& item, uint32_t itemPos, uint64_t index, uint32_t& valuePos) {
+            return index % 2 == 0 && matches(item, itemPos + item.length, valuePos);
+        });
 }
 
 bool readString(CborSpan span, uint8_t majorType, const uint8_t** content, uint32_t* length) {
@@ -418,18 +423,11 @@ CborSpan arrayAt(CborSpan span, int32_t index) {
         (counter != INDEFINITE && counter <= static_cast<Counter>(index))) {
         return {};
     }
-    uint32_t found = 0;
-    auto visit = [&](const WalkItem&, uint32_t itemPos, uint64_t i) {
-        if (i != static_cast<uint64_t>(index)) {
-            return false;
-        }
-        found = itemPos;
-        return true;
-    };
-    if (walkContainer(span, pos, counter, visit) != WalkEnd::Stopped) {
-        return {};
-    }
-    return spanFrom(span, found);
+    return pickFromContainer(span, pos, counter,
+                             [index](const WalkItem&, uint32_t itemPos, uint64_t i, uint32_t& at) {
+                                 at = itemPos;
+                                 return i == static_cast<uint64_t>(index);
+                             });
 }
 
 uint32_t forEachItem(CborSpan span, uint8_t majorType, CborItemVisitor visit, void* context) {

@@ -23,10 +23,6 @@ namespace {
 
 using namespace openssl;
 
-EcGroup p256() {
-    return EcGroup(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
-}
-
 // A point from big-endian X and Y; null when it is not on the curve.
 EcPoint loadPoint(const EC_GROUP* group, P256Coordinate x, P256Coordinate y, BN_CTX* ctx) {
     uint8_t encoded[P256_PUBLIC_KEY_LENGTH];
@@ -54,16 +50,32 @@ bool writeCoordinates(const EC_GROUP* group, const EC_POINT* point, P256Coordina
                static_cast<int>(y.size());
 }
 
-// The scalar as a bignum when it lies in [1, n-1].
-SecretBignum loadScalar(const EC_GROUP* group,
-                        std::span<const uint8_t, P256_SCALAR_LENGTH> scalar) {
-    SecretBignum k(BN_secure_new());
-    if (!k || BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), k.get()) == nullptr ||
-        BN_is_zero(k.get()) || BN_cmp(k.get(), EC_GROUP_get0_order(group)) >= 0) {
-        return nullptr;
+// The P-256 group and a context for its arithmetic: where every curve operation starts.
+class P256Curve {
+  public:
+    bool ready() const { return ctx_ && group_; }
+    const EC_GROUP* group() const { return group_.get(); }
+    BN_CTX* ctx() const { return ctx_.get(); }
+
+    // A private scalar as a bignum: 0 with it in `out`; CRYPTO_SCALAR_INVALID when it does
+    // not lie in [1, n-1] (or cannot be loaded), CRYPTO_FAILED when the curve is not ready.
+    int loadScalar(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar, SecretBignum& out) const {
+        if (!ready()) {
+            return CRYPTO_FAILED;
+        }
+        out.reset(BN_secure_new());
+        if (!out ||
+            BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), out.get()) == nullptr ||
+            BN_is_zero(out.get()) || BN_cmp(out.get(), EC_GROUP_get0_order(group())) >= 0) {
+            return CRYPTO_SCALAR_INVALID;
+        }
+        return 0;
     }
-    return k;
-}
+
+  private:
+    BnCtx ctx_{BN_CTX_new()};
+    EcGroup group_{EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1)};
+};
 
 int systemRandom(void*, unsigned char* output, size_t length) {
     return RAND_priv_bytes(output, static_cast<int>(length)) == 1 ? 0 : -1;
@@ -142,18 +154,14 @@ int randomBytes(std::span<uint8_t> output) {
 
 int p256PublicKey(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar, P256CoordinateOut x,
                   P256CoordinateOut y) {
-    BnCtx ctx(BN_CTX_new());
-    EcGroup group = p256();
-    if (!ctx || !group) {
-        return CRYPTO_FAILED;
+    P256Curve curve;
+    SecretBignum k;
+    if (const int failed = curve.loadScalar(scalar, k); failed != 0) {
+        return failed;
     }
-    SecretBignum k = loadScalar(group.get(), scalar);
-    if (!k) {
-        return CRYPTO_SCALAR_INVALID;
-    }
-    EcPoint q(EC_POINT_new(group.get()));
-    if (!q || EC_POINT_mul(group.get(), q.get(), k.get(), nullptr, nullptr, ctx.get()) != 1 ||
-        !writeCoordinates(group.get(), q.get(), x, y, ctx.get())) {
+    EcPoint q(EC_POINT_new(curve.group()));
+    if (!q || EC_POINT_mul(curve.group(), q.get(), k.get(), nullptr, nullptr, curve.ctx()) != 1 ||
+        !writeCoordinates(curve.group(), q.get(), x, y, curve.ctx())) {
         return CRYPTO_FAILED;
     }
     return 0;
@@ -161,26 +169,25 @@ int p256PublicKey(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar, P256Coord
 
 int p256SharedX(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar, P256Coordinate peerX,
                 P256Coordinate peerY, P256CoordinateOut sharedX) {
-    BnCtx ctx(BN_CTX_new());
-    EcGroup group = p256();
-    if (!ctx || !group) {
+    P256Curve curve;
+    if (!curve.ready()) {
         return CRYPTO_FAILED;
     }
-    EcPoint peer = loadPoint(group.get(), peerX, peerY, ctx.get());
+    EcPoint peer = loadPoint(curve.group(), peerX, peerY, curve.ctx());
     if (!peer) {
         return CRYPTO_POINT_INVALID;
     }
-    SecretBignum k = loadScalar(group.get(), scalar);
-    if (!k) {
-        return CRYPTO_SCALAR_INVALID;
+    SecretBignum k;
+    if (const int failed = curve.loadScalar(scalar, k); failed != 0) {
+        return failed;
     }
-    EcPoint shared(EC_POINT_new(group.get()));
+    EcPoint shared(EC_POINT_new(curve.group()));
     uint8_t sharedY[P256_COORDINATE_LENGTH];
     WipeOnExit wipeY(sharedY);
     if (!shared ||
-        EC_POINT_mul(group.get(), shared.get(), nullptr, peer.get(), k.get(), ctx.get()) != 1 ||
-        EC_POINT_is_at_infinity(group.get(), shared.get()) == 1 ||
-        !writeCoordinates(group.get(), shared.get(), sharedX, sharedY, ctx.get())) {
+        EC_POINT_mul(curve.group(), shared.get(), nullptr, peer.get(), k.get(), curve.ctx()) != 1 ||
+        EC_POINT_is_at_infinity(curve.group(), shared.get()) == 1 ||
+        !writeCoordinates(curve.group(), shared.get(), sharedX, sharedY, curve.ctx())) {
         return CRYPTO_FAILED;
     }
     return 0;
@@ -194,12 +201,11 @@ int computeSharedPoint(P256Coordinate peerX, P256Coordinate peerY, P256Coordinat
     }
     {
         // The peer is checked before any randomness is spent on it.
-        BnCtx ctx(BN_CTX_new());
-        EcGroup group = p256();
-        if (!ctx || !group) {
+        P256Curve curve;
+        if (!curve.ready()) {
             return CRYPTO_FAILED;
         }
-        if (!loadPoint(group.get(), peerX, peerY, ctx.get())) {
+        if (!loadPoint(curve.group(), peerX, peerY, curve.ctx())) {
             return CRYPTO_POINT_INVALID;
         }
     }
@@ -355,21 +361,17 @@ bool ecdsaWithNonce(const EC_GROUP* group, const BIGNUM* k, const BIGNUM* d, con
 int signEcdsaP256(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar,
                   std::span<const uint8_t, SHA256_LENGTH> digest, std::span<uint8_t> signature,
                   size_t& length) {
-    BnCtx ctx(BN_CTX_new());
-    EcGroup group = p256();
-    if (!ctx || !group) {
-        return CRYPTO_FAILED;
+    P256Curve curve;
+    SecretBignum d;
+    if (const int failed = curve.loadScalar(scalar, d); failed != 0) {
+        return failed;
     }
-    SecretBignum d = loadScalar(group.get(), scalar);
-    if (!d) {
-        return CRYPTO_SCALAR_INVALID;
-    }
-    const BIGNUM* n = EC_GROUP_get0_order(group.get());
+    const BIGNUM* n = EC_GROUP_get0_order(curve.group());
     // The digest is as long as the order, so it is the integer e itself; h1 is e mod n.
     Bignum e(BN_bin2bn(digest.data(), static_cast<int>(digest.size()), nullptr));
     Bignum h1(BN_new());
     std::array<uint8_t, SHA256_LENGTH> h1Bytes{};
-    if (!e || !h1 || BN_nnmod(h1.get(), e.get(), n, ctx.get()) != 1 ||
+    if (!e || !h1 || BN_nnmod(h1.get(), e.get(), n, curve.ctx()) != 1 ||
         BN_bn2binpad(h1.get(), h1Bytes.data(), static_cast<int>(h1Bytes.size())) !=
             static_cast<int>(h1Bytes.size())) {
         return CRYPTO_FAILED;
@@ -396,8 +398,8 @@ int signEcdsaP256(std::span<const uint8_t, P256_SCALAR_LENGTH> scalar,
             return CRYPTO_FAILED;
         }
         if (!BN_is_zero(nonce.get()) && BN_cmp(nonce.get(), n) < 0 &&
-            ecdsaWithNonce(group.get(), nonce.get(), d.get(), e.get(), r.get(), s.get(),
-                           ctx.get())) {
+            ecdsaWithNonce(curve.group(), nonce.get(), d.get(), e.get(), r.get(), s.get(),
+                           curve.ctx())) {
             EcdsaSig sig(ECDSA_SIG_new());
             if (!sig || ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) {
                 return CRYPTO_FAILED;
@@ -445,14 +447,13 @@ int verifyEcdsaP256(std::span<const uint8_t> signature, std::span<const uint8_t>
         return SIGNATURE_TRAILING_BYTES;
     }
 
-    BnCtx ctx(BN_CTX_new());
-    EcGroup group = p256();
-    if (!ctx || !group) {
+    P256Curve curve;
+    if (!curve.ready()) {
         return CRYPTO_FAILED;
     }
-    if (!loadPoint(group.get(), publicKey.subspan<1, P256_COORDINATE_LENGTH>(),
+    if (!loadPoint(curve.group(), publicKey.subspan<1, P256_COORDINATE_LENGTH>(),
                    publicKey.subspan<1 + P256_COORDINATE_LENGTH, P256_COORDINATE_LENGTH>(),
-                   ctx.get())) {
+                   curve.ctx())) {
         return CRYPTO_POINT_INVALID;
     }
     // r and s are re-encoded canonically: the library accepts only minimal DER, keys do not

@@ -114,11 +114,11 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
     const uint16_t length = static_cast<uint16_t>(packet[5] << 8 | packet[6]);
     if (command == CTAPHID_INIT) {
         if (cid == 0 || (cid != CTAPHID_BROADCAST_CID && !knownChannel(cid))) {
-            sendError(cid, ctaphid_error::INVALID_CHANNEL);
+            sendError(cid, CtaphidError::InvalidChannel);
             return;
         }
         if (length != 8) {
-            sendError(cid, ctaphid_error::INVALID_LEN);
+            sendError(cid, CtaphidError::InvalidLength);
             return;
         }
         // INIT on a channel resynchronises it: whatever it was doing is dropped.
@@ -133,7 +133,7 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
         return;
     }
     if (cid == 0 || cid == CTAPHID_BROADCAST_CID || !knownChannel(cid)) {
-        sendError(cid, ctaphid_error::INVALID_CHANNEL);
+        sendError(cid, CtaphidError::InvalidChannel);
         return;
     }
     if (pending_.active) {
@@ -146,7 +146,7 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
             queueReply(cid, waitingCommand, {0x2D}, ReplyKind::Message);  // KEEPALIVE_CANCEL
             return;
         }
-        sendError(cid, ctaphid_error::CHANNEL_BUSY);
+        sendError(cid, CtaphidError::ChannelBusy);
         return;
     }
     if (command == CTAPHID_CANCEL) {
@@ -156,15 +156,15 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
     }
     if (assembly_.active) {
         if (assembly_.cid != cid) {
-            sendError(cid, ctaphid_error::CHANNEL_BUSY);
+            sendError(cid, CtaphidError::ChannelBusy);
         } else {
             assembly_ = Assembly{};
-            sendError(cid, ctaphid_error::INVALID_SEQ);
+            sendError(cid, CtaphidError::InvalidSequence);
         }
         return;
     }
     if (length > CTAPHID_MAX_MESSAGE) {
-        sendError(cid, ctaphid_error::INVALID_LEN);
+        sendError(cid, CtaphidError::InvalidLength);
         return;
     }
     const size_t first = std::min<size_t>(length, INIT_DATA);
@@ -187,13 +187,13 @@ void VirtualKey::continuationPacket(uint32_t cid, const uint8_t* packet) {
     }
     if (cid != assembly_.cid) {
         sendError(cid,
-                  knownChannel(cid) ? ctaphid_error::CHANNEL_BUSY : ctaphid_error::INVALID_CHANNEL);
+                  knownChannel(cid) ? CtaphidError::ChannelBusy : CtaphidError::InvalidChannel);
         return;
     }
     const uint8_t sequence = packet[4];
     if (sequence != assembly_.nextSequence || sequence > 127) {
         assembly_ = Assembly{};
-        sendError(cid, ctaphid_error::INVALID_SEQ);
+        sendError(cid, CtaphidError::InvalidSequence);
         return;
     }
     ++assembly_.nextSequence;
@@ -217,7 +217,7 @@ void VirtualKey::dispatch(uint32_t cid, uint8_t command, std::vector<uint8_t> pa
         }
         case CTAPHID_CBOR:
             if (!state_.profile.ctap2) {
-                sendError(cid, ctaphid_error::INVALID_CMD);
+                sendError(cid, CtaphidError::InvalidCommand);
                 return;
             }
             handleCbor(cid, payload);
@@ -230,7 +230,7 @@ void VirtualKey::dispatch(uint32_t cid, uint8_t command, std::vector<uint8_t> pa
             queueReply(cid, command, {}, ReplyKind::Message);
             return;
         default:
-            sendError(cid, ctaphid_error::INVALID_CMD);
+            sendError(cid, CtaphidError::InvalidCommand);
             return;
     }
 }
@@ -313,9 +313,9 @@ void VirtualKey::finishPending() {
     queueReply(done.cid, done.command, done.complete(), ReplyKind::Message);
 }
 
-void VirtualKey::sendError(uint32_t cid, uint8_t code) {
+void VirtualKey::sendError(uint32_t cid, CtaphidError code) {
     ++state_.counters.ctaphidErrors;
-    queueReply(cid, CTAPHID_ERROR, {code}, ReplyKind::Error);
+    queueReply(cid, CTAPHID_ERROR, {static_cast<uint8_t>(code)}, ReplyKind::Error);
 }
 
 void VirtualKey::queueReply(uint32_t cid, uint8_t command, std::vector<uint8_t> payload,

@@ -116,7 +116,7 @@ class VirtualKey {
     void handleInit(uint32_t cid, const uint8_t* nonce);
     void handleCbor(uint32_t cid, const std::vector<uint8_t>& payload);
     void finishPending();
-    void sendError(uint32_t cid, uint8_t code);
+    void sendError(uint32_t cid, CtaphidError code);
     void queueKeepalive(uint32_t cid, uint8_t status);
     void queueReply(uint32_t cid, uint8_t command, std::vector<uint8_t> payload, ReplyKind kind);
     void queuePackets(uint32_t cid, uint8_t command, const std::vector<uint8_t>& payload,

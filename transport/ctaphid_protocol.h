@@ -17,15 +17,16 @@ inline constexpr uint8_t CTAPHID_CANCEL = 0x91;
 inline constexpr uint8_t CTAPHID_KEEPALIVE = 0xBB;
 inline constexpr uint8_t CTAPHID_ERROR = 0xBF;
 
-namespace ctaphid_error {
-inline constexpr uint8_t INVALID_CMD = 0x01;
-inline constexpr uint8_t INVALID_PAR = 0x02;
-inline constexpr uint8_t INVALID_LEN = 0x03;
-inline constexpr uint8_t INVALID_SEQ = 0x04;
-inline constexpr uint8_t MSG_TIMEOUT = 0x05;
-inline constexpr uint8_t CHANNEL_BUSY = 0x06;
-inline constexpr uint8_t INVALID_CHANNEL = 0x0B;
-}  // namespace ctaphid_error
+// The code a CTAPHID_ERROR reply carries.
+enum class CtaphidError : uint8_t {
+    InvalidCommand = 0x01,
+    InvalidParameter = 0x02,
+    InvalidLength = 0x03,
+    InvalidSequence = 0x04,
+    MessageTimeout = 0x05,
+    ChannelBusy = 0x06,
+    InvalidChannel = 0x0B,
+};
 
 // Status of a keepalive: the key waits for the user's touch.
 inline constexpr uint8_t CTAPHID_KEEPALIVE_PROCESSING = 0x01;

@@ -11,13 +11,15 @@
 #include <cstring>
 #include <utility>
 
+#include "transport/ctaphid_protocol.h"
 #include "transport/unique_fd.h"
 
 namespace orvanta {
 
 namespace {
 
-constexpr size_t REPORT_LENGTH = UDP_PACKET_LENGTH + 1;  // with the report ID byte
+constexpr size_t UDP_PACKET_LENGTH = CTAPHID_PACKET_SIZE;  // one packet a datagram
+constexpr size_t REPORT_LENGTH = UDP_PACKET_LENGTH + 1;    // with the report ID byte
 
 std::optional<in_addr> ipv4Address(const std::string& host) {
     in_addr address{};

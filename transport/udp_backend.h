@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "transport/ctaphid_protocol.h"
 #include "transport/hid_backend.h"
 
 namespace orvanta {
@@ -19,14 +18,12 @@ namespace orvanta {
 // "a key reached over UDP".
 inline constexpr uint16_t UDP_VENDOR_ID = 0x1209;
 inline constexpr uint16_t UDP_PRODUCT_ID = 0x5500;
-inline constexpr uint16_t UDP_DEFAULT_SIMULATOR_PORT = 8111;
-inline constexpr uint16_t UDP_DEFAULT_REPLY_PORT = 7112;
-inline constexpr size_t UDP_PACKET_LENGTH = CTAPHID_PACKET_SIZE;  // one packet a datagram
 
+// Where the simulators listen and answer unless told otherwise.
 struct UdpEndpoints {
     std::string host = "127.0.0.1";  // the simulator's IPv4 address (or "localhost")
-    uint16_t simulatorPort = UDP_DEFAULT_SIMULATOR_PORT;
-    uint16_t replyPort = UDP_DEFAULT_REPLY_PORT;  // bound locally for the replies
+    uint16_t simulatorPort = 8111;
+    uint16_t replyPort = 7112;  // bound locally for the replies
 };
 
 // Parses "HOST:PORT", "HOST" or ":PORT" into endpoints (the parts not given keep their

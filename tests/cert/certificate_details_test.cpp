@@ -22,10 +22,8 @@ std::string hexRow(std::span<const uint8_t> bytes) {
     return hexText(bytes, " ");
 }
 
-class CertificateRowsTest : public ::testing::Test {
+class CertificateRowsTest : public ::testing::Test, protected CertificateScratch {
   protected:
-    ScopedTmpdir temp;
-    ScopedEnvironment utc{"TZ", "UTC0"};
     P256TestKey issuerKey{11};
     P256TestKey subjectKey{22};
     ScriptedPrompts prompts;

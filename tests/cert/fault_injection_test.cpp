@@ -14,11 +14,11 @@
 #include "cert/certificate_pages.h"
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
+#include "fetch_fixtures.h"
 #include "info/device_refresh.h"
 #include "page_labels.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
-#include "support/virtual_key_fixture.h"
 #include "transport/hid_link.h"
 
 namespace orvanta::test {
@@ -122,16 +122,13 @@ const Expectation EXPECTATIONS[] = {
      U2F_TRANSPORT_FAILED_MESSAGE},
 };
 
-class FaultInjection : public VirtualKeyFixture, public ::testing::WithParamInterface<Expectation> {
+class FaultInjection : public VirtualKeyPagesTest,
+                       public ::testing::WithParamInterface<Expectation> {
   protected:
-    // The user confirms every fetch.
-    void SetUp() override { prompts.okCancelDefault = true; }
-
     // The refresh as the window runs it; returns its clock time.
     uint32_t refresh() {
         const uint32_t start = clock.tickCount();
-        Pages pages{hardware, fido2, u2f};
-        ShowDeviceInfo(*devices, pages, "", "");
+        refreshPages();
         return clock.tickCount() - start;
     }
 
@@ -161,13 +158,6 @@ class FaultInjection : public VirtualKeyFixture, public ::testing::WithParamInte
             EXPECT_FALSE(TempDir::read(page.certificateFileName).empty());
         }
     }
-
-    ScopedTmpdir temp;
-    ScopedEnvironment utc{"TZ", "UTC0"};
-    HardInfoPage hardware;
-    Fido2CertPage fido2;
-    U2fCertPage u2f;
-    ScriptedPrompts prompts;
 };
 
 TEST_P(FaultInjection, RefreshAndBothFetchesEndInBoundedTimeWithTheirOutcome) {

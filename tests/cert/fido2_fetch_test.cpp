@@ -4,6 +4,7 @@
 
 #include "cert/certificate_pages.h"
 #include "ctap/cbor.h"
+#include "fetch_fixtures.h"
 #include "page_labels.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
@@ -139,22 +140,20 @@ std::vector<std::string> join(std::initializer_list<std::vector<std::string>> pa
     return out;
 }
 
-class Fido2FetchTest : public TransportFixture {
+class Fido2FetchTest : public ScriptedKeyFetchTest {
   protected:
+    void answer(FakeDevice& d, uint8_t command, const Bytes& payload) override {
+        requests.emplace_back(command, payload);
+        if (payload.size() == 13 && payload[0] == 0x00 && payload[1] == 0xA4) {
+            d.reply(command, {0x90, 0x00});
+            return;
+        }
+        Bytes reply(1 + response.size(), status);
+        std::copy(response.begin(), response.end(), reply.begin() + 1);
+        d.reply(command, reply);
+    }
     void SetUp() override {
-        TransportFixture::SetUp();
-        prompts.okCancelDefault = true;  // the user confirms every fetch
-        device = connectKey();
-        device->onMessage = [this](FakeDevice& d, uint8_t command, const Bytes& payload) {
-            requests.emplace_back(command, payload);
-            if (payload.size() == 13 && payload[0] == 0x00 && payload[1] == 0xA4) {
-                d.reply(command, {0x90, 0x00});
-                return;
-            }
-            Bytes reply(1 + response.size(), status);
-            std::copy(response.begin(), response.end(), reply.begin() + 1);
-            d.reply(command, reply);
-        };
+        ScriptedKeyFetchTest::SetUp();
         page.showFido2Tips();
 
         CertificateRequest attestationShape;
@@ -171,16 +170,12 @@ class Fido2FetchTest : public TransportFixture {
         return fetchFido2Certificates(session(), clientPinSet, page, prompts).outcome;
     }
 
-    ScopedTmpdir temp;
-    ScopedEnvironment utc{"TZ", "UTC0"};
-    std::shared_ptr<FakeDevice> device;
     // Whether the key reported a client PIN, as the fetch is told.
     bool clientPinSet = false;
     std::vector<std::pair<uint8_t, Bytes>> requests;
     uint8_t status = 0x00;
     Bytes response;
     Fido2CertPage page;
-    ScriptedPrompts prompts;
     P256TestKey caKey{201};
     P256TestKey attestationKey{202};
     Bytes attestationCertificate;

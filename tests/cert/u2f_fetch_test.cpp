@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "cert/certificate_pages.h"
+#include "fetch_fixtures.h"
 #include "page_labels.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
@@ -42,29 +43,27 @@ const std::vector<std::string> CERTIFICATE_ROWS = {
     "Issuer",     "Validity period", "Public key",    "Base64 encode",
     "Extentions", "Verify Result",   "Chain Result"};
 
-class U2fFetchTest : public TransportFixture {
+class U2fFetchTest : public ScriptedKeyFetchTest {
   protected:
+    void answer(FakeDevice& d, uint8_t command, const Bytes& payload) override {
+        apdus.push_back(payload);
+        times.push_back(clock.tickCount());
+        clock.advance(exchangeMs);
+        if (command != CTAPHID_MSG_COMMAND) {
+            d.reply(0xBF, {0x01});
+            return;
+        }
+        const Answer next = script.empty() ? fallback : script.front();
+        if (!script.empty()) {
+            script.pop_front();
+        }
+        Bytes reply = next.data;
+        reply.push_back(static_cast<uint8_t>(next.status >> 8));
+        reply.push_back(static_cast<uint8_t>(next.status));
+        d.reply(CTAPHID_MSG_COMMAND, reply);
+    }
     void SetUp() override {
-        TransportFixture::SetUp();
-        prompts.okCancelDefault = true;  // the user confirms every fetch
-        device = connectKey();
-        device->onMessage = [this](FakeDevice& d, uint8_t command, const Bytes& payload) {
-            apdus.push_back(payload);
-            times.push_back(clock.tickCount());
-            clock.advance(exchangeMs);
-            if (command != CTAPHID_MSG_COMMAND) {
-                d.reply(0xBF, {0x01});
-                return;
-            }
-            Answer answer = script.empty() ? fallback : script.front();
-            if (!script.empty()) {
-                script.pop_front();
-            }
-            Bytes reply = answer.data;
-            reply.push_back(static_cast<uint8_t>(answer.status >> 8));
-            reply.push_back(static_cast<uint8_t>(answer.status));
-            d.reply(CTAPHID_MSG_COMMAND, reply);
-        };
+        ScriptedKeyFetchTest::SetUp();
         page.showU2fTips();
     }
 
@@ -95,16 +94,12 @@ class U2fFetchTest : public TransportFixture {
 
     FetchOutcome fetch() { return fetchU2fCertificate(session(), page, prompts).outcome; }
 
-    ScopedTmpdir temp;
-    ScopedEnvironment utc{"TZ", "UTC0"};
-    std::shared_ptr<FakeDevice> device;
     std::deque<Answer> script;
     Answer fallback{{}, 0x6985};
     uint32_t exchangeMs = 0;
     std::vector<Bytes> apdus;
     std::vector<uint32_t> times;
     U2fCertPage page;
-    ScriptedPrompts prompts;
     P256TestKey caKey{101};
     P256TestKey attestationKey{102};
     P256TestKey userKey{103};

@@ -11,13 +11,13 @@
 #include "cert/fido2_fetch.h"
 #include "cert/u2f_fetch.h"
 #include "common/hex_text.h"
+#include "fetch_fixtures.h"
 #include "info/device_refresh.h"
 #include "page_labels.h"
 #include "sim/attestation.h"
 #include "sim/virtual_backend.h"
 #include "support/scripted_prompts.h"
 #include "support/temp_dir.h"
-#include "support/virtual_key_fixture.h"
 
 namespace orvanta::test {
 namespace {
@@ -53,26 +53,15 @@ const std::vector<std::string> CA_BLOCK = {" ",          "Version",       "Seria
                                            "User",       "Issuer",        "Validity period",
                                            "Public key", "Base64 encode", "Chain Result"};
 
-class VirtualKeyFetchTest : public VirtualKeyFixture {
+class VirtualKeyFetchTest : public VirtualKeyPagesTest {
   protected:
-    // The user confirms every fetch.
-    void SetUp() override { prompts.okCancelDefault = true; }
-
     VirtualKey& connect(const Profile& profile) {
         VirtualKey& key = plug(profile);
-        Pages pages{hardware, fido2, u2f};
-        ShowDeviceInfo(*devices, pages, "", "");
+        refreshPages();
         key.clearLog();
         return key;
     }
     VirtualKey& connect(const std::string& name) { return connect(profileByName(name)); }
-
-    ScopedTmpdir temp;
-    ScopedEnvironment utc{"TZ", "UTC0"};
-    HardInfoPage hardware;
-    Fido2CertPage fido2;
-    U2fCertPage u2f;
-    ScriptedPrompts prompts;
 };
 
 TEST_F(VirtualKeyFetchTest, Fido2WithoutPinSendsTheFixedRequestAndShowsTheChain) {

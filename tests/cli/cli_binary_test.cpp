@@ -24,17 +24,23 @@ namespace {
 
 using nlohmann::json;
 
-// A UDP port that was free a moment ago.
-uint16_t freePort() {
-    int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+// Binds a UDP socket to a free port on 127.0.0.1 and returns the port.
+uint16_t bindLoopback(int fd) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, "127.0.0.1", &local.sin_addr);
-    ::bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
     socklen_t length = sizeof local;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length);
-    ::close(probe);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
     return ntohs(local.sin_port);
+}
+
+// A UDP port that was free a moment ago.
+uint16_t freePort() {
+    int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const uint16_t port = bindLoopback(probe);
+    ::close(probe);
+    return port;
 }
 
 // A firmware simulator on 127.0.0.1: 64-byte packets in, the virtual key's reports out to
@@ -43,13 +49,7 @@ class UdpSimulator {
   public:
     explicit UdpSimulator(const std::string& profile) : key_(makeVirtualKey(profile, clock_)) {
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, "127.0.0.1", &local.sin_addr);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
-        port_ = ntohs(local.sin_port);
+        port_ = bindLoopback(fd_);
         replyPort_ = freePort();
         device_ = key_.backend->open(key_.backend->enumerate().at(0).path, nullptr);
         thread_ = std::thread([this] { serve(); });

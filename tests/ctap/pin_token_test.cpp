@@ -193,6 +193,11 @@ class PinTokenTest : public TransportFixture {
     int obtain() { return obtainPinToken(session(), prompts, token); }
     Bytes tokenBytes() const { return Bytes(token.bytes().begin(), token.bytes().end()); }
     Bytes deviceToken() const { return Bytes(key->token.begin(), key->token.end()); }
+    // A fresh authenticator on the same device, for the next case of a table.
+    void renewKey() {
+        std::shared_ptr<FakeDevice> device = key->device;
+        key.emplace(device);
+    }
 
     std::optional<FakeAuthenticator> key;
     ScriptedPrompts prompts;
@@ -314,24 +319,25 @@ TEST_F(PinTokenTest, SilentKeyFailsTheTransportWithoutWaitingForever) {
     EXPECT_EQ(prompts.messages, (std::vector<Message>{{"Unknown Error", MessageIcon::Error}}));
 }
 
-struct BadKeyAgreement {
+// A key that answers one part of the PIN steps wrongly: what is wrong, and how to bend the
+// key to it.
+struct BentKey {
     const char* name;
     void (*bend)(FakeAuthenticator&);
 };
 
 TEST_F(PinTokenTest, UnusableKeyAgreementIsACborErrorAndStopsBeforeThePin) {
-    const BadKeyAgreement cases[] = {
+    const BentKey cases[] = {
         {"x missing", [](FakeAuthenticator& k) { k.omitX = true; }},
         {"x a text string", [](FakeAuthenticator& k) { k.xAsText = true; }},
         {"x of 31 bytes", [](FakeAuthenticator& k) { k.coordinateLength = 31; }},
         {"x of 33 bytes", [](FakeAuthenticator& k) { k.coordinateLength = 33; }},
         {"x of 0 bytes", [](FakeAuthenticator& k) { k.coordinateLength = 0; }},
     };
-    for (const BadKeyAgreement& c : cases) {
+    for (const BentKey& c : cases) {
         SCOPED_TRACE(c.name);
-        std::shared_ptr<FakeDevice> device = key->device;
-        key.emplace(device);
-        device->written.clear();
+        renewKey();
+        key->device->written.clear();
         c.bend(*key);
         prompts.messages.clear();
         prompts.enterPin("1234");
@@ -350,13 +356,8 @@ TEST_F(PinTokenTest, KeyAgreementPointOffTheCurveIsALibraryErrorShownToNoOne) {
     EXPECT_EQ(key->cborRequests().size(), 1u);
 }
 
-struct BadPinToken {
-    const char* name;
-    void (*bend)(FakeAuthenticator&);
-};
-
 TEST_F(PinTokenTest, UnusablePinTokenIsRefusedSilentlyAndLeavesTheBufferAlone) {
-    const BadPinToken cases[] = {
+    const BentKey cases[] = {
         {"no pinToken", [](FakeAuthenticator& k) { k.omitToken = true; }},
         {"0 bytes", [](FakeAuthenticator& k) { k.encryptedTokenLength = 0; }},
         {"40 bytes", [](FakeAuthenticator& k) { k.encryptedTokenLength = 40; }},
@@ -365,10 +366,9 @@ TEST_F(PinTokenTest, UnusablePinTokenIsRefusedSilentlyAndLeavesTheBufferAlone) {
         {"cut off", [](FakeAuthenticator& k) { k.truncateTokenTo = 4 + 20; }},
         {"empty reply", [](FakeAuthenticator& k) { k.truncateTokenTo = 0; }},
     };
-    for (const BadPinToken& c : cases) {
+    for (const BentKey& c : cases) {
         SCOPED_TRACE(c.name);
-        std::shared_ptr<FakeDevice> device = key->device;
-        key.emplace(device);
+        renewKey();
         c.bend(*key);
         prompts.messages.clear();
         prompts.enterPin("1234");
@@ -382,8 +382,7 @@ TEST_F(PinTokenTest, TokensAreTakenAtTheLengthTheKeyChose) {
     // 16 bytes (CTAP 2.0 keys may choose it) and 64, the longest a key may send.
     for (size_t length : {size_t{16}, size_t{64}}) {
         SCOPED_TRACE(length);
-        std::shared_ptr<FakeDevice> device = key->device;
-        key.emplace(device);
+        renewKey();
         key->encryptedTokenLength = length;
         prompts.enterPin("1234");
         ASSERT_EQ(obtain(), 0);

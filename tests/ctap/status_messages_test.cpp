@@ -2,44 +2,57 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <utility>
+
 #include "transport/exchange.h"
 
 namespace orvanta {
 namespace {
 
+// Each code with the sentence it is shown with.
+void expectSentences(std::initializer_list<std::pair<int32_t, const char*>> expected) {
+    for (const auto& [code, sentence] : expected) {
+        EXPECT_EQ(statusMessage(code), sentence) << std::hex << code;
+    }
+}
+
 TEST(StatusMessage, CtapStatusBytes) {
-    EXPECT_EQ(statusMessage(0x00), "successful.");
-    EXPECT_EQ(statusMessage(0x31), "PIN Invalid.");
-    EXPECT_EQ(statusMessage(0x12), "Error when parsing CBOR.");
-    EXPECT_EQ(statusMessage(0x11), "Invalid/unexpected CBOR error.");
-    EXPECT_EQ(statusMessage(0x21), "Processing (Lengthy operation is in progress).");
-    EXPECT_EQ(statusMessage(0x30),
-              "Continuation command, such as, authenticatorGetNextAssertion not allowed.");
-    EXPECT_EQ(statusMessage(0x34),
-              "PIN authentication,pinAuth, blocked. Requires power recycle to reset.");
-    EXPECT_EQ(statusMessage(0x38), "pinToken expired on authenticator.");
-    EXPECT_EQ(statusMessage(0x3B), "User presence is required for the requested operation.");
-    EXPECT_EQ(statusMessage(0x7F), "Other unspecified error.");
-    EXPECT_EQ(statusMessage(0xDF), "CTAP 2 spec last error.");
-    // Rows that share one sentence.
+    expectSentences({
+        {0x00, "successful."},
+        {0x31, "PIN Invalid."},
+        {0x12, "Error when parsing CBOR."},
+        {0x11, "Invalid/unexpected CBOR error."},
+        {0x21, "Processing (Lengthy operation is in progress)."},
+        {0x30, "Continuation command, such as, authenticatorGetNextAssertion not allowed."},
+        {0x34, "PIN authentication,pinAuth, blocked. Requires power recycle to reset."},
+        {0x38, "pinToken expired on authenticator."},
+        {0x3B, "User presence is required for the requested operation."},
+        {0x7F, "Other unspecified error."},
+        {0xDF, "CTAP 2 spec last error."},
+        // Rows that share one sentence.
+        {0x16, "Unsupported extension."},
+        {0x18, "Unsupported extension."},
+        {0x2B, "Unsupported option."},
+        {0x2C, "Unsupported option."},
+        // Only the ends of the extension and vendor ranges have a sentence.
+        {0xE0, "Extension specific error."},
+        {0xEF, "Extension specific error."},
+        {0xF0, "Vendor specific error."},
+        {0xFF, "Vendor specific error."},
+    });
+    // Another pair that shares one sentence.
     EXPECT_EQ(statusMessage(0x15), statusMessage(0x17));
-    EXPECT_EQ(statusMessage(0x16), "Unsupported extension.");
-    EXPECT_EQ(statusMessage(0x18), "Unsupported extension.");
-    EXPECT_EQ(statusMessage(0x2B), "Unsupported option.");
-    EXPECT_EQ(statusMessage(0x2C), "Unsupported option.");
-    // Only the ends of the extension and vendor ranges have a sentence.
-    EXPECT_EQ(statusMessage(0xE0), "Extension specific error.");
-    EXPECT_EQ(statusMessage(0xEF), "Extension specific error.");
-    EXPECT_EQ(statusMessage(0xF0), "Vendor specific error.");
-    EXPECT_EQ(statusMessage(0xFF), "Vendor specific error.");
 }
 
 TEST(StatusMessage, StatusWordsAndUnknownCodes) {
-    EXPECT_EQ(statusMessage(0x6A82), "Application not found, 0x6A82");
-    EXPECT_EQ(statusMessage(0x6200), "Application has been logically deleted, 0x6200");
-    EXPECT_EQ(statusMessage(0x6985), "Conditions of use not satisfied, 0x6985");
-    EXPECT_EQ(statusMessage(0x6A86), "Incorrect P1 P2, 0x6A86");
-    EXPECT_EQ(statusMessage(0x6E00), "Invalid class, 0x6E00");
+    expectSentences({
+        {0x6A82, "Application not found, 0x6A82"},
+        {0x6200, "Application has been logically deleted, 0x6200"},
+        {0x6985, "Conditions of use not satisfied, 0x6985"},
+        {0x6A86, "Incorrect P1 P2, 0x6A86"},
+        {0x6E00, "Invalid class, 0x6E00"},
+    });
 
     for (int32_t code : {0x07,
                          0x09,

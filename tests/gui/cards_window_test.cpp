@@ -12,8 +12,6 @@
 namespace orvanta {
 namespace {
 
-enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
-
 // A card comes and goes through the watcher and the settle wait of a device event.
 constexpr int CARD_EVENT_LIMIT_MS = 15000;
 

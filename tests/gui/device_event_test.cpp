@@ -13,11 +13,11 @@ namespace orvanta {
 namespace {
 
 TEST(DeviceTrace, ArrivalAndRemovalLinesKeepTheirFormat) {
-    EXPECT_EQ(deviceTraceLine({DEVICE_ARRIVAL, "1209", "0001", 1}),
+    EXPECT_EQ(deviceTraceLine({DeviceChange::Arrival, "1209", "0001", 1}),
               "message: 00000219, wparam: 00008000, lparam: 00000001\r\n");
-    EXPECT_EQ(deviceTraceLine({DEVICE_REMOVE_COMPLETE, "", "", 0x2a}),
+    EXPECT_EQ(deviceTraceLine({DeviceChange::RemoveComplete, "", "", 0x2a}),
               "message: 00000219, wparam: 00008004, lparam: 0000002a\r\n");
-    EXPECT_EQ(deviceTraceLine({0x0007, "", "", 0xDEADBEEF}),
+    EXPECT_EQ(deviceTraceLine({DeviceChange{0x0007}, "", "", 0xDEADBEEF}),
               "message: 00000219, wparam: 00000007, lparam: deadbeef\r\n");
 }
 
@@ -36,10 +36,10 @@ TEST(UsbIds, NonHexOrOverlongTextsGiveEmpty) {
 }
 
 TEST(DeviceChange, ArrivalAndRemovalRefreshOtherEventsDoNot) {
-    EXPECT_TRUE(refreshesPages({DEVICE_ARRIVAL, "1050", "0407", 3}));
-    EXPECT_TRUE(refreshesPages({DEVICE_REMOVE_COMPLETE, "", "", 4}));
+    EXPECT_TRUE(refreshesPages({DeviceChange::Arrival, "1050", "0407", 3}));
+    EXPECT_TRUE(refreshesPages({DeviceChange::RemoveComplete, "", "", 4}));
     for (uint32_t code : {0x0007u, 0x8001u, 0x8003u, 0x0018u}) {
-        EXPECT_FALSE(refreshesPages({code, "1209", "0001", 1})) << code;
+        EXPECT_FALSE(refreshesPages({DeviceChange{code}, "1209", "0001", 1})) << code;
     }
 }
 
@@ -52,12 +52,12 @@ namespace {
 TEST(UdevEvents, AddAndRemoveBecomeArrivalAndRemovalWithFourDigitIds) {
     DeviceEvent event;
     ASSERT_TRUE(deviceEventFromUdev({"add", "1050", "0407", "1050/407/526"}, 12, event));
-    EXPECT_EQ(event.code, DEVICE_ARRIVAL);
+    EXPECT_EQ(event.code, DeviceChange::Arrival);
     EXPECT_EQ(event.vendorId, "1050");
     EXPECT_EQ(event.productId, "0407");
     EXPECT_EQ(event.data, 12u);
     ASSERT_TRUE(deviceEventFromUdev({"remove", "0483", "a2ca", ""}, 13, event));
-    EXPECT_EQ(event.code, DEVICE_REMOVE_COMPLETE);
+    EXPECT_EQ(event.code, DeviceChange::RemoveComplete);
     EXPECT_EQ(event.productId, "A2CA");
 }
 

@@ -10,18 +10,21 @@
 #include <QEventLoop>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "app/orvanta_dlg.h"
 #include "app/page_table.h"
 #include "gui/modal_hook.h"
 #include "info/device_context.h"
 #include "sim/virtual_backend.h"
+#include "sim/virtual_key.h"
 #include "support/scripted_prompts.h"
 #include "transport/clock.h"
 #include "transport/device_list.h"
@@ -103,6 +106,14 @@ class TouchPrompts : public ScriptedPrompts {
     std::function<void()> onTouch;
 };
 
+// How many requests with this CTAPHID command the key received.
+inline size_t requestCount(const VirtualKey& key, uint8_t command) {
+    const std::vector<LoggedRequest>& log = key.requestLog();
+    return static_cast<size_t>(
+        std::count_if(log.begin(), log.end(),
+                      [command](const LoggedRequest& r) { return r.command == command; }));
+}
+
 // Runs the event loop until done() holds or timeoutMs pass; returns done().
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
     if (done()) {
@@ -130,6 +141,9 @@ inline bool settle(COrvantaDlg& window) {
 
 class WindowFixture : public ::testing::Test {
   protected:
+    // The window's tabs.
+    enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
+
     void TearDown() override {
         clock.release();  // a worker held in a sleep could not end
         window.reset();

@@ -14,15 +14,6 @@ namespace {
 
 using test::WindowFixture;
 
-enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
-
-size_t count(const VirtualKey& key, uint8_t command) {
-    const std::vector<LoggedRequest>& log = key.requestLog();
-    return static_cast<size_t>(
-        std::count_if(log.begin(), log.end(),
-                      [command](const LoggedRequest& r) { return r.command == command; }));
-}
-
 class SeveralKeys : public WindowFixture {
   protected:
     std::vector<std::string> hardwareRows() const {
@@ -33,7 +24,7 @@ class SeveralKeys : public WindowFixture {
         return rows;
     }
     std::string shownPath() { return window->devices().session().device().path; }
-    void plugEvent(uint32_t code) {
+    void plugEvent(DeviceChange code) {
         window->onDeviceEvent({code, "1209", "0001", 1});
         fireSettleTimer();
         ASSERT_TRUE(settle());
@@ -80,7 +71,7 @@ TEST_F(SeveralKeys, ChooserListsTheKeysAndChoosingSwitchesAllThreePages) {
     EXPECT_EQ(prompts.pinRequests, 1u);
     EXPECT_GE(rowWithLabel(FIDO2, QStringLiteral("Base64 encode")), 0);
     EXPECT_EQ(full.requestLog().size(), fullRequests);
-    EXPECT_GT(count(pin, CTAPHID_CBOR), 0u);
+    EXPECT_GT(test::requestCount(pin, CTAPHID_CBOR), 0u);
 }
 
 TEST_F(SeveralKeys, HotPlugKeepsTheChosenKeyWhilePresent) {
@@ -94,20 +85,20 @@ TEST_F(SeveralKeys, HotPlugKeepsTheChosenKeyWhilePresent) {
     ASSERT_EQ(shownPath(), "virtual:1:0");
 
     backend->addDevice("default");  // a third key arrives
-    plugEvent(DEVICE_ARRIVAL);
+    plugEvent(DeviceChange::Arrival);
     ASSERT_EQ(chooser->count(), 3);
     EXPECT_EQ(shownPath(), "virtual:1:0");
     EXPECT_EQ(chooser->currentIndex(), 1);
 
     backend->removeDevice(1);  // the chosen key goes
-    plugEvent(DEVICE_REMOVE_COMPLETE);
+    plugEvent(DeviceChange::RemoveComplete);
     ASSERT_EQ(chooser->count(), 2);
     // The event's IDs decide, as with one key: both keys have them, the later one is shown.
     EXPECT_EQ(shownPath(), "virtual:2:0");
     EXPECT_TRUE(chooser->currentText().endsWith(QStringLiteral("virtual 3)")));
 
     backend->removeDevice(0);  // one key left: the window as with one key
-    plugEvent(DEVICE_REMOVE_COMPLETE);
+    plugEvent(DeviceChange::RemoveComplete);
     EXPECT_FALSE(dlg.keyChooserRow()->isVisibleTo(&dlg));
     EXPECT_EQ(shownPath(), "virtual:2:0");
     EXPECT_GT(table(HARDWARE)->rowCount(), 4);
@@ -141,8 +132,8 @@ TEST_F(SeveralKeys, IdentifySendsWinkToTheChosenKey) {
     ASSERT_TRUE(settle());
     dlg.identifyButton()->click();
     ASSERT_TRUE(settle());
-    EXPECT_EQ(count(second, CTAPHID_WINK), 1u);
-    EXPECT_EQ(count(first, CTAPHID_WINK), 0u);
+    EXPECT_EQ(test::requestCount(second, CTAPHID_WINK), 1u);
+    EXPECT_EQ(test::requestCount(first, CTAPHID_WINK), 0u);
     EXPECT_FALSE(dlg.statusLine()->isVisibleTo(&dlg));
 }
 

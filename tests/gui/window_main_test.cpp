@@ -20,8 +20,6 @@ namespace {
 using test::ScopedModalHook;
 using test::WindowFixture;
 
-enum { HARDWARE = 0, FIDO2 = 1, U2F = 2 };
-
 TEST_F(WindowFixture, CaptionSizeAndTabTitles) {
     COrvantaDlg& dlg = openSettled();
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Orvanta"));
@@ -161,7 +159,7 @@ TEST_F(WindowFixture, ArrivalEventRefreshesAfterTheWait) {
     int result = 0;
     {
         TraceCapture trace;
-        result = dlg.onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 7});
+        result = dlg.onDeviceEvent({DeviceChange::Arrival, "1209", "0001", 7});
         ASSERT_EQ(TraceCapture::lines().size(), 1);
         EXPECT_EQ(TraceCapture::lines()[0],
                   QStringLiteral("message: 00000219, wparam: 00008000, lparam: 00000007\r\n"));
@@ -183,8 +181,8 @@ TEST_F(WindowFixture, EventsWithinTheWaitRefreshOnceWithTheLastIds) {
     backend->addDevice("default");
     backend->enumeratedAt.clear();
     TraceCapture trace;
-    dlg.onDeviceEvent({DEVICE_ARRIVAL, "046D", "C52B", 1});
-    dlg.onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 2});
+    dlg.onDeviceEvent({DeviceChange::Arrival, "046D", "C52B", 1});
+    dlg.onDeviceEvent({DeviceChange::Arrival, "1209", "0001", 2});
     EXPECT_EQ(TraceCapture::lines().size(), 2);
     fireSettleTimer();
     ASSERT_TRUE(settle());
@@ -198,7 +196,7 @@ TEST_F(WindowFixture, RemovalEventEmptiesThePages) {
     ASSERT_GT(table(HARDWARE)->rowCount(), 0);
     backend->removeDevice(0);
     TraceCapture trace;
-    EXPECT_EQ(dlg.onDeviceEvent({DEVICE_REMOVE_COMPLETE, "1209", "0001", 8}), 1);
+    EXPECT_EQ(dlg.onDeviceEvent({DeviceChange::RemoveComplete, "1209", "0001", 8}), 1);
     fireSettleTimer();
     ASSERT_TRUE(settle());
     for (int tab = 0; tab < 3; ++tab) {
@@ -211,7 +209,7 @@ TEST_F(WindowFixture, OtherDeviceEventIsTracedButDoesNotRefresh) {
     COrvantaDlg& dlg = openSettled();
     backend->enumeratedAt.clear();
     TraceCapture trace;
-    EXPECT_EQ(dlg.onDeviceEvent({0x0007, "", "", 9}), 0);
+    EXPECT_EQ(dlg.onDeviceEvent({DeviceChange{0x0007}, "", "", 9}), 0);
     EXPECT_EQ(TraceCapture::lines().size(), 1);
     EXPECT_FALSE(dlg.settleTimer()->isActive());
     EXPECT_TRUE(backend->enumeratedAt.empty());
@@ -292,7 +290,7 @@ TEST_F(WindowFixture, KeyThatCannotBeOpenedShowsTheHintAndEmptyPages) {
     backend->removeDevice(0);
     backend->addDevice("default");
     TraceCapture trace;
-    dlg.onDeviceEvent({DEVICE_ARRIVAL, "1209", "0001", 1});
+    dlg.onDeviceEvent({DeviceChange::Arrival, "1209", "0001", 1});
     fireSettleTimer();
     ASSERT_TRUE(settle());
     EXPECT_FALSE(hint->isVisibleTo(&dlg));

@@ -82,6 +82,15 @@ class PeerTest : public ::testing::Test {
         return cred;
     }
 
+    // The made credential verifies in `format` and carries the key's attestation certificate.
+    static void expectAttestedBy(const VirtualKey& key, fido_cred_t* cred, const char* format) {
+        EXPECT_STREQ(fido_cred_fmt(cred), format);
+        EXPECT_EQ(fido_cred_verify(cred), FIDO_OK);
+        const std::vector<uint8_t> x5c(fido_cred_x5c_ptr(cred),
+                                       fido_cred_x5c_ptr(cred) + fido_cred_x5c_len(cred));
+        EXPECT_EQ(x5c, key.attestationCertificate());
+    }
+
     ManualClock manual{5000};
     VirtualBackend backend{manual};
     fido_dev_t* dev = nullptr;
@@ -153,11 +162,7 @@ TEST_F(PeerTest, PackedAttestationFromMakeCredentialVerifies) {
     VirtualKey& key = plug(profileByName("default"));
     fido_cred_t* cred = newCredential();
     ASSERT_EQ(fido_dev_make_cred(dev, cred, nullptr), FIDO_OK);
-    EXPECT_STREQ(fido_cred_fmt(cred), "packed");
-    EXPECT_EQ(fido_cred_verify(cred), FIDO_OK);
-    const std::vector<uint8_t> x5c(fido_cred_x5c_ptr(cred),
-                                   fido_cred_x5c_ptr(cred) + fido_cred_x5c_len(cred));
-    EXPECT_EQ(x5c, key.attestationCertificate());
+    expectAttestedBy(key, cred, "packed");
     EXPECT_EQ(fido_cred_flags(cred) & 0x45, 0x41);  // UP and AT, no UV without a PIN
     EXPECT_EQ(fido_cred_id_len(cred), 64u);
     EXPECT_EQ(key.counters().credentialsMade, 1u);
@@ -241,11 +246,7 @@ TEST_F(PeerTest, U2fOnlyKeyRegistersThroughCtap1AndVerifies) {
     EXPECT_FALSE(fido_dev_is_fido2(dev));
     fido_cred_t* cred = newCredential();
     ASSERT_EQ(fido_dev_make_cred(dev, cred, nullptr), FIDO_OK);
-    EXPECT_STREQ(fido_cred_fmt(cred), "fido-u2f");
-    EXPECT_EQ(fido_cred_verify(cred), FIDO_OK);
-    const std::vector<uint8_t> x5c(fido_cred_x5c_ptr(cred),
-                                   fido_cred_x5c_ptr(cred) + fido_cred_x5c_len(cred));
-    EXPECT_EQ(x5c, key.attestationCertificate());
+    expectAttestedBy(key, cred, "fido-u2f");
     EXPECT_EQ(key.counters().u2fRegistrations, 1u);
     EXPECT_EQ(key.counters().cborRequests, 0u);
     fido_cred_free(&cred);

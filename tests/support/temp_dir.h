@@ -50,4 +50,11 @@ class ScopedTmpdir : public TempDir {
     ScopedEnvironment tmpdir_{"TMPDIR", path()};
 };
 
+// Where a test of certificate pages lets them write: their files in a ScopedTmpdir, their
+// times in UTC, alike on every machine. Fixtures inherit it.
+struct CertificateScratch {
+    ScopedTmpdir temp;
+    ScopedEnvironment utc{"TZ", "UTC0"};
+};
+
 }  // namespace orvanta::test

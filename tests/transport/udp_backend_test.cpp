@@ -123,7 +123,7 @@ TEST(UdpAddress, ParsesHostAndPortParts) {
     ASSERT_TRUE(both);
     EXPECT_EQ(both->host, "127.0.0.5");
     EXPECT_EQ(both->simulatorPort, 9000);
-    EXPECT_EQ(both->replyPort, UDP_DEFAULT_REPLY_PORT);
+    EXPECT_EQ(both->replyPort, 7112);
 
     auto portOnly = parseUdpAddress(":9001");
     ASSERT_TRUE(portOnly);
@@ -133,11 +133,11 @@ TEST(UdpAddress, ParsesHostAndPortParts) {
     auto hostOnly = parseUdpAddress("localhost");
     ASSERT_TRUE(hostOnly);
     EXPECT_EQ(hostOnly->host, "localhost");
-    EXPECT_EQ(hostOnly->simulatorPort, UDP_DEFAULT_SIMULATOR_PORT);
+    EXPECT_EQ(hostOnly->simulatorPort, 8111);
 
     auto empty = parseUdpAddress("");
     ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->simulatorPort, UDP_DEFAULT_SIMULATOR_PORT);
+    EXPECT_EQ(empty->simulatorPort, 8111);
 
     for (const char* bad : {"127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:80x",
                             "example.org:8111", "1.2.3:8111", ":123456"}) {
