@@ -84,7 +84,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QPushButton* cancelButton() const { return m_cancelButton; }
     QTimer* settleTimer() const { return m_settle; }
     // The models; read them only while the window is not busy.
-    Pages pages() { return Pages{m_hardwareModel, m_fido2Model, m_u2fModel}; }
+    Pages pages() { return m_models.pages(); }
     DeviceContext& devices() { return m_devices; }
 
   public slots:
@@ -119,9 +119,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     // Warns once about a key the metadata BLOB reports as revoked or compromised.
     void showMetadataWarning();
     std::string m_shownMetadataWarning;
-    HardInfoPage m_hardwareModel;
-    Fido2CertPage m_fido2Model;
-    U2fCertPage m_u2fModel;
+    PageModels m_models;
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts* m_prompts;
     std::unique_ptr<ForwardedPrompts> m_workerPrompts;
@@ -149,9 +147,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QComboBox* m_chooser = nullptr;
     QPushButton* m_identify = nullptr;
     QTabWidget* m_tab = nullptr;
-    CPageHardInfo* m_hardware = nullptr;
-    CPageCertInfo* m_fido2 = nullptr;
-    CPageU2FCert* m_u2f = nullptr;
+    std::vector<PageTab*> m_pageTabs;  // in the page list's order
     QWidget* m_statusLine = nullptr;
     QLabel* m_statusLabel = nullptr;
     QPushButton* m_cancelButton = nullptr;
