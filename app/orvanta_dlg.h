@@ -1,6 +1,6 @@
 #pragma once
-// The main window: a dialog whose tab control holds the three pages, with the About entry,
-// the report, the hint for keys that cannot be opened, and the refresh after every USB
+// The main window: a dialog whose tab control holds the pages of the page list, with the About
+// entry, the report, the hint for keys that cannot be opened, and the refresh after every USB
 // arrival or removal. Every exchange with a key runs on the window's device worker, so the
 // window keeps answering while a key waits for a touch; a line below the tabs then says so
 // and offers Cancel. With several keys attached (cards in PC/SC readers among them), a
@@ -53,7 +53,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
                          const std::string& pidText = std::string());
     ~COrvantaDlg() override;
 
-    // Rebuilds all three pages on the worker for the given vendor and product (empty: the
+    // Rebuilds every page on the worker for the given vendor and product (empty: the
     // first key; a key chosen in the chooser wins while it is attached), then updates the
     // chooser and the hint about keys that cannot be opened. While other device work runs,
     // the refresh waits for it (the latest request counts).
@@ -65,7 +65,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     // arrival or removal of a key without IDs.
     void watchCards();
 
-    // Writes the three pages as text or as the JSON document of `orvanta-cli --json all`.
+    // Writes every page as text or as the JSON document of `orvanta-cli --json all`.
     // False (with the reason) when it cannot be written or device work is running.
     bool saveReport(const QString& path, ReportFormat format, QString* error = nullptr);
 

@@ -12,6 +12,11 @@ namespace {
 constexpr int HARDWARE_LABEL_WIDTH = 150;
 constexpr int CERTIFICATE_LABEL_WIDTH = 120;
 
+nlohmann::json certificationData(const DeviceRecord&, const DeviceContext::Facts&,
+                                 const PageModel& page) {
+    return certificatePageData(dynamic_cast<const CertificatePage&>(page));
+}
+
 const PageDefinition PAGES[] = {
     {
         .name = "info",
@@ -25,7 +30,7 @@ const PageDefinition PAGES[] = {
         .fetchName = nullptr,
         .rowAction = nullptr,
         .data = [](const DeviceRecord& device, const DeviceContext::Facts& facts,
-                   const Pages& pages) { return hardwareData(device, facts, &pages.hardware); },
+                   const PageModel& page) { return hardwareData(device, facts, &page); },
     },
     {
         .name = "fido2",
@@ -46,8 +51,7 @@ const PageDefinition PAGES[] = {
             [](DeviceContext& context, const Pages& pages, int row, UserPrompts& prompts) {
                 return onCertificateRowDoubleClick(context, pages.fido2, row, prompts);
             },
-        .data = [](const DeviceRecord&, const DeviceContext::Facts&,
-                   const Pages& pages) { return certificatePageData(pages.fido2); },
+        .data = certificationData,
     },
     {
         .name = "u2f",
@@ -67,8 +71,7 @@ const PageDefinition PAGES[] = {
             [](DeviceContext& context, const Pages& pages, int row, UserPrompts& prompts) {
                 return onU2fRowDoubleClick(context, pages.u2f, row, prompts);
             },
-        .data = [](const DeviceRecord&, const DeviceContext::Facts&,
-                   const Pages& pages) { return certificatePageData(pages.u2f); },
+        .data = certificationData,
     },
 };
 
@@ -90,7 +93,8 @@ void refreshPages(DeviceContext& context, const Pages& pages, const std::string&
 
 PageView PageDefinition::view(const DeviceRecord& device, const DeviceContext::Facts& facts,
                               const Pages& pages) const {
-    return PageView{title, model(pages).rows(), data(device, facts, pages)};
+    const PageModel& page = model(pages);
+    return PageView{title, page.rows(), data(device, facts, page)};
 }
 
 std::span<const PageDefinition> pageList() {

@@ -41,9 +41,9 @@ struct PageDefinition {
     // What a double click on row index does in the window; null when rows only select.
     std::optional<FetchResult> (*rowAction)(DeviceContext& context, const Pages& pages, int row,
                                             UserPrompts& prompts);
-    // What the page shows as typed values ("data" in JSON).
+    // What the page (its model) shows as typed values ("data" in JSON).
     nlohmann::json (*data)(const DeviceRecord& device, const DeviceContext::Facts& facts,
-                           const Pages& pages);
+                           const PageModel& page);
 
     PageView view(const DeviceRecord& device, const DeviceContext::Facts& facts,
                   const Pages& pages) const;
