@@ -27,6 +27,7 @@
 #include "common/terminal_text.h"
 #include "info/metadata_rows.h"
 #include "report/page_report.h"
+#include "report/pages.h"
 #include "transport/card_watcher.h"
 #include "transport/exchange.h"
 
@@ -196,19 +197,19 @@ COrvantaDlg::~COrvantaDlg() {
 }
 
 void COrvantaDlg::OnInitDialog() {
-    m_hardware = new CPageHardInfo(m_hardwareModel);
-    m_fido2 = new CPageCertInfo(m_fido2Model, *this);
-    m_u2f = new CPageU2FCert(m_u2fModel, *this);
-    m_tab->addTab(m_hardware, QStringLiteral("hardware info"));
-    m_tab->addTab(m_fido2, QStringLiteral("FIDO2 Certification"));
-    m_tab->addTab(m_u2f, QStringLiteral("U2F Certification"));
+    for (const report::PageDefinition& page : report::pageList()) {
+        m_pageTabs.push_back(new PageTab(page, pages(), *this));
+        m_tab->addTab(m_pageTabs.back(), QString::fromUtf8(page.title));
+    }
     m_tab->setCurrentIndex(0);
     setTabOrder(m_chooser, m_identify);
     setTabOrder(m_identify, m_tab);
-    setTabOrder(m_tab, m_hardware);
-    setTabOrder(m_hardware, m_fido2);
-    setTabOrder(m_fido2, m_u2f);
-    setTabOrder(m_u2f, m_cancelButton);
+    QWidget* previous = m_tab;
+    for (PageTab* tab : m_pageTabs) {
+        setTabOrder(previous, tab);
+        previous = tab;
+    }
+    setTabOrder(previous, m_cancelButton);
     updateActions();
 }
 
@@ -249,10 +250,8 @@ bool COrvantaDlg::startJob(std::function<void()> job, std::function<void()> done
 }
 
 void COrvantaDlg::showMetadataWarning() {
-    for (const PageModel* page : {static_cast<const PageModel*>(&m_hardwareModel),
-                                  static_cast<const PageModel*>(&m_fido2Model),
-                                  static_cast<const PageModel*>(&m_u2fModel)}) {
-        const std::string warning = metadataWarning(*page);
+    for (const report::PageDefinition& page : report::pageList()) {
+        const std::string warning = metadataWarning(page.model(pages()));
         if (!warning.empty() && warning != m_shownMetadataWarning) {
             m_shownMetadataWarning = warning;
             m_prompts->showMessage(warning, MessageIcon::Exclamation);
@@ -281,8 +280,7 @@ void COrvantaDlg::ShowDeviceInfo(const std::string& vidText, const std::string& 
     startJob(
         [this, vidText, pidText, preferred] {
             m_devices.setPreferredPath(preferred);
-            Pages all = pages();
-            orvanta::ShowDeviceInfo(m_devices, all, vidText, pidText);
+            report::refreshPages(m_devices, pages(), vidText, pidText);
             const DeviceSession& session = m_devices.session();
             RefreshOutcome outcome;
             outcome.keys = acceptedKeys(m_devices.devices());
@@ -365,7 +363,7 @@ bool COrvantaDlg::saveReport(const QString& path, ReportFormat format, QString* 
     }
     const DeviceRecord& device = m_devices.session().device();
     const std::vector<report::PageView> pages =
-        report::allPages(device, m_devices.facts(), m_hardwareModel, m_fido2Model, m_u2fModel);
+        report::pageViews(report::pagesFor("all"), device, m_devices.facts(), m_models.pages());
     std::string text;
     if (format == ReportFormat::Json) {
         std::optional<std::string> problem;

@@ -1,6 +1,6 @@
 #pragma once
-// The main window: a dialog whose tab control holds the three pages, with the About entry,
-// the report, the hint for keys that cannot be opened, and the refresh after every USB
+// The main window: a dialog whose tab control holds the pages of the page list, with the About
+// entry, the report, the hint for keys that cannot be opened, and the refresh after every USB
 // arrival or removal. Every exchange with a key runs on the window's device worker, so the
 // window keeps answering while a key waits for a touch; a line below the tabs then says so
 // and offers Cancel. With several keys attached (cards in PC/SC readers among them), a
@@ -53,7 +53,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
                          const std::string& pidText = std::string());
     ~COrvantaDlg() override;
 
-    // Rebuilds all three pages on the worker for the given vendor and product (empty: the
+    // Rebuilds every page on the worker for the given vendor and product (empty: the
     // first key; a key chosen in the chooser wins while it is attached), then updates the
     // chooser and the hint about keys that cannot be opened. While other device work runs,
     // the refresh waits for it (the latest request counts).
@@ -65,7 +65,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     // arrival or removal of a key without IDs.
     void watchCards();
 
-    // Writes the three pages as text or as the JSON document of `orvanta-cli --json all`.
+    // Writes every page as text or as the JSON document of `orvanta-cli --json all`.
     // False (with the reason) when it cannot be written or device work is running.
     bool saveReport(const QString& path, ReportFormat format, QString* error = nullptr);
 
@@ -84,7 +84,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QPushButton* cancelButton() const { return m_cancelButton; }
     QTimer* settleTimer() const { return m_settle; }
     // The models; read them only while the window is not busy.
-    Pages pages() { return Pages{m_hardwareModel, m_fido2Model, m_u2fModel}; }
+    Pages pages() { return m_models.pages(); }
     DeviceContext& devices() { return m_devices; }
 
   public slots:
@@ -119,9 +119,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     // Warns once about a key the metadata BLOB reports as revoked or compromised.
     void showMetadataWarning();
     std::string m_shownMetadataWarning;
-    HardInfoPage m_hardwareModel;
-    Fido2CertPage m_fido2Model;
-    U2fCertPage m_u2fModel;
+    PageModels m_models;
     std::unique_ptr<UserPrompts> m_ownPrompts;
     UserPrompts* m_prompts;
     std::unique_ptr<ForwardedPrompts> m_workerPrompts;
@@ -149,9 +147,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QComboBox* m_chooser = nullptr;
     QPushButton* m_identify = nullptr;
     QTabWidget* m_tab = nullptr;
-    CPageHardInfo* m_hardware = nullptr;
-    CPageCertInfo* m_fido2 = nullptr;
-    CPageU2FCert* m_u2f = nullptr;
+    std::vector<PageTab*> m_pageTabs;  // in the page list's order
     QWidget* m_statusLine = nullptr;
     QLabel* m_statusLabel = nullptr;
     QPushButton* m_cancelButton = nullptr;

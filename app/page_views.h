@@ -1,5 +1,5 @@
 #pragma once
-// The three tab pages: views over the page models.
+// The tab pages: views over the page models of the page list.
 
 #include <functional>
 #include <optional>
@@ -8,6 +8,8 @@
 #include "cert/fetch_outcome.h"
 #include "ctap/user_prompts.h"
 #include "info/device_context.h"
+#include "info/device_refresh.h"
+#include "report/pages.h"
 
 namespace orvanta {
 
@@ -22,41 +24,22 @@ class DeviceWork {
     virtual bool runDeviceJob(Job job) = 0;
 };
 
-// "hardware info": clicks and double clicks only select.
-class CPageHardInfo : public PageTable {
+// One page of the list as a tab: a double click runs the page's row action (start a fetch,
+// export a certificate) on the device worker; a page without one only selects.
+class PageTab : public PageTable {
     Q_OBJECT
 
   public:
-    CPageHardInfo(HardInfoPage& model, QWidget* parent = nullptr);
-};
-
-// "FIDO2 Certification": a double click starts a fetch or exports a certificate.
-class CPageCertInfo : public PageTable {
-    Q_OBJECT
-
-  public:
-    CPageCertInfo(Fido2CertPage& model, DeviceWork& work, QWidget* parent = nullptr);
+    PageTab(const report::PageDefinition& page, const Pages& pages, DeviceWork& work,
+            QWidget* parent = nullptr);
+    const report::PageDefinition& page() const { return m_page; }
 
   protected:
     void onRowDoubleClicked(int row) override;
 
   private:
-    Fido2CertPage& m_page;
-    DeviceWork& m_work;
-};
-
-// "U2F Certification".
-class CPageU2FCert : public PageTable {
-    Q_OBJECT
-
-  public:
-    CPageU2FCert(U2fCertPage& model, DeviceWork& work, QWidget* parent = nullptr);
-
-  protected:
-    void onRowDoubleClicked(int row) override;
-
-  private:
-    U2fCertPage& m_page;
+    const report::PageDefinition& m_page;
+    const Pages m_pages;
     DeviceWork& m_work;
 };
 

@@ -110,9 +110,7 @@ struct Options {
 struct Commands {
     std::array<CLI::Option*, DEVICE_OPTIONS.size()> deviceOptions{};
     CLI::App* list = nullptr;
-    CLI::App* info = nullptr;
-    CLI::App* fido2 = nullptr;
-    CLI::App* u2f = nullptr;
+    std::vector<CLI::App*> pages;  // one command per page of the list, in its order
     CLI::App* all = nullptr;
     CLI::App* exportCommand = nullptr;
     CLI::App* decode = nullptr;
@@ -168,11 +166,9 @@ DeviceOptionsResult deviceOptions(const Options& o, const Commands& c) {
 
 void addDeviceCommands(CLI::App& app, Options& o, Commands& c) {
     c.list = app.add_subcommand("list", "List the HID interfaces");
-    c.info = app.add_subcommand("info", "Show the hardware info page");
-    c.fido2 = app.add_subcommand(
-        "fido2", "Fetch and show the FIDO2 attestation certificates (touch the key)");
-    c.u2f =
-        app.add_subcommand("u2f", "Fetch and show the U2F attestation certificate (touch the key)");
+    for (const report::PageDefinition& page : report::pageList()) {
+        c.pages.push_back(app.add_subcommand(std::string(page.name), page.help));
+    }
     c.all = app.add_subcommand("all", "The hardware page and both fetches");
     c.exportCommand =
         app.add_subcommand("export", "Fetch a page and write one of its certificates to a file");
@@ -250,6 +246,19 @@ int runDecode(Context& context, const Options& o, const Commands& c) {
     return decodeCertificate(context, o.file);
 }
 
+// The pages of the subcommand given: the one page it names, or every page for all.
+PageSelection selectedPages(const Commands& c) {
+    if (c.all->parsed()) {
+        return report::pagesFor("all");
+    }
+    for (const CLI::App* command : c.pages) {
+        if (command->parsed()) {
+            return report::pagesFor(command->get_name());
+        }
+    }
+    return {};
+}
+
 int runOnEveryKey(Context& context, const DeviceChoice& choice, const Commands& c, RunEnd& end) {
     if (c.list->parsed() || c.exportCommand->parsed()) {
         fail(context, c.list->parsed()
@@ -260,10 +269,7 @@ int runOnEveryKey(Context& context, const DeviceChoice& choice, const Commands& 
         return EXIT_USAGE;
     }
     end.json = false;  // each key's line is printed as it finishes: no document is left
-    const bool all = c.all->parsed();
-    return runAllKeys(
-        context, choice,
-        PageSelection{c.info->parsed() || all, c.fido2->parsed() || all, c.u2f->parsed() || all});
+    return runAllKeys(context, choice, selectedPages(c));
 }
 
 int runDeviceCommand(Context& context, const Options& o, const Commands& c, DeviceChoice choice,
@@ -276,13 +282,10 @@ int runDeviceCommand(Context& context, const Options& o, const Commands& c, Devi
         return runList(context, choice);
     }
     if (!c.exportCommand->parsed()) {
-        const bool all = c.all->parsed();
-        return runPages(context, choice,
-                        PageSelection{c.info->parsed() || all, c.fido2->parsed() || all,
-                                      c.u2f->parsed() || all});
+        return runPages(context, choice, selectedPages(c));
     }
     ExportRequest request;
-    request.fido2 = o.exportKind == "fido2";
+    request.page = o.exportKind;
     request.path = o.exportPath;
     request.index = o.exportIndex;
     request.pem = o.exportFormat.empty() ? endsWith(o.exportPath, ".pem") : o.exportFormat == "pem";

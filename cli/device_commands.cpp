@@ -10,10 +10,7 @@
 #include <istream>
 #include <ostream>
 
-#include "cert/fido2_fetch.h"
-#include "cert/u2f_fetch.h"
 #include "cli/exit_codes.h"
-#include "cli/page_data.h"
 #include "cli/page_output.h"
 #include "cli/pcsc_list.h"
 #include "cli/private_temp_dir.h"
@@ -84,7 +81,8 @@ bool keyAnswers(DeviceSession& session) {
 }
 
 // Chooses the key and fills the pages as the window does at start.
-int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device, Pages& pages) {
+int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
+            const Pages& pages) {
     const DeviceList& devices = device.enumerate();
     if (!choice.vidText.empty()) {
         // The refresh falls back to the first key when the asked one is missing; the
@@ -114,7 +112,7 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
                           ") does not answer.");
         return EXIT_FAILED;
     }
-    ShowDeviceInfo(device, pages, choice.vidText, choice.pidText);
+    report::refreshPages(device, pages, choice.vidText, choice.pidText);
     if (!device.session().present()) {
         reportNoKey(context, choice, device);
         return EXIT_NO_KEY;
@@ -123,13 +121,11 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
 }
 
 template <class Prompts>
-int fetch(Context& context, Prompts& prompts, DeviceContext& device, Pages& pages, bool fido2) {
+int fetch(Context& context, Prompts& prompts, DeviceContext& device, const Pages& pages,
+          const report::PageDefinition& page) {
     prompts.reset();
-    const FetchResult result =
-        fido2 ? fetchFido2Certificates(device.session(), device.clientPinSet(), pages.fido2,
-                                       prompts, device.pinProtocol(), device.metadata())
-              : fetchU2fCertificate(device.session(), pages.u2f, prompts, device.metadata());
-    const std::string name = fido2 ? "FIDO2" : "U2F";
+    const FetchResult result = page.fetch(device, pages, prompts);
+    const std::string name = page.fetchName;
     if (result.cancelled()) {
         fail(context, "The " + name + " fetch was cancelled.");
         return EXIT_FAILED;
@@ -152,19 +148,13 @@ int fetch(Context& context, Prompts& prompts, DeviceContext& device, Pages& page
 // A key the metadata BLOB reports as revoked or compromised is refused by policy: said once,
 // and the run fails.
 int metadataStatus(Context& context, const Pages& pages) {
-    for (const PageModel* page :
-         {static_cast<const PageModel*>(&pages.hardware),
-          static_cast<const PageModel*>(&pages.fido2), static_cast<const PageModel*>(&pages.u2f)}) {
-        const std::string warning = metadataWarning(*page);
+    for (const report::PageDefinition& page : report::pageList()) {
+        const std::string warning = metadataWarning(page.model(pages));
         if (!warning.empty()) {
             return fail(context, Error::refusedByPolicy(), warning);
         }
     }
     return EXIT_DONE;
-}
-
-PageView view(const char* title, const PageModel& page) {
-    return PageView{title, page.rows()};
 }
 
 // Writes the file whole or not at all: the data goes to a new file beside the target, which
@@ -382,7 +372,7 @@ int runList(Context& context, const DeviceChoice& choice) {
 namespace {
 
 // One command's view of the key: the devices of the chosen backend, temporary certificate
-// files in a private directory, the three pages refreshed, prompts on the terminal. status
+// files in a private directory, every page refreshed, prompts on the terminal. status
 // is the refresh's outcome (EXIT_DONE when the key answered).
 class KeySession {
   public:
@@ -403,10 +393,8 @@ class KeySession {
 
   public:
     DeviceContext device;
-    HardInfoPage hardware;
-    Fido2CertPage fido2;
-    U2fCertPage u2f;
-    Pages pages{hardware, fido2, u2f};
+    PageModels models;
+    Pages pages = models.pages();
     TerminalPrompts prompts;
     int status = EXIT_DONE;
 };
@@ -416,46 +404,37 @@ class KeySession {
 namespace {
 
 template <class Prompts>
-int showKeyPages(Context& context, KeySession& session, PageSelection selection, Prompts& prompts) {
+int showKeyPages(Context& context, KeySession& session, const PageSelection& selection,
+                 Prompts& prompts) {
     if (session.status != EXIT_DONE) {
         return session.status;
     }
     int status = EXIT_DONE;
-    if (selection.hardware && session.device.facts().transportFailed) {
+    const bool refreshedPageShown =
+        std::any_of(selection.begin(), selection.end(),
+                    [](const report::PageDefinition* page) { return page->fetch == nullptr; });
+    if (refreshedPageShown && session.device.facts().transportFailed) {
         // Rows are missing because the key stopped talking, not because it lacks applets.
         const DeviceRecord& key = session.device.session().device();
         fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
                           ") stopped answering; the page is incomplete.");
         status = EXIT_FAILED;
     }
-    if (selection.fido2) {
-        status = std::max(status, fetch(context, prompts, session.device, session.pages, true));
-    }
-    if (selection.u2f) {
-        status = std::max(status, fetch(context, prompts, session.device, session.pages, false));
+    for (const report::PageDefinition* page : selection) {
+        if (page->fetch != nullptr) {
+            status =
+                std::max(status, fetch(context, prompts, session.device, session.pages, *page));
+        }
     }
     status = std::max(status, metadataStatus(context, session.pages));
-    std::vector<PageView> shown;
-    if (selection.hardware) {
-        shown.push_back(view(HARDWARE_TITLE, session.hardware));
-        shown.back().data = hardwareData(session.device.session().device(), session.device.facts(),
-                                         &session.hardware);
-    }
-    if (selection.fido2) {
-        shown.push_back(view(FIDO2_TITLE, session.fido2));
-        shown.back().data = certificatePageData(session.fido2);
-    }
-    if (selection.u2f) {
-        shown.push_back(view(U2F_TITLE, session.u2f));
-        shown.back().data = certificatePageData(session.u2f);
-    }
-    showPages(context, shown);
+    showPages(context, report::pageViews(selection, session.device.session().device(),
+                                         session.device.facts(), session.pages));
     return status;
 }
 
 }  // namespace
 
-int runPages(Context& context, const DeviceChoice& choice, PageSelection selection) {
+int runPages(Context& context, const DeviceChoice& choice, const PageSelection& selection) {
     std::shared_ptr<KeySource> backend = backendOrUsageError(context, choice);
     if (!backend) {
         return EXIT_USAGE;
@@ -465,7 +444,7 @@ int runPages(Context& context, const DeviceChoice& choice, PageSelection selecti
 }
 
 int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<KeySource> backend,
-                const std::string& path, PageSelection selection, KeyPrompts& prompts) {
+                const std::string& path, const PageSelection& selection, KeyPrompts& prompts) {
     KeySession session(context, choice, std::move(backend), path);
     return showKeyPages(context, session, selection, prompts);
 }
@@ -489,9 +468,9 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
     if (session.status != EXIT_DONE) {
         return session.status;
     }
-    int status = fetch(context, session.prompts, session.device, session.pages, request.fido2);
-    const CertificatePage& page = request.fido2 ? static_cast<const CertificatePage&>(session.fido2)
-                                                : static_cast<const CertificatePage&>(session.u2f);
+    const report::PageDefinition& shownPage = *report::findPage(request.page);
+    int status = fetch(context, session.prompts, session.device, session.pages, shownPage);
+    const auto& page = dynamic_cast<const CertificatePage&>(shownPage.model(session.pages));
     std::string error;
 
     const std::vector<PageCertificate>& certificates = page.certificates;
@@ -520,8 +499,8 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
                         {"bytes", der.size()}};
         }
     }
-    std::vector<PageView> shown{view(request.fido2 ? FIDO2_TITLE : U2F_TITLE, page)};
-    shown.back().data = certificatePageData(page);
+    std::vector<PageView> shown{
+        shownPage.view(session.device.session().device(), session.device.facts(), session.pages)};
     if (context.json) {
         nlohmann::json result = pagesJson(shown);
         result["export"] = exported;

@@ -9,6 +9,7 @@
 #include "cli/context.h"
 #include "cli/device_choice.h"
 #include "ctap/user_prompts.h"
+#include "report/pages.h"
 
 namespace orvanta::cli {
 
@@ -23,14 +24,10 @@ inline constexpr const char* UDEV_FIX =
 // 3 otherwise.
 int runList(Context& context, const DeviceChoice& choice);
 
-struct PageSelection {
-    bool hardware = false;
-    bool fido2 = false;
-    bool u2f = false;
-};
-// info, fido2, u2f and all: fills the hardware page, runs the chosen fetches and prints the
-// chosen pages.
-int runPages(Context& context, const DeviceChoice& choice, PageSelection selection);
+using report::PageSelection;
+// info, fido2, u2f and all: refreshes the key, runs the fetches of the chosen pages and
+// prints them.
+int runPages(Context& context, const DeviceChoice& choice, const PageSelection& selection);
 
 // The prompts of one key among several: the questions and messages of its fetches, and the
 // failure messages of the last fetch (as TerminalPrompts tells them of a single key).
@@ -42,10 +39,10 @@ class KeyPrompts : public UserPrompts {
 // runPages for the key at path of a backend shared with other keys' threads: only that key
 // is opened, and its pages go to the context's streams (or document).
 int runKeyPages(Context& context, const DeviceChoice& choice, std::shared_ptr<KeySource> backend,
-                const std::string& path, PageSelection selection, KeyPrompts& prompts);
+                const std::string& path, const PageSelection& selection, KeyPrompts& prompts);
 
 struct ExportRequest {
-    bool fido2 = true;  // else the U2F page
+    std::string page = "fido2";  // the name of a certification page of the list
     std::string path;
     int index = 1;  // 1: the first certificate the page shows
     bool pem = false;

@@ -264,7 +264,7 @@ class Fleet {
           std::vector<HidInterfaceInfo> keys)
         : context_(context),
           choice_(choice),
-          selection_(selection),
+          selection_(std::move(selection)),
           keys_(std::move(keys)),
           shared_(context, outputMutex_),
           reports_(keys_.size()) {
@@ -405,7 +405,7 @@ int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selec
         return EXIT_NO_KEY;
     }
     backend.reset();
-    return Fleet(context, choice, selection, std::move(keys)).run();
+    return Fleet(context, choice, std::move(selection), std::move(keys)).run();
 }
 
 }  // namespace orvanta::cli

@@ -1,7 +1,7 @@
 #pragma once
-// The one refresh of the whole window: picks the key to inspect and rebuilds all three
-// pages. It needs nothing of the window but the pages, so the command line and the tests
-// run it too.
+// The one refresh of the whole window: picks the key to inspect, reads what every page is
+// built from and rebuilds the hardware page. It needs nothing of the window but the pages,
+// so the command line and the tests run it too.
 
 #include <string>
 
@@ -12,10 +12,20 @@
 
 namespace orvanta {
 
+// The models of the pages of report/pages.h, as the refresh, the fetches and the views
+// reach them.
 struct Pages {
     HardInfoPage& hardware;
     Fido2CertPage& fido2;
     U2fCertPage& u2f;
+};
+
+// The models themselves, kept together by whoever shows the pages (the window, a command).
+struct PageModels {
+    HardInfoPage hardware;
+    Fido2CertPage fido2;
+    U2fCertPage u2f;
+    Pages pages() { return Pages{hardware, fido2, u2f}; }
 };
 
 // vidText, pidText: vendor and product ID as hexadecimal text (four digits as in a device

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "common/terminal_text.h"
-#include "report/page_data.h"
 
 namespace orvanta::report {
 
@@ -82,14 +81,6 @@ nlohmann::json pagesJson(const std::vector<PageView>& pages) {
         list.push_back(std::move(entry));
     }
     return {{"pages", list}};
-}
-
-std::vector<PageView> allPages(const DeviceRecord& device, const DeviceContext::Facts& facts,
-                               const HardInfoPage& hardware, const Fido2CertPage& fido2,
-                               const U2fCertPage& u2f) {
-    return {PageView{HARDWARE_TITLE, hardware.rows(), hardwareData(device, facts, &hardware)},
-            PageView{FIDO2_TITLE, fido2.rows(), certificatePageData(fido2)},
-            PageView{U2F_TITLE, u2f.rows(), certificatePageData(u2f)}};
 }
 
 std::string reportText(const std::vector<PageView>& pages) {

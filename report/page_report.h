@@ -40,11 +40,6 @@ std::string dumpJson(const nlohmann::json& value);
 // Number of characters (code points) of a UTF-8 text.
 size_t displayWidth(const std::string& text);
 
-// The three pages of one key, each with its data, in the window's tab order.
-std::vector<PageView> allPages(const DeviceRecord& device, const DeviceContext::Facts& facts,
-                               const HardInfoPage& hardware, const Fido2CertPage& fido2,
-                               const U2fCertPage& u2f);
-
 // A whole report as a file holds it: the pages as text, or the JSON document of a command
 // line run (the pages and "error": the text, or null) followed by a line end.
 std::string reportText(const std::vector<PageView>& pages);

@@ -45,9 +45,8 @@ class CliDevices : public ::testing::Test {
         nlohmann::json document = nullptr;
         cli::Context context{in, out, err, terminal, json, {}, clock, document};
         CliResult result;
-        result.status =
-            list ? cli::runList(context, choice)
-                 : cli::runPages(context, choice, cli::PageSelection{true, false, false});
+        result.status = list ? cli::runList(context, choice)
+                             : cli::runPages(context, choice, report::pagesFor("info"));
         // The command leaves its JSON document for the caller to print.
         result.out = json ? document.dump() : out.str();
         result.err = err.str();

@@ -13,6 +13,7 @@
 #include "cli/terminal_prompts.h"
 #include "cli_harness.h"
 #include "info/page_model.h"
+#include "report/pages.h"
 #include "support/fake_hid.h"
 
 namespace orvanta::test {
@@ -141,6 +142,26 @@ TEST(CliPageOutput, JsonKeepsValuesExactlyAndNullForNoValue) {
     // A device may send invalid UTF-8: the output stays JSON.
     std::string dumped = cli::dumpJson(cli::pagesJson({{"t", {Row{"x", std::string("\xFF")}}}}));
     EXPECT_NE(dumped.find("\xEF\xBF\xBD"), std::string::npos);  // U+FFFD
+}
+
+TEST(CliPageOutput, CommandsChooseFromThePageListInTabOrder) {
+    auto titles = [](const report::PageSelection& selection) {
+        std::vector<std::string> shown;
+        for (const report::PageDefinition* page : selection) {
+            shown.emplace_back(page->title);
+        }
+        return shown;
+    };
+    EXPECT_EQ(
+        titles(report::pagesFor("all")),
+        (std::vector<std::string>{"hardware info", "FIDO2 Certification", "U2F Certification"}));
+    EXPECT_EQ(titles(report::pagesFor("u2f")), std::vector<std::string>{"U2F Certification"});
+    EXPECT_TRUE(report::pagesFor("export").empty());
+    EXPECT_EQ(report::findPage("nfc"), nullptr);
+    // Only the hardware page is built by the refresh; the others each have a fetch.
+    for (const report::PageDefinition& page : report::pageList()) {
+        EXPECT_EQ(page.fetch == nullptr, page.name == "info") << page.name;
+    }
 }
 
 TEST(CliDeviceChoice, VidPidTexts) {

@@ -36,9 +36,12 @@ TEST_F(WindowFixture, CaptionSizeAndTabTitles) {
     EXPECT_EQ(tabs->tabText(1), QStringLiteral("FIDO2 Certification"));
     EXPECT_EQ(tabs->tabText(2), QStringLiteral("U2F Certification"));
     EXPECT_EQ(tabs->currentIndex(), 0);
-    EXPECT_NE(qobject_cast<CPageHardInfo*>(tabs->widget(0)), nullptr);
-    EXPECT_NE(qobject_cast<CPageCertInfo*>(tabs->widget(1)), nullptr);
-    EXPECT_NE(qobject_cast<CPageU2FCert*>(tabs->widget(2)), nullptr);
+    const char* names[] = {"info", "fido2", "u2f"};
+    for (int index = 0; index < 3; ++index) {
+        auto* tab = qobject_cast<PageTab*>(tabs->widget(index));
+        ASSERT_NE(tab, nullptr) << index;
+        EXPECT_EQ(tab->page().name, names[index]);
+    }
 }
 
 TEST_F(WindowFixture, SwitchingTabsShowsOnlyTheChosenPage) {
