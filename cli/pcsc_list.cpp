@@ -111,9 +111,9 @@ int runPcscList(Context& context, const DeviceChoice& choice) {
         Entry entry;
         entry.reader = reader;
         if (reader.cardPresent) {
-            std::unique_ptr<CtapLink> link =
-                backend.open(PCSC_PATH_PREFIX + reader.name, &entry.error);
-            if (const auto* card = dynamic_cast<const PcscLink*>(link.get())) {
+            const std::unique_ptr<PcscLink> card =
+                backend.openCard(PCSC_PATH_PREFIX + reader.name, &entry.error);
+            if (card) {
                 entry.fido = true;
                 entry.version = card->versionText();
                 entry.ctap2 = card->ctap2();

@@ -237,7 +237,11 @@ std::vector<HidInterfaceInfo> PcscBackend::enumerate() {
 }
 
 std::unique_ptr<CtapLink> PcscBackend::open(const std::string& path, std::string* error) {
-    auto fail = [error](const std::string& reason) -> std::unique_ptr<CtapLink> {
+    return openCard(path, error);
+}
+
+std::unique_ptr<PcscLink> PcscBackend::openCard(const std::string& path, std::string* error) {
+    auto fail = [error](const std::string& reason) -> std::unique_ptr<PcscLink> {
         if (error != nullptr) {
             *error = reason;
         }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "transport/key_source.h"
+#include "transport/pcsc_link.h"
 
 namespace orvanta {
 
@@ -44,6 +45,8 @@ class PcscBackend final : public KeySource {
     // Connects to the card of the reader the path names and selects its FIDO application;
     // null, with the reason, when there is no card, no FIDO application or no service.
     std::unique_ptr<CtapLink> open(const std::string& path, std::string* error) override;
+    // The same, as the card's own link: what its SELECT answer said is asked of it.
+    std::unique_ptr<PcscLink> openCard(const std::string& path, std::string* error);
     // The service unreachable, no reader (of the name asked for), or no card in any.
     std::optional<NoKeysReason> whyNoKeys() override;
     // Why the last enumeration could not ask the service; empty when it could.
