@@ -142,15 +142,15 @@ DeviceOptionsResult resolveDeviceOptions(const DeviceOptionValues& values) {
     return result;
 }
 
-std::string deviceOptionHelp(const DeviceOptionSpec& spec) {
-    const std::string_view name = spec.name;
+std::string deviceOptionHelp(const DeviceOptionSpec& option) {
+    const std::string_view name = option.name;
     if (name == "--virtual") {
-        return std::string(spec.help) + " (profiles: " + virtualProfileList() + ")";
+        return std::string(option.help) + " (profiles: " + virtualProfileList() + ")";
     }
     if (name == "--mds-root") {
-        return std::string(spec.help) + "; default: " + DEFAULT_METADATA_ROOT;
+        return std::string(option.help) + "; default: " + DEFAULT_METADATA_ROOT;
     }
-    return spec.help;
+    return option.help;
 }
 
 std::string virtualProfileList() {

@@ -67,7 +67,7 @@ struct DeviceOptionsResult {
 DeviceOptionsResult resolveDeviceOptions(const DeviceOptionValues& values);
 
 // The option's help as --help lists it (with the profiles, or the default root).
-std::string deviceOptionHelp(const DeviceOptionSpec& spec);
+std::string deviceOptionHelp(const DeviceOptionSpec& option);
 
 // The virtual key profiles, comma-separated ("default, full, ...").
 std::string virtualProfileList();
