@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <random>
 
 namespace orvanta {
@@ -154,6 +155,145 @@ TransportCause HidLink::allocateChannel(size_t outLength, size_t inLength,
     }
 }
 
+namespace {
+
+// WINK and PING may carry nothing; every other command has data.
+bool mayBeEmpty(uint8_t command) {
+    return command == CTAPHID_WINK || command == CTAPHID_PING;
+}
+
+// One request and its reply on a channel: the request's packets written, the reply's
+// initialisation packet awaited (keepalives heard, other answers skipped), then its
+// continuations collected in sequence.
+class MessageExchange {
+  public:
+    MessageExchange(HidHandle& handle, const CallOptions& options, std::array<uint8_t, 4> channel,
+                    uint8_t command)
+        : handle_(handle),
+          options_(options),
+          channel_(channel),
+          command_(command),
+          outLength_(handle.outputReportLength()) {}
+
+    TransportCause writeRequest(std::span<const uint8_t> request) {
+        Report report;
+        size_t offset = 0;
+        uint8_t sequence = 0;
+        do {  // one initialisation packet at least, so an empty request goes out too
+            report.clear();
+            CtaphidPacket packet = report.packet();
+            std::copy(channel_.begin(), channel_.end(), packet.cid().begin());
+            size_t chunk;
+            if (offset == 0) {
+                packet.setCommand(command_, static_cast<uint16_t>(request.size()));
+                chunk = std::min<size_t>(request.size(), CTAPHID_INIT_DATA);
+                std::copy_n(request.begin(), chunk, packet.initData().begin());
+            } else {
+                packet.setSequence(sequence++);
+                chunk = std::min<size_t>(request.size() - offset, CTAPHID_CONT_DATA);
+                std::copy_n(request.subspan(offset).begin(), chunk, packet.contData().begin());
+            }
+            if (!writeReport(handle_, report, outLength_)) {
+                return TransportCause::Write;
+            }
+            offset += chunk;
+        } while (offset < request.size());
+        return TransportCause::None;
+    }
+
+    Result<Bytes> readReply() {
+        // The reply's waits start once the request is out.
+        reader_.emplace(handle_, options_, handle_.inputReportLength());
+        Result<uint32_t> length = awaitStart();
+        if (!length) {
+            return length.error();
+        }
+        if (*length > REPLY_BUFFER_SIZE) {
+            return Error::transport(TransportCause::Framing);
+        }
+        return collect(*length);
+    }
+
+  private:
+    // The reply's length, once its initialisation packet is in report_.
+    Result<uint32_t> awaitStart() {
+        for (;;) {
+            TransportCause cause = reader_->next(channel_, report_);
+            if (cause == TransportCause::Cancelled) {
+                sendCancel();
+            }
+            if (cause != TransportCause::None) {
+                return Error::transport(cause);
+            }
+            CtaphidPacket packet = report_.packet();
+            if (packet.command() == CTAPHID_KEEPALIVE) {
+                reader_->restartWait();
+                if (options_.keepalive && packet.length() > 0) {
+                    options_.keepalive(packet.initData()[0]);
+                }
+                continue;
+            }
+            if (!packet.isInit()) {
+                continue;  // a stray continuation of an earlier message
+            }
+            if (packet.command() == CTAPHID_ERROR) {
+                // The key refused the request at the transport level; its code is no CTAP
+                // status and no status word.
+                const uint16_t code = packet.length() > 0 ? packet.initData()[0] : 0;
+                return Error::transport(TransportCause::KeyError, code);
+            }
+            // Only the answer to our request is the reply; an empty one only where the
+            // request may be empty (WINK's answer, and PING's to an empty ping).
+            if (packet.command() == command_ && (packet.length() > 0 || mayBeEmpty(command_))) {
+                return uint32_t{packet.length()};
+            }
+        }
+    }
+
+    Result<Bytes> collect(uint32_t length) {
+        Bytes reply(length);
+        size_t copied = std::min<size_t>(length, CTAPHID_INIT_DATA);
+        std::copy_n(report_.packet().initData().begin(), copied, reply.begin());
+        uint8_t expected = 0;
+        while (copied < length) {
+            reader_->restartWait();
+            TransportCause cause = reader_->next(channel_, report_);
+            if (cause != TransportCause::None) {
+                return Error::transport(cause);
+            }
+            CtaphidPacket packet = report_.packet();
+            if (packet.sequence() != expected) {
+                // out of sequence, or a new message in the middle of this one
+                return Error::transport(TransportCause::Framing);
+            }
+            ++expected;
+            size_t chunk = std::min<size_t>(length - copied, CTAPHID_CONT_DATA);
+            std::copy_n(packet.contData().begin(), chunk,
+                        reply.begin() + static_cast<std::ptrdiff_t>(copied));
+            copied += chunk;
+        }
+        return reply;
+    }
+
+    // The key may be waiting for a touch and blinking: tell it we stopped waiting.
+    void sendCancel() {
+        Report cancel;
+        std::copy(channel_.begin(), channel_.end(), cancel.packet().cid().begin());
+        cancel.packet().setCommand(CTAPHID_CANCEL, 0);
+        writeReport(handle_, cancel, outLength_);
+    }
+
+    HidHandle& handle_;
+    const CallOptions& options_;
+    std::array<uint8_t, 4> channel_;
+    uint8_t command_;
+    size_t outLength_;
+    std::optional<ReportReader> reader_;
+    Report report_;
+};
+
+}  // namespace
+
 Result<Bytes> HidLink::exchange(uint8_t command, std::span<const uint8_t> request,
                                 const CallOptions& options) {
     HidHandle& handle = *handle_;
@@ -165,12 +305,9 @@ Result<Bytes> HidLink::exchange(uint8_t command, std::span<const uint8_t> reques
         inLength > REPORT_BUFFER_SIZE) {
         return Error::transport(TransportCause::Framing);
     }
-    // WINK and PING may carry nothing; every other command has data.
-    const bool emptyAllowed = command == CTAPHID_WINK || command == CTAPHID_PING;
-    if ((request.empty() && !emptyAllowed) || request.size() > MAX_REQUEST_LENGTH) {
+    if ((request.empty() && !mayBeEmpty(command)) || request.size() > MAX_REQUEST_LENGTH) {
         return Error::transport(TransportCause::BadRequest);
     }
-
     if (options.cancelRequested()) {
         return Error::transport(TransportCause::Cancelled);
     }
@@ -183,99 +320,11 @@ Result<Bytes> HidLink::exchange(uint8_t command, std::span<const uint8_t> reques
             return Error::transport(cause);
         }
     }
-    const std::array<uint8_t, 4> channel = channel_;
-
-    Report report;
-    size_t offset = 0;
-    uint8_t sequence = 0;
-    do {  // one initialisation packet at least, so an empty request goes out too
-        report.clear();
-        CtaphidPacket packet = report.packet();
-        std::copy(channel.begin(), channel.end(), packet.cid().begin());
-        size_t chunk;
-        if (offset == 0) {
-            packet.setCommand(command, static_cast<uint16_t>(request.size()));
-            chunk = std::min<size_t>(request.size(), CTAPHID_INIT_DATA);
-            std::copy_n(request.begin(), chunk, packet.initData().begin());
-        } else {
-            packet.setSequence(sequence++);
-            chunk = std::min<size_t>(request.size() - offset, CTAPHID_CONT_DATA);
-            std::copy_n(request.subspan(offset).begin(), chunk, packet.contData().begin());
-        }
-        if (!writeReport(handle, report, outLength)) {
-            return Error::transport(TransportCause::Write);
-        }
-        offset += chunk;
-    } while (offset < request.size());
-
-    ReportReader reader(handle, options, inLength);
-    uint32_t length = 0;
-    for (;;) {
-        TransportCause cause = reader.next(channel, report);
-        if (cause == TransportCause::Cancelled) {
-            // The key may be waiting for a touch and blinking: tell it we stopped waiting.
-            Report cancel;
-            std::copy(channel.begin(), channel.end(), cancel.packet().cid().begin());
-            cancel.packet().setCommand(CTAPHID_CANCEL, 0);
-            writeReport(handle, cancel, outLength);
-        }
-        if (cause != TransportCause::None) {
-            return Error::transport(cause);
-        }
-        CtaphidPacket packet = report.packet();
-        if (packet.command() == CTAPHID_KEEPALIVE) {
-            reader.restartWait();
-            if (options.keepalive && packet.length() > 0) {
-                options.keepalive(packet.initData()[0]);
-            }
-            continue;
-        }
-        if (!packet.isInit()) {
-            continue;  // a stray continuation of an earlier message
-        }
-        if (packet.command() == CTAPHID_ERROR) {
-            // The key refused the request at the transport level; its code is no CTAP
-            // status and no status word.
-            const uint16_t code = packet.length() > 0 ? packet.initData()[0] : 0;
-            return Error::transport(TransportCause::KeyError, code);
-        }
-        if (packet.command() != command) {
-            continue;  // only the answer to our request is the reply
-        }
-        length = packet.length();
-        if (length == 0) {
-            if (emptyAllowed) {
-                return Bytes{};  // WINK's answer, and PING's to an empty ping
-            }
-            continue;
-        }
-        break;
+    MessageExchange message(handle, options, channel_, command);
+    if (TransportCause cause = message.writeRequest(request); cause != TransportCause::None) {
+        return Error::transport(cause);
     }
-    if (length > REPLY_BUFFER_SIZE) {
-        return Error::transport(TransportCause::Framing);
-    }
-    Bytes reply(length);
-    size_t copied = std::min<size_t>(length, CTAPHID_INIT_DATA);
-    std::copy_n(report.packet().initData().begin(), copied, reply.begin());
-    uint8_t expected = 0;
-    while (copied < length) {
-        reader.restartWait();
-        TransportCause cause = reader.next(channel, report);
-        if (cause != TransportCause::None) {
-            return Error::transport(cause);
-        }
-        CtaphidPacket packet = report.packet();
-        if (packet.sequence() != expected) {
-            // out of sequence, or a new message in the middle of this one
-            return Error::transport(TransportCause::Framing);
-        }
-        ++expected;
-        size_t chunk = std::min<size_t>(length - copied, CTAPHID_CONT_DATA);
-        std::copy_n(packet.contData().begin(), chunk,
-                    reply.begin() + static_cast<std::ptrdiff_t>(copied));
-        copied += chunk;
-    }
-    return reply;
+    return message.readReply();
 }
 
 Result<Bytes> HidLink::call(uint8_t command, std::span<const uint8_t> payload,
