@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
 
 #include "cert/attestation_chain.h"
 #include "cert/certificate_details.h"
@@ -141,6 +144,146 @@ FetchResult showU2fRegistration(U2fCertPage& page, std::span<const uint8_t> resp
     return FetchResult::shown();
 }
 
+namespace {
+
+// One U2F registration until the key's response is complete: the extended register request
+// repeated until the key is touched, the short form for a key that refuses the extended
+// one, and GET RESPONSE for an answer that comes in a chain.
+class U2fRegistering {
+  public:
+    U2fRegistering(DeviceSession& session, UserPrompts& prompts)
+        : session_(session), prompts_(prompts), start_(session.clock().tickCount()) {
+        u2fRegisterApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, extended_);
+        u2fRegisterShortApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, short_);
+    }
+
+    // Nothing once the whole response is collected, else how the fetch ended.
+    std::optional<FetchResult> run() {
+        for (;;) {
+            bool collectedThisStep = false;
+            bool shortAttempt = false;
+            if (std::optional<FetchResult> ended = exchange(collectedThisStep, shortAttempt)) {
+                return ended;
+            }
+            if (cancelled(status_)) {
+                return FetchResult::ended(failure_);
+            }
+            if (status_ == SW_NO_ERROR) {
+                if (!collectedThisStep && !collect()) {
+                    return fail(MessageCode::U2fBadResponse, Error::malformed());
+                }
+                return std::nullopt;
+            }
+            if (status_ == TRANSPORT_FAILED && !shortAttempt) {
+                return fail(MessageCode::U2fTransportFailed, failure_);
+            }
+        }
+    }
+
+    std::span<const uint8_t> response() const { return collected_; }
+
+  private:
+    // The next request the last status calls for; how the fetch ended if it ends here.
+    std::optional<FetchResult> exchange(bool& collectedThisStep, bool& shortAttempt) {
+        if (shortForm_ && status_ != SW_NO_ERROR && (status_ >> 8) != 0x61) {
+            // Any answer but success or a chain, a failed exchange included, only leads to
+            // another attempt until the time limit, paced like the extended ones.
+            session_.clock().sleep(U2F_RETRY_PAUSE_MS);
+            if (expired()) {
+                return fail(MessageCode::U2fShortTimeout, Error::isoStatus(status_));
+            }
+            status_ = send(short_, sizeof short_);
+            shortAttempt = true;
+        } else if (status_ == SW_CONDITIONS_NOT_SATISFIED) {
+            status_ = send(extended_, sizeof extended_);
+            // The limit is tested before the answer: a late success counts as a timeout.
+            if (!cancelled(status_) && expired()) {
+                return fail(MessageCode::U2fExtendedTimeout, Error::isoStatus(status_));
+            }
+            session_.clock().sleep(U2F_RETRY_PAUSE_MS);
+        } else if ((status_ >> 8) == 0x61) {
+            const uint8_t getResponse[5] = {0x00, 0xC0, 0x00, 0x00,
+                                            static_cast<uint8_t>(status_ & 0xFF)};
+            status_ = send(getResponse, sizeof getResponse);
+            if (status_ != TRANSPORT_FAILED) {
+                // A chain that announces more but delivers nothing would never end.
+                if (!collect() || (receiveLength_ == 0 && (status_ >> 8) == 0x61)) {
+                    return fail(MessageCode::U2fBadResponse, Error::malformed());
+                }
+                collectedThisStep = true;
+            }
+        } else if (status_ == SW_WRONG_LENGTH || status_ == SW_NO_PRECISE_DIAGNOSIS) {
+            // The key does not take the extended form: the short form, at once.
+            shortForm_ = true;
+            status_ = send(short_, sizeof short_);
+            shortAttempt = true;
+        } else {
+            return FetchResult::failed(Error::isoStatus(status_));  // the key refuses: no message
+        }
+        return std::nullopt;
+    }
+
+    // The status word, or TRANSPORT_FAILED for a failed exchange or an answer longer than
+    // the room offered.
+    uint16_t send(const uint8_t* apdu, size_t apduLength) {
+        std::fill(receive_.begin(), receive_.end(), 0);
+        receiveLength_ = U2F_RECEIVE_CAPACITY;
+        Result<ApduReply> answer =
+            sendApdu(session_, std::span<const uint8_t>(apdu, apduLength), CTAPHID_MSG);
+        if (!answer) {
+            failure_ = answer.error();
+            return TRANSPORT_FAILED;
+        }
+        if (answer->data.size() > U2F_RECEIVE_CAPACITY) {
+            receiveLength_ = static_cast<uint32_t>(answer->data.size());
+            failure_ = Error::transport(TransportCause::Framing);
+            return TRANSPORT_FAILED;
+        }
+        std::copy(answer->data.begin(), answer->data.end(), receive_.begin());
+        receiveLength_ = static_cast<uint32_t>(answer->data.size());
+        return answer->status;
+    }
+
+    // Keeps what an exchange returned; false when the response would outgrow its buffer.
+    bool collect() {
+        if (receiveLength_ > U2F_RESPONSE_CAPACITY - collected_.size()) {
+            return false;
+        }
+        collected_.insert(collected_.end(), receive_.begin(), receive_.begin() + receiveLength_);
+        return true;
+    }
+
+    FetchResult fail(MessageCode message, Error why) {
+        prompts_.show({message});
+        return FetchResult::failed(why);
+    }
+
+    // A cancelled exchange ends the fetch at once, without a message.
+    bool cancelled(uint16_t sent) const {
+        return sent == TRANSPORT_FAILED && failure_.isTransport() &&
+               failure_.cause == TransportCause::Cancelled;
+    }
+
+    // Unsigned difference: a wrap of the tick counter does no harm.
+    bool expired() const { return session_.clock().tickCount() - start_ > U2F_FETCH_TIMEOUT_MS; }
+
+    DeviceSession& session_;
+    UserPrompts& prompts_;
+    uint8_t extended_[U2F_REGISTER_EXTENDED_LENGTH];
+    uint8_t short_[U2F_REGISTER_SHORT_LENGTH];
+    std::vector<uint8_t> collected_;
+    std::vector<uint8_t> receive_ = std::vector<uint8_t>(U2F_RECEIVE_CAPACITY + 1, 0);
+    uint32_t receiveLength_ = U2F_RECEIVE_CAPACITY;
+    // Why the last exchange failed.
+    Error failure_{};
+    const uint32_t start_;
+    uint16_t status_ = SW_CONDITIONS_NOT_SATISFIED;
+    // Once the key refused the extended form, every register request is a short one.
+    bool shortForm_ = false;
+};
+
+}  // namespace
+
 FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserPrompts& prompts,
                                 const MetadataBlob* metadata) {
     if (!prompts.confirm(Question::StartRegistration)) {
@@ -149,116 +292,15 @@ FetchResult fetchU2fCertificate(DeviceSession& session, U2fCertPage& page, UserP
     page.clearCertificatePage();
     page.showU2fTips();
 
-    uint8_t extended[U2F_REGISTER_EXTENDED_LENGTH];
-    uint8_t shortRegister[U2F_REGISTER_SHORT_LENGTH];
-    u2fRegisterApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, extended);
-    u2fRegisterShortApdu(U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER, shortRegister);
-
-    std::vector<uint8_t> collected;
-    std::vector<uint8_t> receive(U2F_RECEIVE_CAPACITY + 1, 0);
-    uint32_t receiveLength = U2F_RECEIVE_CAPACITY;
-    // Why the last exchange failed.
-    Error failure{};
-    // The status word, or TRANSPORT_FAILED for a failed exchange or an answer longer than
-    // the room offered.
-    auto send = [&](const uint8_t* apdu, size_t apduLength) -> uint16_t {
-        std::fill(receive.begin(), receive.end(), 0);
-        receiveLength = U2F_RECEIVE_CAPACITY;
-        Result<ApduReply> answer =
-            sendApdu(session, std::span<const uint8_t>(apdu, apduLength), CTAPHID_MSG);
-        if (!answer) {
-            failure = answer.error();
-            return TRANSPORT_FAILED;
-        }
-        if (answer->data.size() > U2F_RECEIVE_CAPACITY) {
-            receiveLength = static_cast<uint32_t>(answer->data.size());
-            failure = Error::transport(TransportCause::Framing);
-            return TRANSPORT_FAILED;
-        }
-        std::copy(answer->data.begin(), answer->data.end(), receive.begin());
-        receiveLength = static_cast<uint32_t>(answer->data.size());
-        return answer->status;
-    };
-    // Keeps what an exchange returned; false when the response would outgrow its buffer.
-    auto collect = [&]() {
-        if (receiveLength > U2F_RESPONSE_CAPACITY - collected.size()) {
-            return false;
-        }
-        collected.insert(collected.end(), receive.begin(), receive.begin() + receiveLength);
-        return true;
-    };
-    auto fail = [&](MessageCode message, Error why) {
-        prompts.show({message});
-        return FetchResult::failed(why);
-    };
-    // A cancelled exchange ends the fetch at once, without a message.
-    auto cancelled = [&](uint16_t sent) {
-        return sent == TRANSPORT_FAILED && failure.isTransport() &&
-               failure.cause == TransportCause::Cancelled;
-    };
-    const uint32_t start = session.clock().tickCount();
-    // Unsigned difference: a wrap of the tick counter does no harm.
-    auto expired = [&]() { return session.clock().tickCount() - start > U2F_FETCH_TIMEOUT_MS; };
-
+    U2fRegistering registering(session, prompts);
     // A U2F key answers at once (0x6985 until touched); keepalives are no reason to wait.
     QuickExchanges quick(session);
-    uint16_t status = SW_CONDITIONS_NOT_SATISFIED;
     prompts.touchNeeded();
-    // Once the key refused the extended form, every register request is a short one.
-    bool shortForm = false;
-    for (;;) {
-        bool collectedThisStep = false;
-        bool shortAttempt = false;
-        if (shortForm && status != SW_NO_ERROR && (status >> 8) != 0x61) {
-            // Any answer but success or a chain, a failed exchange included, only leads to
-            // another attempt until the time limit, paced like the extended ones.
-            session.clock().sleep(U2F_RETRY_PAUSE_MS);
-            if (expired()) {
-                return fail(MessageCode::U2fShortTimeout, Error::isoStatus(status));
-            }
-            status = send(shortRegister, sizeof shortRegister);
-            shortAttempt = true;
-        } else if (status == SW_CONDITIONS_NOT_SATISFIED) {
-            status = send(extended, sizeof extended);
-            // The limit is tested before the answer: a late success counts as a timeout.
-            if (!cancelled(status) && expired()) {
-                return fail(MessageCode::U2fExtendedTimeout, Error::isoStatus(status));
-            }
-            session.clock().sleep(U2F_RETRY_PAUSE_MS);
-        } else if ((status >> 8) == 0x61) {
-            const uint8_t getResponse[5] = {0x00, 0xC0, 0x00, 0x00,
-                                            static_cast<uint8_t>(status & 0xFF)};
-            status = send(getResponse, sizeof getResponse);
-            if (status != TRANSPORT_FAILED) {
-                // A chain that announces more but delivers nothing would never end.
-                if (!collect() || (receiveLength == 0 && (status >> 8) == 0x61)) {
-                    return fail(MessageCode::U2fBadResponse, Error::malformed());
-                }
-                collectedThisStep = true;
-            }
-        } else if (status == SW_WRONG_LENGTH || status == SW_NO_PRECISE_DIAGNOSIS) {
-            // The key does not take the extended form: the short form, at once.
-            shortForm = true;
-            status = send(shortRegister, sizeof shortRegister);
-            shortAttempt = true;
-        } else {
-            return FetchResult::failed(Error::isoStatus(status));  // the key refuses: no message
-        }
-        if (cancelled(status)) {
-            return FetchResult::ended(failure);
-        }
-        if (status == SW_NO_ERROR) {
-            if (!collectedThisStep && !collect()) {
-                return fail(MessageCode::U2fBadResponse, Error::malformed());
-            }
-            break;
-        }
-        if (status == TRANSPORT_FAILED && !shortAttempt) {
-            return fail(MessageCode::U2fTransportFailed, failure);
-        }
+    if (std::optional<FetchResult> ended = registering.run()) {
+        return *ended;
     }
-    return showU2fRegistration(page, collected, U2F_CHALLENGE_PARAMETER, U2F_APPLICATION_PARAMETER,
-                               prompts, metadata);
+    return showU2fRegistration(page, registering.response(), U2F_CHALLENGE_PARAMETER,
+                               U2F_APPLICATION_PARAMETER, prompts, metadata);
 }
 
 }  // namespace orvanta

@@ -199,6 +199,147 @@ Bytes withoutStatus(const Bytes& reply) {
     return reply.empty() ? reply : Bytes(reply.begin() + 1, reply.end());
 }
 
+// The getInfo seeds of one profile's refresh: the rows, the CBOR and the command line's
+// input forms.
+void addGetInfoSeeds(Seeds& seeds, const std::string& profile, const Exchange& getInfo) {
+    seeds.add("fuzz_getinfo_rows", profile, withoutStatus(getInfo.reply));
+    seeds.add("fuzz_cbor", "getinfo-" + profile, withoutStatus(getInfo.reply));
+    if (profile == "full") {
+        const std::string hex = hexText(withoutStatus(getInfo.reply), "", HexCase::Lower);
+        seeds.add("fuzz_cli_input", "getinfo-hex", Bytes(hex.begin(), hex.end()));
+        seeds.add("fuzz_cli_input", "getinfo-binary", withoutStatus(getInfo.reply));
+    }
+}
+
+// The CTAPHID harness asks for getInfo, then sends one APDU: both exchanges' reports, in
+// either packet form.
+void addCtaphidSeeds(Seeds& seeds, const std::string& profile, const Exchange* getInfo,
+                     const Exchange* apdu) {
+    for (bool raw : {false, true}) {
+        Bytes both =
+            getInfo != nullptr ? packets(*getInfo, raw) : Bytes{raw ? uint8_t{1} : uint8_t{0}};
+        if (apdu != nullptr) {
+            Bytes more = packets(*apdu, raw);
+            both.insert(both.end(), more.begin() + 1, more.end());
+        }
+        if (both.size() > 1) {
+            seeds.add("fuzz_ctaphid", (raw ? "raw-" : "channel-") + profile, both);
+        }
+    }
+}
+
+// The hardware refresh of one profile: vendor queries and getInfo.
+void addRefreshSeeds(Seeds& seeds, const std::string& profile) {
+    std::vector<Exchange> log = record(profile, [](DeviceContext& devices) {
+        HardInfoPage hardware;
+        Fido2CertPage fido2;
+        U2fCertPage u2f;
+        Pages pages{hardware, fido2, u2f};
+        ShowDeviceInfo(devices, pages, "", "");
+    });
+    if (log.empty()) {
+        return;
+    }
+    seeds.add("fuzz_device_refresh", profile, messages(log));
+    const Exchange* getInfo = nullptr;
+    const Exchange* apdu = nullptr;
+    for (const Exchange& e : log) {
+        if (e.requestCommand == CTAPHID_CBOR && e.replyCommand == CTAPHID_CBOR) {
+            getInfo = &e;
+        } else if (apdu == nullptr && e.requestCommand == CTAPHID_MSG &&
+                   e.replyCommand == CTAPHID_MSG) {
+            apdu = &e;
+        }
+    }
+    if (getInfo != nullptr && getInfo->reply.size() > 1) {
+        addGetInfoSeeds(seeds, profile, *getInfo);
+    }
+    addCtaphidSeeds(seeds, profile, getInfo, apdu);
+}
+
+// The PIN token of a key with a PIN.
+void addPinTokenSeeds(Seeds& seeds) {
+    std::vector<Exchange> log = record("pin", [](DeviceContext& devices) {
+        test::ScriptedPrompts prompts;
+        PinToken token;
+        fetchPinToken(devices.session(), profileByName("pin").pin, prompts, token);
+    });
+    seeds.add("fuzz_pin_token", "pin", messages(log));
+    for (size_t i = 0; i < log.size(); ++i) {
+        seeds.add("fuzz_cbor", "clientpin-" + std::to_string(i), withoutStatus(log[i].reply));
+    }
+}
+
+// The attestation certificates of the virtual key, as DER and as Base64 text.
+void addCertificateSeeds(Seeds& seeds) {
+    ManualClock manual(1000);
+    auto backend = std::make_shared<VirtualBackend>(manual);
+    VirtualKey& k = backend->addDevice("default");
+    const Bytes& att = k.attestationCertificate();
+    const Bytes& ca = k.caCertificate();
+    seeds.add("fuzz_cert_rows", "attestation", att);
+    seeds.add("fuzz_cert_rows", "ca", ca);
+    const std::string text = base64Encode(att.data(), att.size());
+    seeds.add("fuzz_base64", "attestation", Bytes(text.begin(), text.end()));
+    std::string pem = "-----BEGIN CERTIFICATE-----\n";
+    const std::string caText = base64Encode(ca.data(), ca.size());
+    for (size_t at = 0; at < caText.size(); at += 64) {
+        pem += caText.substr(at, 64) + "\n";
+    }
+    pem += "-----END CERTIFICATE-----\n";
+    seeds.add("fuzz_base64", "ca-pem", Bytes(pem.begin(), pem.end()));
+    // The text forms the command line reads from files.
+    seeds.add("fuzz_cli_input", "ca-pem", Bytes(pem.begin(), pem.end()));
+    std::string url = text;
+    for (char& c : url) {
+        c = c == '+' ? '-' : c == '/' ? '_' : c;
+    }
+    seeds.add("fuzz_cli_input", "attestation-base64url", Bytes(url.begin(), url.end()));
+}
+
+// The FIDO2 certificate fetch of one profile: the first byte tells the harness whether the
+// key has a PIN.
+void addFido2FetchSeeds(Seeds& seeds, const std::string& profile) {
+    const bool pin = profileByName(profile).pinSet;
+    std::vector<Exchange> log = record(profile, [&](DeviceContext& devices) {
+        test::ScriptedPrompts prompts;
+        prompts.okCancelDefault = true;
+        prompts.pinDefault = profileByName(profile).pin;
+        Fido2CertPage page;
+        fetchFido2Certificates(devices.session(), pin, page, prompts);
+        page.clearCertificatePage();
+    });
+    Bytes seed{static_cast<uint8_t>(pin ? 1 : 0)};
+    Bytes all = messages(log);
+    seed.insert(seed.end(), all.begin(), all.end());
+    seeds.add("fuzz_fido2_cert", "fetch-" + profile, seed);
+    if (!log.empty() && log.back().reply.size() > 1) {
+        // The registration reply alone, as a saved response to decode.
+        Bytes saved{0};
+        const Bytes cbor = withoutStatus(log.back().reply);
+        saved.insert(saved.end(), cbor.begin(), cbor.end());
+        seeds.add("fuzz_fido2_cert", "saved-" + profile, saved);
+        seeds.add("fuzz_cbor", "makecredential-" + profile, cbor);
+    }
+}
+
+// The U2F certificate fetch of one profile.
+void addU2fFetchSeeds(Seeds& seeds, const std::string& profile) {
+    std::vector<Exchange> log = record(profile, [](DeviceContext& devices) {
+        test::ScriptedPrompts prompts;
+        prompts.okCancelDefault = true;
+        U2fCertPage page;
+        fetchU2fCertificate(devices.session(), page, prompts);
+        page.clearCertificatePage();
+    });
+    seeds.add("fuzz_u2f_cert", "fetch-" + profile, messages(log));
+    if (profile == "default" && !log.empty() && log.back().reply.size() > 2) {
+        const Bytes& reply = log.back().reply;
+        seeds.add("fuzz_u2f_cert", "saved-registration",
+                  Bytes(reply.begin(), reply.end() - 2));  // status word dropped
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,137 +348,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     Seeds seeds(argv[1]);
-
-    // The hardware refresh of every profile: vendor queries and getInfo.
     for (const std::string& profile : profileNames()) {
-        std::vector<Exchange> log = record(profile, [](DeviceContext& devices) {
-            HardInfoPage hardware;
-            Fido2CertPage fido2;
-            U2fCertPage u2f;
-            Pages pages{hardware, fido2, u2f};
-            ShowDeviceInfo(devices, pages, "", "");
-        });
-        if (log.empty()) {
-            continue;
-        }
-        seeds.add("fuzz_device_refresh", profile, messages(log));
-        // The CTAPHID harness asks for getInfo, then sends one APDU.
-        const Exchange* getInfo = nullptr;
-        const Exchange* apdu = nullptr;
-        for (const Exchange& e : log) {
-            if (e.requestCommand == CTAPHID_CBOR && e.replyCommand == CTAPHID_CBOR) {
-                getInfo = &e;
-            } else if (apdu == nullptr && e.requestCommand == CTAPHID_MSG &&
-                       e.replyCommand == CTAPHID_MSG) {
-                apdu = &e;
-            }
-        }
-        if (getInfo != nullptr && getInfo->reply.size() > 1) {
-            seeds.add("fuzz_getinfo_rows", profile, withoutStatus(getInfo->reply));
-            seeds.add("fuzz_cbor", "getinfo-" + profile, withoutStatus(getInfo->reply));
-            if (profile == "full") {
-                const std::string hex = hexText(withoutStatus(getInfo->reply), "", HexCase::Lower);
-                seeds.add("fuzz_cli_input", "getinfo-hex", Bytes(hex.begin(), hex.end()));
-                seeds.add("fuzz_cli_input", "getinfo-binary", withoutStatus(getInfo->reply));
-            }
-        }
-        for (bool raw : {false, true}) {
-            Bytes both =
-                getInfo != nullptr ? packets(*getInfo, raw) : Bytes{raw ? uint8_t{1} : uint8_t{0}};
-            if (apdu != nullptr) {
-                Bytes more = packets(*apdu, raw);
-                both.insert(both.end(), more.begin() + 1, more.end());
-            }
-            if (both.size() > 1) {
-                seeds.add("fuzz_ctaphid", (raw ? "raw-" : "channel-") + profile, both);
-            }
-        }
+        addRefreshSeeds(seeds, profile);
     }
-
-    // The PIN token of a key with a PIN.
-    {
-        std::vector<Exchange> log = record("pin", [](DeviceContext& devices) {
-            test::ScriptedPrompts prompts;
-            PinToken token;
-            fetchPinToken(devices.session(), profileByName("pin").pin, prompts, token);
-        });
-        seeds.add("fuzz_pin_token", "pin", messages(log));
-        for (size_t i = 0; i < log.size(); ++i) {
-            seeds.add("fuzz_cbor", "clientpin-" + std::to_string(i), withoutStatus(log[i].reply));
-        }
-    }
-
-    // The attestation certificates of the virtual key, as DER and as Base64 text.
-    {
-        ManualClock manual(1000);
-        auto backend = std::make_shared<VirtualBackend>(manual);
-        VirtualKey& k = backend->addDevice("default");
-        const Bytes& att = k.attestationCertificate();
-        const Bytes& ca = k.caCertificate();
-        seeds.add("fuzz_cert_rows", "attestation", att);
-        seeds.add("fuzz_cert_rows", "ca", ca);
-        const std::string text = base64Encode(att.data(), att.size());
-        seeds.add("fuzz_base64", "attestation", Bytes(text.begin(), text.end()));
-        std::string pem = "-----BEGIN CERTIFICATE-----\n";
-        const std::string caText = base64Encode(ca.data(), ca.size());
-        for (size_t at = 0; at < caText.size(); at += 64) {
-            pem += caText.substr(at, 64) + "\n";
-        }
-        pem += "-----END CERTIFICATE-----\n";
-        seeds.add("fuzz_base64", "ca-pem", Bytes(pem.begin(), pem.end()));
-        // The text forms the command line reads from files.
-        seeds.add("fuzz_cli_input", "ca-pem", Bytes(pem.begin(), pem.end()));
-        std::string url = text;
-        for (char& c : url) {
-            c = c == '+' ? '-' : c == '/' ? '_' : c;
-        }
-        seeds.add("fuzz_cli_input", "attestation-base64url", Bytes(url.begin(), url.end()));
-    }
-
-    // The FIDO2 certificate fetch, without and with a PIN: the first byte tells the harness
-    // whether the key has a PIN.
+    addPinTokenSeeds(seeds);
+    addCertificateSeeds(seeds);
+    // FIDO2: without and with a PIN.
     for (const std::string profile : {"default", "pin", "full"}) {
-        const bool pin = profileByName(profile).pinSet;
-        std::vector<Exchange> log = record(profile, [&](DeviceContext& devices) {
-            test::ScriptedPrompts prompts;
-            prompts.okCancelDefault = true;
-            prompts.pinDefault = profileByName(profile).pin;
-            Fido2CertPage page;
-            fetchFido2Certificates(devices.session(), pin, page, prompts);
-            page.clearCertificatePage();
-        });
-        Bytes seed{static_cast<uint8_t>(pin ? 1 : 0)};
-        Bytes all = messages(log);
-        seed.insert(seed.end(), all.begin(), all.end());
-        seeds.add("fuzz_fido2_cert", "fetch-" + profile, seed);
-        if (!log.empty() && log.back().reply.size() > 1) {
-            // The registration reply alone, as a saved response to decode.
-            Bytes saved{0};
-            const Bytes cbor = withoutStatus(log.back().reply);
-            saved.insert(saved.end(), cbor.begin(), cbor.end());
-            seeds.add("fuzz_fido2_cert", "saved-" + profile, saved);
-            seeds.add("fuzz_cbor", "makecredential-" + profile, cbor);
-        }
+        addFido2FetchSeeds(seeds, profile);
     }
-
-    // The U2F certificate fetch: extended form, chained replies, short form, and a key that
-    // waits for a few attempts before its touch.
+    // U2F: extended form, chained replies, short form, and a key that waits for a few
+    // attempts before its touch.
     for (const std::string profile : {"default", "u2f-chained", "u2f-short-form", "u2f-only"}) {
-        std::vector<Exchange> log = record(profile, [](DeviceContext& devices) {
-            test::ScriptedPrompts prompts;
-            prompts.okCancelDefault = true;
-            U2fCertPage page;
-            fetchU2fCertificate(devices.session(), page, prompts);
-            page.clearCertificatePage();
-        });
-        seeds.add("fuzz_u2f_cert", "fetch-" + profile, messages(log));
-        if (profile == "default" && !log.empty() && log.back().reply.size() > 2) {
-            const Bytes& reply = log.back().reply;
-            seeds.add("fuzz_u2f_cert", "saved-registration",
-                      Bytes(reply.begin(), reply.end() - 2));  // status word dropped
-        }
+        addU2fFetchSeeds(seeds, profile);
     }
-
     std::printf("make_seeds: %d seeds written to %s\n", seeds.count(), argv[1]);
     return 0;
 }

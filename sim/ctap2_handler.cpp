@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "ctap/ctap_protocol.h"
@@ -69,6 +71,37 @@ bool asksUserVerification(CborSpan options) {
     return uv.found() && readHeader(uv).majorType == 7 && readHeader(uv).additionalInfo == 21;
 }
 
+// The credential's public key as a COSE_Key: EC2, ES256, P-256.
+Bytes coseEs256Key(const std::array<uint8_t, 65>& point) {
+    CborOut cose(128);
+    beginMap(cose.w, 5);
+    cose.integer(1).integer(2);   // kty: EC2
+    cose.integer(3).integer(-7);  // alg: ES256
+    cose.integer(-1).integer(1);  // crv: P-256
+    cose.integer(-2);
+    putBytes(cose.w, point.data() + 1, 32);
+    cose.integer(-3);
+    putBytes(cose.w, point.data() + 33, 32);
+    return cose.bytes();
+}
+
+// rpIdHash, flags, the big-endian counter, then the attested credential data.
+Bytes authenticatorData(const Sha256Digest& rpIdHash, uint8_t flags, uint32_t counter,
+                        std::span<const uint8_t> aaguid, const Bytes& credentialId,
+                        const Bytes& coseKey) {
+    Bytes authData(rpIdHash.begin(), rpIdHash.end());
+    authData.push_back(flags);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        authData.push_back(static_cast<uint8_t>(counter >> shift));
+    }
+    authData.insert(authData.end(), aaguid.begin(), aaguid.end());
+    authData.push_back(static_cast<uint8_t>(credentialId.size() >> 8));
+    authData.push_back(static_cast<uint8_t>(credentialId.size()));
+    authData.insert(authData.end(), credentialId.begin(), credentialId.end());
+    authData.insert(authData.end(), coseKey.begin(), coseKey.end());
+    return authData;
+}
+
 }  // namespace
 
 Ctap2Outcome Ctap2Handler::handle(const uint8_t* message, size_t length) {
@@ -125,96 +158,91 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
     if (asksUserVerification(mapFindInt(request, 7))) {
         return status(ctap_status::UNSUPPORTED_OPTION);
     }
-
-    // PIN rules of CTAP 2.0.
     bool verified = false;
-    const CborSpan pinAuthItem = mapFindInt(request, 8);
-    if (pinAuthItem.found()) {
-        const uint8_t* pinAuth = nullptr;
-        uint32_t pinAuthLength = 0;
-        if (!readByteString(pinAuthItem, &pinAuth, &pinAuthLength)) {
-            return status(ctap_status::CBOR_UNEXPECTED_TYPE);
-        }
-        if (pinAuthLength == 0) {
-            // A platform asking the user to pick this key: touch, then the PIN state.
-            const bool set = pin_.isSet();
-            return afterTouch(
-                [set] { return Bytes{set ? ctap_status::PIN_INVALID : ctap_status::PIN_NOT_SET}; });
-        }
-        const CborHeader protocol = readHeader(mapFindInt(request, 9));
-        if (protocol.headerLength == 0) {
-            return status(ctap_status::MISSING_PARAMETER);
-        }
-        if (protocol.majorType != 0 || !pin_.speaks(protocol.argument)) {
-            return status(ctap_status::PIN_AUTH_INVALID);
-        }
-        if (!pin_.isSet()) {
-            return status(ctap_status::PIN_NOT_SET);
-        }
-        const PinProtocol pinProtocol =
-            protocol.argument == 2 ? PinProtocol::Two : PinProtocol::One;
-        if (!pin_.verifyPinAuth(pinProtocol, cdh, pinAuth, pinAuthLength)) {
-            return status(ctap_status::PIN_AUTH_INVALID);
-        }
-        verified = true;
-    } else if (pin_.isSet()) {
-        return status(ctap_status::PIN_REQUIRED);
+    if (std::optional<Ctap2Outcome> refused = checkPinAuth(request, cdh, verified)) {
+        return std::move(*refused);
     }
 
     std::array<uint8_t, 32> clientDataHash{};
     std::memcpy(clientDataHash.data(), cdh, 32);
     const Sha256Digest rpIdHash =
         sha256Of(reinterpret_cast<const uint8_t*>(rpId.data()), rpId.size());
-
     return afterTouch([this, clientDataHash, rpIdHash, verified] {
-        SimKeyPair credential;
-        credential.generate(key_.drbg);
-        const auto point = credential.publicPoint();
-        const Bytes credentialId = key_.drbg.bytes(64);
-        const uint32_t counter = ++key_.signCount;
-
-        Bytes authData(rpIdHash.begin(), rpIdHash.end());
-        authData.push_back(static_cast<uint8_t>(FLAG_UP | FLAG_AT | (verified ? FLAG_UV : 0)));
-        for (int shift = 24; shift >= 0; shift -= 8) {
-            authData.push_back(static_cast<uint8_t>(counter >> shift));
-        }
-        authData.insert(authData.end(), key_.profile.aaguid.begin(), key_.profile.aaguid.end());
-        authData.push_back(static_cast<uint8_t>(credentialId.size() >> 8));
-        authData.push_back(static_cast<uint8_t>(credentialId.size()));
-        authData.insert(authData.end(), credentialId.begin(), credentialId.end());
-        CborOut cose(128);
-        beginMap(cose.w, 5);
-        cose.integer(1).integer(2);   // kty: EC2
-        cose.integer(3).integer(-7);  // alg: ES256
-        cose.integer(-1).integer(1);  // crv: P-256
-        cose.integer(-2);
-        putBytes(cose.w, point.data() + 1, 32);
-        cose.integer(-3);
-        putBytes(cose.w, point.data() + 33, 32);
-        const Bytes coseKey = cose.bytes();
-        authData.insert(authData.end(), coseKey.begin(), coseKey.end());
-
-        Bytes signedData = authData;
-        signedData.insert(signedData.end(), clientDataHash.begin(), clientDataHash.end());
-        const VirtualAttestation& att = VirtualAttestation::forProfile(key_.profile);
-        const Bytes sig = att.sign(signedData.data(), signedData.size(), key_.drbg);
-        const Bytes leaf = key_.fault() == FaultMode::BadCertificate ? undecodableCertificate()
-                                                                     : att.certificate();
-
-        CborOut out;
-        beginMap(out.w, 3);
-        out.integer(1).text("packed");
-        out.integer(2).bytes(authData);
-        out.integer(3);
-        beginMap(out.w, 3);
-        out.text("alg").integer(att.algorithm());
-        out.text("sig").bytes(sig);
-        out.text("x5c");
-        beginArray(out.w, 2);
-        out.bytes(leaf).bytes(att.caCertificate());
-        ++key_.counters.credentialsMade;
-        return out.reply();
+        return registerCredential(clientDataHash, rpIdHash, verified);
     });
+}
+
+// PIN rules of CTAP 2.0.
+std::optional<Ctap2Outcome> Ctap2Handler::checkPinAuth(CborSpan request,
+                                                       const uint8_t* clientDataHash,
+                                                       bool& verified) {
+    const CborSpan pinAuthItem = mapFindInt(request, 8);
+    if (!pinAuthItem.found()) {
+        if (pin_.isSet()) {
+            return status(ctap_status::PIN_REQUIRED);
+        }
+        return std::nullopt;
+    }
+    const uint8_t* pinAuth = nullptr;
+    uint32_t pinAuthLength = 0;
+    if (!readByteString(pinAuthItem, &pinAuth, &pinAuthLength)) {
+        return status(ctap_status::CBOR_UNEXPECTED_TYPE);
+    }
+    if (pinAuthLength == 0) {
+        // A platform asking the user to pick this key: touch, then the PIN state.
+        const bool set = pin_.isSet();
+        return afterTouch(
+            [set] { return Bytes{set ? ctap_status::PIN_INVALID : ctap_status::PIN_NOT_SET}; });
+    }
+    const CborHeader protocol = readHeader(mapFindInt(request, 9));
+    if (protocol.headerLength == 0) {
+        return status(ctap_status::MISSING_PARAMETER);
+    }
+    if (protocol.majorType != 0 || !pin_.speaks(protocol.argument)) {
+        return status(ctap_status::PIN_AUTH_INVALID);
+    }
+    if (!pin_.isSet()) {
+        return status(ctap_status::PIN_NOT_SET);
+    }
+    const PinProtocol pinProtocol = protocol.argument == 2 ? PinProtocol::Two : PinProtocol::One;
+    if (!pin_.verifyPinAuth(pinProtocol, clientDataHash, pinAuth, pinAuthLength)) {
+        return status(ctap_status::PIN_AUTH_INVALID);
+    }
+    verified = true;
+    return std::nullopt;
+}
+
+Bytes Ctap2Handler::registerCredential(const std::array<uint8_t, 32>& clientDataHash,
+                                       const Sha256Digest& rpIdHash, bool verified) {
+    SimKeyPair credential;
+    credential.generate(key_.drbg);
+    const auto point = credential.publicPoint();
+    const Bytes credentialId = key_.drbg.bytes(64);
+    const uint32_t counter = ++key_.signCount;
+    const uint8_t flags = static_cast<uint8_t>(FLAG_UP | FLAG_AT | (verified ? FLAG_UV : 0));
+    const Bytes authData = authenticatorData(rpIdHash, flags, counter, key_.profile.aaguid,
+                                             credentialId, coseEs256Key(point));
+
+    Bytes signedData = authData;
+    signedData.insert(signedData.end(), clientDataHash.begin(), clientDataHash.end());
+    const VirtualAttestation& att = VirtualAttestation::forProfile(key_.profile);
+    const Bytes sig = att.sign(signedData.data(), signedData.size(), key_.drbg);
+    const Bytes leaf =
+        key_.fault() == FaultMode::BadCertificate ? undecodableCertificate() : att.certificate();
+
+    CborOut out;
+    beginMap(out.w, 3);
+    out.integer(1).text("packed");
+    out.integer(2).bytes(authData);
+    out.integer(3);
+    beginMap(out.w, 3);
+    out.text("alg").integer(att.algorithm());
+    out.text("sig").bytes(sig);
+    out.text("x5c");
+    beginArray(out.w, 2);
+    out.bytes(leaf).bytes(att.caCertificate());
+    ++key_.counters.credentialsMade;
+    return out.reply();
 }
 
 }  // namespace orvanta

@@ -3,9 +3,11 @@
 // authenticatorClientPIN, authenticatorMakeCredential with packed attestation, reset and
 // selection.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "sim/client_pin.h"
 #include "sim/key_state.h"
@@ -32,6 +34,13 @@ class Ctap2Handler {
 
   private:
     Ctap2Outcome makeCredential(CborSpan request);
+    // The answer that ends the request before any touch, if the PIN rules give one; sets
+    // `verified` when a valid pinAuth came with it.
+    std::optional<Ctap2Outcome> checkPinAuth(CborSpan request, const uint8_t* clientDataHash,
+                                             bool& verified);
+    // Makes the credential once the key is touched: the packed attestation reply.
+    Bytes registerCredential(const std::array<uint8_t, 32>& clientDataHash,
+                             const Sha256Digest& rpIdHash, bool verified);
 
     VirtualKeyState& key_;
     ClientPin pin_;
