@@ -30,11 +30,8 @@ std::unique_ptr<CtapLink> CombinedKeySource::open(const std::string& path, std::
     auto listed = std::find_if(listedBy_.begin(), listedBy_.end(),
                                [&path](const auto& entry) { return entry.first == path; });
     if (listed == listedBy_.end()) {
-        // Not listed (yet): the first source that can open it.
-        for (const std::shared_ptr<KeySource>& source : sources_) {
-            if (std::unique_ptr<CtapLink> link = source->open(path, error)) {
-                return link;
-            }
+        if (error != nullptr) {
+            *error = "no such device";  // keys open once an enumeration has listed them
         }
         return nullptr;
     }
