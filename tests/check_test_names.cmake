@@ -1,0 +1,32 @@
+# Fails when a test name of the build is unreadable: longer than MAX_LENGTH characters, or
+# carrying a GoogleTest parameter printed as bytes ("# GetParam() = 40-byte object <...>"),
+# whose padding and pointers change from run to run, so no name could be given to ctest -R.
+#   cmake -DCTEST=ctest -DBUILD_DIR=build -P check_test_names.cmake
+set(MAX_LENGTH 150)
+execute_process(COMMAND ${CTEST} --test-dir ${BUILD_DIR} -N
+                OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "ctest -N failed (${status})")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(count 0)
+set(bad 0)
+foreach(line IN LISTS lines)
+  if(NOT line MATCHES "^ *Test +#[0-9]+: (.*)$")
+    continue()
+  endif()
+  set(name "${CMAKE_MATCH_1}")
+  math(EXPR count "${count} + 1")
+  string(LENGTH "${name}" length)
+  if(length GREATER MAX_LENGTH OR name MATCHES "#|GetParam|[0-9]+-byte object")
+    math(EXPR bad "${bad} + 1")
+    message("unreadable test name (${length} characters): ${name}")
+  endif()
+endforeach()
+if(count EQUAL 0)
+  message(FATAL_ERROR "no test listed in ${BUILD_DIR}")
+endif()
+if(bad GREATER 0)
+  message(FATAL_ERROR "${bad} of ${count} test names are unreadable")
+endif()
+message("${count} test names, all readable")
