@@ -21,6 +21,7 @@ inline constexpr uint32_t GET_KEY_AGREEMENT = 2;
 inline constexpr uint32_t SET_PIN = 3;
 inline constexpr uint32_t CHANGE_PIN = 4;
 inline constexpr uint32_t GET_PIN_TOKEN = 5;
+inline constexpr uint32_t GET_UV_RETRIES = 7;
 inline constexpr int32_t KEY_PIN_PROTOCOL = 1;
 inline constexpr int32_t KEY_SUBCOMMAND = 2;
 inline constexpr int32_t KEY_KEY_AGREEMENT = 3;
@@ -30,6 +31,8 @@ inline constexpr int32_t KEY_PIN_HASH_ENC = 6;
 inline constexpr int32_t REPLY_KEY_AGREEMENT = 1;
 inline constexpr int32_t REPLY_PIN_TOKEN = 2;
 inline constexpr int32_t REPLY_RETRIES = 3;
+inline constexpr int32_t REPLY_POWER_CYCLE_STATE = 4;
+inline constexpr int32_t REPLY_UV_RETRIES = 5;
 }  // namespace client_pin
 
 // COSE_Key members and values (in a namespace: peer libraries define COSE_* macros).

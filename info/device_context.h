@@ -11,6 +11,7 @@
 
 #include "ctap/authenticator_info.h"
 #include "ctap/pin_protocol.h"
+#include "info/key_health.h"
 #include "info/vendor_queries.h"
 #include "mds/metadata_blob.h"
 #include "transport/clock.h"
@@ -62,6 +63,7 @@ class DeviceContext {
     struct Facts {
         VendorVersions versions;
         std::optional<AuthenticatorInfo> info;  // authenticatorGetInfo, when the key answered
+        KeyHealth health;                       // asked only when getInfo tells what to ask
         // The key stopped answering (no channel, no reply, broken framing): what the page
         // lacks is not the key's answer.
         bool transportFailed = false;
@@ -75,6 +77,7 @@ class DeviceContext {
     void setAuthenticatorInfo(std::optional<AuthenticatorInfo> info) {
         facts_.info = std::move(info);
     }
+    void setKeyHealth(KeyHealth health) { facts_.health = health; }
     // Whether the last refresh's authenticatorGetInfo reported a client PIN.
     bool clientPinSet() const { return facts_.info && facts_.info->clientPin().value_or(false); }
     // The PIN/UV auth protocol the last getInfo asks for (protocol 1 when it said nothing).

@@ -6,6 +6,7 @@
 
 #include "common/hex_text.h"
 #include "info/getinfo_rows.h"
+#include "info/key_health.h"
 #include "info/metadata_rows.h"
 #include "info/vendor_queries.h"
 #include "transport/exchange.h"
@@ -73,11 +74,13 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
         QuickExchanges quick(session, true);
         context.setVendorVersions(queryVendorVersions(session));
         context.setAuthenticatorInfo(readAuthenticatorInfo(session));
+        if (context.facts().info) {
+            context.setKeyHealth(readKeyHealth(session, *context.facts().info));
+        }
         context.setTransportFailed(session.gaveUp());
     }
     context.setInitFacts(session.initFacts());
-    buildHardwarePage(device, session.initFacts(), context.facts().versions, context.facts().info,
-                      pages.hardware, context.metadata());
+    buildHardwarePage(device, context.facts(), pages.hardware, context.metadata());
 }
 
 std::string capabilityNames(uint8_t capabilities) {
@@ -104,9 +107,11 @@ std::string capabilityNames(uint8_t capabilities) {
     return text;
 }
 
-void buildHardwarePage(const DeviceRecord& device, const std::optional<InitFacts>& initFacts,
-                       const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
+void buildHardwarePage(const DeviceRecord& device, const DeviceContext::Facts& facts,
                        HardInfoPage& page, const MetadataBlob* metadata) {
+    const std::optional<InitFacts>& initFacts = facts.init;
+    const VendorVersions& versions = facts.versions;
+    const std::optional<AuthenticatorInfo>& info = facts.info;
     page.AppendRow("Device name", device.productName);
     if (!device.hasUsbIdentity()) {
         // The product name is the reader's; the key itself shows no USB identity.
@@ -135,6 +140,7 @@ void buildHardwarePage(const DeviceRecord& device, const std::optional<InitFacts
         appendGetInfoRows(*info, [&page](const std::string& label, std::string value) {
             page.AppendRow(label, std::move(value));
         });
+        appendHealthRows(*info, facts.health, page);
     }
     if (initFacts) {
         page.AppendRow("CTAPHID protocol", std::to_string(initFacts->protocolVersion));

@@ -36,8 +36,7 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
 
 // The hardware page of a key from what was read of it; with a metadata BLOB, the rows of
 // the entry for the key's AAGUID at the end.
-void buildHardwarePage(const DeviceRecord& device, const std::optional<InitFacts>& initFacts,
-                       const VendorVersions& versions, const std::optional<AuthenticatorInfo>& info,
+void buildHardwarePage(const DeviceRecord& device, const DeviceContext::Facts& facts,
                        HardInfoPage& page, const MetadataBlob* metadata = nullptr);
 
 // "WINK  CBOR  NMSG": the capability flags of a CTAPHID_INIT reply by name, each followed by

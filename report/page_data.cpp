@@ -50,6 +50,17 @@ nlohmann::json memberJson(const InfoAlgorithms& algorithms) {
     return list;
 }
 
+// The hardware page's health rows as numbers; what the key was not asked, or did not
+// answer, is null.
+nlohmann::json healthJson(const AuthenticatorInfo& info, const KeyHealth& health) {
+    const std::optional<PinRetries>& pin = health.pin;
+    return {
+        {"pinRetries", pin ? nlohmann::json(pin->retries) : nlohmann::json(nullptr)},
+        {"powerCycleState", pin ? memberJson(pin->powerCycleState) : nlohmann::json(nullptr)},
+        {"uvRetries", memberJson(health.uvRetries)},
+        {"remainingDiscoverableCredentials", memberJson(info.remainingDiscoverableCredentials)}};
+}
+
 std::string isoTime(const CertificateTime& t) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.year, t.month, t.day,
@@ -116,6 +127,7 @@ nlohmann::json hardwareData(const DeviceRecord& device, const DeviceContext::Fac
                               {"u2f", optionalText(v.u2f)}};
     data["authenticatorGetInfo"] =
         facts.info ? authenticatorInfoJson(*facts.info) : nlohmann::json(nullptr);
+    data["health"] = facts.info ? healthJson(*facts.info, facts.health) : nlohmann::json(nullptr);
     if (facts.init) {
         nlohmann::json capabilities = nlohmann::json::array();
         for (const auto& [flag, name] : {std::pair{CTAPHID_CAPABILITY_WINK, "WINK"},

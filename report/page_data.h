@@ -5,7 +5,9 @@
 //               "releaseNumber": "0100", "path": ...},
 //    "appletVersions": {"identify": ..., "fingerprintModule": ..., "winHello": ..., "otp": ...,
 //                       "piv": ..., "gids": ..., "ndef": true, "u2f": ...},
-//    "authenticatorGetInfo": {"versions": [...], "options": {"rk": true, ...}, ...}}
+//    "authenticatorGetInfo": {"versions": [...], "options": {"rk": true, ...}, ...},
+//    "health": {"pinRetries": 8, "powerCycleState": null, "uvRetries": null,
+//               "remainingDiscoverableCredentials": 25}}
 // A version that could not be read, and a getInfo member the key did not send, is null or
 // left out; numbers are unsigned integers; byte strings are upper-case hex.
 // The certification pages:

@@ -26,6 +26,15 @@ Bytes statusOnly(uint8_t status) {
     return Bytes{status};
 }
 
+// {key: count}: the tries left.
+Bytes countReply(int32_t key, uint8_t count) {
+    CborOut out;
+    beginMap(out.w, 1);
+    out.integer(key);
+    putUnsigned(out.w, count);
+    return out.reply();
+}
+
 }  // namespace
 
 ClientPin::ClientPin(VirtualKeyState& key) : key_(key) {
@@ -90,21 +99,25 @@ Bytes ClientPin::handle(CborSpan request) {
     if (!readUnsigned(mapFindInt(request, 2), sub)) {
         return statusOnly(ctap_status::MISSING_PARAMETER);
     }
-    if (!readUnsigned(mapFindInt(request, 1), protocol)) {
+    // Counting the tries left needs no protocol (CTAP 2.1); a protocol that is given must be
+    // one the key speaks.
+    const bool counting = sub == client_pin::GET_RETRIES || sub == client_pin::GET_UV_RETRIES;
+    const CborSpan protocolItem = mapFindInt(request, 1);
+    if (!readUnsigned(protocolItem, protocol) && !(counting && !protocolItem.found())) {
         return statusOnly(ctap_status::MISSING_PARAMETER);
     }
-    if (!speaks(protocol)) {
+    if (protocolItem.found() && !speaks(protocol)) {
         return statusOnly(ctap_status::INVALID_PARAMETER);
     }
     const PinProtocol pinProtocol = protocol == 2 ? PinProtocol::Two : PinProtocol::One;
     switch (sub) {
-        case 1: {  // getRetries
-            CborOut out;
-            beginMap(out.w, 1);
-            putUnsigned(out.w, 3);
-            putUnsigned(out.w, retries_);
-            return out.reply();
-        }
+        case client_pin::GET_RETRIES:
+            return countReply(client_pin::REPLY_RETRIES, retries_);
+        case client_pin::GET_UV_RETRIES:
+            if (!key_.profile.builtInUv) {
+                return statusOnly(ctap_status::INVALID_SUBCOMMAND);
+            }
+            return countReply(client_pin::REPLY_UV_RETRIES, key_.profile.uvRetries);
         case 2:
             return keyAgreement();
         case 3:

@@ -76,6 +76,10 @@ AuthenticatorInfo full(const Profile& p, bool pinSet) {
                     {"credentialMgmtPreview", true},
                     {"userVerificationMgmtPreview", false},
                     {"noMcGaPermissionsWithClientPin", false}};
+    // A key without user verification of its own does not name the option at all.
+    if (!p.builtInUv) {
+        std::erase_if(info.options, [](const NamedValue<bool>& o) { return o.name == "uv"; });
+    }
     info.transports = {"nfc", "usb"};
     info.algorithms.push_back(signatureAlgorithm(-8));
     info.maxSerializedLargeBlobArray = 1024;

@@ -57,7 +57,11 @@ void setPin(Profile& p) {
 const std::vector<std::pair<std::string, Maker>>& makers() {
     static const std::vector<std::pair<std::string, Maker>> list = {
         {"default", [](Profile&) {}},
-        {"full", [](Profile& p) { p.getInfo = GetInfoKind::Full; }},
+        {"full",
+         [](Profile& p) {
+             p.getInfo = GetInfoKind::Full;
+             p.builtInUv = true;
+         }},
         {"pin", setPin},
         {"pin-token16",
          [](Profile& p) {

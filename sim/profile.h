@@ -110,6 +110,10 @@ struct Profile {
     std::string pin;             // UTF-8
     size_t pinTokenLength = 32;  // 16 to 64, a multiple of 16: keys choose
     uint8_t pinRetries = 8;
+    // User verification of its own (a fingerprint sensor, none enrolled): the full getInfo
+    // lists the "uv" option, and getUVRetries answers.
+    bool builtInUv = false;
+    uint8_t uvRetries = 5;
 
     // Vendor applets, indexed by Applet.
     std::array<AppletConfig, APPLET_COUNT> applets{};

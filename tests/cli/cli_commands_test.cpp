@@ -130,6 +130,11 @@ TEST_F(CliCommands, JsonRowsAreThoseOfThePageModels) {
         spacer = spacer || (row["item"] == "    " && row["value"].is_null());
     }
     EXPECT_TRUE(spacer);
+    // The health rows as numbers; what the key has no means to tell is null.
+    const json& health = doc["pages"][0]["data"]["health"];
+    EXPECT_EQ(health["pinRetries"], 8);
+    EXPECT_TRUE(health["uvRetries"].is_null());
+    EXPECT_TRUE(health["remainingDiscoverableCredentials"].is_null());
     EXPECT_EQ(r.err, "Touch your security key...\nTouch your security key...\n");
 }
 

@@ -1,6 +1,8 @@
 // The refresh through the inspector's own transport and queries, end to end against the
 // virtual key.
 
+#include <algorithm>
+
 #include "info/device_refresh.h"
 #include "info/getinfo_rows.h"
 #include "support/virtual_key_fixture.h"
@@ -29,28 +31,36 @@ TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
     Profile profile = profileByName("full");
     profile.pinSet = true;
     profile.pin = "1234";
-    plug(profile);
+    profile.pinRetries = 6;
+    profile.uvRetries = 2;
+    VirtualKey& key = plug(profile);
     ShowDeviceInfo(*devices, pages, "", "");
     std::vector<std::string> got = labels();
-    ASSERT_GE(got.size(), 18u);
+    ASSERT_GE(got.size(), 21u);
     std::vector<std::string> head(got.begin(), got.begin() + 14);
     EXPECT_EQ(head, (std::vector<std::string>{
                         "Device name", "VID", "PID", "Firmware Version", "IDentify",
                         "Fingerprint Module Version", "    ", "Win Hello Version", "OTP Version",
                         "PIV Version", "GIDS", "NDEF", "U2F Version", "authenticatorGetInfo"}));
-    // The facts of the INIT reply close the page, after the getInfo block.
-    const size_t getInfoEnd = got.size() - 3;
+    // The key's health follows the getInfo block, the facts of the INIT reply close the page.
+    const size_t getInfoEnd = got.size() - 6;
     for (size_t i = 14; i < getInfoEnd; ++i) {
         EXPECT_EQ(got[i], " ") << i;
     }
     EXPECT_EQ(
         std::vector<std::string>(got.begin() + static_cast<std::ptrdiff_t>(getInfoEnd), got.end()),
-        (std::vector<std::string>{"CTAPHID protocol", "Device version", "Capabilities"}));
-    EXPECT_EQ(hardware.valueAt(static_cast<int>(getInfoEnd)), "2");
-    EXPECT_EQ(hardware.valueAt(static_cast<int>(getInfoEnd) + 1),
-              std::to_string(profile.firmwareMajor) + "." + std::to_string(profile.firmwareMinor) +
-                  "." + std::to_string(profile.firmwareBuild));
-    EXPECT_EQ(hardware.valueAt(static_cast<int>(getInfoEnd) + 2), "WINK  CBOR  ");
+        (std::vector<std::string>{"PIN retries", "UV retries", "Credential slots left",
+                                  "CTAPHID protocol", "Device version", "Capabilities"}));
+    const int health = static_cast<int>(getInfoEnd);
+    EXPECT_EQ(hardware.valueAt(health), "6");
+    EXPECT_EQ(hardware.valueAt(health + 1), "2");
+    EXPECT_EQ(hardware.valueAt(health + 2), "25");
+    EXPECT_EQ(key.pinRetries(), 6);  // counted, not spent
+    EXPECT_EQ(hardware.valueAt(health + 3), "2");
+    EXPECT_EQ(hardware.valueAt(health + 4), std::to_string(profile.firmwareMajor) + "." +
+                                                std::to_string(profile.firmwareMinor) + "." +
+                                                std::to_string(profile.firmwareBuild));
+    EXPECT_EQ(hardware.valueAt(health + 5), "WINK  CBOR  ");
     EXPECT_EQ(hardware.valueAt(0), "Orvanta Virtual Key");
     EXPECT_EQ(hardware.valueAt(1), "1209");
     EXPECT_EQ(hardware.valueAt(2), "0001");
@@ -73,6 +83,25 @@ TEST_F(RefreshVirtualKey, FullKeyShowsEveryRowInOrder) {
     EXPECT_TRUE(devices->clientPinSet());
     EXPECT_EQ(fido2.rowCount(), 1);
     EXPECT_EQ(u2f.rowCount(), 2);
+}
+
+TEST_F(RefreshVirtualKey, HealthRowsAreThoseTheKeysGetInfoAnnounces) {
+    // A key with a PIN protocol and no sensor or credential count: the PIN tries alone, also
+    // for a CTAP 2.0 key and one that speaks PIN protocol 2 only.
+    for (const char* name : {"default", "ctap20", "pin-protocol2"}) {
+        Profile profile = profileByName(name);
+        profile.pinRetries = 3;
+        profile.pinSet = true;
+        plug(profile);
+        ShowDeviceInfo(*devices, pages, "", "");
+        const std::vector<std::string> got = labels();
+        const auto pinRow = std::find(got.begin(), got.end(), "PIN retries");
+        ASSERT_NE(pinRow, got.end()) << name;
+        EXPECT_EQ(*(pinRow + 1), "CTAPHID protocol") << name;
+        EXPECT_EQ(hardware.valueAt(static_cast<int>(pinRow - got.begin())), "3") << name;
+        EXPECT_EQ(std::count(got.begin(), got.end(), "UV retries"), 0) << name;
+        EXPECT_EQ(std::count(got.begin(), got.end(), "Credential slots left"), 0) << name;
+    }
 }
 
 TEST_F(RefreshVirtualKey, SilentKeyShowsTheHidRowsAndTheSpacerOnly) {

@@ -241,6 +241,21 @@ TEST_F(PeerTest, FullProfileServesTokensWithPermissions) {
     fido_cred_free(&cred);
 }
 
+TEST_F(PeerTest, RetryCountsAreAnsweredWithoutSpendingATry) {
+    Profile profile = profileByName("full");
+    profile.pinSet = true;
+    profile.pin = "123456";
+    profile.pinRetries = 6;
+    profile.uvRetries = 2;
+    VirtualKey& key = plug(profile);
+    int retries = -1;
+    ASSERT_EQ(fido_dev_get_retry_count(dev, &retries), FIDO_OK);
+    EXPECT_EQ(retries, 6);
+    ASSERT_EQ(fido_dev_get_uv_retry_count(dev, &retries), FIDO_OK);
+    EXPECT_EQ(retries, 2);
+    EXPECT_EQ(key.pinRetries(), 6);
+}
+
 TEST_F(PeerTest, U2fOnlyKeyRegistersThroughCtap1AndVerifies) {
     VirtualKey& key = plug(profileByName("u2f-only"));
     EXPECT_FALSE(fido_dev_is_fido2(dev));
