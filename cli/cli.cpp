@@ -59,7 +59,9 @@ Output:
   {"identify", "fingerprintModule", "winHello", "otp", "piv", "gids", "u2f": TEXT or null,
   "ndef": true/false} and "authenticatorGetInfo": every member by its CTAP name (numbers
   as integers, "aaguid" in hex, "options" and "certifications" as objects, unnamed members
-  in "otherMembers" [{"key", "cbor" in hex}]), or null when the key gave no info. The
+  in "otherMembers" [{"key", "cbor" in hex}]), or null when the key gave no info; "health"
+  {"pinRetries", "powerCycleState", "uvRetries", "remainingDiscoverableCredentials"}: the
+  health rows as integers (powerCycleState true/false), null when not known. The
   certification pages (and decode makecred/u2f): "certificates" [{"version", "serialNumber",
   "subject", "issuer", "notBefore", "notAfter" (UTC, ISO 8601), "publicKey", "transports"
   (hex or null), "verified": true/false, or null when the signature was not checked}].

@@ -47,6 +47,7 @@ const std::set<std::string> HARDWARE_LABELS = {"Device name",
                                                "U2F Version",
                                                "authenticatorGetInfo",
                                                " ",
+                                               "PIN retries",
                                                "CTAPHID protocol",
                                                "Device version",
                                                "Capabilities"};
