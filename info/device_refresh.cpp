@@ -71,9 +71,13 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
         // None of these queries waits for a touch; a key that does not answer the first
         // costs one wait, not one per query.
         QuickExchanges quick(session, true);
+        const DeviceSession::ExchangeTally before = session.tally();
         context.setVendorVersions(queryVendorVersions(session));
         context.setAuthenticatorInfo(readAuthenticatorInfo(session));
         context.setTransportFailed(session.gaveUp());
+        const uint32_t sent = session.tally().sent - before.sent;
+        context.setEveryRequestRefused(sent > 0 &&
+                                       session.tally().refused - before.refused == sent);
     }
     context.setInitFacts(session.initFacts());
     buildHardwarePage(device, session.initFacts(), context.facts().versions, context.facts().info,
