@@ -4,6 +4,8 @@
 #include <iterator>
 #include <vector>
 
+#include "common/terminal_text.h"
+
 namespace orvanta::cli {
 
 namespace {
@@ -97,7 +99,7 @@ std::string listed(const std::vector<std::string>& names) {
 }
 
 std::string unknownCommand(const std::string& word, const std::vector<std::string>& commands) {
-    std::string text = "Unknown command \"" + word + "\"";
+    std::string text = "Unknown command \"" + terminalSafe(word) + "\"";
     if (std::optional<std::string> closest = closestCommand(word, commands)) {
         return text + "; did you mean \"" + *closest + "\"?";
     }
@@ -135,7 +137,7 @@ std::optional<std::string> usageHint(CLI::App& app) {
             for (const std::string& value : option->results()) {
                 if (std::optional<std::string> closest =
                         closestCommand(value, commandNames(*command))) {
-                    return text + " \"" + value + "\" was taken as the value of " +
+                    return text + " \"" + terminalSafe(value) + "\" was taken as the value of " +
                            option->get_name() + "; did you mean the command \"" + *closest + "\"?";
                 }
             }
