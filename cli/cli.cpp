@@ -22,6 +22,7 @@
 #include "cli/exit_codes.h"
 #include "cli/fleet.h"
 #include "cli/page_output.h"
+#include "cli/usage_hints.h"
 #include "orvanta_version.h"
 #include "report/device_options.h"
 
@@ -87,6 +88,10 @@ Metadata:
 Exit status:
   0 done, 1 device, protocol or file failure (also a key the metadata BLOB reports as
   REVOKED or compromised), 2 usage error, 3 no key found.)";
+
+const char* const COMMAND_FOOTER =
+    "The options of orvanta-cli itself (--json, --device, --virtual, --yes, --pin-stdin,\n"
+    "--mds, ...) go before the command; orvanta-cli --help lists them.";
 
 struct Options {
     bool json = false;
@@ -208,6 +213,21 @@ void addDecodeCommands(CLI::App& app, Options& o, Commands& c) {
     decodeCert->add_option("FILE", o.file, "The certificates; - for standard input")->required();
 }
 
+// The program's help ends with the common footer; each command's help shows its own options
+// and says where the program's options go.
+void addFooters(CLI::App& app) {
+    app.footer(FOOTER);
+    std::vector<CLI::App*> commands = app.get_subcommands([](CLI::App*) { return true; });
+    while (!commands.empty()) {
+        CLI::App* command = commands.back();
+        commands.pop_back();
+        command->footer(COMMAND_FOOTER);
+        for (CLI::App* sub : command->get_subcommands([](CLI::App*) { return true; })) {
+            commands.push_back(sub);
+        }
+    }
+}
+
 // The verified metadata BLOB of --mds (or $ORVANTA_MDS) on the context; false when it was
 // refused.
 bool loadMetadata(Context& context, const DeviceOptions& options) {
@@ -322,7 +342,6 @@ struct RunInputs {
 // instead of printing it.
 int runCommand(int argc, const char* const* argv, const RunInputs& io, RunEnd& end) {
     CLI::App app{DESCRIPTION, "orvanta-cli"};
-    app.footer(FOOTER);
     app.require_subcommand(1);
     app.set_version_flag("--version", "orvanta-cli " ORVANTA_VERSION,
                          "Print the program's name and version");
@@ -331,15 +350,23 @@ int runCommand(int argc, const char* const* argv, const RunInputs& io, RunEnd& e
     addGlobalOptions(app, o, c);
     addDeviceCommands(app, o, c);
     addDecodeCommands(app, o, c);
+    addFooters(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        int code = app.exit(e, io.out, io.err);
+        const std::optional<std::string> hint =
+            e.get_exit_code() != 0 ? usageHint(app) : std::nullopt;
+        int code = e.get_exit_code();
+        if (hint) {
+            io.err << *hint << "\nRun with --help for more information." << std::endl;
+        } else {
+            code = app.exit(e, io.out, io.err);
+        }
         // A usage error asked for as JSON is still answered with a document.
         end.json = code != 0 && std::any_of(argv + 1, argv + argc, [](const char* arg) {
                        return std::string_view(arg) == "--json";
                    });
-        end.error = e.what();
+        end.error = hint.value_or(e.what());
         return code == 0 ? EXIT_DONE : EXIT_USAGE;
     }
 

@@ -1,5 +1,6 @@
 #include "cli/decode_commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -9,6 +10,7 @@
 #include "cli/cbor_check.h"
 #include "cli/exit_codes.h"
 #include "cli/input_file.h"
+#include "cli/metadata_policy.h"
 #include "cli/page_data.h"
 #include "cli/page_output.h"
 #include "cli/private_temp_dir.h"
@@ -174,7 +176,9 @@ int decodeMakeCredential(Context& context, const std::string& file,
         fail(context,
              displayName(file) + " lacks the authenticator data or the attestation signature.");
     }
-    return finish(context, FIDO2_TITLE, page, status);
+    // A saved reply of a revoked or compromised key is no more trusted than the key itself.
+    const int policy = refuseCompromisedKey(context, page);
+    return finish(context, FIDO2_TITLE, page, std::max(status, policy));
 }
 
 int decodeU2fRegistration(Context& context, const std::string& file,

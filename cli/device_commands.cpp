@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "cli/exit_codes.h"
+#include "cli/metadata_policy.h"
 #include "cli/page_output.h"
 #include "cli/pcsc_list.h"
 #include "cli/private_temp_dir.h"
@@ -18,7 +19,6 @@
 #include "common/hex_text.h"
 #include "common/terminal_text.h"
 #include "info/device_refresh.h"
-#include "info/metadata_rows.h"
 #include "transport/device_list.h"
 #include "transport/exchange.h"
 #include "transport/unique_fd.h"
@@ -73,11 +73,19 @@ bool keyAnswers(DeviceSession& session) {
     QuickExchanges quick(session);
     Result<Bytes> reply = exchange(session, CTAPHID_PING, ping);
     if (!reply) {
-        // A transport without PING (a card) has had the key answer when its link opened.
-        return reply.error().cause == TransportCause::Unsupported;
+        // A transport without PING (a card) has had the key answer when its link opened; a
+        // key that refuses the ping (CTAPHID_ERROR) answers too, and the refresh tells what
+        // it refuses.
+        return reply.error().cause == TransportCause::Unsupported ||
+               reply.error().cause == TransportCause::KeyError;
     }
     return reply->size() == sizeof ping &&
            std::equal(reply->begin(), reply->end(), std::begin(ping));
+}
+
+// "The key PRODUCT (PATH)", as the command line names the key it talks to.
+std::string keyName(const DeviceRecord& key) {
+    return "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) + ")";
 }
 
 // Chooses the key and fills the pages as the window does at start.
@@ -107,9 +115,7 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
                               std::to_string(choice.udp.replyPort) + ").");
             return EXIT_NO_KEY;
         }
-        const DeviceRecord& key = device.session().device();
-        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
-                          ") does not answer.");
+        fail(context, keyName(device.session().device()) + " does not answer.");
         return EXIT_FAILED;
     }
     report::refreshPages(device, pages, choice.vidText, choice.pidText);
@@ -149,9 +155,9 @@ int fetch(Context& context, Prompts& prompts, DeviceContext& device, const Pages
 // and the run fails.
 int metadataStatus(Context& context, const Pages& pages) {
     for (const report::PageDefinition& page : report::pageList()) {
-        const std::string warning = metadataWarning(page.model(pages));
-        if (!warning.empty()) {
-            return fail(context, Error::refusedByPolicy(), warning);
+        if (const int status = refuseCompromisedKey(context, page.model(pages));
+            status != EXIT_DONE) {
+            return status;
         }
     }
     return EXIT_DONE;
@@ -413,11 +419,14 @@ int showKeyPages(Context& context, KeySession& session, const PageSelection& sel
     const bool refreshedPageShown =
         std::any_of(selection.begin(), selection.end(),
                     [](const report::PageDefinition* page) { return page->fetch == nullptr; });
-    if (refreshedPageShown && session.device.facts().transportFailed) {
-        // Rows are missing because the key stopped talking, not because it lacks applets.
-        const DeviceRecord& key = session.device.session().device();
-        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
-                          ") stopped answering; the page is incomplete.");
+    // Rows are missing because the key stopped talking or refused to, not because it lacks
+    // applets.
+    const DeviceContext::Facts& facts = session.device.facts();
+    if (refreshedPageShown && (facts.transportFailed || facts.everyRequestRefused)) {
+        fail(context, keyName(session.device.session().device()) +
+                          (facts.transportFailed
+                               ? " stopped answering; the page is incomplete."
+                               : " answered every request with an error; the page is incomplete."));
         status = EXIT_FAILED;
     }
     for (const report::PageDefinition* page : selection) {

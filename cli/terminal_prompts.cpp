@@ -61,7 +61,8 @@ namespace {
 constexpr size_t PIN_LINE_CAPACITY = 256;
 
 // One line from the descriptor, a byte at a time, so that no library buffer ever holds the
-// PIN and nothing after the line is consumed. False at end of input before any byte.
+// PIN and nothing after the line is consumed. False at end of input before any byte; an
+// empty line is a line (an empty PIN).
 bool readPinLine(int fd, std::string& line) {
     std::array<char, PIN_LINE_CAPACITY> buffer{};
     size_t used = 0;
@@ -72,17 +73,20 @@ bool readPinLine(int fd, std::string& line) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0 || c == '\n') {
+        if (n <= 0) {
             break;
         }
         any = true;
+        if (c == '\n') {
+            break;
+        }
         if (used < buffer.size()) {
             buffer[used++] = c;
         }
     }
     line.assign(buffer.data(), used);
     secureWipe(buffer.data(), buffer.size());
-    return any || used > 0;
+    return any;
 }
 
 }  // namespace
@@ -94,7 +98,7 @@ bool TerminalPrompts::askPin(std::string& pin) {
         line.reserve(PIN_LINE_CAPACITY);
         const bool got = options_.pinFd >= 0 ? readPinLine(options_.pinFd, line)
                                              : static_cast<bool>(std::getline(in_, line));
-        if (!got && line.empty()) {
+        if (!got) {
             err_ << "No PIN on standard input." << std::endl;
             cancelled_ = true;
             return false;

@@ -67,11 +67,15 @@ class DeviceContext {
         // The key stopped answering (no channel, no reply, broken framing): what the page
         // lacks is not the key's answer.
         bool transportFailed = false;
+        // The key answered every request of the refresh with CTAPHID_ERROR (another program
+        // holds it, say): the page is empty, though the key is there and talking.
+        bool everyRequestRefused = false;
         // What the key's CTAPHID_INIT reply said (none for a transport without CTAPHID).
         std::optional<InitFacts> init;
     };
     void setInitFacts(std::optional<InitFacts> init) { facts_.init = init; }
     void setTransportFailed(bool failed) { facts_.transportFailed = failed; }
+    void setEveryRequestRefused(bool refused) { facts_.everyRequestRefused = refused; }
     void setVendorVersions(VendorVersions versions) { facts_.versions = std::move(versions); }
     const Facts& facts() const { return facts_; }
     void setAuthenticatorInfo(std::optional<AuthenticatorInfo> info) {

@@ -72,12 +72,16 @@ void ShowDeviceInfo(DeviceContext& context, Pages& pages, const std::string& vid
         // None of these queries waits for a touch; a key that does not answer the first
         // costs one wait, not one per query.
         QuickExchanges quick(session, true);
+        const DeviceSession::ExchangeTally before = session.tally();
         context.setVendorVersions(queryVendorVersions(session));
         context.setAuthenticatorInfo(readAuthenticatorInfo(session));
         if (context.facts().info) {
             context.setKeyHealth(readKeyHealth(session, *context.facts().info));
         }
         context.setTransportFailed(session.gaveUp());
+        const uint32_t sent = session.tally().sent - before.sent;
+        context.setEveryRequestRefused(sent > 0 &&
+                                       session.tally().refused - before.refused == sent);
     }
     context.setInitFacts(session.initFacts());
     buildHardwarePage(device, context.facts(), pages.hardware, context.metadata());

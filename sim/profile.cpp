@@ -28,6 +28,10 @@ const char* faultModeName(FaultMode mode) {
             return "bad-certificate";
         case FaultMode::EndlessKeepalive:
             return "endless-keepalive";
+        case FaultMode::ChannelBusy:
+            return "channel-busy";
+        case FaultMode::ClientPinBusy:
+            return "client-pin-busy";
     }
     return "unknown";
 }
@@ -91,6 +95,12 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
              }
          }},
         {"silent", [](Profile& p) { p.fault = FaultMode::Silence; }},
+        {"busy", [](Profile& p) { p.fault = FaultMode::ChannelBusy; }},
+        {"pin-busy",
+         [](Profile& p) {
+             setPin(p);
+             p.fault = FaultMode::ClientPinBusy;
+         }},
         {"ctap20", [](Profile& p) { p.getInfo = GetInfoKind::Minimal; }},
         {"keyboard",
          [](Profile& p) {

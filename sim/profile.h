@@ -54,6 +54,9 @@ enum class FaultMode : uint8_t {
     ShortU2fResponse,  // the U2F registration response stops inside its certificate
     BadCertificate,    // the attestation certificate does not decode
     EndlessKeepalive,  // answers INIT, then only keepalives ("processing"), forever
+    ChannelBusy,       // answers INIT, then CTAPHID_ERROR 6 (channel busy) to every request,
+                       // as a key another program holds
+    ClientPinBusy,     // answers authenticatorClientPIN requests with CTAPHID_ERROR 6
 };
 const char* faultModeName(FaultMode mode);
 
@@ -135,8 +138,9 @@ struct Profile {
 };
 
 // Named profiles: "default", "full", "pin", "u2f-only", "ctap2-only", "no-applets",
-// "silent", "keyboard", "u2f-chained", "u2f-short-form", "slow-touch", "eddsa" (Ed25519
-// attestation). An unknown name gives the default profile.
+// "silent", "busy" (channel busy), "pin-busy" (a PIN, and the PIN requests refused as busy),
+// "keyboard", "u2f-chained", "u2f-short-form", "slow-touch", "eddsa" (Ed25519 attestation).
+// An unknown name gives the default profile.
 Profile profileByName(const std::string& name);
 std::vector<std::string> profileNames();
 bool isProfileName(const std::string& name);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "ctap/ctap_protocol.h"
 #include "transport/clock.h"
 
 namespace orvanta {
@@ -208,6 +209,13 @@ void VirtualKey::continuationPacket(uint32_t cid, const uint8_t* packet) {
 
 void VirtualKey::dispatch(uint32_t cid, uint8_t command, std::vector<uint8_t> payload) {
     log_.push_back({cid, command, payload});
+    const FaultMode fault = state_.profile.fault;
+    const bool clientPin =
+        command == CTAPHID_CBOR && !payload.empty() && payload[0] == AUTHENTICATOR_CLIENT_PIN;
+    if (fault == FaultMode::ChannelBusy || (fault == FaultMode::ClientPinBusy && clientPin)) {
+        sendError(cid, CtaphidError::ChannelBusy);
+        return;
+    }
     switch (command) {
         case CTAPHID_MSG: {
             ++state_.counters.msgRequests;

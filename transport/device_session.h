@@ -62,6 +62,19 @@ class DeviceSession {
     bool gaveUp() const { return gaveUp_; }
     void markGaveUp() { gaveUp_ = true; }
 
+    // How the session's exchanges have ended so far: how many reached the key's link, and
+    // how many of those the key refused with CTAPHID_ERROR. Counted under the exchange lock;
+    // read between exchanges.
+    struct ExchangeTally {
+        uint32_t sent = 0;
+        uint32_t refused = 0;
+    };
+    const ExchangeTally& tally() const { return tally_; }
+    void count(bool refused) {
+        ++tally_.sent;
+        tally_.refused += refused ? 1 : 0;
+    }
+
   private:
     friend class QuickExchanges;
 
@@ -75,6 +88,7 @@ class DeviceSession {
     uint32_t exchangeLimitMs_ = EXCHANGE_LIMIT_MS;
     bool giveUp_ = false;
     bool gaveUp_ = false;
+    ExchangeTally tally_;
 };
 
 // For the length of a scope, the session's exchanges await no touch: each ends after

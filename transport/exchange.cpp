@@ -35,6 +35,7 @@ Result<Bytes> exchange(DeviceSession& session, uint8_t command, std::span<const 
     const CallOptions options{session.clock(), session.exchangeLimitMs(),
                               [&session] { return session.cancelRequested(); }, nullptr};
     Result<Bytes> reply = link->call(command, request, options);
+    session.count(!reply && reply.error().cause == TransportCause::KeyError);
     if (!reply && session.giveUpAfterTransportFailure() && endsTheRun(reply.error().cause)) {
         session.markGaveUp();
     }
@@ -59,6 +60,15 @@ Result<ApduReply> sendApdu(DeviceSession& session, std::span<const uint8_t> apdu
 
 Result<CborReply> sendCbor(DeviceSession& session, std::span<const uint8_t> request) {
     Result<Bytes> reply = exchange(session, CTAPHID_CBOR, request);
+    if (!reply && reply.error().cause == TransportCause::KeyError && reply.error().code != 0) {
+        // A CTAPHID_ERROR code shares its value with the CTAP2 status of the same meaning
+        // (6: channel busy, 0x0B: invalid channel, ...), so it stands as the status and the
+        // user is told that status's sentence. (An error without a code would read as
+        // success: it stays a failed exchange.)
+        CborReply refused;
+        refused.status = static_cast<uint8_t>(reply.error().code);
+        return refused;
+    }
     if (!reply) {
         return reply.error();
     }

@@ -31,7 +31,8 @@ struct CborReply {
     uint8_t status = 0;
     Bytes data;
 };
-// A CTAP2 command (command byte + CBOR).
+// A CTAP2 command (command byte + CBOR). A CTAPHID_ERROR reply is answered as its error code
+// for the status, without CBOR.
 Result<CborReply> sendCbor(DeviceSession& session, std::span<const uint8_t> request);
 
 }  // namespace orvanta

@@ -121,6 +121,15 @@ const Expectation EXPECTATIONS[] = {
      {FetchOutcome::Failed},
      {FetchOutcome::Failed},
      U2F_TRANSPORT_FAILED_MESSAGE},
+    // Every request refused as busy: no rows, and both fetches fail without waiting.
+    {FaultMode::ChannelBusy,
+     false,
+     false,
+     {FetchOutcome::Failed},
+     {FetchOutcome::Failed},
+     U2F_TRANSPORT_FAILED_MESSAGE},
+    // The PIN steps refused as busy: only the FIDO2 fetch fails.
+    {FaultMode::ClientPinBusy, true, true, {FetchOutcome::Failed}, {FetchOutcome::Shown}, nullptr},
 };
 
 class FaultInjection : public VirtualKeyPagesTest,
@@ -226,8 +235,8 @@ TEST(FaultInjectionCoverage, EveryFaultModeHasAnExpectation) {
     for (const Expectation& e : EXPECTATIONS) {
         covered.insert(e.fault);
     }
-    // FaultMode runs from None to EndlessKeepalive without gaps.
-    EXPECT_EQ(covered.size(), static_cast<size_t>(FaultMode::EndlessKeepalive) + 1);
+    // FaultMode runs from None to ClientPinBusy without gaps.
+    EXPECT_EQ(covered.size(), static_cast<size_t>(FaultMode::ClientPinBusy) + 1);
 }
 
 }  // namespace

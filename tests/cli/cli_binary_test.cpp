@@ -108,7 +108,7 @@ TEST(CliBinary, VirtualAllPrintsThreePagesAndProgress) {
     EXPECT_EQ(r.err, "Touch your security key...\nTouch your security key...\n");
 }
 
-TEST(CliBinary, JsonOfAPinKeyWithThePinOnStandardInput) {
+TEST(CliBinary, PinOnStandardInputGivenEmptyOrMissing) {
     const std::string pin = "1234";
     CliResult r =
         runBinary({"--json", "--virtual=pin", "--yes", "--pin-stdin", "fido2"}, pin + "\n");
@@ -117,6 +117,14 @@ TEST(CliBinary, JsonOfAPinKeyWithThePinOnStandardInput) {
     EXPECT_EQ(doc["pages"][0]["page"], "FIDO2 Certification");
     EXPECT_EQ(r.out.find(pin), std::string::npos);
     EXPECT_EQ(r.err.find(pin), std::string::npos);
+
+    // An empty line is an empty PIN, as an empty PIN box is; no line at all is no PIN.
+    CliResult empty = runBinary({"--virtual=pin", "--yes", "--pin-stdin", "fido2"}, "\n");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("PIN cannot be empty!\n"), std::string::npos) << empty.err;
+    CliResult none = runBinary({"--virtual=pin", "--yes", "--pin-stdin", "fido2"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("No PIN on standard input.\n"), std::string::npos) << none.err;
 }
 
 // On a real terminal: the confirmation and the PIN are asked there, and the PIN typed is

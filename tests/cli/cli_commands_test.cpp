@@ -210,6 +210,12 @@ TEST_F(CliCommands, PinFromStandardInputIsNeverEchoed) {
         EXPECT_NE(otherWrong.err.find("PIN Invalid."), std::string::npos) << profile;
     }
 
+    // Another program holds the key during the PIN steps: the key's code, as the window
+    // words it.
+    CliResult busy = runCli({"--virtual=pin-busy", "--yes", "--pin-stdin", "fido2"}, pin + "\n");
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_NE(busy.err.find("Channel busy.\n"), std::string::npos) << busy.err;
+
     // No PIN given at all.
     CliResult missing = runCli({"--virtual=pin", "--yes", "--pin-stdin", "fido2"});
     EXPECT_EQ(missing.status, 1);
@@ -288,6 +294,40 @@ TEST_F(CliCommands, HelpDescribesCommandsJsonAndExitCodes) {
     CliResult decodeHelp = runCli({"decode", "--help"});
     EXPECT_EQ(decodeHelp.status, 0);
     EXPECT_NE(decodeHelp.out.find("makecred"), std::string::npos);
+
+    // A command's help: its own options and where the program's go, not the common footer.
+    for (const auto& [args, own] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"info", "--help"}, "orvanta-cli info [OPTIONS]"},
+             {{"export", "--help"}, "--index"},
+             {{"decode", "makecred", "--help"}, "--client-data-hash"}}) {
+        CliResult help = runCli(args);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find(own), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("go before the command"), std::string::npos) << help.out;
+        EXPECT_EQ(help.out.find("Exit status"), std::string::npos) << help.out;
+    }
+}
+
+TEST_F(CliCommands, SlipsOnTheCommandLineAreNamed) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--virtual", "infos"},
+         "A command is required: list, info, fido2, u2f, all, export or decode. \"infos\" was "
+         "taken as the value of --virtual; did you mean the command \"info\"?"},
+        {{"--virtual=pin", "ifno"}, "Unknown command \"ifno\"; did you mean \"info\"?"},
+        {{"decode", "makecrd", "x"}, "Unknown command \"makecrd\"; did you mean \"makecred\"?"},
+        {{"bogus-command"},
+         "Unknown command \"bogus-command\"; the commands are list, info, fido2, u2f, all, "
+         "export or decode."},
+        {{"--virtual", "info", "--json"},
+         "--json goes before the command: orvanta-cli --json info ..."},
+        {{"decode", "cert", "x", "--virtual=pin"},
+         "--virtual goes before the command: orvanta-cli --virtual decode cert ..."},
+    };
+    for (const auto& [args, hint] : cases) {
+        CliResult r = runCli(args);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(r.err, hint + "\nRun with --help for more information.\n");
+    }
 }
 
 TEST_F(CliCommands, VersionNeedsNoCommandAndIsPlainTextEvenWithJson) {

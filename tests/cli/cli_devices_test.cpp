@@ -108,7 +108,7 @@ TEST_F(CliDevices, AnyAcceptsOtherFidoCollections) {
         << info.out;
 }
 
-TEST_F(CliDevices, AKeyThatStopsAnsweringFailsInfoAndDeviceTextIsShownEscaped) {
+TEST_F(CliDevices, AKeyThatStopsAnsweringOrRefusesEveryRequestFailsInfo) {
     choice.acceptAny = true;
     backend->entries[0].info.productString = "Other\x1b]0;owned\x07 Key\r\nVerify Result  YES";
     // Answers the ping, then nothing: the refresh stops after its first query.
@@ -127,6 +127,16 @@ TEST_F(CliDevices, AKeyThatStopsAnsweringFailsInfoAndDeviceTextIsShownEscaped) {
     EXPECT_EQ(info.out.find('\x1b'), std::string::npos);
     // The requests after the first that failed were never sent.
     EXPECT_EQ(other->requests().size(), 2u);  // the ping and the first query
+
+    // Answers the ping, then refuses every request with CTAPHID_ERROR: an empty page too.
+    other->onMessage = [](FakeDevice& d, uint8_t command, const Bytes& payload) {
+        d.reply(command == 0x81 ? 0x81 : 0xBF, command == 0x81 ? payload : Bytes{0x06});
+    };
+    CliResult refused = run(false);
+    EXPECT_EQ(refused.status, cli::EXIT_FAILED);
+    EXPECT_NE(refused.err.find(") answered every request with an error; the page is incomplete.\n"),
+              std::string::npos)
+        << refused.err;
 }
 
 }  // namespace

@@ -28,6 +28,11 @@ TEST(CliJson, EveryEndingIsOneDocumentWhoseErrorSaysWhatWentWrong) {
         {{"--virtual=silent", "info"},
          cli::EXIT_FAILED,
          "The key Orvanta Virtual Key (virtual:0:0) does not answer."},
+        {{"--virtual=busy", "info"},
+         cli::EXIT_FAILED,
+         "The key Orvanta Virtual Key (virtual:0:0) answered every request with an error; the "
+         "page is incomplete."},
+        {{"infos"}, cli::EXIT_USAGE, "Unknown command \"infos\"; did you mean \"info\"?"},
         {{"--virtual=nope", "info"}, cli::EXIT_USAGE, "Unknown virtual key profile \"nope\""},
         {{"--bogus", "info"}, cli::EXIT_USAGE, "The following argument was not expected: --bogus"},
         {{"decode", "cert", "/nonexistent/file"},

@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "cert/fido2_fetch.h"
 #include "cli/exit_codes.h"
 #include "cli_harness.h"
+#include "info/device_context.h"
 #include "mds/metadata_blob.h"
 #include "sim/attestation.h"
 #include "sim/profile.h"
 #include "support/test_pki.h"
+#include "support/virtual_key_setup.h"
+#include "transport/exchange.h"
 
 namespace orvanta::test {
 namespace {
@@ -122,6 +126,32 @@ TEST_F(CliMetadata, NamesTheKeyChecksItsChainAndFailsOnARevokedKey) {
     EXPECT_EQ(refused.status, cli::EXIT_FAILED);
     EXPECT_NE(refused.err.find("signature does not verify"), std::string::npos) << refused.err;
     EXPECT_EQ(refused.out.find("Authenticator"), std::string::npos);
+}
+
+TEST_F(CliMetadata, DecodeOfARevokedOrCompromisedKeysReplyFailsWithTheSameWarning) {
+    // A makeCredential reply recorded from the key the BLOB names.
+    ManualClock clock{1000};
+    VirtualKeySetup setup = makeVirtualKey("full", clock);
+    DeviceContext devices(setup.backend, clock);
+    devices.enumerate();
+    ASSERT_EQ(devices.select(0, 0), 1);
+    Result<CborReply> made = sendCbor(devices.session(), buildMakeCredentialRequest(nullptr));
+    ASSERT_TRUE(made.ok());
+    ASSERT_EQ(made->status, 0);
+    writeFile(tmp.file("mc.bin"), std::string(made->data.begin(), made->data.end()));
+
+    for (const std::string status :
+         {"FIDO_CERTIFIED_L2", "REVOKED", "ATTESTATION_KEY_COMPROMISE"}) {
+        writeFile(tmp.file("blob.jwt"), blobFor(status));
+        CliResult r = runCli({"--mds", tmp.file("blob.jwt"), "--mds-root", tmp.file("root.pem"),
+                              "decode", "makecred", tmp.file("mc.bin")});
+        const bool refused = status != "FIDO_CERTIFIED_L2";
+        EXPECT_EQ(r.status, refused ? cli::EXIT_FAILED : cli::EXIT_DONE) << status << r.err;
+        EXPECT_NE(r.out.find("Certification status  " + status), std::string::npos) << r.out;
+        const std::string warning = "The metadata BLOB reports this key as " + status +
+                                    " since 2024-06-01: its attestation must not be trusted.\n";
+        EXPECT_EQ(r.err.find(warning) != std::string::npos, refused) << r.err;
+    }
 }
 
 }  // namespace

@@ -169,11 +169,19 @@ TEST_F(PinTokenVirtualKeyTest, MalformedKeyAgreementIsACborError) {
     EXPECT_EQ(clientPinRequests().size(), 1u);
 }
 
-TEST_F(PinTokenVirtualKeyTest, SilentKeyEndsInATransportFailure) {
+TEST_F(PinTokenVirtualKeyTest, SilentKeyEndsInATransportFailureABusyOneInItsCode) {
     key->setFault(FaultMode::Silence);
     prompts.enterPin("1234");
     EXPECT_EQ(obtainPinToken(session(), prompts, token), 0xFFFB);
     EXPECT_EQ(prompts.messages, (std::vector<Message>{{"Unknown Error", MessageIcon::Error}}));
+
+    // Another program holds the key: its CTAPHID_ERROR code is the step's status.
+    key = &plug("pin");
+    key->setFault(FaultMode::ClientPinBusy);
+    prompts.messages.clear();
+    prompts.enterPin("1234");
+    EXPECT_EQ(obtainPinToken(session(), prompts, token), 0x06);
+    EXPECT_EQ(prompts.messages, (std::vector<Message>{{"Channel busy.", MessageIcon::Error}}));
 }
 
 }  // namespace

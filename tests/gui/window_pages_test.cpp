@@ -126,5 +126,20 @@ TEST_F(PageClicks, CtrlCAndTheContextMenuCopyValuesRowsAndThePage) {
     EXPECT_EQ(expected.rfind("hardware info\nItem", 0), 0u);
 }
 
+// Another program holds the key while the PIN goes to it: the key's CTAPHID_ERROR code is
+// the PIN step's status, shown in its words.
+using BusyKey = WindowFixture;
+TEST_F(BusyKey, PinStepShowsChannelBusy) {
+    backend->addDevice("pin-busy");
+    openSettled();
+    prompts.okCancelDefault = true;
+    prompts.enterPin("1234");
+    activateRow(FIDO2, 0);
+    EXPECT_EQ(prompts.pinRequests, 1u);
+    EXPECT_EQ(prompts.messages,
+              (std::vector<test::ScriptedPrompts::Message>{{"Channel busy.", MessageIcon::Error}}));
+    EXPECT_EQ(table(FIDO2)->rowCount(), 1);
+}
+
 }  // namespace
 }  // namespace orvanta
