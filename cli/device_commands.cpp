@@ -19,6 +19,7 @@
 #include "common/terminal_text.h"
 #include "info/device_refresh.h"
 #include "info/metadata_rows.h"
+#include "report/status_texts.h"
 #include "transport/device_list.h"
 #include "transport/exchange.h"
 #include "transport/unique_fd.h"
@@ -107,9 +108,7 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
                               std::to_string(choice.udp.replyPort) + ").");
             return EXIT_NO_KEY;
         }
-        const DeviceRecord& key = device.session().device();
-        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
-                          ") does not answer.");
+        fail(context, report::keyDoesNotAnswerText(device.session().device()));
         return EXIT_FAILED;
     }
     report::refreshPages(device, pages, choice.vidText, choice.pidText);
@@ -415,9 +414,7 @@ int showKeyPages(Context& context, KeySession& session, const PageSelection& sel
                     [](const report::PageDefinition* page) { return page->fetch == nullptr; });
     if (refreshedPageShown && session.device.facts().transportFailed) {
         // Rows are missing because the key stopped talking, not because it lacks applets.
-        const DeviceRecord& key = session.device.session().device();
-        fail(context, "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) +
-                          ") stopped answering; the page is incomplete.");
+        fail(context, report::keyStoppedAnsweringText(session.device.session().device()));
         status = EXIT_FAILED;
     }
     for (const report::PageDefinition* page : selection) {
