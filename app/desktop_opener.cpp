@@ -1,16 +1,23 @@
 #include "app/desktop_opener.h"
 
-#include <QDebug>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QProcess>
 
 namespace orvanta {
 
+namespace {
+// What xdg-open said when it found no program; shown with
+// QT_LOGGING_RULES="orvanta.desktop.debug=true".
+Q_LOGGING_CATEGORY(desktopLog, "orvanta.desktop", QtInfoMsg)
+}  // namespace
+
 void openWithXdgOpen(QObject* owner, const QString& path, std::function<void()> noHandler) {
     auto* process = new QProcess(owner);
     process->setProgram(QStringLiteral("xdg-open"));
     process->setArguments({path});
-    // What xdg-open says goes to the debug log, not to the terminal the window came from.
+    // What xdg-open says goes to a debug log that is off by default, not to the terminal
+    // the window came from: the window's own view is the answer to a failure.
     process->setStandardOutputFile(QProcess::nullDevice());
     const QPointer<QObject> guard(owner);
     const bool owned = owner != nullptr;
@@ -22,7 +29,7 @@ void openWithXdgOpen(QObject* owner, const QString& path, std::function<void()> 
     QObject::connect(process, &QProcess::finished, process,
                      [process, fail](int exitCode, QProcess::ExitStatus status) {
                          if (status != QProcess::NormalExit || exitCode != 0) {
-                             qDebug().noquote()
+                             qCDebug(desktopLog).noquote()
                                  << "xdg-open:"
                                  << QString::fromLocal8Bit(process->readAllStandardError());
                              fail();
