@@ -57,8 +57,12 @@ void DeviceWorker::stop() {
     m_inThread.reset();
 }
 
-ForwardedPrompts::ForwardedPrompts(UserPrompts& target, std::function<void()> onTouch)
-    : m_target(target), m_onTouch(std::move(onTouch)), m_context(std::make_unique<QObject>()) {}
+ForwardedPrompts::ForwardedPrompts(UserPrompts& target, std::function<void()> onTouch,
+                                   std::function<void(bool asking)> onPrompt)
+    : m_target(target),
+      m_onTouch(std::move(onTouch)),
+      m_onPrompt(std::move(onPrompt)),
+      m_context(std::make_unique<QObject>()) {}
 
 ForwardedPrompts::~ForwardedPrompts() {
     abandon();
@@ -109,30 +113,42 @@ bool ForwardedPrompts::onWindowThread(const std::function<void()>& call) {
     return state->done;
 }
 
+bool ForwardedPrompts::promptOnWindowThread(const std::function<void()>& call) {
+    return onWindowThread([&] {
+        if (m_onPrompt) {
+            m_onPrompt(true);
+        }
+        call();
+        if (m_onPrompt) {
+            m_onPrompt(false);
+        }
+    });
+}
+
 void ForwardedPrompts::show(const MessageEvent& message) {
-    onWindowThread([&] { m_target.show(message); });
+    promptOnWindowThread([&] { m_target.show(message); });
 }
 
 void ForwardedPrompts::showMessage(const std::string& text, MessageIcon icon) {
-    onWindowThread([&] { m_target.showMessage(text, icon); });
+    promptOnWindowThread([&] { m_target.showMessage(text, icon); });
 }
 
 bool ForwardedPrompts::confirm(Question question) {
     bool ok = false;
-    onWindowThread([&] { ok = m_target.confirm(question); });
+    promptOnWindowThread([&] { ok = m_target.confirm(question); });
     return ok;
 }
 
 bool ForwardedPrompts::askPin(std::string& pin) {
     bool confirmed = false;
-    if (!onWindowThread([&] { confirmed = m_target.askPin(pin); })) {
+    if (!promptOnWindowThread([&] { confirmed = m_target.askPin(pin); })) {
         secureWipe(pin);
     }
     return confirmed;
 }
 
 void ForwardedPrompts::openFile(const std::string& path) {
-    onWindowThread([&] { m_target.openFile(path); });
+    promptOnWindowThread([&] { m_target.openFile(path); });
 }
 
 void ForwardedPrompts::touchNeeded() {

@@ -44,9 +44,11 @@ class DeviceWorker : public QObject {
 class ForwardedPrompts final : public UserPrompts {
   public:
     // target: the window's prompts; onTouch: what the window shows when a key waits for a
-    // touch (on the window's thread, before target's touchNeeded). Made on the window's
-    // thread.
-    ForwardedPrompts(UserPrompts& target, std::function<void()> onTouch);
+    // touch (on the window's thread, before target's touchNeeded); onPrompt: told true before
+    // target shows a question or message and false once it has been answered (on the
+    // window's thread). Made on the window's thread.
+    ForwardedPrompts(UserPrompts& target, std::function<void()> onTouch,
+                     std::function<void(bool asking)> onPrompt = {});
     ~ForwardedPrompts() override;
     ForwardedPrompts(const ForwardedPrompts&) = delete;
     ForwardedPrompts& operator=(const ForwardedPrompts&) = delete;
@@ -66,9 +68,12 @@ class ForwardedPrompts final : public UserPrompts {
     // Runs call on the window's thread and waits until it has run; false when the prompts
     // were abandoned first (call then never runs).
     bool onWindowThread(const std::function<void()>& call);
+    // The same for a question or message, with onPrompt told around it.
+    bool promptOnWindowThread(const std::function<void()>& call);
 
     UserPrompts& m_target;
     std::function<void()> m_onTouch;
+    std::function<void(bool)> m_onPrompt;
     std::unique_ptr<QObject> m_context;  // the window's thread; queued calls die with it
     std::mutex m_mutex;
     std::condition_variable m_answered;

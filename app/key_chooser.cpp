@@ -21,7 +21,7 @@ std::string keyChoiceText(const KeyEntry& key) {
     }
     const std::string& where = key.placeLabel.empty() ? key.path : key.placeLabel;
     const std::string name = key.productName.empty() ? "Security key" : key.productName;
-    return name + " (" + hex4(key.vendorId) + ":" + hex4(key.productId) + ", " + where + ")";
+    return name + " (" + hex4(key.vendorId) + ":" + hex4(key.productId) + "), " + where;
 }
 
 }  // namespace orvanta

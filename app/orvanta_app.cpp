@@ -8,6 +8,7 @@
 #include "app/modal.h"
 #include "app/orvanta_dlg.h"
 #include "app/qt_user_prompts.h"
+#include "app/raise_channel.h"
 #include "app/single_instance.h"
 #include "info/device_context.h"
 #include "transport/hidapi_backend.h"
@@ -73,6 +74,11 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
     // Held until this function returns, which is when the program ends.
     InstanceLock lock;
     if (lock.acquire(m_lockDirectory) == InstanceLock::Result::HeldElsewhere) {
+        // The window of this display comes to the front; the message is for when it cannot
+        // (it runs on another display, or does not answer).
+        if (askRunningWindowToRaise(raiseChannelPath(m_lockDirectory))) {
+            return 0;
+        }
         QtUserPrompts windowless;
         UserPrompts& prompts = m_prompts != nullptr ? *m_prompts : windowless;
         prompts.showMessage(ALREADY_RUNNING_TEXT, MessageIcon::Information);
@@ -96,6 +102,14 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
     if (listsCards(choice)) {
         dialog.watchCards();
     }
+    RaiseListener raiser(raiseChannelPath(m_lockDirectory));
+    QObject::connect(&raiser, &RaiseListener::raiseRequested, &dialog, [&dialog] {
+        dialog.setWindowState(dialog.windowState() & ~Qt::WindowMinimized);
+        dialog.show();
+        dialog.raise();
+        dialog.activateWindow();
+    });
+    raiser.listen();
     m_ranMainWindow = true;
     execModal(dialog);  // OK or Cancel: the program ends either way
     return 0;

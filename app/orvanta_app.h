@@ -24,8 +24,9 @@ class COrvantaApp {
     explicit COrvantaApp(UserPrompts* prompts = nullptr, std::string lockDirectory = std::string(),
                          std::shared_ptr<HidBackend> backend = nullptr, Clock* clock = nullptr);
 
-    // Runs the program; returns the process exit status. A second instance shows
-    // ALREADY_RUNNING_TEXT and returns 0 without a window.
+    // Runs the program; returns the process exit status. A second instance brings the
+    // running window of its display to the front, or shows ALREADY_RUNNING_TEXT when it
+    // cannot, and returns 0 without a window.
     int InitInstance(const AppOptions& options);
     // Whether the last InitInstance got as far as the main window.
     bool ranMainWindow() const { return m_ranMainWindow; }

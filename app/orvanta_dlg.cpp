@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/about_dlg.h"
 #include "app/app_icon.h"
@@ -28,6 +29,7 @@
 #include "info/metadata_rows.h"
 #include "report/page_report.h"
 #include "report/pages.h"
+#include "report/status_texts.h"
 #include "transport/card_watcher.h"
 #include "transport/exchange.h"
 
@@ -63,7 +65,12 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     }
     m_prompts = prompts;
     m_workerPrompts = std::make_unique<ForwardedPrompts>(
-        *m_prompts, [this] { showStatus(QString::fromUtf8(TOUCH_TEXT), true); });
+        *m_prompts,
+        [this] {
+            m_answerWait->stop();  // the wait is the user's now
+            showStatus(QString::fromUtf8(TOUCH_TEXT), true);
+        },
+        [this](bool asking) { onJobPrompt(asking); });
     m_worker = std::make_unique<DeviceWorker>();
     // Cancel and closing the window end the exchange that runs (a waiting key is sent
     // CTAPHID_CANCEL).
@@ -153,6 +160,7 @@ void COrvantaDlg::buildStatusLineAndHint() {
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLabel = new QLabel(m_statusLine);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_statusLabel->setTextFormat(Qt::PlainText);  // it names keys as they name themselves
     m_cancelButton = new QPushButton(QStringLiteral("Cancel"), m_statusLine);
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
     auto* statusLayout = new QHBoxLayout(m_statusLine);
@@ -181,6 +189,16 @@ void COrvantaDlg::buildSettleTimer() {
     m_settle->setInterval(static_cast<int>(DEVICE_SETTLE_MS));
     connect(m_settle, &QTimer::timeout, this,
             [this] { ShowDeviceInfo(m_settleEvent.vendorId, m_settleEvent.productId); });
+
+    m_answerWait = new QTimer(this);
+    m_answerWait->setObjectName(QStringLiteral("answerTimer"));
+    m_answerWait->setSingleShot(true);
+    m_answerWait->setInterval(KEY_SILENT_NOTICE_MS);
+    connect(m_answerWait, &QTimer::timeout, this, [this] {
+        if (isBusy()) {
+            showStatus(QString::fromUtf8(KEY_SILENT_TEXT), true);
+        }
+    });
 }
 
 COrvantaDlg::~COrvantaDlg() {
@@ -223,12 +241,19 @@ bool COrvantaDlg::runDeviceJob(Job job) {
         return false;
     }
     m_fetchResult.reset();
+    m_fetchEnd.clear();
     return startJob(
-        [this, job = std::move(job)] { m_fetchResult = job(m_devices, *m_workerPrompts); },
+        [this, job = std::move(job)] {
+            m_fetchResult = job(m_devices, *m_workerPrompts);
+            if (m_fetchResult) {
+                m_fetchEnd = report::fetchEndText(*m_fetchResult, m_devices.session().device());
+            }
+        },
         [this] {
-            // A cancel is no failure: no message, the status line says so.
-            if (m_fetchResult && m_fetchResult->cancelled()) {
-                showStatus(QString::fromUtf8(FETCH_CANCELLED_TEXT), false);
+            // Whatever a fetch showed or asked, the status line says why it showed no
+            // certificates (a cancel included, which shows no message).
+            if (!m_fetchEnd.empty()) {
+                showStatus(m_fetchEnd, false);
             }
         });
 }
@@ -238,6 +263,7 @@ bool COrvantaDlg::startJob(std::function<void()> job, std::function<void()> done
     m_statusLine->hide();
     m_cancelButton->setEnabled(true);
     const bool started = m_worker->run(std::move(job), [this, done = std::move(done)] {
+        m_answerWait->stop();
         m_statusLine->hide();
         if (done) {
             done();
@@ -245,8 +271,20 @@ bool COrvantaDlg::startJob(std::function<void()> job, std::function<void()> done
         showMetadataWarning();
         jobEnded();
     });
+    if (started) {
+        m_answerWait->start();
+    }
     updateActions();
     return started;
+}
+
+void COrvantaDlg::onJobPrompt(bool asking) {
+    // While a question is up the job waits for the user; the key's wait starts again after.
+    if (asking) {
+        m_answerWait->stop();
+    } else if (isBusy()) {
+        m_answerWait->start();
+    }
 }
 
 void COrvantaDlg::showMetadataWarning() {
@@ -290,6 +328,12 @@ void COrvantaDlg::ShowDeviceInfo(const std::string& vidText, const std::string& 
             outcome.canWink = session.initFacts() &&
                               (session.initFacts()->capabilities & CTAPHID_CAPABILITY_WINK) != 0;
             outcome.openFailures = m_devices.devices().openFailures;
+            const DeviceContext::Facts& facts = m_devices.facts();
+            if (session.present() && facts.transportFailed) {
+                // Without an INIT reply the key never said a word.
+                outcome.problem = facts.init ? report::keyStoppedAnsweringText(session.device())
+                                             : report::keyDoesNotAnswerText(session.device());
+            }
             m_outcome = std::move(outcome);
         },
         [this] { applyRefresh(); });
@@ -299,9 +343,12 @@ void COrvantaDlg::applyRefresh() {
     m_keys = std::move(m_outcome.keys);
     m_keyShown = !m_outcome.shownPath.empty();
     m_canWink = m_outcome.canWink;
-    if (!m_pendingRefresh) {
-        // A choice made while this refresh ran is still to be shown.
-        m_chosenPath = m_outcome.shownPath;
+    // Only a key chosen in the chooser is kept over device events, and only while it is listed;
+    // else each event shows the key it names.
+    if (!m_pendingRefresh &&
+        std::none_of(m_keys.begin(), m_keys.end(),
+                     [this](const KeyEntry& key) { return key.path == m_chosenPath; })) {
+        m_chosenPath.clear();
     }
     m_chooser->clear();
     for (size_t i = 0; i < m_keys.size(); ++i) {
@@ -316,6 +363,12 @@ void COrvantaDlg::applyRefresh() {
     m_hint->setText(QString::fromStdString(hint));
     m_hint->setToolTip(QString::fromStdString(hint));
     m_hint->setVisible(!hint.empty());
+
+    if (!m_outcome.problem.empty()) {
+        showStatus(m_outcome.problem, false);
+    } else if (m_keys.empty() && m_outcome.openFailures.empty()) {
+        showStatus(QString::fromUtf8(NO_KEY_TEXT), false);
+    }
 }
 
 void COrvantaDlg::chooseKey(int index) {
@@ -369,8 +422,7 @@ bool COrvantaDlg::saveReport(const QString& path, ReportFormat format, QString* 
         std::optional<std::string> problem;
         if (m_devices.facts().transportFailed) {
             // As the command line says it: rows are missing because the key stopped talking.
-            problem = "The key " + terminalSafe(device.productName) + " (" +
-                      terminalSafe(device.path) + ") stopped answering; the page is incomplete.";
+            problem = report::keyStoppedAnsweringText(device);
         }
         text = report::reportJson(pages, problem);
     } else {

@@ -3,8 +3,10 @@
 // entry, the report, the hint for keys that cannot be opened, and the refresh after every USB
 // arrival or removal. Every exchange with a key runs on the window's device worker, so the
 // window keeps answering while a key waits for a touch; a line below the tabs then says so
-// and offers Cancel. With several keys attached (cards in PC/SC readers among them), a
-// chooser above the tabs picks the one the pages show.
+// and offers Cancel. The same line says when a key is slow to answer or does not answer,
+// why a fetch ended without certificates, and that no key is attached. With several keys
+// attached (cards in PC/SC readers among them), a chooser above the tabs picks the one the
+// pages show.
 
 #include <QDialog>
 #include <atomic>
@@ -37,7 +39,11 @@ class UdevMonitor;
 
 inline constexpr const char* TOUCH_TEXT = "Touch your security key…";
 inline constexpr const char* IDENTIFY_FAILED_TEXT = "The key did not answer the identify request.";
-inline constexpr const char* FETCH_CANCELLED_TEXT = "The fetch was cancelled.";
+inline constexpr const char* KEY_SILENT_TEXT = "The key does not answer yet; waiting for it…";
+inline constexpr const char* NO_KEY_TEXT = "No security key found: plug one in";
+// How long device work may go without a touch asked for or a question shown before the
+// status line says the key does not answer yet: a key answers within milliseconds.
+inline constexpr int KEY_SILENT_NOTICE_MS = 1500;
 
 enum class ReportFormat { Text, Json };
 
@@ -83,6 +89,8 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QLabel* statusLabel() const { return m_statusLabel; }
     QPushButton* cancelButton() const { return m_cancelButton; }
     QTimer* settleTimer() const { return m_settle; }
+    // Runs while device work waits for the key (not for the user).
+    QTimer* answerTimer() const { return m_answerWait; }
     // The models; read them only while the window is not busy.
     Pages pages() { return m_models.pages(); }
     DeviceContext& devices() { return m_devices; }
@@ -112,6 +120,11 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     void chooseKey(int index);
     void identify();
     void showStatus(const QString& text, bool cancellable);
+    void showStatus(const std::string& text, bool cancellable) {
+        showStatus(QString::fromStdString(text), cancellable);
+    }
+    // A prompt of the running job opens (asking) or has been answered.
+    void onJobPrompt(bool asking);
     void updateActions();
 
     DeviceContext& m_devices;
@@ -132,14 +145,16 @@ class COrvantaDlg : public QDialog, private DeviceWork {
         std::string shownPath;  // empty: no key shown
         bool canWink = false;
         std::vector<OpenFailure> openFailures;
+        std::string problem;  // the shown key does not answer, or stopped answering
     };
     RefreshOutcome m_outcome;
     std::vector<KeyEntry> m_keys;
-    std::string m_chosenPath;
+    std::string m_chosenPath;  // the key chosen in the chooser; empty: none chosen
     bool m_keyShown = false;
     bool m_canWink = false;
     bool m_winkAnswered = false;
     std::optional<FetchResult> m_fetchResult;  // of the last row job
+    std::string m_fetchEnd;                    // why it showed no certificates
     std::optional<std::pair<std::string, std::string>> m_pendingRefresh;
     DeviceEvent m_settleEvent;
 
@@ -155,6 +170,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QAction* m_about = nullptr;
     QAction* m_saveReport = nullptr;
     QTimer* m_settle = nullptr;
+    QTimer* m_answerWait = nullptr;
     UdevMonitor* m_monitor = nullptr;
     std::unique_ptr<CardWatcher> m_cardWatcher;
 };

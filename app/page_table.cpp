@@ -16,21 +16,23 @@
 
 namespace orvanta {
 
-PageTable::PageTable(PageModel& model, std::string title, int itemWidth, int valueWidth,
-                     QWidget* parent)
+PageTable::PageTable(PageModel& model, std::string title, int itemWidth, QWidget* parent)
     : QWidget(parent),
       m_model(model),
       m_title(std::move(title)),
-      m_list(new QTableWidget(0, 2, this)) {
+      m_list(new QTableWidget(0, 2, this)),
+      m_itemWidth(itemWidth) {
     m_list->setObjectName(QStringLiteral("list"));
     m_list->setHorizontalHeaderLabels({QStringLiteral("Item"), QStringLiteral("Value")});
     m_list->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_list->horizontalHeader()->setHighlightSections(false);
     m_list->setColumnWidth(0, itemWidth);
-    m_list->setColumnWidth(1, valueWidth);
-    // A wider window widens the values, which are what gets cut.
-    m_list->horizontalHeader()->setStretchLastSection(true);
+    // The values take what the labels leave, so a wider window widens them; a value column
+    // wider than the table would scroll the labels away (Ctrl+End goes to the last column).
+    m_list->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Interactive);
+    m_list->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->verticalHeader()->hide();
     m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
     m_list->setShowGrid(true);
@@ -104,6 +106,15 @@ void PageTable::show(std::vector<Row> rows) {
             m_list->setItem(i, column, item);
         }
     }
+    fitItemColumn();
+}
+
+void PageTable::fitItemColumn() {
+    // The view's hint looks at rows out of sight too (a thousand; a page has far fewer).
+    const QAbstractItemView& view = *m_list;
+    const int longest =
+        std::max(view.sizeHintForColumn(0), m_list->horizontalHeader()->sectionSizeHint(0));
+    m_list->setColumnWidth(0, std::max(m_itemWidth, longest));
 }
 
 QString PageTable::valueText() const {

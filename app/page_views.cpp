@@ -2,13 +2,9 @@
 
 namespace orvanta {
 
-namespace {
-constexpr int VALUE_WIDTH = 500;
-}  // namespace
-
 PageTab::PageTab(const report::PageDefinition& page, const Pages& pages, DeviceWork& work,
                  QWidget* parent)
-    : PageTable(page.model(pages), page.title, page.labelWidth, VALUE_WIDTH, parent),
+    : PageTable(page.model(pages), page.title, page.labelWidth, parent),
       m_page(page),
       m_pages(pages),
       m_work(work) {

@@ -1,8 +1,8 @@
 #include "app/qt_user_prompts.h"
 
-#include <QDesktopServices>
-#include <QUrl>
+#include <QPointer>
 
+#include "app/certificate_view.h"
 #include "app/dialog_pin.h"
 #include "app/modal.h"
 #include "cert/prompt_texts.h"
@@ -21,6 +21,15 @@ QMessageBox::Icon messageBoxIcon(MessageIcon icon) {
             return QMessageBox::Information;
     }
     return QMessageBox::NoIcon;
+}
+
+QtUserPrompts::QtUserPrompts(QWidget* parent, DesktopOpener opener)
+    : parent_(parent), opener_(std::move(opener)) {
+    if (!opener_) {
+        opener_ = [parent](const QString& path, std::function<void()> noHandler) {
+            openWithXdgOpen(parent, path, std::move(noHandler));
+        };
+    }
 }
 
 void QtUserPrompts::show(const MessageEvent& message) {
@@ -54,7 +63,15 @@ bool QtUserPrompts::askPin(std::string& pin) {
 }
 
 void QtUserPrompts::openFile(const std::string& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+    const QString file = QString::fromStdString(path);
+    // Without a certificate viewer on the desktop the certificate would not be seen at all.
+    const QPointer<QWidget> parent = parent_;
+    const bool owned = parent_ != nullptr;
+    opener_(file, [parent, owned, file] {
+        if (!owned || !parent.isNull()) {
+            showCertificateView(file, parent.data());
+        }
+    });
 }
 
 }  // namespace orvanta

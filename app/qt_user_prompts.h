@@ -1,9 +1,11 @@
 #pragma once
 // The window's side of every question and message of the core: message boxes captioned
-// "Orvanta", the PIN dialog and the desktop's file handler.
+// "Orvanta", the PIN dialog and the desktop's file handler (the window's own certificate view
+// where the desktop has none).
 
 #include <QMessageBox>
 
+#include "app/desktop_opener.h"
 #include "ctap/user_prompts.h"
 
 namespace orvanta {
@@ -14,7 +16,8 @@ QMessageBox::Icon messageBoxIcon(MessageIcon icon);
 
 class QtUserPrompts final : public UserPrompts {
   public:
-    explicit QtUserPrompts(QWidget* parent = nullptr) : parent_(parent) {}
+    // opener: how a file goes to the desktop (xdg-open unless given).
+    explicit QtUserPrompts(QWidget* parent = nullptr, DesktopOpener opener = {});
 
     void show(const MessageEvent& message) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
@@ -24,6 +27,7 @@ class QtUserPrompts final : public UserPrompts {
 
   private:
     QWidget* parent_;
+    DesktopOpener opener_;
 };
 
 }  // namespace orvanta

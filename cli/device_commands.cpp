@@ -19,6 +19,7 @@
 #include "common/hex_text.h"
 #include "common/terminal_text.h"
 #include "info/device_refresh.h"
+#include "report/status_texts.h"
 #include "transport/device_list.h"
 #include "transport/exchange.h"
 #include "transport/unique_fd.h"
@@ -83,11 +84,6 @@ bool keyAnswers(DeviceSession& session) {
            std::equal(reply->begin(), reply->end(), std::begin(ping));
 }
 
-// "The key PRODUCT (PATH)", as the command line names the key it talks to.
-std::string keyName(const DeviceRecord& key) {
-    return "The key " + terminalSafe(key.productName) + " (" + terminalSafe(key.path) + ")";
-}
-
 // Chooses the key and fills the pages as the window does at start.
 int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
             const Pages& pages) {
@@ -115,7 +111,7 @@ int openKey(Context& context, const DeviceChoice& choice, DeviceContext& device,
                               std::to_string(choice.udp.replyPort) + ").");
             return EXIT_NO_KEY;
         }
-        fail(context, keyName(device.session().device()) + " does not answer.");
+        fail(context, report::keyDoesNotAnswerText(device.session().device()));
         return EXIT_FAILED;
     }
     report::refreshPages(device, pages, choice.vidText, choice.pidText);
@@ -423,10 +419,9 @@ int showKeyPages(Context& context, KeySession& session, const PageSelection& sel
     // applets.
     const DeviceContext::Facts& facts = session.device.facts();
     if (refreshedPageShown && (facts.transportFailed || facts.everyRequestRefused)) {
-        fail(context, keyName(session.device.session().device()) +
-                          (facts.transportFailed
-                               ? " stopped answering; the page is incomplete."
-                               : " answered every request with an error; the page is incomplete."));
+        const DeviceRecord& key = session.device.session().device();
+        fail(context, facts.transportFailed ? report::keyStoppedAnsweringText(key)
+                                            : report::keyRefusedEveryRequestText(key));
         status = EXIT_FAILED;
     }
     for (const report::PageDefinition* page : selection) {

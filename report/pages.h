@@ -26,7 +26,7 @@ struct PageDefinition {
     const char* help;
     // The tab's title and the report's title line.
     const char* title;
-    // The width of the window's Item column, in pixels.
+    // The least width of the window's Item column, in pixels (its longest label may need more).
     int labelWidth;
     PageModel& (*model)(const Pages& pages);
     // Empties the page, as before a refresh or when the window first shows it.

@@ -110,8 +110,9 @@ std::vector<HidInterfaceInfo> VirtualBackend::enumerate() {
             info.releaseNumber = p.releaseNumber;
             info.productString = p.productString;
             info.transport = TransportKind::Virtual;
-            // Virtual keys share name and IDs; their plug-in order tells them apart.
-            info.placeLabel = "virtual " + std::to_string(d->serial() + 1);
+            // Virtual keys share name and IDs; their plug-in order and profile tell them
+            // apart ("virtual 2 (pin)").
+            info.placeLabel = "virtual " + std::to_string(d->serial() + 1) + " (" + p.name + ")";
             if (c == fido) {
                 info.usagePage = FIDO_USAGE_PAGE;
                 info.usage = FIDO_USAGE;

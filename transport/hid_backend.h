@@ -43,7 +43,7 @@ struct HidInterfaceInfo {
     uint16_t usage = 0;
     // A card's IDs and release number are 0 and its productString names the reader.
     TransportKind transport = TransportKind::Usb;
-    // Where the key is, in a few words for a chooser ("virtual 2", "UDP"); empty: the path.
+    // Where the key is, in a few words for a chooser ("virtual 2 (pin)", "UDP"); else empty.
     std::string placeLabel;
 
     bool hasUsbIdentity() const { return orvanta::hasUsbIdentity(transport); }

@@ -60,7 +60,8 @@ TEST_F(CardsInTheWindow, AnInsertedCardJoinsTheChooserWithItsPagesAndLeavesWhenR
                                 CARD_EVENT_LIMIT_MS))
         << "the card did not reach the chooser";
     EXPECT_TRUE(dlg.keyChooserRow()->isVisibleTo(&dlg));
-    EXPECT_EQ(chooser->itemText(0), QStringLiteral("Orvanta Virtual Key (1209:0001, virtual 1)"));
+    EXPECT_EQ(chooser->itemText(0),
+              QStringLiteral("Orvanta Virtual Key (1209:0001), virtual 1 (full)"));
     EXPECT_EQ(chooser->itemText(1), QStringLiteral("Security key (card in ") + readerName + ')');
     EXPECT_EQ(chooser->currentIndex(), 0);  // the key shown before stays shown
 

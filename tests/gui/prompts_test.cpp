@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 
+#include "app/certificate_view.h"
 #include "app/dialog_pin.h"
 #include "app/qt_user_prompts.h"
 #include "gui/modal_hook.h"
+#include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace orvanta {
 namespace {
@@ -129,6 +135,78 @@ TEST(QtPrompts, AskPinConfirmedEmptyIsStillConfirmed) {
     std::string pin;
     EXPECT_TRUE(prompts.askPin(pin));
     EXPECT_TRUE(pin.empty());
+}
+
+// What the openssl command prints for the certificate file with these options.
+QString opensslOutput(const std::string& file, const QStringList& options) {
+    QProcess openssl;
+    openssl.start(
+        QStringLiteral("openssl"),
+        QStringList{QStringLiteral("x509"), QStringLiteral("-inform"), QStringLiteral("DER"),
+                    QStringLiteral("-in"), QString::fromStdString(file)} +
+            options);
+    if (!openssl.waitForFinished(10000) || openssl.exitCode() != 0) {
+        return {};
+    }
+    return QString::fromUtf8(openssl.readAllStandardOutput());
+}
+
+TEST(QtPrompts, CertificateGoesToTheDesktopAndToTheOwnViewWhenTheDesktopHasNone) {
+    test::TempDir dir;
+    const std::string file = dir.file("f1d0test.cer");
+    {
+        const test::P256TestKey key(7);
+        test::CertificateRequest request;
+        request.subject.back().second = "Schlüssel, \"7\"";  // escaped as openssl does
+        const std::vector<uint8_t> der = test::makeCertificate(request, key, key);
+        std::FILE* out = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(std::fwrite(der.data(), 1, der.size(), out), der.size());
+        std::fclose(out);
+    }
+    QWidget window;
+    QStringList handed;
+    bool desktopHasViewer = true;
+    QtUserPrompts prompts(&window, [&](const QString& path, std::function<void()> noHandler) {
+        handed << path;
+        if (!desktopHasViewer) {
+            noHandler();
+        }
+    });
+
+    prompts.openFile(file);
+    EXPECT_EQ(handed, QStringList{QString::fromStdString(file)});
+    EXPECT_EQ(window.findChild<CertificateView*>(), nullptr);
+
+    desktopHasViewer = false;
+    prompts.openFile(file);
+    EXPECT_EQ(handed.size(), 2);
+    auto* view = window.findChild<CertificateView*>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isVisible());
+    const QString text = opensslOutput(file, {QStringLiteral("-noout"), QStringLiteral("-text")});
+    ASSERT_FALSE(text.isEmpty()) << "openssl x509 did not run";
+    EXPECT_EQ(view->textView()->toPlainText().toStdString(), text.toStdString());
+    EXPECT_TRUE(view->textView()->isReadOnly());
+
+    // Save As, in the form the name asks for.
+    const std::string pem = dir.file("saved.pem");
+    ScopedModalHook hook([&](QDialog& dialog) {
+        auto* chooser = qobject_cast<QFileDialog*>(&dialog);
+        EXPECT_NE(chooser, nullptr);
+        if (chooser == nullptr) {
+            return static_cast<int>(QDialog::Rejected);
+        }
+        EXPECT_EQ(chooser->acceptMode(), QFileDialog::AcceptSave);
+        chooser->selectFile(QString::fromStdString(pem));
+        return static_cast<int>(QDialog::Accepted);
+    });
+    view->findChild<QPushButton*>(QStringLiteral("saveAsButton"))->click();
+    const std::vector<uint8_t> saved = test::TempDir::read(pem);
+    EXPECT_EQ(std::string(saved.begin(), saved.end()), opensslOutput(file, {}).toStdString());
+    EXPECT_TRUE(view->saveAs(QString::fromStdString(dir.file("copy.cer"))));
+    EXPECT_EQ(test::TempDir::read(dir.file("copy.cer")), test::TempDir::read(file));
+    view->close();
 }
 
 }  // namespace

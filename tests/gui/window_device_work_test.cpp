@@ -109,6 +109,53 @@ TEST_F(DeviceWork, SilentKeyDoesNotKeepTheWindowFromShowing) {
     EXPECT_EQ(cell(HARDWARE, 0, 0), QStringLiteral("Device name"));
 }
 
+TEST_F(DeviceWork, SilentKeyIsNamedOnTheStatusLineWhileWaitingAndAtTheEnd) {
+    backend->addDevice("silent");
+    clock.hold();  // the refresh waits for the key's answer until released
+    open().show();
+    ASSERT_TRUE(test::waitUntil([this] { return clock.sleeperHeld(); }));
+    EXPECT_FALSE(window->statusLine()->isVisible());  // a key may take a moment
+    fireTimer(window->answerTimer());
+    EXPECT_TRUE(window->statusLine()->isVisible());
+    EXPECT_EQ(window->statusLabel()->text(), QString::fromUtf8(KEY_SILENT_TEXT));
+    EXPECT_TRUE(window->cancelButton()->isVisible());
+
+    clock.release();
+    ASSERT_TRUE(settle());
+    const QString silent =
+        QStringLiteral("The key Orvanta Virtual Key (virtual:0:0) does not answer.");
+    EXPECT_TRUE(window->statusLine()->isVisible());
+    EXPECT_EQ(window->statusLabel()->text(), silent);
+    EXPECT_FALSE(window->cancelButton()->isVisible());
+
+    // A fetch on it ends with the same line, after its question.
+    prompts.okCancelDefault = true;
+    activateRow(FIDO2, 0);
+    EXPECT_EQ(window->statusLabel()->text(), silent);
+    EXPECT_TRUE(window->statusLine()->isVisible());
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(DeviceWork, FetchWithoutCertificatesSaysWhyAndAPromptHoldsTheWaitNotice) {
+    backend->addDevice("pin");
+    openSettled().show();
+    prompts.okCancelDefault = true;
+    prompts.pinDefault = "9999";
+    // The PIN dialog is the user's time, not the key's: the notice waits while it is open.
+    bool timerRanDuringPin = true;
+    prompts.onPin = [this, &timerRanDuringPin] {
+        timerRanDuringPin = window->answerTimer()->isActive();
+    };
+    activateRow(FIDO2, 0);
+    EXPECT_FALSE(timerRanDuringPin);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text, "PIN Invalid.");
+    EXPECT_TRUE(window->statusLine()->isVisible());
+    EXPECT_EQ(window->statusLabel()->text(),
+              QStringLiteral("The fetch ended without certificates: PIN Invalid."));
+    EXPECT_FALSE(window->answerTimer()->isActive());
+}
+
 TEST_F(DeviceWork, DeviceEventDuringAFetchIsHandledAfterIt) {
     backend->addDevice("slow-touch");
     openSettled();

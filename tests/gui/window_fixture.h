@@ -93,8 +93,8 @@ class TimedVirtualBackend : public VirtualBackend {
     Clock& clock_;
 };
 
-// Scripted prompts that also run a hook when a key waits for a touch (on the window's
-// thread, while the worker waits for the notice to be taken).
+// Scripted prompts that also run a hook when a key waits for a touch, and one when the PIN
+// is asked for (on the window's thread, while the worker waits for the answer).
 class TouchPrompts : public ScriptedPrompts {
   public:
     void touchNeeded() override {
@@ -103,7 +103,14 @@ class TouchPrompts : public ScriptedPrompts {
             onTouch();
         }
     }
+    bool askPin(std::string& pin) override {
+        if (onPin) {
+            onPin();
+        }
+        return ScriptedPrompts::askPin(pin);
+    }
     std::function<void()> onTouch;
+    std::function<void()> onPin;
 };
 
 // How many requests with this CTAPHID command the key received.
@@ -162,12 +169,16 @@ class WindowFixture : public ::testing::Test {
     // The wait after a device event, without waiting it out: it runs with its full length,
     // then fires at once.
     void fireSettleTimer() {
-        QTimer* timer = window->settleTimer();
+        ASSERT_EQ(window->settleTimer()->interval(), static_cast<int>(DEVICE_SETTLE_MS));
+        fireTimer(window->settleTimer());
+    }
+    // A running timer of the window fires now; its length stays for its next start.
+    static void fireTimer(QTimer* timer) {
         ASSERT_TRUE(timer->isActive());
-        ASSERT_EQ(timer->interval(), static_cast<int>(DEVICE_SETTLE_MS));
+        const int interval = timer->interval();
         timer->setInterval(0);  // restarts the running timer
         ASSERT_TRUE(waitUntil([timer] { return !timer->isActive(); }));
-        timer->setInterval(static_cast<int>(DEVICE_SETTLE_MS));
+        timer->setInterval(interval);
     }
     PageTable* page(int tab) const { return qobject_cast<PageTable*>(window->tabs()->widget(tab)); }
     QTableWidget* table(int tab) const {

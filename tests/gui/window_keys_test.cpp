@@ -39,8 +39,11 @@ TEST_F(SeveralKeys, ChooserListsTheKeysAndChoosingSwitchesAllThreePages) {
     QComboBox* chooser = dlg.keyChooser();
     EXPECT_TRUE(dlg.keyChooserRow()->isVisible());
     ASSERT_EQ(chooser->count(), 2);
-    EXPECT_EQ(chooser->itemText(0), QStringLiteral("Orvanta Virtual Key (1209:0001, virtual 1)"));
-    EXPECT_EQ(chooser->itemText(1), QStringLiteral("Orvanta Virtual Key (1209:0001, virtual 2)"));
+    // Keys of one product tell apart by where they are, virtual keys also by their profile.
+    EXPECT_EQ(chooser->itemText(0),
+              QStringLiteral("Orvanta Virtual Key (1209:0001), virtual 1 (full)"));
+    EXPECT_EQ(chooser->itemText(1),
+              QStringLiteral("Orvanta Virtual Key (1209:0001), virtual 2 (pin)"));
     EXPECT_EQ(chooser->currentIndex(), 0);
     EXPECT_EQ(shownPath(), "virtual:0:0");
     const std::vector<std::string> firstKey = hardwareRows();
@@ -95,13 +98,28 @@ TEST_F(SeveralKeys, HotPlugKeepsTheChosenKeyWhilePresent) {
     ASSERT_EQ(chooser->count(), 2);
     // The event's IDs decide, as with one key: both keys have them, the later one is shown.
     EXPECT_EQ(shownPath(), "virtual:2:0");
-    EXPECT_TRUE(chooser->currentText().endsWith(QStringLiteral("virtual 3)")));
+    EXPECT_TRUE(chooser->currentText().endsWith(QStringLiteral("virtual 3 (default)")));
 
     backend->removeDevice(0);  // one key left: the window as with one key
     plugEvent(DeviceChange::RemoveComplete);
     EXPECT_FALSE(dlg.keyChooserRow()->isVisibleTo(&dlg));
     EXPECT_EQ(shownPath(), "virtual:2:0");
     EXPECT_GT(table(HARDWARE)->rowCount(), 4);
+}
+
+TEST_F(SeveralKeys, ArrivingKeyIsShownWhenNoneWasChosen) {
+    Profile other = profileByName("default");
+    other.vendorId = 0x1050;
+    other.productId = 0x0407;
+    backend->addDevice(other);
+    COrvantaDlg& dlg = openSettled();
+    ASSERT_EQ(cell(HARDWARE, 1, 1), QStringLiteral("1050"));
+
+    backend->addDevice("default");  // 1209:0001 arrives; its event carries those IDs
+    plugEvent(DeviceChange::Arrival);
+    EXPECT_EQ(shownPath(), "virtual:1:0");
+    EXPECT_EQ(cell(HARDWARE, 1, 1), QStringLiteral("1209"));
+    EXPECT_EQ(dlg.keyChooser()->currentIndex(), 1);
 }
 
 TEST_F(SeveralKeys, IdentifySendsWinkToTheChosenKey) {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -60,29 +61,50 @@ TEST_F(WindowFixture, SwitchingTabsShowsOnlyTheChosenPage) {
     dlg.hide();
 }
 
-TEST_F(WindowFixture, PagesAreTwoColumnTablesWithTheirWidths) {
+TEST_F(WindowFixture, PagesAreTwoColumnTablesWhoseLabelsStayWhole) {
+    backend->addDevice("default");
     COrvantaDlg& dlg = openSettled();
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    const int itemWidths[] = {150, 120, 120};
+    prompts.okCancelDefault = true;
+    activateRow(FIDO2, 0);  // the certificate rows, with labels of their own
+    const int designWidths[] = {150, 120, 120};
     for (int tab = 0; tab < 3; ++tab) {
+        SCOPED_TRACE(tab);
         dlg.tabs()->setCurrentIndex(tab);
         QTableWidget* list = table(tab);
         ASSERT_NE(list, nullptr);
         ASSERT_EQ(list->columnCount(), 2);
         EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QStringLiteral("Item"));
         EXPECT_EQ(list->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
-        EXPECT_EQ(list->columnWidth(0), itemWidths[tab]);
-        // The value column fills the rest of the table, and is at least its design width.
-        EXPECT_EQ(list->columnWidth(1),
-                  std::max(500, list->viewport()->width() - list->columnWidth(0)));
+        // The Item column holds its longest label (and is never narrower than designed).
+        int longest = 0;
+        for (int row = 0; row < list->rowCount(); ++row) {
+            longest = std::max(longest, list->fontMetrics().horizontalAdvance(cell(tab, row, 0)));
+        }
+        EXPECT_GT(list->columnWidth(0), longest);
+        EXPECT_GE(list->columnWidth(0), designWidths[tab]);
+        // The Value column takes the rest; long values are cut, nothing scrolls sideways.
+        EXPECT_EQ(list->columnWidth(0) + list->columnWidth(1), list->viewport()->width());
+        EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
         EXPECT_TRUE(list->showGrid());
         EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
         EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     }
-    // A wider window widens the values only, up to the table's edge.
     QTableWidget* hardware = table(HARDWARE);
     dlg.tabs()->setCurrentIndex(HARDWARE);
+    EXPECT_GE(rowWithLabel(HARDWARE, QStringLiteral("Fingerprint Module Version")), 0);
+    EXPECT_GT(hardware->columnWidth(0), designWidths[HARDWARE]);
+
+    // Ctrl+End goes to the last row with the labels still in view.
+    hardware->setFocus();
+    QTest::keyClick(hardware, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(hardware->currentRow(), hardware->rowCount() - 1);
+    EXPECT_EQ(hardware->horizontalScrollBar()->value(), 0);
+    EXPECT_EQ(hardware->columnViewportPosition(0), 0);
+
+    // A wider window widens the values only, up to the table's edge.
+    const int labels = hardware->columnWidth(0);
     const int before = hardware->columnWidth(1);
     dlg.resize(dlg.width() + 300, dlg.height());
     ASSERT_TRUE(test::waitUntil([&] {
@@ -90,7 +112,7 @@ TEST_F(WindowFixture, PagesAreTwoColumnTablesWithTheirWidths) {
     })) << hardware->columnWidth(1)
         << " in " << hardware->viewport()->width();
     EXPECT_GT(hardware->columnWidth(1), before);
-    EXPECT_EQ(hardware->columnWidth(0), 150);
+    EXPECT_EQ(hardware->columnWidth(0), labels);
     dlg.hide();
 }
 
@@ -129,11 +151,28 @@ TEST_F(WindowFixture, VirtualKeyRowsAreShownOnTheHardwarePage) {
     EXPECT_FALSE(dlg.statusLine()->isVisibleTo(&dlg));
 }
 
-TEST_F(WindowFixture, NoKeyLeavesAllThreePagesEmpty) {
-    openSettled();
+TEST_F(WindowFixture, NoKeyLeavesAllThreePagesEmptyAndTheStatusLineSaysSoUntilOneArrives) {
+    COrvantaDlg& dlg = openSettled();
     for (int tab = 0; tab < 3; ++tab) {
         EXPECT_EQ(table(tab)->rowCount(), 0) << tab;
     }
+    EXPECT_TRUE(dlg.statusLine()->isVisibleTo(&dlg));
+    EXPECT_EQ(dlg.statusLabel()->text(), QStringLiteral("No security key found: plug one in"));
+    EXPECT_FALSE(dlg.cancelButton()->isVisibleTo(&dlg));
+
+    backend->addDevice("default");
+    dlg.onDeviceEvent({DeviceChange::Arrival, "1209", "0001", 1});
+    fireSettleTimer();
+    ASSERT_TRUE(settle());
+    EXPECT_GT(table(HARDWARE)->rowCount(), 4);
+    EXPECT_FALSE(dlg.statusLine()->isVisibleTo(&dlg));
+
+    backend->removeDevice(0);
+    dlg.onDeviceEvent({DeviceChange::RemoveComplete, "1209", "0001", 2});
+    fireSettleTimer();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(dlg.statusLabel()->text(), QStringLiteral("No security key found: plug one in"));
+    EXPECT_TRUE(dlg.statusLine()->isVisibleTo(&dlg));
 }
 
 // Collects the debug trace while it lives.

@@ -64,6 +64,29 @@ TEST_F(StartUp, SecondInstanceIsRefusedWhileTheFirstRunsAndAllowedAfterItEnds) {
     EXPECT_EQ(prompts.messages.size(), 1u);
 }
 
+TEST_F(StartUp, SecondStartRaisesTheRunningWindowWithoutTheMessage) {
+    COrvantaApp first(&prompts, dir.string(), backend, &manualClock);
+    ScriptedPrompts secondPrompts;
+    COrvantaApp second(&secondPrompts, dir.string(), backend, &manualClock);
+    int windows = 0;
+    ScopedModalHook hook([&](QDialog& dialog) {
+        if (++windows > 1) {
+            return static_cast<int>(QDialog::Rejected);  // a second window: the test fails below
+        }
+        dialog.showMinimized();
+        // Started again while the first window runs, on the same display.
+        EXPECT_EQ(second.InitInstance(AppOptions{}), 0);
+        EXPECT_FALSE(second.ranMainWindow());
+        EXPECT_TRUE(secondPrompts.messages.empty());
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_FALSE(dialog.isMinimized());
+        return static_cast<int>(QDialog::Rejected);
+    });
+    EXPECT_EQ(first.InitInstance(AppOptions{}), 0);
+    EXPECT_EQ(windows, 1);
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
 TEST_F(StartUp, VirtualOptionOpensTheWindowOnTheVirtualKey) {
     QString firstRow;
     ScopedModalHook hook([&](QDialog& dialog) {
