@@ -27,6 +27,9 @@ std::optional<std::vector<uint8_t>> answerVpcd(NfcCard& card, std::span<const ui
 
 // Serves the reader on a connected socket until it closes the connection, a read or write
 // fails, or stop is set (a signal that interrupts the wait sets it). Says why it ended.
-std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop);
+// answerLimit (when set): after that many command APDUs the card stops answering them, as a
+// card that hangs does, while it stays in the reader (control codes are still answered).
+std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop,
+                      std::optional<uint32_t> answerLimit = std::nullopt);
 
 }  // namespace orvanta::vicc
