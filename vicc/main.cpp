@@ -171,7 +171,15 @@ int main(int argc, char** argv) {
         }
         std::cerr << "orvanta-vicc: virtual key \"" << options.profile << "\" is in the reader at "
                   << where << std::endl;
-        const std::string ended = vicc::serveVpcd(fd.get(), card, stopFlag, options.hangAfter);
+        std::optional<vicc::Hang> hang;
+        if (options.hangAfter) {
+            hang = vicc::Hang{*options.hangAfter, [] {
+                                  std::cerr
+                                      << "orvanta-vicc: the card hangs: commands go unanswered"
+                                      << std::endl;
+                              }};
+        }
+        const std::string ended = vicc::serveVpcd(fd.get(), card, stopFlag, hang);
         card.powerCycle();  // out of the field
         if (!stopFlag.load()) {
             std::cerr << "orvanta-vicc: " << ended << "; waiting for vpcd again" << std::endl;

@@ -76,8 +76,12 @@ std::optional<std::vector<uint8_t>> answerVpcd(NfcCard& card, std::span<const ui
     return reply;
 }
 
+std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop) {
+    return serveVpcd(fd, card, stop, std::nullopt);
+}
+
 std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop,
-                      std::optional<uint32_t> answerLimit) {
+                      const std::optional<Hang>& hang) {
     std::vector<uint8_t> message;
     uint32_t commands = 0;
     for (;;) {
@@ -97,8 +101,11 @@ std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop,
             case Io::Failed:
                 return std::string("cannot read from the reader: ") + std::strerror(errno);
         }
-        if (message.size() > 1 && answerLimit && commands++ >= *answerLimit) {
-            continue;  // hangs: the reader waits for an answer that never comes
+        if (message.size() > 1 && hang && commands++ >= hang->answerLimit) {
+            if (commands == hang->answerLimit + 1 && hang->onHang) {
+                hang->onHang();
+            }
+            continue;  // the reader waits for an answer that never comes
         }
         const std::optional<std::vector<uint8_t>> reply = answerVpcd(card, message);
         if (!reply) {
