@@ -1,5 +1,6 @@
 #include "app/device_worker.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <exception>
 
@@ -47,14 +48,17 @@ bool DeviceWorker::run(std::function<void()> job, std::function<void()> done) {
     return true;
 }
 
-void DeviceWorker::stop() {
-    if (m_stopped) {
-        return;
+bool DeviceWorker::stop(std::optional<std::chrono::milliseconds> limit) {
+    if (m_stopped && !m_thread.isRunning()) {
+        return true;
     }
     m_stopped = true;
     m_thread.quit();
-    m_thread.wait();
+    if (!m_thread.wait(limit ? QDeadlineTimer(*limit) : QDeadlineTimer(QDeadlineTimer::Forever))) {
+        return false;
+    }
     m_inThread.reset();
+    return true;
 }
 
 ForwardedPrompts::ForwardedPrompts(UserPrompts& target, std::function<void()> onTouch,

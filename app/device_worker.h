@@ -6,10 +6,12 @@
 
 #include <QObject>
 #include <QThread>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "ctap/user_prompts.h"
 
@@ -29,8 +31,9 @@ class DeviceWorker : public QObject {
     bool busy() const { return m_busy; }
     // Waits for the running job to end and ends the thread; later jobs are refused. Whoever
     // owns what the jobs use makes them end first (cancel their exchanges, abandon their
-    // prompts).
-    void stop();
+    // prompts). With a limit: false when the job has not ended within it (it is stuck in a
+    // call nothing can end; what it uses must then outlive it), and the thread is left be.
+    bool stop(std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
   private:
     QThread m_thread;

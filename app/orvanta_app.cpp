@@ -1,6 +1,7 @@
 #include "app/orvanta_app.h"
 
 #include <QSettings>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -16,11 +17,19 @@
 namespace orvanta {
 
 COrvantaApp::COrvantaApp(UserPrompts* prompts, std::string lockDirectory,
-                         std::shared_ptr<HidBackend> backend, Clock* clock)
+                         std::shared_ptr<HidBackend> backend, Clock* clock,
+                         std::function<void()> endProcess)
     : m_prompts(prompts),
       m_lockDirectory(std::move(lockDirectory)),
       m_backend(std::move(backend)),
-      m_clock(clock != nullptr ? *clock : m_systemClock) {
+      m_clock(clock != nullptr ? *clock : m_systemClock),
+      m_endProcess(std::move(endProcess)) {
+    if (!m_endProcess) {
+        m_endProcess = [] {
+            std::fflush(nullptr);
+            std::_Exit(0);
+        };
+    }
     if (m_lockDirectory.empty()) {
         m_lockDirectory = instanceLockDirectory();
     }
@@ -87,6 +96,8 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
 
     DeviceChoice choice = deviceChoice(options);
     choice.backend = m_backend;
+    m_closed.store(false);
+    choice.cardStop = &m_closed;
     std::shared_ptr<KeySource> keys = makeKeySource(choice, m_clock, nullptr);
     if (!keys) {
         // Only an unknown virtual profile fails, and the options refuse those.
@@ -112,6 +123,14 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
     raiser.listen();
     m_ranMainWindow = true;
     execModal(dialog);  // OK or Cancel: the program ends either way
+    // The window is gone: the next start may begin now, and nothing waits on a card.
+    m_closed.store(true);
+    lock.release();
+    if (!dialog.endDeviceWork(DEVICE_WORK_END_LIMIT)) {
+        // A job is stuck in a library call nothing can end, using the window and the keys:
+        // the program ends without it.
+        m_endProcess();
+    }
     return 0;
 }
 

@@ -2,6 +2,9 @@
 // The program's start-up: the crash dump, the single-instance guard, then the main window
 // run modally; the program ends when it closes.
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,6 +16,9 @@
 namespace orvanta {
 
 inline constexpr const char* ALREADY_RUNNING_TEXT = "程序已在运行！";
+// How long a closed window waits for its device work to end before the program ends
+// without it.
+inline constexpr std::chrono::milliseconds DEVICE_WORK_END_LIMIT{1000};
 
 class COrvantaApp {
   public:
@@ -21,8 +27,11 @@ class COrvantaApp {
     // backend, clock: the keys the window looks at and the clock it waits on (tests);
     // by default the keys the options ask for (real keys and cards in PC/SC readers,
     // virtual keys or a simulator over UDP) on the machine's clock.
+    // endProcess: how the program ends at once when device work outlives the closed window
+    // (by default _Exit; it must not return).
     explicit COrvantaApp(UserPrompts* prompts = nullptr, std::string lockDirectory = std::string(),
-                         std::shared_ptr<HidBackend> backend = nullptr, Clock* clock = nullptr);
+                         std::shared_ptr<HidBackend> backend = nullptr, Clock* clock = nullptr,
+                         std::function<void()> endProcess = nullptr);
 
     // Runs the program; returns the process exit status. A second instance brings the
     // running window of its display to the front, or shows ALREADY_RUNNING_TEXT when it
@@ -37,6 +46,9 @@ class COrvantaApp {
     std::shared_ptr<HidBackend> m_backend;
     SystemClock m_systemClock;
     Clock& m_clock;
+    std::function<void()> m_endProcess;
+    // Set when the window has closed: a card that is being opened or waited for is given up.
+    std::atomic<bool> m_closed{false};
     bool m_ranMainWindow = false;
 };
 

@@ -201,10 +201,18 @@ void COrvantaDlg::buildSettleTimer() {
     });
 }
 
-COrvantaDlg::~COrvantaDlg() {
+bool COrvantaDlg::endDeviceWork(std::chrono::milliseconds limit) {
     // No card event is posted once the watcher has stopped.
     m_cardWatcher.reset();
-    // The running job ends first: its exchange is cancelled, its questions go unanswered.
+    // Its exchange is cancelled, its questions go unanswered.
+    m_cancel.store(true);
+    m_workerPrompts->abandon();
+    return m_worker->stop(limit);
+}
+
+COrvantaDlg::~COrvantaDlg() {
+    // The running job ends first.
+    m_cardWatcher.reset();
     m_cancel.store(true);
     m_workerPrompts->abandon();
     m_worker->stop();

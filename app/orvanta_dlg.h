@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,10 @@ class COrvantaDlg : public QDialog, private DeviceWork {
 
     // Device work is running (the pages belong to the worker until it ends).
     bool isBusy() const;
+    // The window has closed: the card watcher stops, the running job is cancelled (its
+    // questions go unanswered) and waited for up to limit. False when it has not ended: it
+    // is stuck in a call nothing can end, and the window must not be destroyed under it.
+    bool endDeviceWork(std::chrono::milliseconds limit);
 
     QTabWidget* tabs() const { return m_tab; }
     QLabel* permissionHintLabel() const { return m_hint; }

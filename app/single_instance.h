@@ -32,6 +32,8 @@ class InstanceLock {
     // Tries once, without waiting. The lock is held until this object ends.
     Result acquire(const std::string& directory = instanceLockDirectory());
     bool held() const { return fd_.valid(); }
+    // Lets the next instance start (the window has closed, whatever still ends after it).
+    void release() { fd_.close(); }
 
   private:
     UniqueFd fd_;  // closing the last descriptor releases the lock

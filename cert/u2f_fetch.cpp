@@ -187,15 +187,22 @@ class U2fRegistering {
     std::optional<FetchResult> exchange(bool& collectedThisStep, bool& shortAttempt) {
         if (shortForm_ && status_ != SW_NO_ERROR && (status_ >> 8) != 0x61) {
             // Any answer but success or a chain, a failed exchange included, only leads to
-            // another attempt until the time limit, paced like the extended ones.
+            // another attempt until the time limit, paced like the extended ones; a lost key
+            // gets none (a cancelled exchange ends the fetch before this).
+            if (status_ == TRANSPORT_FAILED && keyLost()) {
+                return fail(MessageCode::U2fTransportFailed, failure_);
+            }
             session_.clock().sleep(U2F_RETRY_PAUSE_MS);
+            if (session_.cancelRequested()) {
+                return FetchResult::ended(Error::transport(TransportCause::Cancelled));
+            }
             if (expired()) {
                 return fail(MessageCode::U2fShortTimeout, Error::isoStatus(status_));
             }
-            status_ = send(short_, sizeof short_);
+            status_ = sendRegister(short_, sizeof short_);
             shortAttempt = true;
         } else if (status_ == SW_CONDITIONS_NOT_SATISFIED) {
-            status_ = send(extended_, sizeof extended_);
+            status_ = sendRegister(extended_, sizeof extended_);
             // The limit is tested before the answer: a late success counts as a timeout.
             if (!cancelled(status_) && expired()) {
                 return fail(MessageCode::U2fExtendedTimeout, Error::isoStatus(status_));
@@ -215,12 +222,22 @@ class U2fRegistering {
         } else if (status_ == SW_WRONG_LENGTH || status_ == SW_NO_PRECISE_DIAGNOSIS) {
             // The key does not take the extended form: the short form, at once.
             shortForm_ = true;
-            status_ = send(short_, sizeof short_);
+            status_ = sendRegister(short_, sizeof short_);
             shortAttempt = true;
         } else {
             return FetchResult::failed(Error::isoStatus(status_));  // the key refuses: no message
         }
+        // Data that comes with 0x61xx ("more available") is the response's first part.
+        if (!collectedThisStep && (status_ >> 8) == 0x61 && !collect()) {
+            return fail(MessageCode::U2fBadResponse, Error::malformed());
+        }
         return std::nullopt;
+    }
+
+    // A register request starts the response afresh.
+    uint16_t sendRegister(const uint8_t* apdu, size_t apduLength) {
+        collected_.clear();
+        return send(apdu, apduLength);
     }
 
     // The status word, or TRANSPORT_FAILED for a failed exchange or an answer longer than
@@ -262,6 +279,23 @@ class U2fRegistering {
     bool cancelled(uint16_t sent) const {
         return sent == TRANSPORT_FAILED && failure_.isTransport() &&
                failure_.cause == TransportCause::Cancelled;
+    }
+
+    // The last exchange failed because the key is gone (unplugged, its card taken away or
+    // silent for good): asking again gets no answer either.
+    bool keyLost() const {
+        if (!failure_.isTransport()) {
+            return false;
+        }
+        switch (failure_.cause) {
+            case TransportCause::NoDevice:
+            case TransportCause::Read:
+            case TransportCause::Write:
+            case TransportCause::GaveUp:
+                return true;
+            default:
+                return false;
+        }
     }
 
     // Unsigned difference: a wrap of the tick counter does no harm.

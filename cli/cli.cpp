@@ -327,7 +327,14 @@ int runParsed(Context& context, const Options& o, const Commands& c, RunEnd& end
     if (c.decode->parsed()) {
         return runDecode(context, o, c);
     }
-    return runDeviceCommand(context, o, c, device.options.choice, end);
+    DeviceChoice choice = device.options.choice;
+    // An interrupted run also ends a wait for a card that does not answer, and the opening
+    // of one.
+    choice.cardStop = context.interrupted;
+    if (context.cardReplyLimitMs != 0) {
+        choice.cardReplyLimitMs = context.cardReplyLimitMs;
+    }
+    return runDeviceCommand(context, o, c, choice, end);
 }
 
 // What run() is given besides the arguments and the three streams.
@@ -376,6 +383,7 @@ int runCommand(int argc, const char* const* argv, const RunInputs& io, RunEnd& e
     Context context{io.in,   io.out,    io.err,       env.terminal,   o.json,
                     prompts, env.clock, end.document, env.interrupted};
     context.keyClock = env.keyClock;
+    context.cardReplyLimitMs = env.cardReplyLimitMs;
     const int status = runParsed(context, o, c, end);
     end.error = failureText(context);
     return status;

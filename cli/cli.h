@@ -3,6 +3,7 @@
 // the window.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -26,6 +27,8 @@ struct Environment {
     // --all-keys: makes the clock of each key's timeline; none: every key waits on `clock`
     // (which must then be safe to share between threads).
     std::function<std::shared_ptr<Clock>()> keyClock{};
+    // How long a card in a reader may take to answer one command; 0 for the usual limit.
+    uint32_t cardReplyLimitMs = 0;
 };
 
 // Parses the arguments and runs one command. Returns the exit status (cli/exit_codes.h).

@@ -3,6 +3,7 @@
 // answers given on the command line, and the clock every wait runs on.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -36,6 +37,8 @@ struct Context {
     // Clocks for keys inspected side by side (--all-keys), one per key; none: every key
     // waits on `clock`.
     std::function<std::shared_ptr<Clock>()> keyClock{};
+    // How long a card in a reader may take to answer one command; 0 for the usual limit.
+    uint32_t cardReplyLimitMs = 0;
     // What went wrong, in order, as the lines that tell the user: the command's JSON
     // "error", and the outcome line of a key of --all-keys.
     std::vector<std::string> failures{};

@@ -98,7 +98,7 @@ std::string reasonText(const NoKeysReason& why) {
 }  // namespace
 
 int runPcscList(Context& context, const DeviceChoice& choice) {
-    PcscBackend backend(choice.pcscReader);
+    PcscBackend backend(choice.pcscReader, choice.cardReplyLimitMs, choice.cardStop);
     std::string error;
     const std::vector<PcscReader> readers = backend.readers(&error);
     if (!error.empty()) {

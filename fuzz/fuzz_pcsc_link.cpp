@@ -23,7 +23,7 @@ namespace {
 class FuzzCard final : public CardChannel {
   public:
     FuzzCard(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    CardReply transmit(std::span<const uint8_t> apdu) override {
+    CardReply transmit(std::span<const uint8_t> apdu, const CardCancel&) override {
         if (apdu.empty()) {
             std::abort();  // the link never sends nothing
         }

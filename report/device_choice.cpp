@@ -77,14 +77,16 @@ std::shared_ptr<KeySource> makeKeySource(const DeviceChoice& choice, Clock& cloc
         case DeviceChoice::Kind::Udp:
             return hidKeys(std::make_shared<UdpBackend>(choice.udp));
         case DeviceChoice::Kind::Pcsc:
-            return std::make_shared<PcscBackend>(choice.pcscReader);
+            return std::make_shared<PcscBackend>(choice.pcscReader, choice.cardReplyLimitMs,
+                                                 choice.cardStop);
         case DeviceChoice::Kind::Hid:
             break;
     }
     std::shared_ptr<KeySource> keys = hidKeys(std::make_shared<HidapiBackend>(clock));
     if (choice.withCards) {
         return std::make_shared<CombinedKeySource>(std::vector<std::shared_ptr<KeySource>>{
-            std::move(keys), std::make_shared<PcscBackend>()});
+            std::move(keys), std::make_shared<PcscBackend>(std::string(), choice.cardReplyLimitMs,
+                                                           choice.cardStop)});
     }
     return keys;
 }

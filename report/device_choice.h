@@ -4,6 +4,7 @@
 // any FIDO collection beyond the accepted-device table. The command line and the window take
 // the same choice.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "transport/clock.h"
 #include "transport/hid_backend.h"
 #include "transport/key_source.h"
+#include "transport/pcsc_backend.h"
 #include "transport/udp_backend.h"
 
 namespace orvanta {
@@ -23,6 +25,10 @@ struct DeviceChoice {
     std::string profile = "default";
     UdpEndpoints udp;        // Udp
     std::string pcscReader;  // Pcsc: the reader's name; empty for every reader
+    // Cards: how long one command may wait for the card's answer, and (when set) what ends
+    // every such wait at once, opening a card included.
+    uint32_t cardReplyLimitMs = PCSC_REPLY_LIMIT_MS;
+    const std::atomic<bool>* cardStop = nullptr;
     // Hid: the cards of the PC/SC service too, after the USB keys (the window's default).
     bool withCards = false;
     bool acceptAny = false;

@@ -41,18 +41,31 @@ std::vector<uint8_t> shortApdu(uint8_t cla, std::span<const uint8_t> data, bool 
     return apdu;
 }
 
+CardAnswer::Outcome outcomeOf(CardFailure failure) {
+    switch (failure) {
+        case CardFailure::Removed:
+            return CardAnswer::Outcome::Removed;
+        case CardFailure::Silent:
+            return CardAnswer::Outcome::Silent;
+        case CardFailure::Cancelled:
+            return CardAnswer::Outcome::Cancelled;
+        default:
+            return CardAnswer::Outcome::Failed;
+    }
+}
+
 }  // namespace
 
-CardAnswer transceiveApdu(CardChannel& card, std::span<const uint8_t> apdu) {
+CardAnswer transceiveApdu(CardChannel& card, std::span<const uint8_t> apdu,
+                          const CardCancel& cancelled) {
     CardAnswer answer;
     std::vector<uint8_t> command(apdu.begin(), apdu.end());
     bool leRetried = false;
     uint32_t getResponses = 0;
     for (;;) {
-        CardReply reply = card.transmit(command);
+        CardReply reply = card.transmit(command, cancelled);
         if (reply.failure != CardFailure::None) {
-            answer.outcome = reply.failure == CardFailure::Removed ? CardAnswer::Outcome::Removed
-                                                                   : CardAnswer::Outcome::Failed;
+            answer.outcome = outcomeOf(reply.failure);
             return answer;
         }
         if (reply.bytes.size() < 2) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/hex_text.h"
+#include "transport/pcsc_connection.h"
 #include "transport/pcsc_link.h"
 
 namespace orvanta {
@@ -30,6 +31,10 @@ std::string serviceText(LONG rv) {
     return serviceGone(rv) ? std::string(NO_SERVICE) : std::string(pcsc_stringify_error(rv));
 }
 
+bool stopRequested(const std::atomic<bool>* stop) {
+    return stop != nullptr && stop->load();
+}
+
 }  // namespace
 
 std::string atrText(const std::vector<uint8_t>& atr) {
@@ -50,71 +55,97 @@ struct PcscBackend::Context {
 
 namespace {
 
-// One connection to a card. It keeps the service context alive, so a handle may outlive
-// the backend that opened it.
+// One exchange, owned by the connection's thread as much as by the caller: the caller may
+// stop waiting for it.
+struct CardExchange {
+    std::vector<uint8_t> apdu;
+    CardReply reply;
+};
+
+// Whether the card is still there after a failed exchange (on the connection's thread).
+bool stillThere(PcscHandles& handles, LONG rv) {
+    if (cardGone(rv)) {
+        return false;
+    }
+    if (rv == SCARD_W_RESET_CARD) {
+        // Another program reset the card: reconnect; the applet selection is gone.
+        DWORD protocol = 0;
+        if (SCardReconnect(handles.card, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
+                           SCARD_LEAVE_CARD, &protocol) != SCARD_S_SUCCESS) {
+            return false;
+        }
+        handles.protocol = protocol;
+        return true;
+    }
+    // Some readers report a card lost in mid-command as a plain failure: ask.
+    DWORD nameLength = 0;
+    DWORD state = 0;
+    DWORD protocol = 0;
+    BYTE atr[MAX_ATR_SIZE];
+    DWORD atrLength = sizeof atr;
+    const LONG status =
+        SCardStatus(handles.card, nullptr, &nameLength, &state, &protocol, atr, &atrLength);
+    return status == SCARD_S_SUCCESS && (state & SCARD_PRESENT) != 0;
+}
+
+void transmitOn(PcscHandles& handles, CardExchange& exchange) {
+    std::vector<uint8_t> buffer(MAX_BUFFER_SIZE_EXTENDED);
+    DWORD length = static_cast<DWORD>(buffer.size());
+    const SCARD_IO_REQUEST send{handles.protocol, sizeof(SCARD_IO_REQUEST)};
+    const LONG rv =
+        SCardTransmit(handles.card, &send, exchange.apdu.data(),
+                      static_cast<DWORD>(exchange.apdu.size()), nullptr, buffer.data(), &length);
+    if (rv == SCARD_S_SUCCESS) {
+        buffer.resize(std::min<size_t>(length, buffer.size()));
+        exchange.reply.bytes = std::move(buffer);
+        return;
+    }
+    exchange.reply.failure = stillThere(handles, rv) ? CardFailure::Failed : CardFailure::Removed;
+}
+
+// One card, reached through a connection of its own (see pcsc_connection.h).
 class PcscChannel final : public CardChannel {
   public:
-    PcscChannel(std::shared_ptr<void> context, SCARDHANDLE card, DWORD protocol)
-        : context_(std::move(context)), card_(card), protocol_(protocol) {}
-    ~PcscChannel() override { SCardDisconnect(card_, SCARD_LEAVE_CARD); }
-    PcscChannel(const PcscChannel&) = delete;
-    PcscChannel& operator=(const PcscChannel&) = delete;
+    PcscChannel(std::unique_ptr<PcscConnection> connection, const std::atomic<bool>* stop)
+        : connection_(std::move(connection)), stop_(stop) {}
 
-    CardReply transmit(std::span<const uint8_t> apdu) override {
+    CardReply transmit(std::span<const uint8_t> apdu, const CardCancel& cancelled) override {
         CardReply reply;
         if (apdu.empty() || apdu.size() > MAX_BUFFER_SIZE_EXTENDED) {
             reply.failure = CardFailure::Failed;
             return reply;
         }
-        std::vector<uint8_t> buffer(MAX_BUFFER_SIZE_EXTENDED);
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const SCARD_IO_REQUEST send{protocol_, sizeof(SCARD_IO_REQUEST)};
-        const LONG rv = SCardTransmit(card_, &send, apdu.data(), static_cast<DWORD>(apdu.size()),
-                                      nullptr, buffer.data(), &length);
-        if (rv == SCARD_S_SUCCESS) {
-            buffer.resize(std::min<size_t>(length, buffer.size()));
-            reply.bytes = std::move(buffer);
-            return reply;
+        auto exchange = std::make_shared<CardExchange>();
+        exchange->apdu.assign(apdu.begin(), apdu.end());
+        const PcscConnection::End end = connection_->run(
+            [exchange](PcscHandles& handles) { transmitOn(handles, *exchange); },
+            [this, &cancelled] { return stopRequested(stop_) || (cancelled && cancelled()); });
+        switch (end) {
+            case PcscConnection::End::Done:
+                return std::move(exchange->reply);
+            case PcscConnection::End::TimedOut:
+                reply.failure = CardFailure::Silent;
+                return reply;
+            case PcscConnection::End::Cancelled:
+                reply.failure = CardFailure::Cancelled;
+                return reply;
+            case PcscConnection::End::NoThread:
+                break;
         }
-        reply.failure = stillThere(rv) ? CardFailure::Failed : CardFailure::Removed;
+        reply.failure = CardFailure::Failed;
         return reply;
     }
 
   private:
-    // Whether the card is still there after a failed exchange.
-    bool stillThere(LONG rv) {
-        if (cardGone(rv)) {
-            return false;
-        }
-        if (rv == SCARD_W_RESET_CARD) {
-            // Another program reset the card: reconnect; the applet selection is gone.
-            DWORD protocol = 0;
-            if (SCardReconnect(card_, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                               SCARD_LEAVE_CARD, &protocol) != SCARD_S_SUCCESS) {
-                return false;
-            }
-            protocol_ = protocol;
-            return true;
-        }
-        // Some readers report a card lost in mid-command as a plain failure: ask.
-        DWORD nameLength = 0;
-        DWORD state = 0;
-        DWORD protocol = 0;
-        BYTE atr[MAX_ATR_SIZE];
-        DWORD atrLength = sizeof atr;
-        const LONG status =
-            SCardStatus(card_, nullptr, &nameLength, &state, &protocol, atr, &atrLength);
-        return status == SCARD_S_SUCCESS && (state & SCARD_PRESENT) != 0;
-    }
-
-    std::shared_ptr<void> context_;
-    SCARDHANDLE card_;
-    DWORD protocol_;
+    std::unique_ptr<PcscConnection> connection_;
+    const std::atomic<bool>* stop_;
 };
 
 }  // namespace
 
-PcscBackend::PcscBackend(std::string readerName) : readerName_(std::move(readerName)) {}
+PcscBackend::PcscBackend(std::string readerName, uint32_t replyLimitMs,
+                         const std::atomic<bool>* stop)
+    : readerName_(std::move(readerName)), replyLimitMs_(replyLimitMs), stop_(stop) {}
 
 PcscBackend::~PcscBackend() = default;
 
@@ -255,14 +286,30 @@ std::unique_ptr<PcscLink> PcscBackend::openCard(const std::string& path, std::st
     if (name.empty() || (!readerName_.empty() && name != readerName_)) {
         return fail("no such device");
     }
-    std::shared_ptr<Context> ctx = context(error);
-    if (!ctx) {
-        return nullptr;
+    // Each card has a service context of its own: a card that stops answering holds up only
+    // its own connection, never the listing or another card.
+    auto connection = std::make_unique<PcscConnection>(replyLimitMs_);
+    auto connected = std::make_shared<LONG>(SCARD_F_UNKNOWN_ERROR);
+    const PcscConnection::End end = connection->run(
+        [name, connected](PcscHandles& handles) {
+            LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &handles.context);
+            if (rv == SCARD_S_SUCCESS) {
+                handles.hasContext = true;
+                rv = SCardConnect(handles.context, name.c_str(), SCARD_SHARE_SHARED,
+                                  SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &handles.card,
+                                  &handles.protocol);
+                handles.connected = rv == SCARD_S_SUCCESS;
+            }
+            *connected = rv;
+        },
+        [this] { return stopRequested(stop_); });
+    if (end == PcscConnection::End::Cancelled) {
+        return fail("cancelled");
     }
-    SCARDHANDLE card = 0;
-    DWORD protocol = 0;
-    const LONG rv = SCardConnect(ctx->handle, name.c_str(), SCARD_SHARE_SHARED,
-                                 SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+    if (end != PcscConnection::End::Done) {
+        return fail("the card does not answer");
+    }
+    const LONG rv = *connected;
     if (rv != SCARD_S_SUCCESS) {
         switch (rv) {
             case SCARD_E_NO_SMARTCARD:
@@ -280,7 +327,8 @@ std::unique_ptr<PcscLink> PcscBackend::openCard(const std::string& path, std::st
                 return fail(serviceText(rv));
         }
     }
-    auto link = std::make_unique<PcscLink>(std::make_unique<PcscChannel>(ctx, card, protocol));
+    auto link =
+        std::make_unique<PcscLink>(std::make_unique<PcscChannel>(std::move(connection), stop_));
     if (!link->open(error)) {
         return nullptr;
     }

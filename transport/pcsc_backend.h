@@ -6,6 +6,7 @@
 // Opening it connects to the card and selects the FIDO application; the link speaks ISO 7816
 // APDUs to it (see pcsc_link.h).
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,10 @@
 namespace orvanta {
 
 inline constexpr const char* PCSC_PATH_PREFIX = "pcsc:";
+// How long a card may take to answer one command. A card that waits for a touch answers at
+// once that it waits (and is polled), so no answer needs longer; one that does not answer
+// within it is given up, and nothing more is sent to it.
+inline constexpr uint32_t PCSC_REPLY_LIMIT_MS = 5000;
 
 // One reader as the service lists it.
 struct PcscReader {
@@ -30,8 +35,11 @@ std::string atrText(const std::vector<uint8_t>& atr);
 
 class PcscBackend final : public KeySource {
   public:
-    // Lists every reader, or (readerName not empty) only the one of that name.
-    explicit PcscBackend(std::string readerName = {});
+    // Lists every reader, or (readerName not empty) only the one of that name. Each exchange
+    // with a card it opens waits at most replyLimitMs, and no longer than until stop (when
+    // given) is set.
+    explicit PcscBackend(std::string readerName = {}, uint32_t replyLimitMs = PCSC_REPLY_LIMIT_MS,
+                         const std::atomic<bool>* stop = nullptr);
     ~PcscBackend() override;
     PcscBackend(const PcscBackend&) = delete;
     PcscBackend& operator=(const PcscBackend&) = delete;
@@ -57,7 +65,9 @@ class PcscBackend final : public KeySource {
     std::shared_ptr<Context> context(std::string* error);
 
     std::string readerName_;
-    std::shared_ptr<Context> context_;
+    uint32_t replyLimitMs_;
+    const std::atomic<bool>* stop_;
+    std::shared_ptr<Context> context_;  // for the listing; each card has its own
     std::string serviceError_;
 };
 

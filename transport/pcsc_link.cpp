@@ -40,10 +40,31 @@ bool isU2fCommand(std::span<const uint8_t> apdu) {
 }
 
 // A card that stopped answering (gone, or its link failed) ends the call as a failed read
-// does on a HID key.
-Error stoppedAnswering() {
-    return Error::transport(TransportCause::Read);
+// does on a HID key; one silent for too long as a HID key's missing reply does.
+Error stoppedAnswering(CardAnswer::Outcome outcome = CardAnswer::Outcome::Failed) {
+    switch (outcome) {
+        case CardAnswer::Outcome::Cancelled:
+            return Error::transport(TransportCause::Cancelled);
+        case CardAnswer::Outcome::Silent:
+            return Error::transport(TransportCause::Timeout);
+        default:
+            return Error::transport(TransportCause::Read);
+    }
 }
+
+// The running call's cancel, for as long as the call runs.
+class CallCancel {
+  public:
+    CallCancel(CardCancel& slot, const CallOptions& options) : slot_(slot) {
+        slot_ = [&options] { return options.cancelRequested(); };
+    }
+    ~CallCancel() { slot_ = nullptr; }
+    CallCancel(const CallCancel&) = delete;
+    CallCancel& operator=(const CallCancel&) = delete;
+
+  private:
+    CardCancel& slot_;
+};
 
 }  // namespace
 
@@ -80,6 +101,9 @@ bool PcscLink::open(std::string* error) {
         if (info.outcome == CardAnswer::Outcome::Removed) {
             return fail("the card was removed");
         }
+        if (info.outcome == CardAnswer::Outcome::Silent) {
+            return fail("the card does not answer");
+        }
         ctap2_ = info.answered() && info.status == SW_NO_ERROR && !info.data.empty() &&
                  info.data[0] == 0x00;
         if (info.answered() && info.status == NFC_SW_KEEPALIVE) {
@@ -103,6 +127,7 @@ Result<Bytes> PcscLink::call(uint8_t command, std::span<const uint8_t> payload,
     if (options.cancelRequested()) {
         return Error::transport(TransportCause::Cancelled);
     }
+    const CallCancel cancel(cancelled_, options);
     Result<Bytes> reply = command == CTAPHID_MSG ? callApdu(payload) : callCtap(payload, options);
     if (reply && reply->size() > REPLY_BUFFER_SIZE) {
         return Error::transport(TransportCause::Framing);
@@ -114,8 +139,9 @@ Result<Bytes> PcscLink::callApdu(std::span<const uint8_t> apdu) {
     if (isU2fCommand(apdu) && !fidoSelected_) {
         // Another applet's query may have been the last: U2F goes to the FIDO application.
         // A card that will not select it says so in the command's own answer.
-        if (selectFido().outcome == CardAnswer::Outcome::Removed) {
-            return stoppedAnswering();
+        const CardAnswer select = selectFido();
+        if (removed_ || select.outcome == CardAnswer::Outcome::Cancelled) {
+            return stoppedAnswering(select.outcome);
         }
     }
     const CardAnswer answer = transceive(apdu);
@@ -125,7 +151,7 @@ Result<Bytes> PcscLink::callApdu(std::span<const uint8_t> apdu) {
         return Bytes{SW_WRONG_LENGTH >> 8, SW_WRONG_LENGTH & 0xFF};
     }
     if (!answer.answered()) {
-        return stoppedAnswering();
+        return stoppedAnswering(answer.outcome);
     }
     if (selectsByName(apdu)) {
         fidoSelected_ = answer.status == SW_NO_ERROR && selectsFido(apdu);
@@ -140,7 +166,7 @@ Result<Bytes> PcscLink::callCtap(std::span<const uint8_t> message, const CallOpt
     if (!fidoSelected_) {
         const CardAnswer select = selectFido();
         if (!select.answered()) {
-            return stoppedAnswering();
+            return stoppedAnswering(select.outcome);
         }
         if (select.status != SW_NO_ERROR) {
             return Error::transport(TransportCause::Unsupported);
@@ -211,7 +237,7 @@ Result<Bytes> PcscLink::finishCtap(const CardAnswer& first, const CallOptions& o
         answer = transceive(GET_RESPONSE_POLL);
     }
     if (!answer.answered()) {
-        return stoppedAnswering();
+        return stoppedAnswering(answer.outcome);
     }
     if (answer.status != SW_NO_ERROR) {
         // The card would not take the CTAP command (a U2F-only card, or one that refuses it).
@@ -222,7 +248,8 @@ Result<Bytes> PcscLink::finishCtap(const CardAnswer& first, const CallOptions& o
 }
 
 void PcscLink::endCommand() {
-    transceive(CONTROL_END);  // a card without the command refuses it; nothing waits then
+    // A card without the command refuses it; nothing waits then.
+    transceive(CONTROL_END, false);
 }
 
 CardAnswer PcscLink::selectFido() {
@@ -235,9 +262,16 @@ CardAnswer PcscLink::selectFido() {
     return answer;
 }
 
-CardAnswer PcscLink::transceive(std::span<const uint8_t> apdu) {
-    CardAnswer answer = transceiveApdu(*card_, apdu);
-    if (answer.outcome == CardAnswer::Outcome::Removed) {
+CardAnswer PcscLink::transceive(std::span<const uint8_t> apdu, bool cancellable) {
+    if (removed_) {
+        CardAnswer gone;
+        gone.outcome = CardAnswer::Outcome::Removed;
+        return gone;
+    }
+    CardAnswer answer = transceiveApdu(*card_, apdu, cancellable ? cancelled_ : CardCancel());
+    // A card that did not answer in time still has its last command: nothing more goes to it.
+    if (answer.outcome == CardAnswer::Outcome::Removed ||
+        answer.outcome == CardAnswer::Outcome::Silent) {
         removed_ = true;
     }
     if (!answer.answered()) {

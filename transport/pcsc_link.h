@@ -25,7 +25,7 @@ class PcscLink final : public CtapLink {
     // What the card answered to the SELECT (e.g. "U2F_V2" or "FIDO_2_0").
     const std::string& versionText() const { return version_; }
     bool ctap2() const { return ctap2_; }
-    // The card went away: every call fails from now on.
+    // The card went away or stopped answering: every call fails from now on.
     bool removed() const { return removed_; }
 
     Result<Bytes> call(uint8_t command, std::span<const uint8_t> payload,
@@ -38,10 +38,14 @@ class PcscLink final : public CtapLink {
     Result<Bytes> finishCtap(const CardAnswer& answer, const CallOptions& options);
     CardAnswer sendCtap(std::span<const uint8_t> message);
     CardAnswer selectFido();
-    CardAnswer transceive(std::span<const uint8_t> apdu);
+    // The running call's cancel ends the wait for the card unless the APDU must be sent
+    // whatever happens (the end of a cancelled command).
+    CardAnswer transceive(std::span<const uint8_t> apdu, bool cancellable = true);
     void endCommand();
 
     std::unique_ptr<CardChannel> card_;
+    // The running call's cancel; none outside a call.
+    CardCancel cancelled_;
     std::string version_;
     bool ctap2_ = false;
     bool removed_ = false;

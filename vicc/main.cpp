@@ -11,7 +11,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -40,12 +44,14 @@ const char* const USAGE =
     "Puts a virtual key into the vpcd virtual reader as a contactless card.\n"
     "  --host=HOST     where vpcd listens (default 127.0.0.1)\n"
     "  --port=PORT     its port (default 35963, the first reader of vsmartcard-vpcd)\n"
-    "  --profile=NAME  the virtual key's profile (default \"default\")\n";
+    "  --profile=NAME  the virtual key's profile (default \"default\")\n"
+    "  --hang-after=N  answer N commands, then none (the card stays in the reader)\n";
 
 struct Options {
     std::string host = "127.0.0.1";
     uint16_t port = vicc::VPCD_DEFAULT_PORT;
     std::string profile = "default";
+    std::optional<uint32_t> hangAfter;
 };
 
 // "--name=value" or "--name value"; false (with a message) for anything else.
@@ -86,6 +92,16 @@ bool parse(int argc, char** argv, Options& options, bool& help) {
                 return false;
             }
             options.profile = value;
+        } else if (arg == "--hang-after") {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long n = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || n > UINT32_MAX ||
+                !std::isdigit(static_cast<unsigned char>(value[0]))) {
+                std::cerr << "orvanta-vicc: --hang-after needs a number of commands\n";
+                return false;
+            }
+            options.hangAfter = static_cast<uint32_t>(n);
         } else {
             std::cerr << "orvanta-vicc: unknown option " << arg << "\n" << USAGE;
             return false;
@@ -155,7 +171,15 @@ int main(int argc, char** argv) {
         }
         std::cerr << "orvanta-vicc: virtual key \"" << options.profile << "\" is in the reader at "
                   << where << std::endl;
-        const std::string ended = vicc::serveVpcd(fd.get(), card, stopFlag);
+        std::optional<vicc::Hang> hang;
+        if (options.hangAfter) {
+            hang = vicc::Hang{*options.hangAfter, [] {
+                                  std::cerr
+                                      << "orvanta-vicc: the card hangs: commands go unanswered"
+                                      << std::endl;
+                              }};
+        }
+        const std::string ended = vicc::serveVpcd(fd.get(), card, stopFlag, hang);
         card.powerCycle();  // out of the field
         if (!stopFlag.load()) {
             std::cerr << "orvanta-vicc: " << ended << "; waiting for vpcd again" << std::endl;

@@ -77,7 +77,13 @@ std::optional<std::vector<uint8_t>> answerVpcd(NfcCard& card, std::span<const ui
 }
 
 std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop) {
+    return serveVpcd(fd, card, stop, std::nullopt);
+}
+
+std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop,
+                      const std::optional<Hang>& hang) {
     std::vector<uint8_t> message;
+    uint32_t commands = 0;
     for (;;) {
         uint8_t header[2];
         Io io = readExactly(fd, header, sizeof header, stop);
@@ -94,6 +100,12 @@ std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop) {
                 return "stopped";
             case Io::Failed:
                 return std::string("cannot read from the reader: ") + std::strerror(errno);
+        }
+        if (message.size() > 1 && hang && commands++ >= hang->answerLimit) {
+            if (commands == hang->answerLimit + 1 && hang->onHang) {
+                hang->onHang();
+            }
+            continue;  // the reader waits for an answer that never comes
         }
         const std::optional<std::vector<uint8_t>> reply = answerVpcd(card, message);
         if (!reply) {

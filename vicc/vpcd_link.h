@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,5 +29,14 @@ std::optional<std::vector<uint8_t>> answerVpcd(NfcCard& card, std::span<const ui
 // Serves the reader on a connected socket until it closes the connection, a read or write
 // fails, or stop is set (a signal that interrupts the wait sets it). Says why it ended.
 std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop);
+
+// A card that hangs: after answerLimit command APDUs it answers none (control codes still
+// are), while it stays in the reader; onHang is told of the first command left unanswered.
+struct Hang {
+    uint32_t answerLimit = 0;
+    std::function<void()> onHang;
+};
+std::string serveVpcd(int fd, NfcCard& card, const std::atomic<bool>& stop,
+                      const std::optional<Hang>& hang);
 
 }  // namespace orvanta::vicc

@@ -126,28 +126,40 @@ TEST_F(U2fFetchTest, ThreeUntouchedAnswersThenSuccessGiveFourRegistersAndTheRows
     EXPECT_EQ(TempDir::read(page.certificateFileName), reg.certificate);
 }
 
-TEST_F(U2fFetchTest, ChainedResponseIsCollectedFromTheGetResponseAnswersInOrder) {
+TEST_F(U2fFetchTest, ChainedResponseIsCollectedFromEveryAnswerOfTheChainInOrder) {
     U2fTestRegistration reg = makeU2fRegistration(attestationKey, userKey, caKey);
-    Bytes first(reg.response.begin(), reg.response.begin() + 256);
-    Bytes second(reg.response.begin() + 256, reg.response.begin() + 512);
-    Bytes third(reg.response.begin() + 512, reg.response.end());
-    ASSERT_LT(third.size(), 256u);
-    // Data that comes with the register's 61xx is not part of the response.
-    script = {{{0xDE, 0xAD}, 0x6100},
-              {first, 0x6100},
-              {second, static_cast<uint16_t>(0x6100 | third.size())},
-              {third, 0x9000}};
+    const Bytes whole = reg.response;
+    // The data that comes with the register's 61xx (ISO 7816 allows it) is the response's
+    // first part; a key that sends none there gives it all through GET RESPONSE.
+    for (const size_t withRegister : {size_t{100}, size_t{0}}) {
+        apdus.clear();
+        // Cut at withRegister, 256 bytes later, and 100 bytes before the end.
+        const auto at = [&whole](size_t offset) {
+            return whole.begin() + static_cast<ptrdiff_t>(offset);
+        };
+        ASSERT_GT(whole.size(), withRegister + 256 + 100);
+        const Bytes first(whole.begin(), at(withRegister));
+        const Bytes second(at(withRegister), at(withRegister + 256));
+        const Bytes third(at(withRegister + 256), at(whole.size() - 100));
+        const Bytes fourth(at(whole.size() - 100), whole.end());
+        ASSERT_LT(fourth.size(), 256u);
+        script = {{first, 0x6100},
+                  {second, 0x6100},
+                  {third, static_cast<uint16_t>(0x6100 | fourth.size())},
+                  {fourth, 0x9000}};
+        const uint32_t before = clock.tickCount();
 
-    EXPECT_EQ(fetch(), FetchOutcome::Shown);
-    ASSERT_EQ(apdus.size(), 4u);
-    EXPECT_EQ(apdus[0], extendedRegister());
-    EXPECT_EQ(apdus[1], (Bytes{0x00, 0xC0, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(apdus[2], (Bytes{0x00, 0xC0, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(apdus[3], (Bytes{0x00, 0xC0, 0x00, 0x00, static_cast<uint8_t>(third.size())}));
-    // No pause inside the chain.
-    EXPECT_EQ(clock.tickCount(), 1200u);
-    EXPECT_EQ(pageLabels(), CERTIFICATE_ROWS);
-    EXPECT_EQ(verifyResult(), "YES");
+        EXPECT_EQ(fetch(), FetchOutcome::Shown) << withRegister;
+        ASSERT_EQ(apdus.size(), 4u);
+        EXPECT_EQ(apdus[0], extendedRegister());
+        EXPECT_EQ(apdus[1], (Bytes{0x00, 0xC0, 0x00, 0x00, 0x00}));
+        EXPECT_EQ(apdus[2], (Bytes{0x00, 0xC0, 0x00, 0x00, 0x00}));
+        EXPECT_EQ(apdus[3], (Bytes{0x00, 0xC0, 0x00, 0x00, static_cast<uint8_t>(fourth.size())}));
+        // No pause inside the chain.
+        EXPECT_EQ(clock.tickCount() - before, U2F_RETRY_PAUSE_MS);
+        EXPECT_EQ(pageLabels(), CERTIFICATE_ROWS);
+        EXPECT_EQ(verifyResult(), "YES") << withRegister;
+    }
 }
 
 TEST_F(U2fFetchTest, WrongLengthOrNoDiagnosisSwitchesToTheShortForm) {
@@ -252,6 +264,40 @@ TEST_F(U2fFetchTest, FailedExchangesInTheShortFormAreRetriedUntilTheLimit) {
     EXPECT_EQ(prompts.messages[0].text, "Fetch certifications failed5555!");
     EXPECT_GT(clock.tickCount() - start, U2F_FETCH_TIMEOUT_MS);
     EXPECT_GE(apdus.size(), 4u);
+}
+
+TEST_F(U2fFetchTest, CancelOrALostKeyEndsTheShortFormAttemptsAtOnce) {
+    // The key takes only the short form and is never touched; after its third attempt the
+    // fetch is cancelled, or the key is lost.
+    for (const bool lost : {true, false}) {  // the cancel stays: it comes last
+        apdus.clear();
+        prompts.messages.clear();
+        prompts.events.clear();
+        script = {{{}, 0x6700}};
+        device->readFails = false;
+        device->onMessage = [this, lost](FakeDevice& d, uint8_t command, const Bytes& payload) {
+            answer(d, command, payload);
+            if (apdus.size() == 3) {
+                if (lost) {
+                    d.readFails = true;
+                } else {
+                    session().requestCancel();
+                }
+            }
+        };
+        const uint32_t before = clock.tickCount();
+        const FetchOutcome outcome = fetch();
+        EXPECT_LE(clock.tickCount() - before, 3 * U2F_RETRY_PAUSE_MS) << lost;
+        EXPECT_LE(apdus.size(), 4u) << lost;
+        if (lost) {
+            EXPECT_EQ(outcome, FetchOutcome::Failed);
+            EXPECT_EQ(prompts.events, std::vector<MessageEvent>{{MessageCode::U2fTransportFailed}});
+        } else {
+            EXPECT_EQ(outcome, FetchOutcome::Cancelled);
+            EXPECT_TRUE(prompts.messages.empty());
+        }
+        EXPECT_EQ(pageLabels(), std::vector<std::string>{"Tips"});
+    }
 }
 
 TEST_F(U2fFetchTest, RefusalEndsWithoutMessageOrRows) {

@@ -3,11 +3,15 @@
 #include <signal.h>
 
 #include <QTableWidget>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 
 #include "app/orvanta_app.h"
 #include "app/orvanta_dlg.h"
 #include "app/page_table.h"
+#include "app/single_instance.h"
 #include "gui/lock_holder.h"
 #include "gui/modal_hook.h"
 #include "gui/window_fixture.h"
@@ -104,6 +108,62 @@ TEST_F(StartUp, VirtualOptionOpensTheWindowOnTheVirtualKey) {
     COrvantaApp app(&prompts, dir.string(), nullptr, &manualClock);
     EXPECT_EQ(app.InitInstance(options), 0);
     EXPECT_EQ(firstRow, QStringLiteral("Orvanta Virtual Key"));
+}
+
+// A key whose opening is stuck in its library until the test lets it go.
+class StuckBackend final : public HidBackend {
+  public:
+    std::vector<HidInterfaceInfo> enumerate() override {
+        HidInterfaceInfo info;
+        info.path = "stuck";
+        info.vendorId = 0x1209;
+        info.productId = 0x0001;
+        info.usagePage = 0xF1D0;
+        info.usage = 1;
+        return {info};
+    }
+    std::unique_ptr<HidHandle> open(const std::string&, std::string* error) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+        *error = "gone";
+        return nullptr;
+    }
+    bool waitUntilStuck() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return entered_; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool released_ = false;
+};
+
+TEST_F(StartUp, AWindowClosedOverStuckDeviceWorkFreesTheLockAndEndsTheProgram) {
+    auto stuck = std::make_shared<StuckBackend>();
+    ScopedModalHook hook([&](QDialog&) {
+        EXPECT_TRUE(stuck->waitUntilStuck());
+        return static_cast<int>(QDialog::Rejected);
+    });
+    bool ended = false;
+    bool lockFree = false;
+    COrvantaApp app(&prompts, dir.string(), stuck, &manualClock, [&] {
+        ended = true;
+        InstanceLock next;
+        lockFree = next.acquire(dir.string()) == InstanceLock::Result::Acquired;
+        stuck->release();  // the test process goes on: the window may end after its work
+    });
+    EXPECT_EQ(app.InitInstance(AppOptions{}), 0);
+    EXPECT_TRUE(ended) << "the program waited for the stuck work";
+    EXPECT_TRUE(lockFree) << "the closed window still held the single-instance lock";
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ TEST_F(NfcCardTest, ACommandThatNeedsATouchAnswersKeepaliveUntilTouchedOrEnded) 
 class CardLink final : public CardChannel {
   public:
     explicit CardLink(NfcCard& card) : card_(card) {}
-    CardReply transmit(std::span<const uint8_t> apdu) override {
+    CardReply transmit(std::span<const uint8_t> apdu, const CardCancel&) override {
         return CardReply{CardFailure::None, card_.transmit(apdu)};
     }
 

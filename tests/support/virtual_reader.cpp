@@ -180,6 +180,12 @@ void ChildProcess::stop() {
     }
 }
 
+void ChildProcess::signal(int number) {
+    if (pid_ > 0 && !wait(0)) {
+        ::kill(pid_, number);
+    }
+}
+
 std::unique_ptr<VirtualReader> VirtualReader::open(std::string* skipReason) {
     auto skip = [skipReason](const std::string& reason) -> std::unique_ptr<VirtualReader> {
         *skipReason = reason;
@@ -252,8 +258,11 @@ std::unique_ptr<VirtualReader> VirtualReader::open(std::string* skipReason) {
 }
 
 VirtualReader::~VirtualReader() {
-    if (vicc_) {
-        removeCard();  // a service that stays (the system's) must not show it to the next test
+    for (size_t slot = 0; slot < SLOTS; ++slot) {
+        if (vicc_[slot]) {
+            removeCard(
+                slot);  // a service that stays (the system's) must not show it to the next test
+        }
     }
     pcscd_.reset();
     if (lockFd_ >= 0) {
@@ -279,40 +288,53 @@ std::vector<PcscReader> VirtualReader::readers() {
     return backend.readers(&error);
 }
 
-bool VirtualReader::insertCard(const std::string& profile, std::string* error) {
-    // The card of an earlier test may still be on its way out of the reader.
-    within(START_LIMIT, [&] {
-        const std::vector<PcscReader> list = readers();
-        return std::none_of(list.begin(), list.end(), [](const PcscReader& r) {
-            return r.cardPresent && r.atr == NfcCard::atr();
-        });
-    });
-    cardReader_.clear();
-    vicc_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{ORVANTA_VICC_PATH, "--port=" + std::to_string(port_),
-                                 "--profile=" + profile},
-        file("vicc.out"), file("vicc.err"));
-    const bool inserted = within(START_LIMIT, [&] {
+bool VirtualReader::insertCard(const std::string& profile, std::string* error,
+                               const std::vector<std::string>& cardOptions, size_t slot) {
+    // Readers that hold one of our cards: the other slot's, and a card of an earlier test
+    // that may still be on its way out.
+    const auto holding = [this] {
+        std::vector<std::string> names;
         for (const PcscReader& r : readers()) {
             if (r.cardPresent && r.atr == NfcCard::atr()) {
-                cardReader_ = r.name;
+                names.push_back(r.name);
+            }
+        }
+        return names;
+    };
+    const size_t other = 1 - slot;
+    const std::string kept = vicc_[other] ? cardReader_[other] : std::string();
+    within(START_LIMIT, [&] {
+        const std::vector<std::string> names = holding();
+        return std::all_of(names.begin(), names.end(),
+                           [&](const std::string& name) { return name == kept; });
+    });
+    cardReader_[slot].clear();
+    const std::string name = slot == 0 ? "vicc" : "vicc" + std::to_string(slot);
+    std::vector<std::string> argv = {ORVANTA_VICC_PATH, "--port=" + std::to_string(port_ + slot),
+                                     "--profile=" + profile};
+    argv.insert(argv.end(), cardOptions.begin(), cardOptions.end());
+    vicc_[slot] = std::make_unique<ChildProcess>(argv, file(name + ".out"), file(name + ".err"));
+    const bool inserted = within(START_LIMIT, [&] {
+        for (const std::string& reader : holding()) {
+            if (reader != kept) {
+                cardReader_[slot] = reader;
                 return true;
             }
         }
-        return vicc_->wait(0).has_value();
+        return vicc_[slot]->wait(0).has_value();
     });
-    if (!inserted || cardReader_.empty()) {
-        *error = "no card in any reader: " + readFile(file("vicc.err"));
+    if (!inserted || cardReader_[slot].empty()) {
+        *error = "no card in any reader: " + readFile(file(name + ".err"));
         return false;
     }
     return true;
 }
 
-void VirtualReader::removeCard() {
-    vicc_.reset();
+void VirtualReader::removeCard(size_t slot) {
+    vicc_[slot].reset();
     within(START_LIMIT, [&] {
         for (const PcscReader& r : readers()) {
-            if (r.name == cardReader_ && r.cardPresent) {
+            if (r.name == cardReader_[slot] && r.cardPresent) {
                 return false;
             }
         }

@@ -33,6 +33,8 @@ class ChildProcess {
     std::optional<int> wait(uint32_t ms);
     // SIGTERM, and SIGKILL when it has not ended after a few seconds.
     void stop();
+    // Sends the signal to the running process.
+    void signal(int number);
 
   private:
     pid_t pid_ = -1;
@@ -50,13 +52,18 @@ class VirtualReader {
     VirtualReader(const VirtualReader&) = delete;
     VirtualReader& operator=(const VirtualReader&) = delete;
 
-    // Starts orvanta-vicc with the profile and waits until a reader holds its card; false
-    // (with what vicc said) when no card came.
-    bool insertCard(const std::string& profile, std::string* error);
-    // Ends orvanta-vicc and waits until the card is gone.
-    void removeCard();
-    // The reader that holds (or last held) the card.
-    const std::string& cardReader() const { return cardReader_; }
+    // vpcd offers two slots, each a reader with a card of its own.
+    static constexpr size_t SLOTS = 2;
+
+    // Starts orvanta-vicc with the profile (and further options of its own, such as
+    // "--hang-after=3") in the slot and waits until a reader holds its card; false (with what
+    // vicc said) when no card came.
+    bool insertCard(const std::string& profile, std::string* error,
+                    const std::vector<std::string>& cardOptions = {}, size_t slot = 0);
+    // Ends the slot's orvanta-vicc and waits until its card is gone.
+    void removeCard(size_t slot = 0);
+    // The reader that holds (or last held) the slot's card.
+    const std::string& cardReader(size_t slot = 0) const { return cardReader_[slot]; }
     // A reader of the service that holds no card (vpcd offers two slots); empty if none.
     std::string emptyReader();
     std::vector<PcscReader> readers();
@@ -70,8 +77,8 @@ class VirtualReader {
     int lockFd_ = -1;
     uint16_t port_ = 0;
     std::unique_ptr<ChildProcess> pcscd_;
-    std::unique_ptr<ChildProcess> vicc_;
-    std::string cardReader_;
+    std::unique_ptr<ChildProcess> vicc_[SLOTS];
+    std::string cardReader_[SLOTS];
 };
 
 }  // namespace orvanta::test

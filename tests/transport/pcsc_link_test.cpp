@@ -70,7 +70,7 @@ class ScriptedCard final : public CardChannel {
   public:
     ScriptedCard(std::shared_ptr<CardScript> script, Clock& clock)
         : script_(std::move(script)), clock_(clock) {}
-    CardReply transmit(std::span<const uint8_t> apdu) override {
+    CardReply transmit(std::span<const uint8_t> apdu, const CardCancel&) override {
         Bytes bytes(apdu.begin(), apdu.end());
         script_->received.push_back(bytes);
         script_->receivedAt.push_back(clock_.tickCount());
@@ -89,7 +89,7 @@ class ScriptedCard final : public CardChannel {
 class FunctionCard final : public CardChannel {
   public:
     explicit FunctionCard(std::function<CardReply(const Bytes&)> f) : f_(std::move(f)) {}
-    CardReply transmit(std::span<const uint8_t> apdu) override {
+    CardReply transmit(std::span<const uint8_t> apdu, const CardCancel&) override {
         return f_(Bytes(apdu.begin(), apdu.end()));
     }
 
