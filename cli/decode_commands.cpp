@@ -160,6 +160,7 @@ int decodeMakeCredential(Context& context, const std::string& file,
     Bytes response = integerKeyed(bytes);
     PrivateTempDir temp;
     Fido2CertPage page;
+    page.fileDirectory = temp.path();
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
     const FetchResult result = showMakeCredentialResult(
         page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
@@ -191,6 +192,7 @@ int decodeU2fRegistration(Context& context, const std::string& file,
     }
     PrivateTempDir temp;
     U2fCertPage page;
+    page.fileDirectory = temp.path();
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
     const FetchResult result =
         showU2fRegistration(page, bytes, std::span<const uint8_t, 32>(challenge),
