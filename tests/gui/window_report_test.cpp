@@ -121,14 +121,14 @@ TEST_F(Report, UnwritableFileIsRefusedWithTheReasonAndLeavesNothing) {
 TEST_F(Report, FifoStaysAFifoAndItsReaderGetsTheReport) {
     const std::string fifo = (dir / "report.fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     QString error;
     EXPECT_TRUE(window->saveReport(QString::fromStdString(fifo), ReportFormat::Text, &error))
         << error.toStdString();
     char buffer[32] = {};
-    EXPECT_GT(read(reader, buffer, sizeof buffer - 1), 0);
-    close(reader);
+    EXPECT_GT(::read(reader, buffer, sizeof buffer - 1), 0);
+    ::close(reader);
     EXPECT_EQ(std::string(buffer).rfind("hardware info\n", 0), 0u) << buffer;
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
