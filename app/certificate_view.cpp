@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 #include <optional>
 #include <string>
@@ -18,6 +17,7 @@
 #include "app/modal.h"
 #include "cert/certificate_text.h"
 #include "ctap/user_prompts.h"
+#include "report/file_write.h"
 
 namespace orvanta {
 
@@ -86,13 +86,9 @@ bool CertificateView::saveAs(const QString& path, QString* error) const {
         }
         data = *converted;
     }
-    // Written whole or not at all: an existing file stays as it was when writing fails.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(data.data(), static_cast<qint64>(data.size())) !=
-            static_cast<qint64>(data.size()) ||
-        !file.commit()) {
-        return fail(file.errorString());
+    // A regular file is replaced whole or not at all; a device or FIFO is written in place.
+    if (const std::error_code error = writeWholeFile(path.toStdString(), data)) {
+        return fail(QString::fromStdString(error.message()));
     }
     return true;
 }
@@ -122,6 +118,7 @@ void CertificateView::onSaveAs() {
         QMessageBox box(QMessageBox::Critical, QString::fromUtf8(APP_NAME),
                         QStringLiteral("Cannot write %1: %2").arg(path, error), QMessageBox::Ok,
                         this);
+        box.setTextFormat(Qt::PlainText);
         execModal(box);
     }
 }

@@ -39,7 +39,8 @@ namespace {
 
 // The BLOB named on the command line, else by $ORVANTA_MDS, else the last one loaded (the
 // settings remember a BLOB that loaded). One that fails its checks is refused with a
-// message and the window works without metadata.
+// message and the window works without metadata. Runs on the window's worker (QSettings is
+// made there, for that thread alone).
 void loadMetadata(const AppOptions& options, DeviceContext& devices, UserPrompts& prompts) {
     QSettings settings;
     std::string blob = options.device.mds;
@@ -104,11 +105,11 @@ int COrvantaApp::InitInstance(const AppOptions& options) {
         keys = hidKeys(std::make_shared<HidapiBackend>(m_clock));
     }
     DeviceContext devices(keys, m_clock);
-    {
-        QtUserPrompts windowless;
-        loadMetadata(options, devices, m_prompts != nullptr ? *m_prompts : windowless);
-    }
-    COrvantaDlg dialog(devices, m_prompts, nullptr, choice.vidText, choice.pidText);
+    // The BLOB is read on the window's worker: the window is up at once, whatever the file.
+    COrvantaDlg dialog(devices, m_prompts, nullptr, choice.vidText, choice.pidText,
+                       [options](DeviceContext& blobDevices, UserPrompts& prompts) {
+                           loadMetadata(options, blobDevices, prompts);
+                       });
     dialog.registerDeviceNotifications();
     if (listsCards(choice)) {
         dialog.watchCards();

@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -27,6 +26,7 @@
 #include "app/udev_monitor.h"
 #include "common/terminal_text.h"
 #include "info/metadata_rows.h"
+#include "report/file_write.h"
 #include "report/page_report.h"
 #include "report/pages.h"
 #include "report/status_texts.h"
@@ -57,7 +57,7 @@ QString toolTipWithShortcut(const QAction& action) {
 }  // namespace
 
 COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* parent,
-                         const std::string& vidText, const std::string& pidText)
+                         const std::string& vidText, const std::string& pidText, StartupJob startup)
     : QDialog(parent), m_devices(devices) {
     if (prompts == nullptr) {
         m_ownPrompts = std::make_unique<QtUserPrompts>(this);
@@ -99,6 +99,11 @@ COrvantaDlg::COrvantaDlg(DeviceContext& devices, UserPrompts* prompts, QWidget* 
     resize(dialogUnitsToPixels(*this, 418, 243));
     setMinimumSize(dialogUnitsToPixels(*this, 240, 140));
     OnInitDialog();
+    if (startup) {
+        startJob([this, startup = std::move(startup)] { startup(m_devices, *m_workerPrompts); },
+                 {});
+    }
+    // While the start-up work runs, the refresh waits for it.
     ShowDeviceInfo(vidText, pidText);
 }
 
@@ -436,13 +441,9 @@ bool COrvantaDlg::saveReport(const QString& path, ReportFormat format, QString* 
     } else {
         text = report::reportText(pages);
     }
-    // Written whole or not at all: an existing file stays as it was when writing fails.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit()) {
-        return fail(file.errorString());
+    // A regular file is written whole or not at all; a device or a FIFO stays what it is.
+    if (const std::error_code error = writeWholeFile(path.toStdString(), text)) {
+        return fail(QString::fromStdString(error.message()));
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,11 @@ inline constexpr int KEY_SILENT_NOTICE_MS = 1500;
 
 enum class ReportFormat { Text, Json };
 
+// Work the window runs on its worker before its first refresh (the metadata BLOB is read
+// and checked there, so a large or slow file never holds up the window's thread); what it
+// says goes through the prompts it is given, shown by the window.
+using StartupJob = std::function<void(DeviceContext& devices, UserPrompts& prompts)>;
+
 class COrvantaDlg : public QDialog, private DeviceWork {
     Q_OBJECT
 
@@ -55,9 +61,10 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     // devices: the keys the window looks at (the window's worker uses it from now on).
     // prompts: who answers the pages' questions; null for the window's own message boxes.
     // vidText, pidText: the key to show first (empty: the first attached key).
+    // startup: runs on the worker before the first refresh.
     explicit COrvantaDlg(DeviceContext& devices, UserPrompts* prompts = nullptr,
                          QWidget* parent = nullptr, const std::string& vidText = std::string(),
-                         const std::string& pidText = std::string());
+                         const std::string& pidText = std::string(), StartupJob startup = {});
     ~COrvantaDlg() override;
 
     // Rebuilds every page on the worker for the given vendor and product (empty: the

@@ -23,6 +23,17 @@ QMessageBox::Icon messageBoxIcon(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+namespace {
+
+// Every box shows its text as it is: a message may carry a key's or a metadata BLOB's
+// words, and markup in them must not format the box or load anything.
+int runBox(QMessageBox& box) {
+    box.setTextFormat(Qt::PlainText);
+    return execModal(box);
+}
+
+}  // namespace
+
 QtUserPrompts::QtUserPrompts(QWidget* parent, DesktopOpener opener)
     : parent_(parent), opener_(std::move(opener)) {
     if (!opener_) {
@@ -39,14 +50,14 @@ void QtUserPrompts::show(const MessageEvent& message) {
 void QtUserPrompts::showMessage(const std::string& text, MessageIcon icon) {
     QMessageBox box(messageBoxIcon(icon), QString::fromUtf8(APP_NAME), QString::fromStdString(text),
                     QMessageBox::Ok, parent_);
-    execModal(box);
+    runBox(box);
 }
 
 bool QtUserPrompts::confirm(Question question) {
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(APP_NAME),
                     QString::fromStdString(questionText(question)),
                     QMessageBox::Ok | QMessageBox::Cancel, parent_);
-    return execModal(box) == QMessageBox::Ok;
+    return runBox(box) == QMessageBox::Ok;
 }
 
 bool QtUserPrompts::askPin(std::string& pin) {

@@ -40,7 +40,7 @@ std::string temporaryDirectory() {
 }
 
 bool writeCertificateFile(CertificatePage& page, const uint8_t* data, size_t length) {
-    std::string path = temporaryDirectory();
+    std::string path = page.fileDirectory.empty() ? temporaryDirectory() : page.fileDirectory;
     if (path.back() != '/') {
         path += '/';
     }

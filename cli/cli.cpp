@@ -23,6 +23,7 @@
 #include "cli/fleet.h"
 #include "cli/page_output.h"
 #include "cli/usage_hints.h"
+#include "common/terminal_text.h"
 #include "orvanta_version.h"
 #include "report/device_options.h"
 
@@ -182,7 +183,8 @@ void addDeviceCommands(CLI::App& app, Options& o, Commands& c) {
     c.exportCommand->add_option("PAGE", o.exportKind, "fido2 or u2f")
         ->required()
         ->check(CLI::IsMember({"fido2", "u2f"}));
-    c.exportCommand->add_option("PATH", o.exportPath, "File to write")->required();
+    c.exportCommand->add_option("PATH", o.exportPath, "File to write; - for standard output")
+        ->required();
     c.exportCommand->add_option("--index", o.exportIndex, "Which certificate of the page (from 1)")
         ->check(CLI::Range(1, 1000));
     c.exportCommand
@@ -241,12 +243,13 @@ bool loadMetadata(Context& context, const DeviceOptions& options) {
         return true;
     }
     MetadataLoad load = loadMetadataBlobFiles(blob, options.mdsRoot, std::time(nullptr));
+    // The texts carry the BLOB's own words (dates, statuses) and the path as given.
     if (!load.blob) {
-        fail(context, load.error);
+        fail(context, terminalSafe(load.error));
         return false;
     }
     if (!load.warning.empty()) {
-        context.err << load.warning << std::endl;
+        context.err << terminalSafe(load.warning) << std::endl;
     }
     context.metadata = std::make_shared<const MetadataBlob>(std::move(*load.blob));
     return true;
@@ -305,6 +308,10 @@ int runDeviceCommand(Context& context, const Options& o, const Commands& c, Devi
     }
     if (!c.exportCommand->parsed()) {
         return runPages(context, choice, selectedPages(c));
+    }
+    if (o.json && o.exportPath == "-") {
+        fail(context, "--json and export to - both write to standard output.");
+        return EXIT_USAGE;
     }
     ExportRequest request;
     request.page = o.exportKind;

@@ -162,6 +162,7 @@ int decodeMakeCredential(Context& context, const std::string& file,
     Bytes response = integerKeyed(bytes);
     PrivateTempDir temp;
     Fido2CertPage page;
+    page.fileDirectory = temp.path();
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
     const FetchResult result = showMakeCredentialResult(
         page, CborSpan{response.data(), static_cast<uint32_t>(response.size())},
@@ -195,6 +196,7 @@ int decodeU2fRegistration(Context& context, const std::string& file,
     }
     PrivateTempDir temp;
     U2fCertPage page;
+    page.fileDirectory = temp.path();
     TerminalPrompts prompts(context.prompts, context.in, context.err, context.terminal);
     const FetchResult result =
         showU2fRegistration(page, bytes, std::span<const uint8_t, 32>(challenge),

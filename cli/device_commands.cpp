@@ -1,14 +1,9 @@
 #include "cli/device_commands.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <istream>
 #include <ostream>
+#include <system_error>
 
 #include "cli/exit_codes.h"
 #include "cli/metadata_policy.h"
@@ -20,9 +15,9 @@
 #include "common/terminal_text.h"
 #include "info/device_refresh.h"
 #include "report/status_texts.h"
+#include "report/file_write.h"
 #include "transport/device_list.h"
 #include "transport/exchange.h"
-#include "transport/unique_fd.h"
 
 namespace orvanta::cli {
 
@@ -157,44 +152,6 @@ int metadataStatus(Context& context, const Pages& pages) {
         }
     }
     return EXIT_DONE;
-}
-
-// Writes the file whole or not at all: the data goes to a new file beside the target, which
-// then replaces it, so a failed write (a full disk, a file size limit) leaves an existing
-// file as it was.
-bool writeFile(const std::string& path, const std::string& data, std::string& error) {
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    std::string temporary =
-        directory + (slash == std::string::npos ? "/" : "") + ".orvanta-export-XXXXXX";
-    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!fd.valid()) {
-        error = std::strerror(errno);
-        return false;
-    }
-    // mkostemp makes the file 0600; a certificate is no secret and gets the usual mode.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd.get(), 0644 & ~mask);
-    size_t done = 0;
-    bool written = true;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            written = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (!written || !fd.close() || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 // The backend the device choice asks for; a choice that cannot be made is a usage error,
@@ -386,6 +343,8 @@ class KeySession {
         device.setCancelFlag(context.interrupted);
         device.setPreferredPath(path);
         device.setMetadata(context.metadata);
+        models.fido2.fileDirectory = temp_.path();
+        models.u2f.fileDirectory = temp_.path();
         status = openKey(context, choice, device, pages);
     }
 
@@ -475,7 +434,10 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
     const report::PageDefinition& shownPage = *report::findPage(request.page);
     int status = fetch(context, session.prompts, session.device, session.pages, shownPage);
     const auto& page = dynamic_cast<const CertificatePage&>(shownPage.model(session.pages));
-    std::string error;
+    // "-": the certificate alone on standard output, so the page is not printed there.
+    const bool toStandardOutput = request.path == "-";
+    const std::string target =
+        toStandardOutput ? std::string("standard output") : terminalSafe(request.path);
 
     const std::vector<PageCertificate>& certificates = page.certificates;
     nlohmann::json exported = nullptr;
@@ -490,13 +452,22 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
         const std::vector<uint8_t>& der = certificates[static_cast<size_t>(request.index - 1)].der;
         std::string data = request.pem ? pemCertificate(der.data(), der.size())
                                        : std::string(der.begin(), der.end());
-        if (!writeFile(request.path, data, error)) {
-            fail(context, "Cannot write " + terminalSafe(request.path) + ": " + error);
+        std::error_code error;
+        if (toStandardOutput) {
+            context.out.write(data.data(), static_cast<std::streamsize>(data.size()));
+            if (!context.out.flush()) {
+                error = std::make_error_code(std::errc::io_error);
+            }
+        } else {
+            error = writeWholeFile(request.path, data);
+        }
+        if (error) {
+            fail(context, "Cannot write " + target + ": " + error.message());
             status = EXIT_FAILED;
         } else {
-            context.err << "Certificate " << request.index << " written to "
-                        << terminalSafe(request.path) << " (" << (request.pem ? "PEM" : "DER")
-                        << ", " << der.size() << " bytes)." << std::endl;
+            context.err << "Certificate " << request.index << " written to " << target << " ("
+                        << (request.pem ? "PEM" : "DER") << ", " << der.size() << " bytes)."
+                        << std::endl;
             exported = {{"path", request.path},
                         {"index", request.index},
                         {"format", request.pem ? "pem" : "der"},
@@ -509,7 +480,7 @@ int runExport(Context& context, const DeviceChoice& choice, const ExportRequest&
         nlohmann::json result = pagesJson(shown);
         result["export"] = exported;
         context.document = std::move(result);
-    } else {
+    } else if (!toStandardOutput) {
         printPagesText(context.out, shown);
     }
     return status;

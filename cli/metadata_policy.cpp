@@ -1,6 +1,7 @@
 #include "cli/metadata_policy.h"
 
 #include "cli/exit_codes.h"
+#include "common/terminal_text.h"
 #include "info/metadata_rows.h"
 
 namespace orvanta::cli {
@@ -10,7 +11,7 @@ int refuseCompromisedKey(Context& context, const PageModel& page) {
     if (warning.empty()) {
         return EXIT_DONE;
     }
-    return fail(context, Error::refusedByPolicy(), warning);
+    return fail(context, Error::refusedByPolicy(), terminalSafe(warning));
 }
 
 }  // namespace orvanta::cli

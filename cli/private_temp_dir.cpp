@@ -3,38 +3,28 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <vector>
+
+#include "cert/certificate_file.h"
 
 namespace orvanta::cli {
 
 PrivateTempDir::PrivateTempDir() {
-    const char* current = std::getenv("TMPDIR");
-    std::string base = current != nullptr && current[0] != 0 ? current : "/tmp";
-    if (current != nullptr) {
-        previous_ = current;
+    std::string pattern = temporaryDirectory();
+    if (pattern.back() != '/') {
+        pattern += '/';
     }
-    if (base.back() != '/') {
-        base += '/';
-    }
-    std::string pattern = base + "orvanta-cli-XXXXXX";
+    pattern += "orvanta-cli-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back(0);
-    if (::mkdtemp(name.data()) == nullptr) {  // mode 0700
-        return;
+    if (::mkdtemp(name.data()) != nullptr) {  // mode 0700
+        path_ = name.data();
     }
-    path_ = name.data();
-    ::setenv("TMPDIR", path_.c_str(), 1);
 }
 
 PrivateTempDir::~PrivateTempDir() {
     if (path_.empty()) {
         return;
-    }
-    if (previous_) {
-        ::setenv("TMPDIR", previous_->c_str(), 1);
-    } else {
-        ::unsetenv("TMPDIR");
     }
     // Only plain files are made here; nothing nested to walk.
     if (DIR* dir = ::opendir(path_.c_str())) {

@@ -17,8 +17,23 @@ namespace orvanta {
 // the end does: the caller asks `in.bad()`.
 bool readBounded(std::istream& in, size_t limit, std::vector<uint8_t>& out);
 
-// The whole file, or nothing when it cannot be opened or read or holds more than `limit`
-// bytes.
+enum class FileReadProblem {
+    CannotOpen,
+    NotRegular,  // a directory, a FIFO, a device: nothing a file name of ours should name
+    TooLarge,
+    ReadFailed,
+};
+
+struct FileRead {
+    std::vector<uint8_t> bytes;
+    std::optional<FileReadProblem> problem;  // none: `bytes` is the whole file
+};
+
+// The whole file, when it is a regular file of at most `limit` bytes. Anything else is
+// refused without waiting: a FIFO that no one writes to does not hold the caller up.
+FileRead readRegularFile(const std::string& path, size_t limit);
+
+// The whole regular file, or nothing when readRegularFile names a problem.
 std::optional<std::vector<uint8_t>> readFileBounded(const std::string& path, size_t limit);
 
 }  // namespace orvanta

@@ -7,8 +7,10 @@
 
 namespace orvanta {
 
-// Control characters (C0, DEL, C1) and bytes that are no part of well-formed UTF-8 become
-// visible escapes of their bytes ("\x1b", "\xc2\x9b", "\xff"); everything else is kept.
+// Control characters (C0, DEL, C1), the bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069) and bytes that are no part of well-formed UTF-8
+// become visible escapes of their bytes ("\x1b", "\xc2\x9b", "\xe2\x80\xae", "\xff");
+// everything else is kept.
 std::string terminalSafe(std::string_view text);
 
 }  // namespace orvanta

@@ -82,4 +82,16 @@ inline std::optional<Utf8Character> decodeUtf8(std::string_view text, size_t at)
     return Utf8Character{codePoint, length};
 }
 
+// How many bytes the first `characters` characters of the text take (all of it when it has
+// fewer). A byte that starts no well-formed sequence counts as a character of its own, so
+// a cut there never splits a well-formed one.
+inline size_t utf8PrefixLength(std::string_view text, size_t characters) {
+    size_t at = 0;
+    for (; characters > 0 && at < text.size(); --characters) {
+        const std::optional<Utf8Character> c = decodeUtf8(text, at);
+        at += c ? c->length : 1;
+    }
+    return at;
+}
+
 }  // namespace orvanta

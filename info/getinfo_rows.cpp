@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/hex_text.h"
+#include "common/utf8.h"
 #include "ctap/cbor_diagnostic.h"
 #include "transport/exchange.h"
 
@@ -27,15 +28,15 @@ class BlockRows {
         sink_(first_ ? FIRST_LABEL : LABEL, std::move(value));
         first_ = false;
     }
-    // A long line in rows of 85 characters, the width of the options row.
-    void addWrapped(std::string line) {
-        if (line.size() <= ROW_WIDTH) {
-            add(std::move(line));
-            return;
-        }
-        for (size_t start = 0; start < line.size(); start += ROW_WIDTH) {
-            add(line.substr(start, ROW_WIDTH));
-        }
+    // A long line in rows of 85 characters, the width of the options row; a character
+    // written in several bytes (a text the key sent) stays whole.
+    void addWrapped(const std::string& line) {
+        std::string_view rest = line;
+        do {
+            const size_t length = utf8PrefixLength(rest, ROW_WIDTH);
+            add(std::string(rest.substr(0, length)));
+            rest.remove_prefix(length);
+        } while (!rest.empty());
     }
 
   private:

@@ -108,6 +108,8 @@ class CertificatePage : public PageModel {
     std::string certificateFileName;
     // Every temporary certificate file written for the page since it was last cleared.
     std::vector<std::string> temporaryFiles;
+    // Where the page writes its certificate files; empty: the temporary directory.
+    std::string fileDirectory;
     // Deletes all rows, the certificates, the remembered file (the name itself stays) and
     // every other temporary file of the page.
     void clearCertificatePage();

@@ -41,6 +41,63 @@ using X509StackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), fre
 
 // A real BLOB is a few megabytes; anything far beyond is not one.
 constexpr size_t MAX_FILE_SIZE = 64 * 1024 * 1024;
+// The header holds the algorithm and a chain of two or three certificates: a few kilobytes.
+constexpr size_t MAX_HEADER_SIZE = 64 * 1024;
+constexpr size_t MAX_CHAIN_LENGTH = 8;
+// An RSA-8192 signature in base64url; the curves' are far shorter.
+constexpr size_t MAX_SIGNATURE_TEXT = 1366;
+// The deepest nesting of a real BLOB's entries is under ten; a text nested far deeper is
+// there to exhaust the parser.
+constexpr size_t MAX_JSON_DEPTH = 32;
+
+// Whether the arrays and objects of the JSON text nest no deeper than `limit`. Brackets in
+// strings do not count; whether the text is JSON at all is the parser's to judge.
+bool nestingWithin(std::span<const uint8_t> text, size_t limit) {
+    size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const uint8_t c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) {
+                return false;
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+// A JSON object, parsed only when it nests within the limit; anything else is null.
+json parseObject(std::span<const uint8_t> text) {
+    if (!nestingWithin(text, MAX_JSON_DEPTH)) {
+        return nullptr;
+    }
+    json parsed = json::parse(text.begin(), text.end(), nullptr, false);
+    if (!parsed.is_object()) {
+        return nullptr;
+    }
+    return parsed;
+}
+
+// The certificate chain of a header as this program checks it: one to MAX_CHAIN_LENGTH
+// certificates, each a string.
+bool chainShapeKnown(const json& header) {
+    const auto x5c = header.find("x5c");
+    return x5c != header.end() && x5c->is_array() && !x5c->empty() &&
+           x5c->size() <= MAX_CHAIN_LENGTH &&
+           std::all_of(x5c->begin(), x5c->end(), [](const json& c) { return c.is_string(); });
+}
 
 X509Ptr certificateFromDer(std::span<const uint8_t> der) {
     const unsigned char* p = der.data();
@@ -263,24 +320,30 @@ MetadataLoad loadMetadataBlob(std::string_view jwt, std::span<const uint8_t> tru
         jwt.find('.', secondDot + 1) != std::string_view::npos) {
         return refuse("The metadata BLOB is no signed JWT (three dot-separated parts).");
     }
-    const std::optional<std::vector<uint8_t>> headerBytes =
-        base64DecodeStrict(jwt.substr(0, firstDot));
-    const std::optional<std::vector<uint8_t>> payloadBytes =
-        base64DecodeStrict(jwt.substr(firstDot + 1, secondDot - firstDot - 1));
-    const std::optional<std::vector<uint8_t>> signature =
-        base64DecodeStrict(jwt.substr(secondDot + 1));
-    if (!headerBytes || !payloadBytes || !signature) {
+    // Nothing of the payload is decoded before the header has its shape and the signature
+    // holds: an unsigned file costs no more than its header.
+    const std::string_view headerText = jwt.substr(0, firstDot);
+    if (headerText.size() > MAX_HEADER_SIZE) {
+        return refuse("The metadata BLOB's header cannot be read.");
+    }
+    const std::string_view signatureText = jwt.substr(secondDot + 1);
+    if (signatureText.size() > MAX_SIGNATURE_TEXT) {
+        return refuse("The metadata BLOB's signature does not verify.");
+    }
+    const std::optional<std::vector<uint8_t>> headerBytes = base64DecodeStrict(headerText);
+    const std::optional<std::vector<uint8_t>> signature = base64DecodeStrict(signatureText);
+    if (!headerBytes || !signature) {
         return refuse("The metadata BLOB is no signed JWT (a part is not base64url).");
     }
-    const json header = json::parse(headerBytes->begin(), headerBytes->end(), nullptr, false);
+    const json header = parseObject(*headerBytes);
     if (!header.is_object()) {
         return refuse("The metadata BLOB's header cannot be read.");
     }
-    const std::string alg = text(header, "alg");
-    const auto x5c = header.find("x5c");
-    if (x5c == header.end() || !x5c->is_array() || x5c->empty()) {
+    if (!chainShapeKnown(header)) {
         return refuse("The metadata BLOB's header has no certificate chain (x5c).");
     }
+    const std::string alg = text(header, "alg");
+    const json& x5c = header.at("x5c");
 
     X509Ptr root = certificateFromFile(trustedRoot);
     if (!root) {
@@ -288,8 +351,8 @@ MetadataLoad loadMetadataBlob(std::string_view jwt, std::span<const uint8_t> tru
     }
     X509Ptr leaf;
     X509StackPtr intermediates(sk_X509_new_null());
-    for (size_t i = 0; i < x5c->size(); ++i) {
-        const std::optional<std::vector<uint8_t>> der = base64Field((*x5c)[i]);
+    for (size_t i = 0; i < x5c.size(); ++i) {
+        const std::optional<std::vector<uint8_t>> der = base64Field(x5c[i]);
         X509Ptr certificate = der ? certificateFromDer(*der) : nullptr;
         if (!certificate) {
             return refuse("The metadata BLOB's certificate " + std::to_string(i + 1) +
@@ -321,42 +384,76 @@ MetadataLoad loadMetadataBlob(std::string_view jwt, std::span<const uint8_t> tru
         return refuse("The metadata BLOB's signature does not verify.");
     }
 
-    const json payload = json::parse(payloadBytes->begin(), payloadBytes->end(), nullptr, false);
-    if (!payload.is_object() || !payload.contains("entries") || !payload["entries"].is_array()) {
+    const std::optional<std::vector<uint8_t>> payloadBytes =
+        base64DecodeStrict(jwt.substr(firstDot + 1, secondDot - firstDot - 1));
+    if (!payloadBytes) {
+        return refuse("The metadata BLOB is no signed JWT (a part is not base64url).");
+    }
+    std::optional<MetadataBlob> blob = decodeMetadataPayload(*payloadBytes);
+    if (!blob) {
         return refuse("The metadata BLOB's content cannot be read.");
     }
     MetadataLoad load;
-    MetadataBlob& blob = load.blob.emplace();
-    if (const auto no = payload.find("no"); no != payload.end() && no->is_number_unsigned()) {
+    if (!blob->nextUpdate.empty() && blob->nextUpdate < today(now)) {
+        load.warning = "The metadata BLOB is out of date: its next update was due on " +
+                       blob->nextUpdate + ".";
+    }
+    load.blob = std::move(blob);
+    return load;
+}
+
+std::optional<MetadataBlob> decodeMetadataPayload(std::span<const uint8_t> payload) {
+    const json parsed = parseObject(payload);
+    const auto entries = parsed.is_object() ? parsed.find("entries") : parsed.end();
+    if (!parsed.is_object() || entries == parsed.end() || !entries->is_array()) {
+        return std::nullopt;
+    }
+    MetadataBlob blob;
+    if (const auto no = parsed.find("no"); no != parsed.end() && no->is_number_unsigned()) {
         blob.serial = no->get<uint64_t>();
     }
-    blob.nextUpdate = text(payload, "nextUpdate");
-    for (const json& entry : payload["entries"]) {
+    blob.nextUpdate = text(parsed, "nextUpdate");
+    for (const json& entry : *entries) {
         if (entry.is_object()) {
             blob.entries.push_back(decodeEntry(entry));
         }
     }
-    if (!blob.nextUpdate.empty() && blob.nextUpdate < today(now)) {
-        load.warning =
-            "The metadata BLOB is out of date: its next update was due on " + blob.nextUpdate + ".";
-    }
-    return load;
+    return blob;
 }
+
+namespace {
+
+std::string readProblemText(FileReadProblem problem) {
+    switch (problem) {
+        case FileReadProblem::CannotOpen:
+        case FileReadProblem::ReadFailed:
+            break;
+        case FileReadProblem::NotRegular:
+            return " (not a regular file)";
+        case FileReadProblem::TooLarge:
+            return " (larger than 64 MB)";
+    }
+    return "";
+}
+
+}  // namespace
 
 MetadataLoad loadMetadataBlobFiles(const std::string& blobPath, const std::string& rootPath,
                                    std::time_t now) {
-    const std::optional<std::vector<uint8_t>> blob = readFileBounded(blobPath, MAX_FILE_SIZE);
-    if (!blob) {
-        return refuse("Cannot read the metadata BLOB " + blobPath + ".");
+    const FileRead blob = readRegularFile(blobPath, MAX_FILE_SIZE);
+    if (blob.problem) {
+        return refuse("Cannot read the metadata BLOB " + blobPath + readProblemText(*blob.problem) +
+                      ".");
     }
     const std::string root = rootPath.empty() ? DEFAULT_METADATA_ROOT : rootPath;
-    const std::optional<std::vector<uint8_t>> rootBytes = readFileBounded(root, MAX_FILE_SIZE);
-    if (!rootBytes) {
-        return refuse("Cannot read the trusted root certificate " + root + ".");
+    const FileRead rootBytes = readRegularFile(root, MAX_FILE_SIZE);
+    if (rootBytes.problem) {
+        return refuse("Cannot read the trusted root certificate " + root +
+                      readProblemText(*rootBytes.problem) + ".");
     }
     return loadMetadataBlob(
-        std::string_view(reinterpret_cast<const char*>(blob->data()), blob->size()), *rootBytes,
-        now);
+        std::string_view(reinterpret_cast<const char*>(blob.bytes.data()), blob.bytes.size()),
+        rootBytes.bytes, now);
 }
 
 std::optional<std::array<uint8_t, 20>> attestationKeyIdentifier(std::span<const uint8_t> der) {

@@ -48,13 +48,20 @@ struct MetadataLoad {
     std::string warning;               // a usable BLOB past its next update
 };
 
-// Verifies and decodes a BLOB. `trustedRoot`: one certificate, PEM or DER. `now`: the time
-// the chain is checked at and the next update is compared with.
+// Verifies and decodes a BLOB: the header's size, nesting and shape are checked first, the
+// payload is decoded only once the chain and the signature hold. `trustedRoot`: one
+// certificate, PEM or DER. `now`: the time the chain is checked at and the next update is
+// compared with.
 MetadataLoad loadMetadataBlob(std::string_view jwt, std::span<const uint8_t> trustedRoot,
                               std::time_t now);
 
-// Reads the BLOB and the root from files (an empty root path: the system's copy of the root
-// that signs the published BLOB) and loads it.
+// The payload of a BLOB whose signature held: the JSON text of its entries. Nothing when it
+// is no such object or nests deeper than any real BLOB does.
+std::optional<MetadataBlob> decodeMetadataPayload(std::span<const uint8_t> payload);
+
+// Reads the BLOB and the root from regular files of at most 64 MB each (an empty root path:
+// the system's copy of the root that signs the published BLOB) and loads it. Anything else
+// (a FIFO, a device) is refused without being opened for long.
 MetadataLoad loadMetadataBlobFiles(const std::string& blobPath, const std::string& rootPath,
                                    std::time_t now);
 

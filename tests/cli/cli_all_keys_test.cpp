@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/private_temp_dir.h"
 #include "cli_harness.h"
 #include "transport/clock.h"
 
@@ -149,6 +151,20 @@ TEST(CliAllKeys, EachKeysOutcomeIsToldOnceWithWhatWentWrong) {
     EXPECT_EQ(count(r.err, silent), 1u) << r.err;
     EXPECT_EQ(count(r.err, noFido2), 1u) << r.err;
     EXPECT_EQ(count(r.err, "No PIN on standard input."), 1u) << r.err;
+}
+
+TEST(CliAllKeys, CertificateCopiesStayInPrivateDirectoriesAndTheEnvironmentIsLeftAlone) {
+    ScopedTmpdir base;
+    {
+        // The keys' threads make these: TMPDIR is read, never rewritten.
+        cli::PrivateTempDir dir;
+        EXPECT_EQ(std::string(std::getenv("TMPDIR")), base.path());
+        EXPECT_EQ(dir.path().rfind(base.path() + "/orvanta-cli-", 0), 0u) << dir.path();
+    }
+    CliResult r = runCli({"--virtual=full,full,full,full", "--all-keys", "--yes", "all"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.out, "FIDO2 Certification\n"), 4u);
+    EXPECT_TRUE(base.entries().empty()) << "left behind: " << base.entries().front();
 }
 
 TEST(CliAllKeys, NoKeyAndMisuse) {

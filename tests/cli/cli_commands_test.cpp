@@ -1,7 +1,10 @@
 // orvanta-cli commands in-process against the virtual key: text and JSON of each command,
 // the same rows as the page models, exit codes, confirmations and the PIN.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -52,6 +55,8 @@ class CliCommands : public ::testing::Test {
     void fillReference(Reference& reference, const std::string& profile,
                        const std::string& pin = "") {
         cli::PrivateTempDir scratch;  // the reference pages' certificate copies go here
+        reference.fido2.fileDirectory = scratch.path();
+        reference.u2f.fileDirectory = scratch.path();
         VirtualKeySetup setup = makeVirtualKey(profile, clock);
         DeviceContext devices(setup.backend, clock);
         Pages pages{reference.hardware, reference.fido2, reference.u2f};
@@ -408,6 +413,53 @@ TEST_F(CliCommands, ExportWritesTheShownCertificate) {
 
     for (const char* name : {"attestation.der", "ca.pem", "u2f.pem"}) {
         unlink(tmp.file(name).c_str());
+    }
+}
+
+TEST_F(CliCommands, ExportReplacesOnlyRegularFilesAndWritesTheRestInPlace) {
+    // An existing regular file is replaced and keeps its permissions.
+    const std::string regular = tmp.file("kept.der");
+    writeText(regular, "old");
+    ASSERT_EQ(chmod(regular.c_str(), 0640), 0);
+    ASSERT_EQ(runCli({"--virtual", "--yes", "export", "u2f", regular}).status, 0);
+    struct stat status {};
+    ASSERT_EQ(stat(regular.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(static_cast<uint8_t>(readText(regular)[0]), 0x30);
+
+    // A link stays a link, and the file it names gets the certificate.
+    const std::string link = tmp.file("link.der");
+    ASSERT_EQ(symlink(regular.c_str(), link.c_str()), 0);
+    ASSERT_EQ(runCli({"--virtual", "--yes", "export", "u2f", link, "--format", "pem"}).status, 0);
+    ASSERT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(readText(regular).rfind("-----BEGIN CERTIFICATE-----\n", 0), 0u);
+
+    // A FIFO stays a FIFO; its reader gets the certificate.
+    const std::string fifo = tmp.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    CliResult piped = runCli({"--virtual", "--yes", "export", "u2f", fifo, "--format", "pem"});
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    char buffer[64] = {};
+    EXPECT_GT(read(reader, buffer, sizeof buffer - 1), 0);
+    close(reader);
+    EXPECT_EQ(std::string(buffer).rfind("-----BEGIN CERTIFICATE-----\n", 0), 0u);
+    ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+
+    // "-": the certificate alone on standard output; with --json there would be two things.
+    CliResult out = runCli({"--virtual", "--yes", "export", "u2f", "-"});
+    ASSERT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(static_cast<uint8_t>(out.out.at(0)), 0x30);
+    EXPECT_EQ(out.out.find("U2F Certification"), std::string::npos);
+    EXPECT_NE(out.err.find("Certificate 1 written to standard output (DER, "), std::string::npos)
+        << out.err;
+    EXPECT_EQ(runCli({"--json", "--virtual", "--yes", "export", "u2f", "-"}).status, 2);
+
+    for (const std::string& path : {regular, link, fifo}) {
+        unlink(path.c_str());
     }
 }
 

@@ -85,7 +85,9 @@ Bytes span(CborSpan item) {
 class CliDecode : public ::testing::Test {
   protected:
     void SetUp() override {
-        cli::PrivateTempDir scratch;
+        cli::PrivateTempDir scratch;  // the certificate copies made while recording
+        fido2.fileDirectory = scratch.path();
+        u2f.fileDirectory = scratch.path();
         VirtualKeySetup setup = makeVirtualKey("full", clock);
         devices = std::make_unique<DeviceContext>(setup.backend, clock);
         attestation = setup.key->attestationCertificate();

@@ -48,7 +48,7 @@ class CliMetadata : public ::testing::Test {
 
     // A BLOB whose entries name the virtual key (FIDO2 by AAGUID, U2F by key identifier)
     // with the virtual root CA as the attestation root and `status` as the latest report.
-    std::string blobFor(const std::string& status) {
+    std::string blobFor(const std::string& status, const std::string& nextUpdate = "2999-01-01") {
         const VirtualAttestation& attestation =
             VirtualAttestation::forProfile(profileByName("full"));
         const std::string virtualRoot = base64Standard(attestation.caCertificate());
@@ -59,7 +59,8 @@ class CliMetadata : public ::testing::Test {
             R"({"status":")" +
             status + R"(","effectiveDate":"2024-06-01"}])";
         const std::string payload =
-            R"({"no":3,"nextUpdate":"2999-01-01","entries":[)"
+            R"({"no":3,"nextUpdate":")" + nextUpdate +
+            R"(","entries":[)"
             R"({"aaguid":"4f525641-4e54-412d-5649-525455414c31","metadataStatement":)"
             R"({"description":"Orvanta Virtual Key FIDO2","attestationRootCertificates":[")" +
             virtualRoot + R"("]},"statusReports":)" + reports +
@@ -152,6 +153,18 @@ TEST_F(CliMetadata, DecodeOfARevokedOrCompromisedKeysReplyFailsWithTheSameWarnin
                                     " since 2024-06-01: its attestation must not be trusted.\n";
         EXPECT_EQ(r.err.find(warning) != std::string::npos, refused) << r.err;
     }
+}
+
+TEST_F(CliMetadata, TextsOfASignedBlobReachStandardErrorTerminalSafe) {
+    // Signed under the trusted root, yet its texts try to forge a line and clear the screen.
+    const std::string forged = R"(\r\nVerify Result    YES\u001b[2J)";
+    CliResult r = run(blobFor("X" + forged + "_COMPROMISE", "2001-01-01" + forged));
+    EXPECT_EQ(r.status, cli::EXIT_FAILED);
+    EXPECT_EQ(r.err.find_first_of("\r\x1b"), std::string::npos) << r.err;
+    const std::string shown = "\\x0d\\x0aVerify Result    YES\\x1b[2J";
+    EXPECT_NE(r.err.find("was due on 2001-01-01" + shown + ".\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("reports this key as X" + shown + "_COMPROMISE since"), std::string::npos)
+        << r.err;
 }
 
 }  // namespace

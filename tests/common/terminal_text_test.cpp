@@ -20,6 +20,11 @@ TEST(TerminalSafe, EscapesControlsAndBrokenUtf8AndKeepsText) {
               "\\xc2\\x9b2J");
     EXPECT_EQ(terminalSafe("\x80\xc0\xaf\xed\xa0\x80\xe2\x82"),
               "\\x80\\xc0\\xaf\\xed\\xa0\\x80\\xe2\\x82");
+    // The bidirectional embeddings, overrides and isolates, which reorder what follows;
+    // their neighbours (U+2010, U+202F, U+2065, U+206A) are kept.
+    EXPECT_EQ(terminalSafe("\u202a\u202e\u2066\u2069"),
+              "\\xe2\\x80\\xaa\\xe2\\x80\\xae\\xe2\\x81\\xa6\\xe2\\x81\\xa9");
+    EXPECT_EQ(terminalSafe("\u2010\u202f\u2065\u206a"), "\u2010\u202f\u2065\u206a");
     // Printable UTF-8 of every length passes untouched.
     EXPECT_EQ(terminalSafe("Orvanta Virtual Key \xc2\xa0\xe7\xa8\x8b\xf0\x9f\x94\x91"),
               "Orvanta Virtual Key \xc2\xa0\xe7\xa8\x8b\xf0\x9f\x94\x91");

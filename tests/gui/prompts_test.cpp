@@ -26,6 +26,7 @@ struct SeenBox {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    Qt::TextFormat format = Qt::AutoText;
 };
 
 TEST(QtPrompts, MessagesCarryTheApplicationCaptionAndTheirIcon) {
@@ -34,7 +35,8 @@ TEST(QtPrompts, MessagesCarryTheApplicationCaptionAndTheirIcon) {
         auto* box = qobject_cast<QMessageBox*>(&dialog);
         EXPECT_NE(box, nullptr);
         if (box != nullptr) {
-            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                            box->textFormat()});
         }
         return static_cast<int>(QMessageBox::Ok);
     });
@@ -42,10 +44,13 @@ TEST(QtPrompts, MessagesCarryTheApplicationCaptionAndTheirIcon) {
     prompts.show({MessageCode::PinStepFailed, 0x31});
     prompts.show({MessageCode::PinEmpty});
     prompts.showMessage("程序已在运行！", MessageIcon::Information);
-    ASSERT_EQ(seen.size(), 3u);
+    // Texts carry what a key or a metadata BLOB sent: markup in them is shown, not rendered.
+    prompts.showMessage("<b>REVOKED</b><img src=\"http://x/y.png\">", MessageIcon::Warning);
+    ASSERT_EQ(seen.size(), 4u);
     for (const SeenBox& box : seen) {
         EXPECT_EQ(box.title, QStringLiteral("Orvanta"));
         EXPECT_EQ(box.buttons, QMessageBox::Ok);
+        EXPECT_EQ(box.format, Qt::PlainText);
     }
     EXPECT_EQ(seen[0].text, QStringLiteral("PIN Invalid."));
     EXPECT_EQ(seen[0].icon, QMessageBox::Critical);
@@ -60,7 +65,7 @@ TEST(QtPrompts, OkCancelQuestionIsAWarningWithBothButtons) {
     int answer = QMessageBox::Ok;
     ScopedModalHook hook([&](QDialog& dialog) {
         auto& box = static_cast<QMessageBox&>(dialog);
-        seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons()};
+        seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons(), box.textFormat()};
         return answer;
     });
     QtUserPrompts prompts;
@@ -70,6 +75,7 @@ TEST(QtPrompts, OkCancelQuestionIsAWarningWithBothButtons) {
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(seen.title, QStringLiteral("Orvanta"));
+    EXPECT_EQ(seen.format, Qt::PlainText);
     answer = QMessageBox::Cancel;
     EXPECT_FALSE(prompts.confirm(Question::StartRegistration));
 }

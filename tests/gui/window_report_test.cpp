@@ -2,6 +2,10 @@
 // `orvanta-cli --json all` or the text of `orvanta-cli all`, and both programs take the
 // same list of virtual keys.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <filesystem>
@@ -112,6 +116,21 @@ TEST_F(Report, UnwritableFileIsRefusedWithTheReasonAndLeavesNothing) {
     EXPECT_FALSE(window->saveReport(file("missing/report.txt"), ReportFormat::Text, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+TEST_F(Report, FifoStaysAFifoAndItsReaderGetsTheReport) {
+    const std::string fifo = (dir / "report.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    QString error;
+    EXPECT_TRUE(window->saveReport(QString::fromStdString(fifo), ReportFormat::Text, &error))
+        << error.toStdString();
+    char buffer[32] = {};
+    EXPECT_GT(::read(reader, buffer, sizeof buffer - 1), 0);
+    ::close(reader);
+    EXPECT_EQ(std::string(buffer).rfind("hardware info\n", 0), 0u) << buffer;
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST(SameKeys, WindowAndCommandLineTakeTheSameListOfVirtualKeys) {

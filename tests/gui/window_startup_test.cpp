@@ -1,6 +1,7 @@
 // Start-up of the whole program: the second instance is refused, the first runs the window.
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QTableWidget>
 #include <chrono>
@@ -164,6 +165,27 @@ TEST_F(StartUp, AWindowClosedOverStuckDeviceWorkFreesTheLockAndEndsTheProgram) {
     EXPECT_EQ(app.InitInstance(AppOptions{}), 0);
     EXPECT_TRUE(ended) << "the program waited for the stuck work";
     EXPECT_TRUE(lockFree) << "the closed window still held the single-instance lock";
+}
+
+TEST_F(StartUp, MetadataBlobThatIsAFifoIsRefusedAndTheWindowStillComesUp) {
+    // No one writes to the FIFO: reading it would wait for ever.
+    const std::string fifo = (dir / "blob.fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int windows = 0;
+    ScopedModalHook hook([&](QDialog& dialog) {
+        EXPECT_TRUE(test::settle(static_cast<COrvantaDlg&>(dialog)));
+        ++windows;
+        return static_cast<int>(QDialog::Accepted);
+    });
+    AppOptions options;
+    options.device.choice.kind = DeviceChoice::Kind::Virtual;
+    options.device.mds = fifo;
+    COrvantaApp app(&prompts, dir.string(), nullptr, &manualClock);
+    EXPECT_EQ(app.InitInstance(options), 0);
+    EXPECT_EQ(windows, 1);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].text,
+              "Cannot read the metadata BLOB " + fifo + " (not a regular file).");
 }
 
 }  // namespace

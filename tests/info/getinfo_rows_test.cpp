@@ -366,6 +366,22 @@ TEST_F(GetInfoRows, NewerMembersAndUnknownOnesInDiagnosticNotation) {
                          "64: {\"a\": [-2, h'00'], 1: 6(\"x\")}", "0: 1.5"}));
 }
 
+TEST_F(GetInfoRows, LongRowsAreCutBetweenCharacters) {
+    // An unknown member: a text of 90 two-byte characters. The first row holds "64: \"" and
+    // 80 of them (85 characters), the second the other ten and the closing quote.
+    std::string accented;
+    for (int i = 0; i < 90; ++i) {
+        accented += "\u00e9";
+    }
+    AuthenticatorInfo info;
+    info.versions = {"FIDO_2_1"};
+    info.otherMembers = {{0x40, {0x78, 180}}};
+    info.otherMembers[0].second.insert(info.otherMembers[0].second.end(), accented.begin(),
+                                       accented.end());
+    EXPECT_EQ(restOf(replyOf(info)),
+              continued({"64: \"" + accented.substr(0, 160), accented.substr(160) + "\""}));
+}
+
 TEST_F(GetInfoRows, IrregularArrays) {
     // An indefinite versions array ends at its break.
     Bytes indefinite{0xA1, 0x01, 0x9F, 0x61, 'A', 0x61, 'B', 0xFF};

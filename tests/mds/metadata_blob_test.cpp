@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "support/test_pki.h"
 
 namespace orvanta::test {
@@ -127,6 +131,47 @@ TEST_F(MetadataBlobTest, TamperedForeignMalformedAndOutdatedBlobs) {
     loaded = load(blob(payload("2001-01-01")), rootDer);
     ASSERT_TRUE(loaded.blob) << loaded.error;
     EXPECT_NE(loaded.warning.find("2001-01-01"), std::string::npos);
+}
+
+TEST_F(MetadataBlobTest, HeaderShapeAndNestingAreCheckedBeforeThePayload) {
+    const std::string signature = "." + base64Url("signature");
+    // A header without a chain is refused for that, before the payload is looked at.
+    MetadataLoad loaded = load(base64Url(R"({"alg":"ES256"})") + ".!!!" + signature, rootDer);
+    EXPECT_NE(loaded.error.find("has no certificate chain"), std::string::npos) << loaded.error;
+    // Nesting far deeper than any BLOB's, in the header and in a payload.
+    const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+    loaded = load(base64Url(R"({"alg":"ES256","x5c":)" + deep + "}") + ".e30" + signature, rootDer);
+    EXPECT_NE(loaded.error.find("header cannot be read"), std::string::npos) << loaded.error;
+    EXPECT_FALSE(decodeMetadataPayload(bytesOf(R"({"entries":[],"x":)" + deep + "}")));
+    // Brackets in strings are text.
+    const std::string inText = R"({"entries":[{"a":[[{"b":")" + std::string(40, '[') + R"("}]]}]})";
+    EXPECT_TRUE(decodeMetadataPayload(bytesOf(inText)));
+}
+
+TEST_F(MetadataBlobTest, OnlyRegularFilesOfAtMost64MegabytesAreRead) {
+    TempDir dir;
+    const std::string root = dir.file("root.der");
+    {
+        std::ofstream out(root, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(rootDer.data()),
+                  static_cast<std::streamsize>(rootDer.size()));
+    }
+    // A FIFO no one writes to is refused at once instead of waited on.
+    const std::string fifo = dir.file("blob.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    MetadataLoad loaded = loadMetadataBlobFiles(fifo, root, std::time(nullptr));
+    EXPECT_EQ(loaded.error, "Cannot read the metadata BLOB " + fifo + " (not a regular file).");
+    // One byte past 64 MB (sparse: nothing is written) is refused before it is read.
+    const std::string large = dir.file("large.jwt");
+    std::ofstream(large).close();
+    ASSERT_EQ(truncate(large.c_str(), 64 * 1024 * 1024 + 1), 0);
+    loaded = loadMetadataBlobFiles(large, root, std::time(nullptr));
+    EXPECT_EQ(loaded.error, "Cannot read the metadata BLOB " + large + " (larger than 64 MB).");
+    // The root is held to the same rules.
+    ASSERT_EQ(truncate(large.c_str(), 0), 0);
+    loaded = loadMetadataBlobFiles(large, dir.path(), std::time(nullptr));
+    EXPECT_EQ(loaded.error,
+              "Cannot read the trusted root certificate " + dir.path() + " (not a regular file).");
 }
 
 TEST_F(MetadataBlobTest, KeyIdentifierIsSha1OfTheSubjectPublicKeyBits) {
