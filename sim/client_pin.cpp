@@ -102,7 +102,7 @@ Bytes ClientPin::handle(CborSpan request) {
             CborOut out;
             beginMap(out.w, 1);
             putUnsigned(out.w, 3);
-            putUnsigned(out.w, retries_);
+            putUnsigned(out.w, key_.breaks(RuleBreak::Errors) ? 15u : retries_);
             return out.reply();
         }
         case 2:
@@ -122,6 +122,9 @@ Bytes ClientPin::keyAgreement() {
     uint8_t y[P256_COORDINATE_LENGTH];
     if (p256PublicKey(agreement_, x, y) != 0) {
         return statusOnly(ctap_status::OTHER);
+    }
+    if (key_.breaks(RuleBreak::Errors)) {
+        y[P256_COORDINATE_LENGTH - 1] ^= 0x01;  // off the curve
     }
     CborOut out;
     beginMap(out.w, 1);

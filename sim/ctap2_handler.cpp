@@ -118,17 +118,22 @@ Ctap2Outcome Ctap2Handler::handle(const uint8_t* message, size_t length) {
         case AUTHENTICATOR_MAKE_CREDENTIAL:
             return makeCredential(params);
         case AUTHENTICATOR_GET_ASSERTION:  // credentials are not kept
-            return status(ctap_status::NO_CREDENTIALS);
+            return status(key_.breaks(RuleBreak::Errors) ? ctap_status::INVALID_PARAMETER
+                                                         : ctap_status::NO_CREDENTIALS);
         case AUTHENTICATOR_RESET:
             return afterTouch([this] {
                 pin_.clear();
                 key_.signCount = 0;
                 return Bytes{ctap_status::OK};
             });
-        case AUTHENTICATOR_SELECTION:
-            return afterTouch([] { return Bytes{ctap_status::OK}; });
+        case AUTHENTICATOR_SELECTION: {
+            Ctap2Outcome selection = afterTouch([] { return Bytes{ctap_status::OK}; });
+            selection.blinksFirst = true;
+            return selection;
+        }
         default:
-            return status(ctap_status::INVALID_COMMAND);
+            return status(key_.breaks(RuleBreak::Errors) ? ctap_status::OTHER
+                                                         : ctap_status::INVALID_COMMAND);
     }
 }
 
@@ -136,6 +141,12 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
     ++key_.counters.makeCredentialRequests;
     if (!isMap(request)) {
         return status(ctap_status::CBOR_UNEXPECTED_TYPE);
+    }
+    const bool wrongCodes = key_.breaks(RuleBreak::Errors);
+    const CborSpan cdhItem = mapFindInt(request, 1);
+    if (cdhItem.found() && readHeader(cdhItem).majorType != 2) {
+        return status(wrongCodes ? ctap_status::MISSING_PARAMETER
+                                 : ctap_status::CBOR_UNEXPECTED_TYPE);
     }
     const uint8_t* cdh = nullptr;
     uint32_t cdhLength = 0;
@@ -145,15 +156,17 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
     if (!readByteString(mapFindInt(request, 1), &cdh, &cdhLength) ||
         !readTextString(mapFindText(mapFindInt(request, 2), "id"), &rpId) || !isMap(user) ||
         !params.found()) {
-        return status(ctap_status::MISSING_PARAMETER);
+        return status(wrongCodes ? ctap_status::INVALID_PARAMETER : ctap_status::MISSING_PARAMETER);
     }
     if (cdhLength != 32) {
         return status(ctap_status::INVALID_LENGTH);
     }
     bool wellFormed = true;
     if (!offersEs256(params, wellFormed)) {
-        return status(wellFormed ? ctap_status::UNSUPPORTED_ALGORITHM
-                                 : ctap_status::CBOR_UNEXPECTED_TYPE);
+        if (!wellFormed) {
+            return status(ctap_status::CBOR_UNEXPECTED_TYPE);
+        }
+        return status(wrongCodes ? ctap_status::INVALID_CBOR : ctap_status::UNSUPPORTED_ALGORITHM);
     }
     if (asksUserVerification(mapFindInt(request, 7))) {
         return status(ctap_status::UNSUPPORTED_OPTION);
@@ -199,7 +212,10 @@ std::optional<Ctap2Outcome> Ctap2Handler::checkPinAuth(CborSpan request,
         return status(ctap_status::MISSING_PARAMETER);
     }
     if (protocol.majorType != 0 || !pin_.speaks(protocol.argument)) {
-        return status(ctap_status::PIN_AUTH_INVALID);
+        // CTAP 2.0 answered PIN_AUTH_INVALID; a CTAP 2.1 key says the parameter is invalid.
+        const bool ctap21 = key_.profile.getInfo != GetInfoKind::Minimal;
+        return status(ctap21 && !key_.breaks(RuleBreak::Errors) ? ctap_status::INVALID_PARAMETER
+                                                                : ctap_status::PIN_AUTH_INVALID);
     }
     if (!pin_.isSet()) {
         return status(ctap_status::PIN_NOT_SET);
