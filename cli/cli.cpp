@@ -43,8 +43,8 @@ const char* const FOOTER = R"(Devices:
   first reader with a card, or the one named); its hardware page names the reader and shows
   no USB IDs. With --pcsc, list shows the readers and their cards' ATRs, and --json gives
   {"readers": [{"reader", "card", "atr", "fido", "version", "ctap2", "error"}, ...]}.
-  --all-keys runs info, fido2, u2f or all on every accepted key at once, each on its own
-  thread: one block per key in path order, headed by its product, VID:PID and path, or with
+  --all-keys runs info, fido2, u2f, all or check on every accepted key at once, each on its
+  own thread: one block per key in path order, headed by its product, VID:PID and path, or with
   --json one line per key as it finishes (the single-key document plus "path"). A touch is
   asked for once ("Touch each security key..."), a PIN once (--pin-stdin: one line for all
   keys), standard error ends with each key's outcome, and the exit status is the worst.
@@ -82,6 +82,13 @@ Metadata:
   the published BLOB chains to); a BLOB that fails either is refused. The pages then gain
   "Authenticator" and "Certification status" rows, and "Chain Result" checks the last
   attestation certificate against the roots of the key's entry.
+
+Conformance:
+  check runs the battery of checks of CTAPHID, CTAP 2.1 / 2.2 and U2F on the key (--touch adds
+  registrations the key does not keep): one line per check, PASS, FAIL with the key's answer,
+  or SKIP with why. With --json: {"check": {"device", "answered", "cancelled", "summary",
+  "checks": [{"id", "family", "rule", "section", "touch", "result", "detail"}, ...]}}. Nothing
+  on the key is changed; exit status 1 when a check failed or the key does not answer.
 
 Exit status:
   0 done, 1 device, protocol or file failure (also a key the metadata BLOB reports as

@@ -17,14 +17,14 @@
 namespace orvanta::test {
 namespace {
 
-struct Run {
+struct Timed {
     ConformanceReport report;
     uint32_t longestCheckMs = 0;
     uint32_t totalMs = 0;
 };
 
-Run runChecks(DeviceSession& session, ManualClock& clock, bool touch = false) {
-    Run run;
+Timed runChecks(DeviceSession& session, ManualClock& clock, bool touch = false) {
+    Timed run;
     ConformanceOptions options;
     options.touch = touch;
     const uint32_t start = clock.tickCount();
@@ -68,7 +68,7 @@ class ConformanceProfiles : public VirtualKeyFixture,
 
 TEST_P(ConformanceProfiles, FailsExactlyTheBrokenFamilyWithTheKeysAnswer) {
     plug(GetParam().profile);
-    const Run run = runChecks(session(), clock);
+    const Timed run = runChecks(session(), clock);
     ASSERT_EQ(run.report.reach, KeyReach::Answered);
     ASSERT_EQ(run.report.results.size(), conformanceChecks().size());
     const std::set<std::string> expected =
@@ -102,13 +102,13 @@ class ConformanceRun : public VirtualKeyFixture {};
 
 TEST_F(ConformanceRun, TouchChecksRegisterAndVerifyEachAlgorithm) {
     plug("default");
-    const Run run = runChecks(session(), clock, true);
+    const Timed run = runChecks(session(), clock, true);
     EXPECT_EQ(idsWith(run.report, Verdict::Pass).size(), conformanceChecks().size());
 }
 
 TEST_F(ConformanceRun, SilentKeyIsSkippedWithinTenSeconds) {
     plug("silent");
-    const Run run = runChecks(session(), clock);
+    const Timed run = runChecks(session(), clock);
     EXPECT_EQ(run.report.reach, KeyReach::Silent);
     EXPECT_EQ(run.report.count(Verdict::Skip), conformanceChecks().size());
     EXPECT_LT(run.totalMs, 10000u);
