@@ -260,6 +260,11 @@ ConformanceReport runConformance(DeviceSession& session, const ConformanceOption
         if (keyAnswers(session)) {
             report.reach = KeyReach::Answered;
             learn(run);
+        } else if ((options.cancelled && options.cancelled()) || session.cancelRequested()) {
+            // Cancelled before the key could answer: nothing is known of it.
+            report.reach = KeyReach::Answered;
+            report.cancelled = true;
+            allSkipped = "cancelled";
         } else {
             report.reach = KeyReach::Silent;
             allSkipped = "the key does not answer";
