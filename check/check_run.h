@@ -51,6 +51,9 @@ std::string ctapStatusText(uint8_t status);
 std::string statusWordText(uint16_t word);
 std::string errorText(const Error& error);
 
+// U2F VERSION, as every check sends it.
+Bytes u2fVersionRequest();
+
 // The checks, by family.
 Outcome checkInit(CheckRun& run);
 Outcome checkPing(CheckRun& run);

@@ -10,10 +10,6 @@
 
 namespace orvanta {
 
-namespace check {
-Bytes u2fVersionRequest();
-}  // namespace check
-
 namespace {
 
 using check::CheckRun;

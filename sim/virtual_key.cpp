@@ -315,7 +315,9 @@ void VirtualKey::handleCbor(uint32_t cid, const std::vector<uint8_t>& payload) {
         queueReply(cid, CTAPHID_CBOR, std::move(outcome.reply), ReplyKind::Message);
         return;
     }
-    if (!outcome.blinksFirst && state_.presence.check()) {
+    // The request is the first presence check either way; a key that blinks first answers
+    // no sooner than its first keepalive step.
+    if (state_.presence.check() && !outcome.blinksFirst) {
         state_.presence.consume();
         queueReply(cid, CTAPHID_CBOR, outcome.complete(), ReplyKind::Message);
         return;
