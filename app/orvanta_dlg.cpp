@@ -232,6 +232,9 @@ void COrvantaDlg::OnInitDialog() {
         m_pageTabs.push_back(new PageTab(page, pages(), *this));
         m_tab->addTab(m_pageTabs.back(), QString::fromUtf8(page.title));
     }
+    m_conformanceTab = new ConformanceTab(*this);
+    m_conformanceTab->setObjectName(QStringLiteral("conformanceTab"));
+    m_tab->addTab(m_conformanceTab, QStringLiteral("Conformance"));
     m_tab->setCurrentIndex(0);
     setTabOrder(m_chooser, m_identify);
     setTabOrder(m_identify, m_tab);
@@ -240,8 +243,33 @@ void COrvantaDlg::OnInitDialog() {
         setTabOrder(previous, tab);
         previous = tab;
     }
-    setTabOrder(previous, m_cancelButton);
+    setTabOrder(previous, m_conformanceTab);
+    setTabOrder(m_conformanceTab, m_cancelButton);
     updateActions();
+}
+
+bool COrvantaDlg::runConformanceJob(bool touch, std::function<void(CheckResult)> onResult,
+                                    std::function<void(ConformanceReport)> onEnd) {
+    if (isBusy()) {
+        return false;
+    }
+    return startJob(
+        [this, touch, onResult = std::move(onResult)] {
+            ConformanceOptions options;
+            options.touch = touch;
+            options.cancelled = [this] { return m_cancel.load(); };
+            options.progress = [this, onResult](size_t, size_t, const CheckResult& result) {
+                QMetaObject::invokeMethod(
+                    this, [onResult, result] { onResult(result); }, Qt::QueuedConnection);
+            };
+            options.touchNeeded = [this] { m_workerPrompts->touchNeeded(); };
+            m_conformanceReport = runConformance(m_devices.session(), options);
+        },
+        [this, onEnd = std::move(onEnd)] { onEnd(std::move(m_conformanceReport)); });
+}
+
+void COrvantaDlg::cancelConformanceJob() {
+    m_cancel.store(true);
 }
 
 bool COrvantaDlg::isBusy() const {

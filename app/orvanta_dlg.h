@@ -1,5 +1,6 @@
 #pragma once
-// The main window: a dialog whose tab control holds the pages of the page list, with the About
+// The main window: a dialog whose tab control holds the pages of the page list and the
+// conformance check, with the About
 // entry, the report, the hint for keys that cannot be opened, and the refresh after every USB
 // arrival or removal. Every exchange with a key runs on the window's device worker, so the
 // window keeps answering while a key waits for a touch; a line below the tabs then says so
@@ -18,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/conformance_tab.h"
 #include "app/device_event.h"
 #include "app/key_chooser.h"
 #include "app/page_views.h"
@@ -54,7 +56,7 @@ enum class ReportFormat { Text, Json };
 // says goes through the prompts it is given, shown by the window.
 using StartupJob = std::function<void(DeviceContext& devices, UserPrompts& prompts)>;
 
-class COrvantaDlg : public QDialog, private DeviceWork {
+class COrvantaDlg : public QDialog, private DeviceWork, private ConformanceWork {
     Q_OBJECT
 
   public:
@@ -91,6 +93,7 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     bool endDeviceWork(std::chrono::milliseconds limit);
 
     QTabWidget* tabs() const { return m_tab; }
+    ConformanceTab* conformanceTab() const { return m_conformanceTab; }
     QLabel* permissionHintLabel() const { return m_hint; }
     QAction* aboutAction() const { return m_about; }
     QAction* saveReportAction() const { return m_saveReport; }
@@ -126,6 +129,9 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     void buildStatusLineAndHint();
     void buildSettleTimer();
     bool runDeviceJob(Job job) override;
+    bool runConformanceJob(bool touch, std::function<void(CheckResult)> onResult,
+                           std::function<void(ConformanceReport)> onEnd) override;
+    void cancelConformanceJob() override;
     bool startJob(std::function<void()> job, std::function<void()> done);
     void jobEnded();
     void applyRefresh();
@@ -175,6 +181,8 @@ class COrvantaDlg : public QDialog, private DeviceWork {
     QPushButton* m_identify = nullptr;
     QTabWidget* m_tab = nullptr;
     std::vector<PageTab*> m_pageTabs;  // in the page list's order
+    ConformanceTab* m_conformanceTab = nullptr;
+    ConformanceReport m_conformanceReport;  // of the last check, handed to the window's thread
     QWidget* m_statusLine = nullptr;
     QLabel* m_statusLabel = nullptr;
     QPushButton* m_cancelButton = nullptr;

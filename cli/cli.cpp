@@ -16,6 +16,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "cli/check_command.h"
 #include "cli/context.h"
 #include "cli/decode_commands.h"
 #include "cli/device_commands.h"
@@ -44,8 +45,8 @@ const char* const FOOTER = R"(Devices:
   first reader with a card, or the one named); its hardware page names the reader and shows
   no USB IDs. With --pcsc, list shows the readers and their cards' ATRs, and --json gives
   {"readers": [{"reader", "card", "atr", "fido", "version", "ctap2", "error"}, ...]}.
-  --all-keys runs info, fido2, u2f or all on every accepted key at once, each on its own
-  thread: one block per key in path order, headed by its product, VID:PID and path, or with
+  --all-keys runs info, fido2, u2f, all or check on every accepted key at once, each on its
+  own thread: one block per key in path order, headed by its product, VID:PID and path, or with
   --json one line per key as it finishes (the single-key document plus "path"). A touch is
   asked for once ("Touch each security key..."), a PIN once (--pin-stdin: one line for all
   keys), standard error ends with each key's outcome, and the exit status is the worst.
@@ -86,6 +87,13 @@ Metadata:
   "Authenticator" and "Certification status" rows, and "Chain Result" checks the last
   attestation certificate against the roots of the key's entry.
 
+Conformance:
+  check runs the battery of checks of CTAPHID, CTAP 2.1 / 2.2 and U2F on the key (--touch adds
+  registrations the key does not keep): one line per check, PASS, FAIL with the key's answer,
+  or SKIP with why. With --json: {"check": {"device", "answered", "cancelled", "summary",
+  "checks": [{"id", "family", "rule", "section", "touch", "result", "detail"}, ...]}}. Nothing
+  on the key is changed; exit status 1 when a check failed or the key does not answer.
+
 Exit status:
   0 done, 1 device, protocol or file failure (also a key the metadata BLOB reports as
   REVOKED or compromised), 2 usage error, 3 no key found.)";
@@ -102,6 +110,7 @@ struct Options {
     bool yes = false;
     bool pinStdin = false;
     bool allKeys = false;
+    bool touch = false;
 
     std::string exportKind;
     std::string exportPath;
@@ -120,6 +129,7 @@ struct Commands {
     CLI::App* list = nullptr;
     std::vector<CLI::App*> pages;  // one command per page of the list, in its order
     CLI::App* all = nullptr;
+    CLI::App* check = nullptr;
     CLI::App* exportCommand = nullptr;
     CLI::App* decode = nullptr;
     CLI::App* decodeGetinfo = nullptr;
@@ -157,7 +167,7 @@ void addGlobalOptions(CLI::App& app, Options& o, Commands& c) {
                  "Read the PIN as one line of standard input instead of the terminal (with "
                  "--all-keys: read once and given to every key that asks for one)");
     app.add_flag("--all-keys", o.allKeys,
-                 "info, fido2, u2f and all on every accepted key at once, each on its own "
+                 "info, fido2, u2f, all and check on every accepted key at once, each on its own "
                  "thread (with --json: one line per key)");
 }
 
@@ -178,6 +188,12 @@ void addDeviceCommands(CLI::App& app, Options& o, Commands& c) {
         c.pages.push_back(app.add_subcommand(std::string(page.name), page.help));
     }
     c.all = app.add_subcommand("all", "The hardware page and both fetches");
+    c.check = app.add_subcommand(
+        "check",
+        "Check how the key follows CTAPHID, CTAP 2.1 / 2.2 and U2F (changes nothing on it)");
+    c.check->add_flag(
+        "--touch", o.touch,
+        "Also run the checks that need a touch (registrations the key does not keep)");
     c.exportCommand =
         app.add_subcommand("export", "Fetch a page and write one of its certificates to a file");
     c.exportCommand->add_option("PAGE", o.exportKind, "fido2 or u2f")
@@ -284,13 +300,29 @@ PageSelection selectedPages(const Commands& c) {
     return {};
 }
 
-int runOnEveryKey(Context& context, const DeviceChoice& choice, const Commands& c, RunEnd& end) {
+int runOnEveryKey(Context& context, const DeviceChoice& choice, const Options& o, const Commands& c,
+                  RunEnd& end) {
+    if (c.check->parsed()) {
+        end.json = false;  // one line per key, as it finishes
+        const CheckRequest request{o.touch};
+        return runOnEveryKey(
+            context, choice,
+            [request, choice](Context& keyContext, std::shared_ptr<KeySource> backend,
+                              const std::string& path, KeyPrompts&) {
+                DeviceChoice own = choice;  // the key's thread opens its own key only
+                own.vidText.clear();
+                own.pidText.clear();
+                return runKeyCheck(keyContext, own, std::move(backend), path, request);
+            },
+            false);
+    }
     if (c.list->parsed() || c.exportCommand->parsed()) {
-        fail(context, c.list->parsed()
-                          ? "--all-keys goes with info, fido2, u2f and all; list shows every key "
-                            "anyway."
-                          : "--all-keys goes with info, fido2, u2f and all; export writes one "
-                            "key's certificate.");
+        fail(context,
+             c.list->parsed()
+                 ? "--all-keys goes with info, fido2, u2f, all and check; list shows every key "
+                   "anyway."
+                 : "--all-keys goes with info, fido2, u2f, all and check; export writes one "
+                   "key's certificate.");
         return EXIT_USAGE;
     }
     end.json = false;  // each key's line is printed as it finishes: no document is left
@@ -301,7 +333,10 @@ int runDeviceCommand(Context& context, const Options& o, const Commands& c, Devi
                      RunEnd& end) {
     choice.acceptAny = o.any;
     if (o.allKeys) {
-        return runOnEveryKey(context, choice, c, end);
+        return runOnEveryKey(context, choice, o, c, end);
+    }
+    if (c.check->parsed()) {
+        return runCheck(context, choice, CheckRequest{o.touch});
     }
     if (c.list->parsed()) {
         return runList(context, choice);

@@ -260,11 +260,12 @@ namespace {
 // clock of its own, and its report is published (with the output lock held) as it ends.
 class Fleet {
   public:
-    Fleet(Context& context, const DeviceChoice& choice, PageSelection selection,
+    Fleet(Context& context, const DeviceChoice& choice, KeyJob job, bool pageDocuments,
           std::vector<HidInterfaceInfo> keys)
         : context_(context),
           choice_(choice),
-          selection_(std::move(selection)),
+          job_(std::move(job)),
+          pageDocuments_(pageDocuments),
           keys_(std::move(keys)),
           shared_(context, outputMutex_),
           reports_(keys_.size()) {
@@ -313,9 +314,8 @@ class Fleet {
             if (!backend) {
                 fail(keyContext, error);
             } else {
-                status = runKeyPages(keyContext, choice_,
-                                     std::make_shared<OneKeyBackend>(backend, keys_[index]),
-                                     keys_[index].path, selection_, prompts);
+                status = job_(keyContext, std::make_shared<OneKeyBackend>(backend, keys_[index]),
+                              keys_[index].path, prompts);
             }
         } catch (const std::exception& e) {
             // One key's failure (even out of memory) ends that key's report, not the run.
@@ -361,7 +361,7 @@ class Fleet {
         nlohmann::json document =
             report.document.is_object() ? report.document : nlohmann::json::object();
         document["path"] = keys_[index].path;
-        if (!document.contains("pages")) {
+        if (pageDocuments_ && !document.contains("pages")) {
             document["pages"] = nlohmann::json::array();
         }
         if (!document.contains("error")) {
@@ -375,7 +375,8 @@ class Fleet {
 
     Context& context_;
     DeviceChoice choice_;
-    const PageSelection selection_;
+    const KeyJob job_;
+    const bool pageDocuments_;
     const std::vector<HidInterfaceInfo> keys_;
     std::mutex outputMutex_;  // standard output and error, and every question to the user
     SharedPrompts shared_;
@@ -386,6 +387,21 @@ class Fleet {
 }  // namespace
 
 int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selection) {
+    return runOnEveryKey(
+        context, choice,
+        [selection = std::move(selection), choice](Context& keyContext,
+                                                   std::shared_ptr<KeySource> backend,
+                                                   const std::string& path, KeyPrompts& prompts) {
+            // Each thread opens only its own key, so the choice's VID:PID has done its work.
+            DeviceChoice own = choice;
+            own.vidText.clear();
+            own.pidText.clear();
+            return runKeyPages(keyContext, own, std::move(backend), path, selection, prompts);
+        },
+        true);
+}
+
+int runOnEveryKey(Context& context, const DeviceChoice& choice, KeyJob job, bool pageDocuments) {
     std::string error;
     // The listing's source: each key's thread makes one of its own.
     std::shared_ptr<KeySource> backend = makeKeySource(choice, context.clock, &error);
@@ -405,7 +421,7 @@ int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selec
         return EXIT_NO_KEY;
     }
     backend.reset();
-    return Fleet(context, choice, std::move(selection), std::move(keys)).run();
+    return Fleet(context, choice, std::move(job), pageDocuments, std::move(keys)).run();
 }
 
 }  // namespace orvanta::cli

@@ -4,6 +4,7 @@
 // benchmark needs (the key listing, one key's view of a backend) are here too.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,5 +40,13 @@ class OneKeyBackend final : public KeySource {
 // context's keyClock. Standard error gets each key's messages and, once, its outcome with
 // what went wrong. The exit status is the worst of the keys'.
 int runAllKeys(Context& context, const DeviceChoice& choice, PageSelection selection);
+
+// What runs on each key's thread: the key's context, its one-key backend, its path and its
+// prompts; returns the key's exit status.
+using KeyJob = std::function<int(Context& context, std::shared_ptr<KeySource> backend,
+                                 const std::string& path, KeyPrompts& prompts)>;
+// Any job over every key, as runAllKeys runs the pages. pageDocuments: each key's JSON line
+// has "pages" (an empty list when the job made none).
+int runOnEveryKey(Context& context, const DeviceChoice& choice, KeyJob job, bool pageDocuments);
 
 }  // namespace orvanta::cli

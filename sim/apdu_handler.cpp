@@ -123,6 +123,8 @@ Bytes ApduHandler::handle(const uint8_t* bytes, size_t length) {
         return statusReply(SW_WRONG_LENGTH);
     }
     const Apdu& a = *parsed;
+    // A rule breaker's status words: each refusal with a word meant for another.
+    const bool breaksRules = key_.breaks(RuleBreak::U2f);
     if (!(a.cla == 0x00 && a.ins == 0xC0)) {
         // Anything but GET RESPONSE drops what a chained answer had left.
         pending_.clear();
@@ -134,16 +136,21 @@ Bytes ApduHandler::handle(const uint8_t* bytes, size_t length) {
             case 0x01:
                 return u2fRegister(a);
             case 0x02:  // U2F_AUTHENTICATE: this key keeps no U2F credentials
+                if (breaksRules) {
+                    return statusReply(SW_CONDITIONS_NOT_SATISFIED);
+                }
                 return statusReply(key_.profile.u2f ? SW_WRONG_DATA : SW_INS_NOT_SUPPORTED);
             case 0x03:  // U2F_VERSION
                 if (!key_.profile.u2f) {
                     return statusReply(SW_INS_NOT_SUPPORTED);
                 }
-                return withStatus({'U', '2', 'F', '_', 'V', '2'}, SW_NO_ERROR);
+                return withStatus(
+                    {'U', '2', 'F', '_', 'V', static_cast<uint8_t>(breaksRules ? '3' : '2')},
+                    SW_NO_ERROR);
             case 0xC0:
                 return getResponse(a);
             default:
-                return statusReply(SW_INS_NOT_SUPPORTED);
+                return statusReply(breaksRules ? SW_CLA_NOT_SUPPORTED : SW_INS_NOT_SUPPORTED);
         }
     }
     if (a.cla == 0x80) {
@@ -155,7 +162,7 @@ Bytes ApduHandler::handle(const uint8_t* bytes, size_t length) {
         }
         return statusReply(SW_INS_NOT_SUPPORTED);
     }
-    return statusReply(SW_CLA_NOT_SUPPORTED);
+    return statusReply(breaksRules ? SW_INS_NOT_SUPPORTED : SW_CLA_NOT_SUPPORTED);
 }
 
 Bytes ApduHandler::select(const Apdu& a) {
@@ -226,7 +233,7 @@ Bytes ApduHandler::u2fRegister(const Apdu& a) {
         return statusReply(SW_WRONG_LENGTH);
     }
     if (a.dataLength != 64) {
-        return statusReply(SW_WRONG_LENGTH);
+        return statusReply(key_.breaks(RuleBreak::U2f) ? SW_WRONG_DATA : SW_WRONG_LENGTH);
     }
     if (!key_.presence.check()) {
         return statusReply(SW_CONDITIONS_NOT_SATISFIED);

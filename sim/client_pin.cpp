@@ -112,7 +112,8 @@ Bytes ClientPin::handle(CborSpan request) {
     const PinProtocol pinProtocol = protocol == 2 ? PinProtocol::Two : PinProtocol::One;
     switch (sub) {
         case client_pin::GET_RETRIES:
-            return countReply(client_pin::REPLY_RETRIES, retries_);
+            return countReply(client_pin::REPLY_RETRIES,
+                              key_.breaks(RuleBreak::Errors) ? uint8_t{15} : retries_);
         case client_pin::GET_UV_RETRIES:
             if (!key_.profile.builtInUv) {
                 return statusOnly(ctap_status::INVALID_SUBCOMMAND);
@@ -135,6 +136,9 @@ Bytes ClientPin::keyAgreement() {
     uint8_t y[P256_COORDINATE_LENGTH];
     if (p256PublicKey(agreement_, x, y) != 0) {
         return statusOnly(ctap_status::OTHER);
+    }
+    if (key_.breaks(RuleBreak::Errors)) {
+        y[P256_COORDINATE_LENGTH - 1] ^= 0x01;  // off the curve
     }
     CborOut out;
     beginMap(out.w, 1);

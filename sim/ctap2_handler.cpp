@@ -13,7 +13,12 @@
 
 namespace orvanta {
 
+// The attested credential of a registration, made once the key is touched: the packed
+// attestation reply, for an ES256 or (eddsa) an EdDSA credential.
 namespace {
+
+Bytes attestedCredential(VirtualKeyState& key, const std::array<uint8_t, 32>& clientDataHash,
+                         const Sha256Digest& rpIdHash, bool verified, bool eddsa);
 
 constexpr uint8_t FLAG_UP = 0x01;
 constexpr uint8_t FLAG_UV = 0x04;
@@ -41,28 +46,35 @@ bool isMap(CborSpan span) {
     return h.headerLength != 0 && h.majorType == 5;
 }
 
-// Whether pubKeyCredParams offers ES256 with type "public-key".
-bool offersEs256(CborSpan params, bool& wellFormed) {
+// The first algorithm of pubKeyCredParams (type "public-key") the key makes credentials
+// with: ES256 always, EdDSA when its getInfo lists it (the full profile). 0 when none.
+int32_t chooseAlgorithm(CborSpan params, bool eddsa, bool& wellFormed) {
     wellFormed = true;
     const CborHeader h = readHeader(params);
     if (h.headerLength == 0 || h.majorType != 4 || h.additionalInfo == 31) {
         wellFormed = false;
-        return false;
+        return 0;
     }
     for (uint32_t i = 0; i < h.argument; ++i) {
         const CborSpan element = arrayAt(params, static_cast<int32_t>(i));
         if (!isMap(element)) {
             wellFormed = false;
-            return false;
+            return 0;
         }
         const CborHeader alg = readHeader(mapFindText(element, "alg"));
         std::string_view type;
-        if (alg.headerLength != 0 && alg.majorType == 1 && alg.argument == 6 &&
-            readTextString(mapFindText(element, "type"), &type) && type == "public-key") {
-            return true;
+        if (alg.headerLength == 0 || alg.majorType != 1 ||
+            !readTextString(mapFindText(element, "type"), &type) || type != "public-key") {
+            continue;
+        }
+        if (alg.argument == 6) {
+            return -7;
+        }
+        if (alg.argument == 7 && eddsa) {
+            return -8;
         }
     }
-    return false;
+    return 0;
 }
 
 // The options map: uv true asks for built-in user verification, which this key lacks.
@@ -82,6 +94,18 @@ Bytes coseEs256Key(const std::array<uint8_t, 65>& point) {
     putBytes(cose.w, point.data() + 1, 32);
     cose.integer(-3);
     putBytes(cose.w, point.data() + 33, 32);
+    return cose.bytes();
+}
+
+// The credential's public key as a COSE_Key: OKP, EdDSA, Ed25519.
+Bytes coseEd25519Key(const std::array<uint8_t, 32>& publicKey) {
+    CborOut cose(128);
+    beginMap(cose.w, 4);
+    cose.integer(1).integer(1);   // kty: OKP
+    cose.integer(3).integer(-8);  // alg: EdDSA
+    cose.integer(-1).integer(6);  // crv: Ed25519
+    cose.integer(-2);
+    putBytes(cose.w, publicKey.data(), 32);
     return cose.bytes();
 }
 
@@ -118,17 +142,22 @@ Ctap2Outcome Ctap2Handler::handle(const uint8_t* message, size_t length) {
         case AUTHENTICATOR_MAKE_CREDENTIAL:
             return makeCredential(params);
         case AUTHENTICATOR_GET_ASSERTION:  // credentials are not kept
-            return status(ctap_status::NO_CREDENTIALS);
+            return status(key_.breaks(RuleBreak::Errors) ? ctap_status::INVALID_PARAMETER
+                                                         : ctap_status::NO_CREDENTIALS);
         case AUTHENTICATOR_RESET:
             return afterTouch([this] {
                 pin_.clear();
                 key_.signCount = 0;
                 return Bytes{ctap_status::OK};
             });
-        case AUTHENTICATOR_SELECTION:
-            return afterTouch([] { return Bytes{ctap_status::OK}; });
+        case AUTHENTICATOR_SELECTION: {
+            Ctap2Outcome selection = afterTouch([] { return Bytes{ctap_status::OK}; });
+            selection.blinksFirst = true;
+            return selection;
+        }
         default:
-            return status(ctap_status::INVALID_COMMAND);
+            return status(key_.breaks(RuleBreak::Errors) ? ctap_status::OTHER
+                                                         : ctap_status::INVALID_COMMAND);
     }
 }
 
@@ -136,6 +165,12 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
     ++key_.counters.makeCredentialRequests;
     if (!isMap(request)) {
         return status(ctap_status::CBOR_UNEXPECTED_TYPE);
+    }
+    const bool wrongCodes = key_.breaks(RuleBreak::Errors);
+    const CborSpan cdhItem = mapFindInt(request, 1);
+    if (cdhItem.found() && readHeader(cdhItem).majorType != 2) {
+        return status(wrongCodes ? ctap_status::MISSING_PARAMETER
+                                 : ctap_status::CBOR_UNEXPECTED_TYPE);
     }
     const uint8_t* cdh = nullptr;
     uint32_t cdhLength = 0;
@@ -145,15 +180,19 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
     if (!readByteString(mapFindInt(request, 1), &cdh, &cdhLength) ||
         !readTextString(mapFindText(mapFindInt(request, 2), "id"), &rpId) || !isMap(user) ||
         !params.found()) {
-        return status(ctap_status::MISSING_PARAMETER);
+        return status(wrongCodes ? ctap_status::INVALID_PARAMETER : ctap_status::MISSING_PARAMETER);
     }
     if (cdhLength != 32) {
         return status(ctap_status::INVALID_LENGTH);
     }
     bool wellFormed = true;
-    if (!offersEs256(params, wellFormed)) {
-        return status(wellFormed ? ctap_status::UNSUPPORTED_ALGORITHM
-                                 : ctap_status::CBOR_UNEXPECTED_TYPE);
+    const int32_t algorithm =
+        chooseAlgorithm(params, key_.profile.getInfo == GetInfoKind::Full, wellFormed);
+    if (algorithm == 0) {
+        if (!wellFormed) {
+            return status(ctap_status::CBOR_UNEXPECTED_TYPE);
+        }
+        return status(wrongCodes ? ctap_status::INVALID_CBOR : ctap_status::UNSUPPORTED_ALGORITHM);
     }
     if (asksUserVerification(mapFindInt(request, 7))) {
         return status(ctap_status::UNSUPPORTED_OPTION);
@@ -167,8 +206,9 @@ Ctap2Outcome Ctap2Handler::makeCredential(CborSpan request) {
     std::memcpy(clientDataHash.data(), cdh, 32);
     const Sha256Digest rpIdHash =
         sha256Of(reinterpret_cast<const uint8_t*>(rpId.data()), rpId.size());
-    return afterTouch([this, clientDataHash, rpIdHash, verified] {
-        return registerCredential(clientDataHash, rpIdHash, verified);
+    return afterTouch([this, clientDataHash, rpIdHash, verified, algorithm] {
+        return algorithm == -8 ? attestedCredential(key_, clientDataHash, rpIdHash, verified, true)
+                               : registerCredential(clientDataHash, rpIdHash, verified);
     });
 }
 
@@ -199,7 +239,10 @@ std::optional<Ctap2Outcome> Ctap2Handler::checkPinAuth(CborSpan request,
         return status(ctap_status::MISSING_PARAMETER);
     }
     if (protocol.majorType != 0 || !pin_.speaks(protocol.argument)) {
-        return status(ctap_status::PIN_AUTH_INVALID);
+        // CTAP 2.0 answered PIN_AUTH_INVALID; a CTAP 2.1 key says the parameter is invalid.
+        const bool ctap21 = key_.profile.getInfo != GetInfoKind::Minimal;
+        return status(ctap21 && !key_.breaks(RuleBreak::Errors) ? ctap_status::INVALID_PARAMETER
+                                                                : ctap_status::PIN_AUTH_INVALID);
     }
     if (!pin_.isSet()) {
         return status(ctap_status::PIN_NOT_SET);
@@ -214,21 +257,35 @@ std::optional<Ctap2Outcome> Ctap2Handler::checkPinAuth(CborSpan request,
 
 Bytes Ctap2Handler::registerCredential(const std::array<uint8_t, 32>& clientDataHash,
                                        const Sha256Digest& rpIdHash, bool verified) {
-    SimKeyPair credential;
-    credential.generate(key_.drbg);
-    const auto point = credential.publicPoint();
-    const Bytes credentialId = key_.drbg.bytes(64);
-    const uint32_t counter = ++key_.signCount;
+    return attestedCredential(key_, clientDataHash, rpIdHash, verified, false);
+}
+
+namespace {
+
+Bytes attestedCredential(VirtualKeyState& key, const std::array<uint8_t, 32>& clientDataHash,
+                         const Sha256Digest& rpIdHash, bool verified, bool eddsa) {
+    Bytes coseKey;
+    if (eddsa) {
+        SimEd25519Key credential;
+        credential.generate(key.drbg);
+        coseKey = coseEd25519Key(credential.publicKey());
+    } else {
+        SimKeyPair credential;
+        credential.generate(key.drbg);
+        coseKey = coseEs256Key(credential.publicPoint());
+    }
+    const Bytes credentialId = key.drbg.bytes(64);
+    const uint32_t counter = ++key.signCount;
     const uint8_t flags = static_cast<uint8_t>(FLAG_UP | FLAG_AT | (verified ? FLAG_UV : 0));
-    const Bytes authData = authenticatorData(rpIdHash, flags, counter, key_.profile.aaguid,
-                                             credentialId, coseEs256Key(point));
+    const Bytes authData =
+        authenticatorData(rpIdHash, flags, counter, key.profile.aaguid, credentialId, coseKey);
 
     Bytes signedData = authData;
     signedData.insert(signedData.end(), clientDataHash.begin(), clientDataHash.end());
-    const VirtualAttestation& att = VirtualAttestation::forProfile(key_.profile);
-    const Bytes sig = att.sign(signedData.data(), signedData.size(), key_.drbg);
+    const VirtualAttestation& att = VirtualAttestation::forProfile(key.profile);
+    const Bytes sig = att.sign(signedData.data(), signedData.size(), key.drbg);
     const Bytes leaf =
-        key_.fault() == FaultMode::BadCertificate ? undecodableCertificate() : att.certificate();
+        key.fault() == FaultMode::BadCertificate ? undecodableCertificate() : att.certificate();
 
     CborOut out;
     beginMap(out.w, 3);
@@ -241,8 +298,10 @@ Bytes Ctap2Handler::registerCredential(const std::array<uint8_t, 32>& clientData
     out.text("x5c");
     beginArray(out.w, 2);
     out.bytes(leaf).bytes(att.caCertificate());
-    ++key_.counters.credentialsMade;
+    ++key.counters.credentialsMade;
     return out.reply();
 }
+
+}  // namespace
 
 }  // namespace orvanta

@@ -19,6 +19,9 @@ namespace orvanta {
 struct Ctap2Outcome {
     Bytes reply;  // status byte + CBOR
     bool needsTouch = false;
+    // The key blinks before a touch can answer: the request waits at least one keepalive
+    // step, so a CANCEL sent right after it finds it waiting.
+    bool blinksFirst = false;
     std::function<Bytes()> complete;
 };
 

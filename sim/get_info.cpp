@@ -1,5 +1,7 @@
 #include "sim/get_info.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -112,9 +114,39 @@ AuthenticatorInfo full(const Profile& p, bool pinSet) {
     return info;
 }
 
+// A getInfo that breaks the rules: keys out of order and one in a longer form than needed,
+// an AAGUID one byte short, no U2F_V2 though U2F answers, PIN protocols without a PIN option,
+// an option that is no boolean, and a maxMsgSize under 1024.
+Bytes ruleBreakingInfo(const Profile& p) {
+    CborOut out;
+    beginMap(out.w, 5);
+    out.integer(3);
+    putBytes(out.w, p.aaguid.data(), static_cast<uint32_t>(p.aaguid.size() - 1));
+    out.integer(1);
+    beginArray(out.w, 2);
+    out.text("FIDO_2_0").text("FIDO_2_1");
+    out.integer(4);
+    beginMap(out.w, 2);
+    out.text("rk").integer(1);
+    out.text("up");
+    putBool(out.w, true);
+    out.integer(5).integer(512);
+    const uint8_t longKey[2] = {0x18, 0x06};  // 6 in two bytes
+    if (out.w.length + 2 <= out.w.capacity) {
+        std::copy(std::begin(longKey), std::end(longKey), out.w.buffer + out.w.length);
+        out.w.length += 2;
+    }
+    beginArray(out.w, 1);
+    out.integer(1);
+    return out.reply();
+}
+
 }  // namespace
 
 Bytes buildGetInfo(const Profile& profile, bool pinSet) {
+    if (profile.breaks == RuleBreak::Cbor) {
+        return ruleBreakingInfo(profile);
+    }
     AuthenticatorInfo info;
     switch (profile.getInfo) {
         case GetInfoKind::Minimal:

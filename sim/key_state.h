@@ -44,6 +44,7 @@ struct VirtualKeyState {
         return VirtualAttestation::forProfile(profile);
     }
     FaultMode fault() const { return profile.fault; }
+    bool breaks(RuleBreak family) const { return profile.breaks == family; }
 
     Profile profile;
     SeededDrbg drbg;

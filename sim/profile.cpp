@@ -110,6 +110,10 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
         {"u2f-chained", [](Profile& p) { p.u2fChaining = true; }},
         {"u2f-short-form", [](Profile& p) { p.u2fExtendedWrongLength = true; }},
         {"slow-touch", [](Profile& p) { p.touch = TouchPolicy::afterMs(1500); }},
+        {"nonconform-cbor", [](Profile& p) { p.breaks = RuleBreak::Cbor; }},
+        {"nonconform-hid", [](Profile& p) { p.breaks = RuleBreak::Hid; }},
+        {"nonconform-u2f", [](Profile& p) { p.breaks = RuleBreak::U2f; }},
+        {"nonconform-errors", [](Profile& p) { p.breaks = RuleBreak::Errors; }},
     };
     return list;
 }

@@ -60,6 +60,16 @@ enum class FaultMode : uint8_t {
 };
 const char* faultModeName(FaultMode mode);
 
+// Rules a key breaks on purpose, one family each, so that every conformance check is seen to
+// fail as well as to pass.
+enum class RuleBreak : uint8_t {
+    None,
+    Cbor,    // getInfo: not canonical, members of the wrong type or missing, wrong claims
+    Hid,     // CTAPHID: channels, sequence, busy, WINK and CANCEL handled wrongly
+    U2f,     // U2F: other status words than the raw messages give, VERSION "U2F_V3"
+    Errors,  // CTAP2: other status codes for refused requests, PIN answers out of range
+};
+
 // The key type of the attestation key and its certificates (packed "alg" and the U2F
 // registration signature follow it).
 enum class AttestationKeyType : uint8_t {
@@ -130,6 +140,7 @@ struct Profile {
 
     TouchPolicy touch;
     FaultMode fault = FaultMode::None;
+    RuleBreak breaks = RuleBreak::None;
     // Link model: clock time spent per report read or written (0: off).
     uint32_t linkDelayMs = 0;
 
@@ -139,8 +150,9 @@ struct Profile {
 
 // Named profiles: "default", "full", "pin", "u2f-only", "ctap2-only", "no-applets",
 // "silent", "busy" (channel busy), "pin-busy" (a PIN, and the PIN requests refused as busy),
-// "keyboard", "u2f-chained", "u2f-short-form", "slow-touch", "eddsa" (Ed25519 attestation).
-// An unknown name gives the default profile.
+// "keyboard", "u2f-chained", "u2f-short-form", "slow-touch", "eddsa" (Ed25519 attestation),
+// and "nonconform-cbor", "nonconform-hid", "nonconform-u2f" and "nonconform-errors", which
+// break one family of rules each. An unknown name gives the default profile.
 Profile profileByName(const std::string& name);
 std::vector<std::string> profileNames();
 bool isProfileName(const std::string& name);

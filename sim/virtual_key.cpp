@@ -133,7 +133,8 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
         handleInit(cid, packet + 7);
         return;
     }
-    if (cid == 0 || cid == CTAPHID_BROADCAST_CID || !knownChannel(cid)) {
+    const bool breaksRules = state_.breaks(RuleBreak::Hid);
+    if (!breaksRules && (cid == 0 || cid == CTAPHID_BROADCAST_CID || !knownChannel(cid))) {
         sendError(cid, CtaphidError::InvalidChannel);
         return;
     }
@@ -144,7 +145,9 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
             const uint8_t waitingCommand = pending_.command;
             pending_ = Pending{};
             state_.presence.consume();
-            queueReply(cid, waitingCommand, {0x2D}, ReplyKind::Message);  // KEEPALIVE_CANCEL
+            // KEEPALIVE_CANCEL, or a rule breaker's OTHER
+            queueReply(cid, waitingCommand, {static_cast<uint8_t>(breaksRules ? 0x7F : 0x2D)},
+                       ReplyKind::Message);
             return;
         }
         sendError(cid, CtaphidError::ChannelBusy);
@@ -154,6 +157,9 @@ void VirtualKey::initPacket(uint32_t cid, const uint8_t* packet) {
         ++state_.counters.cancels;  // nothing to cancel; CANCEL has no reply
         log_.push_back({cid, command, {}});
         return;
+    }
+    if (assembly_.active && breaksRules) {
+        assembly_ = Assembly{};  // a rule breaker drops the unfinished message, busy or not
     }
     if (assembly_.active) {
         if (assembly_.cid != cid) {
@@ -192,7 +198,7 @@ void VirtualKey::continuationPacket(uint32_t cid, const uint8_t* packet) {
         return;
     }
     const uint8_t sequence = packet[4];
-    if (sequence != assembly_.nextSequence || sequence > 127) {
+    if ((sequence != assembly_.nextSequence || sequence > 127) && !state_.breaks(RuleBreak::Hid)) {
         assembly_ = Assembly{};
         sendError(cid, CtaphidError::InvalidSequence);
         return;
@@ -231,13 +237,26 @@ void VirtualKey::dispatch(uint32_t cid, uint8_t command, std::vector<uint8_t> pa
             handleCbor(cid, payload);
             return;
         case CTAPHID_PING:
+            if (state_.breaks(RuleBreak::Hid) && payload.size() > INIT_DATA + 1) {
+                payload.resize(INIT_DATA);  // echoes the first packet only
+            }
             queueReply(cid, CTAPHID_PING, std::move(payload), ReplyKind::Message);
             return;
         case CTAPHID_WINK:
+            if (state_.breaks(RuleBreak::Hid)) {
+                sendError(cid, CtaphidError::InvalidCommand);  // though it claims WINK
+                return;
+            }
+            queueReply(cid, command, {}, ReplyKind::Message);
+            return;
         case CTAPHID_LOCK:
             queueReply(cid, command, {}, ReplyKind::Message);
             return;
         default:
+            if (state_.breaks(RuleBreak::Hid)) {
+                queueReply(cid, command, std::move(payload), ReplyKind::Message);
+                return;
+            }
             sendError(cid, CtaphidError::InvalidCommand);
             return;
     }
@@ -266,7 +285,9 @@ bool VirtualKey::cardTouched() {
 void VirtualKey::handleInit(uint32_t cid, const uint8_t* nonce) {
     ++state_.counters.initRequests;
     uint32_t channel = cid;
-    if (cid == CTAPHID_BROADCAST_CID) {
+    if (cid == CTAPHID_BROADCAST_CID && state_.breaks(RuleBreak::Hid) && !channels_.empty()) {
+        channel = *channels_.begin();  // the same channel for everyone
+    } else if (cid == CTAPHID_BROADCAST_CID) {
         channel = nextChannel_++;
         if (nextChannel_ == CTAPHID_BROADCAST_CID || nextChannel_ == 0) {
             nextChannel_ = 1;
@@ -302,7 +323,9 @@ void VirtualKey::handleCbor(uint32_t cid, const std::vector<uint8_t>& payload) {
         queueReply(cid, CTAPHID_CBOR, std::move(outcome.reply), ReplyKind::Message);
         return;
     }
-    if (state_.presence.check()) {
+    // The request is the first presence check either way; a key that blinks first answers
+    // no sooner than its first keepalive step.
+    if (state_.presence.check() && !outcome.blinksFirst) {
         state_.presence.consume();
         queueReply(cid, CTAPHID_CBOR, outcome.complete(), ReplyKind::Message);
         return;

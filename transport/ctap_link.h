@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "transport/clock.h"
+#include "transport/ctaphid_protocol.h"
 #include "transport/result.h"
 
 namespace orvanta {
@@ -48,6 +49,18 @@ struct CallOptions {
     bool cancelRequested() const { return cancelled && cancelled(); }
 };
 
+// Single CTAPHID packets, as they are, for checking how a key keeps the framing rules
+// (channels, sequence numbers, a busy channel) that the message-level call never breaks.
+class PacketPort {
+  public:
+    virtual ~PacketPort() = default;
+    // Writes one packet (channel first, 64 bytes).
+    virtual bool write(std::span<const uint8_t, CTAPHID_PACKET_SIZE> packet) = 0;
+    // Waits at most timeoutMs for the next packet of any channel: 1 when one came, 0 when
+    // none did, -1 when the read failed.
+    virtual int read(std::span<uint8_t, CTAPHID_PACKET_SIZE> packet, uint32_t timeoutMs) = 0;
+};
+
 class CtapLink {
   public:
     virtual ~CtapLink() = default;
@@ -60,6 +73,13 @@ class CtapLink {
     virtual LinkFacts facts() const = 0;
     // The next call starts afresh (a HID key is given a new channel).
     virtual void reset() {}
+    // Runs work with the link's packets to itself (the key held as for one call); false,
+    // and work is not run, on a transport without CTAPHID packets or when the key cannot
+    // be held.
+    virtual bool withPackets(const std::function<void(PacketPort&)>& work) {
+        (void)work;
+        return false;
+    }
 };
 
 }  // namespace orvanta

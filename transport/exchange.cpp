@@ -42,6 +42,18 @@ Result<Bytes> exchange(DeviceSession& session, uint8_t command, std::span<const 
     return reply;
 }
 
+bool withPackets(DeviceSession& session, const std::function<void(PacketPort&)>& work) {
+    CtapLink* link = session.link();
+    if (link == nullptr || !session.present()) {
+        return false;
+    }
+    std::lock_guard<std::mutex> one(session.exchangeMutex());
+    if (session.gaveUp()) {
+        return false;
+    }
+    return link->withPackets(work);
+}
+
 Result<ApduReply> sendApdu(DeviceSession& session, std::span<const uint8_t> apdu, uint8_t command) {
     Result<Bytes> reply = exchange(session, command, apdu);
     if (!reply) {

@@ -3,6 +3,7 @@
 // on the session's link with the session's limits, cancel and clock, one at a time.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -15,6 +16,11 @@ namespace orvanta {
 
 // One message exchange: the request under `command`, the reply message's data.
 Result<Bytes> exchange(DeviceSession& session, uint8_t command, std::span<const uint8_t> request);
+
+// Runs work with single CTAPHID packets to the session's key, as one exchange (nothing
+// else reaches the key meanwhile). False, and work is not run, when the key has no CTAPHID
+// packets (a card), is gone, or an earlier exchange of a run gave up on it.
+bool withPackets(DeviceSession& session, const std::function<void(PacketPort&)>& work);
 
 // An ISO 7816 APDU and its answer: the status word and the data before it.
 struct ApduReply {

@@ -327,6 +327,57 @@ Result<Bytes> HidLink::exchange(uint8_t command, std::span<const uint8_t> reques
     return message.readReply();
 }
 
+namespace {
+
+// Packets in reports of the handle's lengths (report ID 0 first).
+class HandlePackets final : public PacketPort {
+  public:
+    explicit HandlePackets(HidHandle& handle) : handle_(handle) {}
+
+    bool write(std::span<const uint8_t, CTAPHID_PACKET_SIZE> packet) override {
+        Report report;
+        std::copy(packet.begin(), packet.end(), report.bytes.begin() + 1);
+        return writeReport(handle_, report, handle_.outputReportLength());
+    }
+
+    int read(std::span<uint8_t, CTAPHID_PACKET_SIZE> packet, uint32_t timeoutMs) override {
+        Report report;
+        const int got = handle_.read(report.bytes.data(), handle_.inputReportLength(), timeoutMs);
+        if (got <= 0) {
+            return got < 0 ? -1 : 0;
+        }
+        std::copy_n(report.bytes.begin() + 1, CTAPHID_PACKET_SIZE, packet.begin());
+        return 1;
+    }
+
+  private:
+    HidHandle& handle_;
+};
+
+}  // namespace
+
+bool HidLink::withPackets(const std::function<void(PacketPort&)>& work) {
+    if (!handle_) {
+        return false;
+    }
+    const size_t outLength = handle_->outputReportLength();
+    const size_t inLength = handle_->inputReportLength();
+    if (outLength < MIN_REPORT || outLength > REPORT_BUFFER_SIZE || inLength < MIN_REPORT ||
+        inLength > REPORT_BUFFER_SIZE) {
+        return false;
+    }
+    ExchangeLock lock(*handle_);
+    if (!lock.locked()) {
+        return false;
+    }
+    handle_->flush();
+    HandlePackets port(*handle_);
+    work(port);
+    // Whatever the work left unread belongs to no later call.
+    handle_->flush();
+    return true;
+}
+
 Result<Bytes> HidLink::call(uint8_t command, std::span<const uint8_t> payload,
                             const CallOptions& options) {
     if (!handle_) {

@@ -27,6 +27,7 @@ class HidLink final : public CtapLink {
                        const CallOptions& options) override;
     LinkFacts facts() const override { return {initFacts_}; }
     void reset() override { channelPending_ = true; }
+    bool withPackets(const std::function<void(PacketPort&)>& work) override;
 
     HidHandle& handle() { return *handle_; }
     // The CTAPHID channel; a new one is allocated by the next call while pending.

@@ -153,7 +153,8 @@ TEST_F(PinTokenVirtualKeyTest, KeysOfProtocolTwoOnlyAreSpokenToInProtocolTwo) {
 
     // The 32-byte pinUvAuthParam of protocol 2 is accepted; protocol 1's is not spoken.
     EXPECT_EQ(makeCredentialWith(token.bytes(), PinProtocol::Two), 0x00);
-    EXPECT_EQ(makeCredentialWith(token.bytes(), PinProtocol::One), 0x33);
+    // A CTAP 2.1 key calls a protocol it does not speak an invalid parameter.
+    EXPECT_EQ(makeCredentialWith(token.bytes(), PinProtocol::One), 0x02);
 
     prompts.enterPin("4321");
     EXPECT_EQ(obtainPinToken(session(), prompts, token, PinProtocol::Two), 0x31);

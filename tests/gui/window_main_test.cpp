@@ -32,10 +32,11 @@ TEST_F(WindowFixture, CaptionSizeAndTabTitles) {
     EXPECT_LT(dlg.minimumSize().height(), expected.height());
     EXPECT_GT(dlg.maximumSize().width(), expected.width());
     QTabWidget* tabs = dlg.tabs();
-    ASSERT_EQ(tabs->count(), 3);
+    ASSERT_EQ(tabs->count(), 4);
     EXPECT_EQ(tabs->tabText(0), QStringLiteral("hardware info"));
     EXPECT_EQ(tabs->tabText(1), QStringLiteral("FIDO2 Certification"));
     EXPECT_EQ(tabs->tabText(2), QStringLiteral("U2F Certification"));
+    EXPECT_EQ(tabs->tabText(3), QStringLiteral("Conformance"));
     EXPECT_EQ(tabs->currentIndex(), 0);
     const char* names[] = {"info", "fido2", "u2f"};
     for (int index = 0; index < 3; ++index) {
