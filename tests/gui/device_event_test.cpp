@@ -79,6 +79,19 @@ TEST(UdevEvents, MissingIdsStayEmptySoTheRefreshShowsTheFirstKey) {
     EXPECT_EQ(idsOf({"add", "", "", "garbage"}), Ids("", ""));
 }
 
+TEST(UdevEvents, AHidrawNodeCountsOnlyWithoutAUsbDevice) {
+    EXPECT_EQ(
+        idsOf({"add", "", "", "", "/devices/virtual/misc/uhid/0003:1209:0A01.0004/hidraw/hidraw0"}),
+        Ids("1209", "0A01"));
+    EXPECT_EQ(idsOf({"remove", "", "", "", "/devices/virtual/misc/uhid/bad/hidraw/hidraw1"}),
+              Ids("", ""));
+    DeviceEvent event;
+    EXPECT_FALSE(deviceEventFromUdev(
+        {"add", "", "", "",
+         "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:1050:0407.0001/hidraw/hidraw0"},
+        1, event));
+}
+
 TEST(UdevEvents, OtherActionsAreNotDeviceChanges) {
     DeviceEvent event;
     for (const char* action : {"bind", "unbind", "change", "move", ""}) {
