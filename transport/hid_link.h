@@ -27,6 +27,8 @@ class HidLink final : public CtapLink {
                        const CallOptions& options) override;
     LinkFacts facts() const override { return {initFacts_}; }
     void reset() override { channelPending_ = true; }
+    bool hold() override;
+    void release() override;
 
     HidHandle& handle() { return *handle_; }
     // The CTAPHID channel; a new one is allocated by the next call while pending.
@@ -42,6 +44,7 @@ class HidLink final : public CtapLink {
     std::array<uint8_t, 4> channel_ = {0, 0, 0, 0};
     bool channelPending_ = true;
     std::optional<InitFacts> initFacts_;
+    uint32_t holds_ = 0;  // while non-zero the handle stays locked between calls
 };
 
 }  // namespace orvanta
