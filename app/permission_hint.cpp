@@ -1,5 +1,7 @@
 #include "app/permission_hint.h"
 
+#include "report/key_access.h"
+
 namespace orvanta {
 
 std::string permissionHint(const std::vector<OpenFailure>& all) {
@@ -23,7 +25,7 @@ std::string permissionHint(const std::vector<OpenFailure>& all) {
     if (failures.size() > 1) {
         hint += " (and " + std::to_string(failures.size() - 1) + " more)";
     }
-    hint += " - install the FIDO udev rules (Debian: apt install libu2f-udev) and replug the key";
+    hint += std::string(" - ") + KEY_ACCESS_ADVICE;
     return hint;
 }
 

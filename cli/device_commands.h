@@ -9,6 +9,7 @@
 #include "cli/context.h"
 #include "cli/device_choice.h"
 #include "ctap/user_prompts.h"
+#include "report/key_access.h"
 #include "report/pages.h"
 
 namespace orvanta::cli {
@@ -16,8 +17,7 @@ namespace orvanta::cli {
 // The text that names a collection that cannot be opened, with the udev fix when access
 // was refused.
 std::string openFailureText(const HidInterfaceInfo& info, const std::string& reason);
-inline constexpr const char* UDEV_FIX =
-    "install the FIDO udev rules (Debian: apt install libu2f-udev) and replug the key";
+inline constexpr const char* UDEV_FIX = KEY_ACCESS_ADVICE;
 
 // Every HID collection, marking FIDO collections and accepted ones, with the reason (and
 // fix) for those that cannot be opened. 0 when an accepted FIDO collection could be opened,

@@ -75,7 +75,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libu2f-udev)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ORVANTA_MAINTAINER}")
@@ -91,8 +90,8 @@ The package holds the Qt window (orvanta) and the command line (orvanta-cli),
 which prints the same pages as text or JSON and decodes saved replies and
 certificates offline. Both can show a built-in virtual key.
 .
-Opening a key needs access to its /dev/hidraw device, which libu2f-udev gives
-to the user at the seat.")
+Opening a key needs access to its /dev/hidraw device, which udev's own rules
+give to the user at the seat.")
 # Directories and files with Debian's usual modes, whatever the umask of the build.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ

@@ -71,6 +71,9 @@ void formatTwo(char* text, uint8_t a, uint8_t b) {
 // SELECT, then the version command; the version is in data bytes 8 and 9.
 int twoStepQuery(DeviceSession& session, const std::vector<uint8_t>& select,
                  uint32_t selectCapacity, char* text) {
+    // The selection is the key's, not our channel's: no other program may select another
+    // applet before the question is asked.
+    LinkHold hold(session.link());
     Reply reply;
     exchange(session, select, selectCapacity, reply);
     if (!succeeded(reply)) {
@@ -131,6 +134,7 @@ int queryOtpVersion(DeviceSession& session, char* text) {
 }
 
 int queryPivVersion(DeviceSession& session, char* text) {
+    LinkHold hold(session.link());  // as in twoStepQuery
     Reply reply;
     exchange(session, selectApdu(PIV_AID), 1024, reply);
     if (!succeeded(reply)) {

@@ -80,6 +80,33 @@ class CtapLink {
         (void)work;
         return false;
     }
+    // Keeps other programs off the key from now until release(), across calls that belong
+    // together (an applet selected, then asked): each call alone already locks the key for
+    // its length. Holds nest. False when the key could not be locked (the calls then run
+    // as they would without a hold). A transport that no other program shares has nothing
+    // to hold.
+    virtual bool hold() { return true; }
+    virtual void release() {}
+};
+
+// A hold on a link for the length of a scope (nothing without a link).
+class LinkHold {
+  public:
+    explicit LinkHold(CtapLink* link) : link_(link) {
+        if (link_ != nullptr && !link_->hold()) {
+            link_ = nullptr;
+        }
+    }
+    ~LinkHold() {
+        if (link_ != nullptr) {
+            link_->release();
+        }
+    }
+    LinkHold(const LinkHold&) = delete;
+    LinkHold& operator=(const LinkHold&) = delete;
+
+  private:
+    CtapLink* link_;
 };
 
 }  // namespace orvanta

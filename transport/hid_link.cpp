@@ -22,12 +22,14 @@ struct Report {
     void clear() { bytes.fill(0); }
 };
 
-// Holds the advisory device lock for the length of one exchange.
+// Holds the advisory device lock for the length of one exchange; under a hold (the lock is
+// taken already) it leaves the lock to the hold.
 class ExchangeLock {
   public:
-    explicit ExchangeLock(HidHandle& handle) : handle_(handle), locked_(handle.lockExclusive()) {}
+    ExchangeLock(HidHandle& handle, bool held)
+        : handle_(handle), owned_(!held && handle.lockExclusive()), locked_(held || owned_) {}
     ~ExchangeLock() {
-        if (locked_) {
+        if (owned_) {
             handle_.unlock();
         }
     }
@@ -37,6 +39,7 @@ class ExchangeLock {
 
   private:
     HidHandle& handle_;
+    bool owned_;
     bool locked_;
 };
 
@@ -366,7 +369,7 @@ bool HidLink::withPackets(const std::function<void(PacketPort&)>& work) {
         inLength > REPORT_BUFFER_SIZE) {
         return false;
     }
-    ExchangeLock lock(*handle_);
+    ExchangeLock lock(*handle_, holds_ > 0);
     if (!lock.locked()) {
         return false;
     }
@@ -383,12 +386,26 @@ Result<Bytes> HidLink::call(uint8_t command, std::span<const uint8_t> payload,
     if (!handle_) {
         return Error::transport(TransportCause::NoDevice);
     }
-    ExchangeLock lock(*handle_);
+    ExchangeLock lock(*handle_, holds_ > 0);
     if (!lock.locked()) {
         return Error::transport(TransportCause::Lock);
     }
     handle_->flush();
     return exchange(command, payload, options);
+}
+
+bool HidLink::hold() {
+    if (!handle_ || (holds_ == 0 && !handle_->lockExclusive())) {
+        return false;
+    }
+    ++holds_;
+    return true;
+}
+
+void HidLink::release() {
+    if (holds_ > 0 && --holds_ == 0) {
+        handle_->unlock();
+    }
 }
 
 }  // namespace orvanta

@@ -28,6 +28,8 @@ class HidLink final : public CtapLink {
     LinkFacts facts() const override { return {initFacts_}; }
     void reset() override { channelPending_ = true; }
     bool withPackets(const std::function<void(PacketPort&)>& work) override;
+    bool hold() override;
+    void release() override;
 
     HidHandle& handle() { return *handle_; }
     // The CTAPHID channel; a new one is allocated by the next call while pending.
@@ -43,6 +45,7 @@ class HidLink final : public CtapLink {
     std::array<uint8_t, 4> channel_ = {0, 0, 0, 0};
     bool channelPending_ = true;
     std::optional<InitFacts> initFacts_;
+    uint32_t holds_ = 0;  // while non-zero the handle stays locked between calls
 };
 
 }  // namespace orvanta

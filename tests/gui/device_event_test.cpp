@@ -51,12 +51,12 @@ namespace {
 
 TEST(UdevEvents, AddAndRemoveBecomeArrivalAndRemovalWithFourDigitIds) {
     DeviceEvent event;
-    ASSERT_TRUE(deviceEventFromUdev({"add", "1050", "0407", "1050/407/526"}, 12, event));
+    ASSERT_TRUE(deviceEventFromUdev({"add", "1050", "0407", "1050/407/526", ""}, 12, event));
     EXPECT_EQ(event.code, DeviceChange::Arrival);
     EXPECT_EQ(event.vendorId, "1050");
     EXPECT_EQ(event.productId, "0407");
     EXPECT_EQ(event.data, 12u);
-    ASSERT_TRUE(deviceEventFromUdev({"remove", "0483", "a2ca", ""}, 13, event));
+    ASSERT_TRUE(deviceEventFromUdev({"remove", "0483", "a2ca", "", ""}, 13, event));
     EXPECT_EQ(event.code, DeviceChange::RemoveComplete);
     EXPECT_EQ(event.productId, "A2CA");
 }
@@ -71,18 +71,31 @@ Ids idsOf(const UdevMessage& message) {
 }
 
 TEST(UdevEvents, IdsFallBackToTheProductProperty) {
-    EXPECT_EQ(idsOf({"remove", "", "", "1209/1/100"}), Ids("1209", "0001"));
-    EXPECT_EQ(idsOf({"add", "zz", "0001", "46d/c52b/1211"}), Ids("046D", "C52B"));
+    EXPECT_EQ(idsOf({"remove", "", "", "1209/1/100", ""}), Ids("1209", "0001"));
+    EXPECT_EQ(idsOf({"add", "zz", "0001", "46d/c52b/1211", ""}), Ids("046D", "C52B"));
 }
 
 TEST(UdevEvents, MissingIdsStayEmptySoTheRefreshShowsTheFirstKey) {
-    EXPECT_EQ(idsOf({"add", "", "", "garbage"}), Ids("", ""));
+    EXPECT_EQ(idsOf({"add", "", "", "garbage", ""}), Ids("", ""));
+}
+
+TEST(UdevEvents, AHidrawNodeCountsOnlyWithoutAUsbDevice) {
+    EXPECT_EQ(
+        idsOf({"add", "", "", "", "/devices/virtual/misc/uhid/0003:1209:0A01.0004/hidraw/hidraw0"}),
+        Ids("1209", "0A01"));
+    EXPECT_EQ(idsOf({"remove", "", "", "", "/devices/virtual/misc/uhid/bad/hidraw/hidraw1"}),
+              Ids("", ""));
+    DeviceEvent event;
+    EXPECT_FALSE(deviceEventFromUdev(
+        {"add", "", "", "",
+         "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:1050:0407.0001/hidraw/hidraw0"},
+        1, event));
 }
 
 TEST(UdevEvents, OtherActionsAreNotDeviceChanges) {
     DeviceEvent event;
     for (const char* action : {"bind", "unbind", "change", "move", ""}) {
-        EXPECT_FALSE(deviceEventFromUdev({action, "1209", "0001", ""}, 1, event)) << action;
+        EXPECT_FALSE(deviceEventFromUdev({action, "1209", "0001", "", ""}, 1, event)) << action;
     }
 }
 

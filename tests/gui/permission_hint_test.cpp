@@ -25,8 +25,11 @@ TEST(PermissionHint, NothingWhenEveryKeyOpened) {
 
 TEST(PermissionHint, NamesTheDeviceThePathAndTheFix) {
     EXPECT_EQ(permissionHint({failure("Key 5", "/dev/hidraw3", "permission denied")}),
-              "Cannot open Key 5 (/dev/hidraw3): permission denied - install the FIDO udev "
-              "rules (Debian: apt install libu2f-udev) and replug the key");
+              "Cannot open Key 5 (/dev/hidraw3): permission denied - udev gives FIDO keys to "
+              "the user at the machine's seat (60-fido-id.rules, 70-uaccess.rules); without a "
+              "seat session (ssh, a container) add the udev rule SUBSYSTEM==\"hidraw\", "
+              "ENV{ID_SECURITY_TOKEN}==\"1\", GROUP=\"plugdev\", MODE=\"0660\", join plugdev "
+              "and replug the key");
 }
 
 TEST(PermissionHint, CountsFurtherFailuresAndFillsMissingTexts) {

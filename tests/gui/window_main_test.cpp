@@ -324,7 +324,7 @@ TEST_F(WindowFixture, KeyThatCannotBeOpenedShowsTheHintAndEmptyPages) {
         hint->text().startsWith(QStringLiteral("Cannot open Orvanta Virtual Key (virtual:")))
         << hint->text().toStdString();
     EXPECT_TRUE(hint->text().contains(QStringLiteral("permission denied")));
-    EXPECT_TRUE(hint->text().contains(QStringLiteral("libu2f-udev")));
+    EXPECT_TRUE(hint->text().contains(QStringLiteral("ENV{ID_SECURITY_TOKEN}==\"1\"")));
     for (int tab = 0; tab < 3; ++tab) {
         EXPECT_EQ(table(tab)->rowCount(), 0) << tab;
     }

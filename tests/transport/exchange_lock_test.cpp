@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "info/vendor_queries.h"
 #include "support/transport_fixture.h"
 
 namespace orvanta::test {
@@ -402,6 +403,26 @@ TEST_F(ExchangeLockRefused, LockIsHeldOncePerExchangeAndReleasedOnFailure) {
     }
     EXPECT_EQ(locking->last->locks, 4);
     EXPECT_EQ(locking->last->unlocks, 4);
+}
+
+TEST_F(ExchangeLockRefused, AnAppletQueryHoldsTheLockFromSelectionToQuestion) {
+    // Another program could otherwise select another applet between our two exchanges.
+    auto fake = std::make_shared<FakeHidBackend>(clock);
+    auto device = fake->add(0x1209, 0x0001, 0xF1D0);
+    device->onMessage = [](FakeDevice& d, uint8_t command, const Bytes&) {
+        Bytes reply(16, 0x01);
+        reply.push_back(0x90);
+        reply.push_back(0x00);
+        d.reply(command, reply);
+    };
+    auto locking = std::make_shared<LockingBackend>(fake, "", -1, false);
+    DeviceContext lockingDevices(locking, clock);
+    lockingDevices.enumerate();
+    ASSERT_EQ(lockingDevices.select(0, 0), 1);
+    char text[QUERY_TEXT_SIZE] = {};
+    ASSERT_EQ(queryWinHelloVersion(lockingDevices.session(), text), 0);
+    EXPECT_EQ(locking->last->locks, 1);
+    EXPECT_EQ(locking->last->unlocks, 1);
 }
 
 }  // namespace
