@@ -14,8 +14,8 @@
 #include "common/hex_text.h"
 #include "common/terminal_text.h"
 #include "info/device_refresh.h"
-#include "report/status_texts.h"
 #include "report/file_write.h"
+#include "report/status_texts.h"
 #include "transport/device_list.h"
 #include "transport/exchange.h"
 

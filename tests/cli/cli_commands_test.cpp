@@ -316,12 +316,13 @@ TEST_F(CliCommands, HelpDescribesCommandsJsonAndExitCodes) {
 TEST_F(CliCommands, SlipsOnTheCommandLineAreNamed) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--virtual", "infos"},
-         "A command is required: list, info, fido2, u2f, all, export or decode. \"infos\" was "
+         "A command is required: list, info, fido2, u2f, all, check, export or decode. \"infos\" "
+         "was "
          "taken as the value of --virtual; did you mean the command \"info\"?"},
         {{"--virtual=pin", "ifno"}, "Unknown command \"ifno\"; did you mean \"info\"?"},
         {{"decode", "makecrd", "x"}, "Unknown command \"makecrd\"; did you mean \"makecred\"?"},
         {{"bogus-command"},
-         "Unknown command \"bogus-command\"; the commands are list, info, fido2, u2f, all, "
+         "Unknown command \"bogus-command\"; the commands are list, info, fido2, u2f, all, check, "
          "export or decode."},
         {{"--virtual", "info", "--json"},
          "--json goes before the command: orvanta-cli --json info ..."},

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
 #include <QTableWidget>
 #include <chrono>
 #include <condition_variable>
@@ -131,9 +132,18 @@ class StuckBackend final : public HidBackend {
         *error = "gone";
         return nullptr;
     }
+    // The window's event loop runs meanwhile: its first refresh starts from a queued event.
     bool waitUntilStuck() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return entered_; });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (changed_.wait_for(lock, std::chrono::milliseconds(10),
+                                  [this] { return entered_; })) {
+                return true;
+            }
+        }
+        return false;
     }
     void release() {
         std::lock_guard<std::mutex> lock(mutex_);
