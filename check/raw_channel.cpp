@@ -89,7 +89,8 @@ std::optional<RawMessage> RawPackets::receive(uint32_t channel, uint32_t waitMs)
             expected = std::min<size_t>(view.length(), CTAPHID_MAX_MESSAGE);
             sequence = 0;
             const size_t take = std::min<size_t>(expected, CTAPHID_INIT_DATA);
-            message->data.assign(view.initData().begin(), view.initData().begin() + take);
+            const auto first = view.initData().first(take);
+            message->data.assign(first.begin(), first.end());
         } else {
             if (!message || view.sequence() != sequence) {
                 continue;
