@@ -83,7 +83,7 @@ TEST(KernelHidWindow, FollowsKeysThatArriveAndLeave) {
     ASSERT_TRUE(
         test::waitUntil([&] { return !window.isBusy() && chooser->count() == 2; }, ARRIVAL_WAIT_MS))
         << chooser->count();
-    const int a = chooserIndex(chooser, QStringLiteral("Hot Key A (1209:0A01, /dev/hidraw"));
+    const int a = chooserIndex(chooser, QStringLiteral("Hot Key A (1209:0A01), /dev/hidraw"));
     ASSERT_GE(a, 0) << chooser->itemText(0).toStdString();
     chooser->setCurrentIndex(a);
     emit chooser->activated(a);
@@ -95,7 +95,7 @@ TEST(KernelHidWindow, FollowsKeysThatArriveAndLeave) {
     ASSERT_TRUE(test::waitUntil(
         [&] {
             return !window.isBusy() &&
-                   chooserIndex(chooser, QStringLiteral("Hot Key C (1209:0C03, /dev/hidraw")) >= 0;
+                   chooserIndex(chooser, QStringLiteral("Hot Key C (1209:0C03), /dev/hidraw")) >= 0;
         },
         ARRIVAL_WAIT_MS))
         << "the arriving key is not shown";
