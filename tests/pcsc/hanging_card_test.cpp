@@ -75,22 +75,12 @@ InProcessRun runCli(const std::vector<std::string>& args) {
     return state->run;
 }
 
-class HangingCard : public ::testing::Test {
+class HangingCard : public VirtualReaderTest {
   protected:
-    void SetUp() override {
-        std::string reason;
-        reader = VirtualReader::open(&reason);
-        if (!reader) {
-            GTEST_SKIP() << reason;
-        }
-    }
-
     void insert(const std::vector<std::string>& cardOptions, size_t slot = 0) {
         std::string error;
         ASSERT_TRUE(reader->insertCard("full", &error, cardOptions, slot)) << error;
     }
-
-    std::unique_ptr<VirtualReader> reader;
 };
 
 TEST_F(HangingCard, EveryWaitForTheCardEndsWithinTheReplyLimit) {

@@ -31,16 +31,8 @@ struct CliRun {
     std::string err;
 };
 
-class PcscEndToEnd : public ::testing::Test {
+class PcscEndToEnd : public VirtualReaderTest {
   protected:
-    void SetUp() override {
-        std::string reason;
-        reader = VirtualReader::open(&reason);
-        if (!reader) {
-            GTEST_SKIP() << reason;
-        }
-    }
-
     void insert(const std::string& profile) {
         std::string error;
         ASSERT_TRUE(reader->insertCard(profile, &error)) << error;
@@ -57,8 +49,6 @@ class PcscEndToEnd : public ::testing::Test {
         run.err = readFile(reader->file("cli.err"));
         return run;
     }
-
-    std::unique_ptr<VirtualReader> reader;
 };
 
 // The value of the page's row with this label; "(missing)" when there is none.

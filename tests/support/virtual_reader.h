@@ -6,6 +6,7 @@
 // the tests use that one. Every process a test starts ends with it (and with the test
 // program, should that die first).
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -79,6 +80,20 @@ class VirtualReader {
     std::unique_ptr<ChildProcess> pcscd_;
     std::unique_ptr<ChildProcess> vicc_[SLOTS];
     std::string cardReader_[SLOTS];
+};
+
+// A test on the vpcd reader: skipped, with the reason, where there is no service to start.
+class VirtualReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string reason;
+        reader = VirtualReader::open(&reason);
+        if (!reader) {
+            GTEST_SKIP() << reason;
+        }
+    }
+
+    std::unique_ptr<VirtualReader> reader;
 };
 
 }  // namespace orvanta::test
